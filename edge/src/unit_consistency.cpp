@@ -1,0 +1,235 @@
+// The unit consistency court: classifying claimed pairings of two units, explaining each
+// verdict, counting and sealing.
+//
+// Rules are tried in a fixed order and the first that applies decides: an unknown unit, then a
+// dimension mismatch, then a basis mismatch, then a scale mismatch, then an affine offset.
+// Because scale is tested before offset, degrees Fahrenheit against kelvin is a scale mismatch.
+// The relation never changes the verdict, only the wording.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+#include <limits>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "qorv_chemical_engineering_edge/fixed_point.hpp"
+#include "qorv_chemical_engineering_edge/hashing.hpp"
+#include "qorv_chemical_engineering_edge/unit_consistency.hpp"
+#include "unit_closeness.hpp"
+
+namespace qorv_chemical_engineering_edge::unit_consistency {
+
+std::string_view name(CompositionBasis basis) noexcept {
+    switch (basis) {
+        case CompositionBasis::Pure:
+            return "pure";
+        case CompositionBasis::MassFraction:
+            return "mass_fraction";
+        case CompositionBasis::MoleFraction:
+            return "mole_fraction";
+    }
+    return {};
+}
+
+std::string_view name(AssertionRelation relation) noexcept {
+    switch (relation) {
+        case AssertionRelation::SameQuantity:
+            return "same_quantity";
+        case AssertionRelation::AdditivelyCombined:
+            return "additively_combined";
+    }
+    return {};
+}
+
+std::string_view phrase(AssertionRelation relation) noexcept {
+    switch (relation) {
+        case AssertionRelation::SameQuantity:
+            return "compared as the same quantity";
+        case AssertionRelation::AdditivelyCombined:
+            return "added/subtracted in a balance term";
+    }
+    return {};
+}
+
+std::string_view name(UnitHazard hazard) noexcept {
+    switch (hazard) {
+        case UnitHazard::Consistent:
+            return "consistent";
+        case UnitHazard::UnknownUnit:
+            return "unknown_unit";
+        case UnitHazard::DimensionMismatch:
+            return "dimension_mismatch";
+        case UnitHazard::ScaleMismatch:
+            return "scale_mismatch";
+        case UnitHazard::AffineOffsetHazard:
+            return "affine_offset_hazard";
+        case UnitHazard::BasisMismatch:
+            return "basis_mismatch";
+    }
+    return {};
+}
+
+namespace {
+
+constexpr std::string_view kConsistentText = "consistent";
+constexpr std::string_view kTimes = "\xC3\x97";   // U+00D7 MULTIPLICATION SIGN
+constexpr std::string_view kDegree = "\xC2\xB0";  // U+00B0 DEGREE SIGN
+
+struct Judgement {
+    UnitHazard hazard = UnitHazard::UnknownUnit;
+    std::optional<ParsedUnit> a;
+    std::optional<ParsedUnit> b;
+};
+
+Judgement judge(std::string_view a_unit, std::string_view b_unit) noexcept {
+    Judgement j{UnitHazard::UnknownUnit, parse_unit(a_unit), parse_unit(b_unit)};
+    if (!j.a || !j.b) return j;
+    const ParsedUnit& a = *j.a;
+    const ParsedUnit& b = *j.b;
+    if (a.dim != b.dim) {
+        j.hazard = UnitHazard::DimensionMismatch;
+    } else if (a.basis != b.basis) {
+        j.hazard = UnitHazard::BasisMismatch;
+    } else if (!approx_equal(a.scale, b.scale)) {
+        j.hazard = UnitHazard::ScaleMismatch;
+    } else if (!approx_equal(a.offset, b.offset)) {
+        j.hazard = UnitHazard::AffineOffsetHazard;
+    } else {
+        j.hazard = UnitHazard::Consistent;
+    }
+    return j;
+}
+
+// Appends the pieces after one reservation for all of them plus `extra` bytes.
+void append_all(std::string& out, std::initializer_list<std::string_view> pieces,
+                std::size_t extra = 0) {
+    std::size_t size = out.size() + extra;
+    for (std::string_view piece : pieces) size += piece.size();
+    out.reserve(size);
+    for (std::string_view piece : pieces) out.append(piece);
+}
+
+// "{name} [{unit}]", the unit exactly as the caller wrote it.
+std::string quantity_text(std::string_view quantity_name, std::string_view unit) {
+    std::string out;
+    append_all(out, {quantity_name, " [", unit, "]"});
+    return out;
+}
+
+std::string explain(const Judgement& j, const UnitAssertion& assertion) {
+    const std::string_view a_unit = assertion.a_unit;
+    const std::string_view b_unit = assertion.b_unit;
+    const std::string_view how = phrase(assertion.relation);
+    std::string out;
+    switch (j.hazard) {
+        case UnitHazard::Consistent: {
+            const std::string tag = j.a->dim.tag();
+            append_all(
+                out, {"identical units [", a_unit, "] (dimension ", tag, "); ", how, " is valid"});
+            break;
+        }
+        case UnitHazard::UnknownUnit: {
+            const std::string_view unknown = j.a ? b_unit : a_unit;
+            append_all(
+                out, {"unit '", unknown, "' is not recognised; refusing to assume compatibility"});
+            break;
+        }
+        case UnitHazard::DimensionMismatch: {
+            const std::string a_tag = j.a->dim.tag();
+            const std::string b_tag = j.b->dim.tag();
+            append_all(out, {"different dimensions: [", a_unit, "]=", a_tag, " vs [", b_unit,
+                             "]=", b_tag, "; ", how, " is meaningless"});
+            break;
+        }
+        case UnitHazard::ScaleMismatch: {
+            // A zero second scale gives NaN, not an infinity; no table unit has one.
+            const double ratio = j.b->scale == 0.0 ? std::numeric_limits<double>::quiet_NaN()
+                                                   : j.a->scale / j.b->scale;
+            const std::initializer_list<std::string_view> tail{
+                ": [",
+                a_unit,
+                "] vs [",
+                b_unit,
+                "]; ",
+                how,
+                " without conversion is wrong by that factor"};
+            // Room for the ratio of any two table scales of one dimension (3600000.000000 at most).
+            constexpr std::size_t kRatioRoom = 24;
+            std::size_t tail_size = 0;
+            for (std::string_view piece : tail) tail_size += piece.size();
+            append_all(out, {"same dimension, scale differs by ", kTimes}, kRatioRoom + tail_size);
+            text::append_fixed(out, ratio, 6);
+            append_all(out, tail);
+            break;
+        }
+        case UnitHazard::AffineOffsetHazard:
+            append_all(
+                out,
+                {"affine offset differs: [", a_unit, "] vs [", b_unit, "] (e.g. ", kDegree,
+                 "C vs K); ", how,
+                 " sees a constant ~273 offset that is pure unit error, not a process residual"});
+            break;
+        case UnitHazard::BasisMismatch:
+            append_all(out, {"both dimensionless but different basis: [", a_unit,
+                             "]=", name(j.a->basis), " vs [", b_unit, "]=", name(j.b->basis),
+                             "; not interconvertible without molar mass"});
+            break;
+    }
+    return out;
+}
+
+}  // namespace
+
+UnitHazard classify(std::string_view a_unit, std::string_view b_unit) noexcept {
+    return judge(a_unit, b_unit).hazard;
+}
+
+UnitConsistencyCourtV1 UnitConsistencyCourtV1::build(std::span<const UnitAssertion> assertions) {
+    UnitConsistencyCourtV1 court;
+    court.assertions_checked = assertions.size();
+    court.findings.reserve(assertions.size());
+    for (const UnitAssertion& assertion : assertions) {
+        const Judgement j = judge(assertion.a_unit, assertion.b_unit);
+        court.findings.push_back(UnitFinding{
+            .context = assertion.context,
+            .a = quantity_text(assertion.a_name, assertion.a_unit),
+            .b = quantity_text(assertion.b_name, assertion.b_unit),
+            .relation = std::string(name(assertion.relation)),
+            .hazard = std::string(name(j.hazard)),
+            .message = explain(j, assertion),
+        });
+    }
+    // Counted from the stored texts, the same texts the seal reads.
+    court.n_consistent = static_cast<std::uint64_t>(
+        std::count_if(court.findings.begin(), court.findings.end(),
+                      [](const UnitFinding& f) { return f.hazard == kConsistentText; }));
+    court.n_hazard = court.findings.size() - court.n_consistent;
+    court.court_hash =
+        seal(court.assertions_checked, court.findings, court.n_consistent, court.n_hazard);
+    return court;
+}
+
+std::string UnitConsistencyCourtV1::seal(std::uint64_t assertions_checked,
+                                         std::span<const UnitFinding> findings,
+                                         std::uint64_t n_consistent, std::uint64_t n_hazard) {
+    // The message is for readers and is never fed: rewording an explanation must not change a
+    // stored seal. No count of findings is fed either; the per-finding fields frame themselves.
+    hashing::CanonicalHasher hasher;
+    hasher.field("schema", kSchema).field("assertions_checked", assertions_checked);
+    for (const UnitFinding& f : findings) {
+        hasher.field("context", f.context)
+            .field("a", f.a)
+            .field("b", f.b)
+            .field("relation", f.relation)
+            .field("hazard", f.hazard);
+    }
+    hasher.field("n_consistent", n_consistent).field("n_hazard", n_hazard);
+    return std::move(hasher).finalize_hex();
+}
+
+}  // namespace qorv_chemical_engineering_edge::unit_consistency

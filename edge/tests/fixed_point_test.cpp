@@ -1,0 +1,61 @@
+#include "qorv_chemical_engineering_edge/fixed_point.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <string>
+
+namespace {
+
+using qorv_chemical_engineering_edge::text::format_fixed;
+
+struct FixedCase {
+    double value;
+    int decimals;
+    const char* expected;
+};
+
+class FixedPoint : public ::testing::TestWithParam<FixedCase> {};
+
+TEST_P(FixedPoint, RendersExactly) {
+    const auto& c = GetParam();
+    EXPECT_EQ(format_fixed(c.value, c.decimals), c.expected) << c.value << " / " << c.decimals;
+}
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FixedPoint,
+    ::testing::Values(
+        // Ties go to the even digit; 0.125 * 100 is exactly 12.5.
+        FixedCase{12.5, 0, "12"}, FixedCase{13.5, 0, "14"}, FixedCase{0.125 * 100.0, 0, "12"},
+        FixedCase{0.5, 0, "0"}, FixedCase{1.5, 0, "2"}, FixedCase{2.5, 0, "2"},
+        // Rounding is from the exact binary value: 0.07 * 100 is 7.000000000000001 and
+        // 2.675 is stored below the tie.
+        FixedCase{0.07 * 100.0, 1, "7.0"}, FixedCase{2.675, 2, "2.67"},
+        FixedCase{1.0 / 3600.0, 6, "0.000278"}, FixedCase{1000.0, 6, "1000.000000"},
+        FixedCase{0.0, 2, "0.00"}, FixedCase{48.0, 1, "48.0"}, FixedCase{23.96, 1, "24.0"},
+        FixedCase{99.95, 1, "100.0"},
+        // Signs: negative zero keeps its sign.
+        FixedCase{-0.0, 1, "-0.0"}, FixedCase{-20.0, 1, "-20.0"}, FixedCase{-1e-9, 2, "-0.00"},
+        // Non-finite values ignore the decimals.
+        FixedCase{kNaN, 6, "NaN"}, FixedCase{-kNaN, 0, "NaN"}, FixedCase{kInf, 2, "inf"},
+        FixedCase{-kInf, 0, "-inf"},
+        // Huge and tiny values are never written in exponent notation.
+        FixedCase{1e20, 0, "100000000000000000000"}, FixedCase{5e-324, 6, "0.000000"}));
+
+TEST(FixedPointLimits, HugeValuesAreWrittenInFull) {
+    const std::string huge = format_fixed(1e300, 1);
+    EXPECT_EQ(huge.size(), 301u + 2u);
+    EXPECT_EQ(huge.substr(0, 17), "10000000000000000");  // 1e300 is not exactly 10^300
+    EXPECT_EQ(huge.substr(huge.size() - 2), ".0");
+    EXPECT_EQ(huge.find('e'), std::string::npos);
+
+    const std::string largest = format_fixed(-std::numeric_limits<double>::max(), 6);
+    EXPECT_EQ(largest.size(), 1u + 309u + 1u + 6u);
+    EXPECT_EQ(largest.substr(0, 6), "-17976");
+}
+
+}  // namespace

@@ -1,0 +1,254 @@
+// The Python module `qorv_chemical_engineering`: a thin face over the two courts.
+//
+// Laid out as one path: the function bodies, the module definition, then the init entry.
+// Built against the stable ABI (abi3) with single-phase initialisation; every entry point runs
+// under `trampoline`, so only Python exceptions leave the module.
+#include <Python.h>
+
+#include <atomic>
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "argument_binding.hpp"
+#include "py_ref.hpp"
+#include "qorv_chemical_engineering_edge/data_readiness.hpp"
+#include "qorv_chemical_engineering_edge/unit_consistency.hpp"
+#include "trampoline.hpp"
+
+namespace qorv_chemical_engineering_py {
+namespace {
+
+namespace readiness = qorv_chemical_engineering_edge::data_readiness;
+namespace units = qorv_chemical_engineering_edge::unit_consistency;
+
+constexpr const char* kVersion = "0.1.0";
+
+// ---- version -----------------------------------------------------------------------------
+
+PyObject* version(PyObject*, PyObject*) {
+    return trampoline([]() -> PyObject* { return checked(PyUnicode_FromStringAndSize(kVersion, 5)); });
+}
+
+// ---- classify_unit_pair ------------------------------------------------------------------
+
+constexpr const char* kClassifyParameters[] = {"a", "b"};
+PyObject* classify_interned[2] = {};
+const FunctionDescription kClassifyUnitPair{"classify_unit_pair", kClassifyParameters, 2,
+                                            classify_interned};
+
+PyObject* classify_unit_pair(PyObject*, PyObject* args, PyObject* kwargs) {
+    return trampoline([&]() -> PyObject* {
+        PyObject* slots[2] = {};
+        if (!extract_arguments_tuple_dict(kClassifyUnitPair, args, kwargs, slots)) return nullptr;
+        units::UnitAssertion assertion{"py", "a", {}, "b", {}, units::AssertionRelation::SameQuantity};
+        if (!convert_argument(slots[0], "a", assertion.a_unit)) return nullptr;
+        if (!convert_argument(slots[1], "b", assertion.b_unit)) return nullptr;
+
+        const auto court = units::UnitConsistencyCourtV1::build({&assertion, 1});
+        const std::string& hazard = court.findings.front().hazard;
+        return checked(
+            PyUnicode_FromStringAndSize(hazard.data(), static_cast<Py_ssize_t>(hazard.size())));
+    });
+}
+
+// ---- grade_readiness ---------------------------------------------------------------------
+
+constexpr const char* kGradeParameters[] = {
+    "n_tags",          "n_rows",          "baseline_present",     "license_cleared",
+    "missingness",     "unit_coverage",   "duplicate_timestamps", "time_span_hours",
+    "sampling_regular", "has_controllers", "has_maintenance",     "has_batches",
+    "has_lab_samples"};
+PyObject* grade_interned[13] = {};
+const FunctionDescription kGradeReadiness{"grade_readiness", kGradeParameters, 6, grade_interned};
+
+// Result keys, in the order the dict shows them; interned once at module init.
+struct ResultKeys {
+    PyObject* verdict = nullptr;
+    PyObject* n_caveat = nullptr;
+    PyObject* n_critical_missing = nullptr;
+    PyObject* court_hash = nullptr;
+} result_keys;
+
+PyObject* new_str(const std::string& text) {
+    return checked(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+}
+
+// Inserts a new value reference into the dict, which keeps its own.
+bool set_item(PyObject* dict, PyObject* key, PyObject* new_value) {
+    PyRef value(new_value);
+    return PyDict_SetItem(dict, key, value.get()) == 0;
+}
+
+PyObject* grade_readiness(PyObject*, PyObject* args, PyObject* kwargs) {
+    return trampoline([&]() -> PyObject* {
+        PyObject* s[13] = {};
+        if (!extract_arguments_tuple_dict(kGradeReadiness, args, kwargs, s)) return nullptr;
+
+        // Omitted optional parameters keep the profile's defaults: no duplicates, an unknown
+        // time span (a quiet NaN), regular sampling and no context sources.
+        readiness::ReadinessProfile p;
+        if (!convert_argument(s[0], "n_tags", p.n_tags) ||
+            !convert_argument(s[1], "n_rows", p.n_rows) ||
+            !convert_argument(s[2], "baseline_present", p.baseline_present) ||
+            !convert_argument(s[3], "license_cleared", p.license_cleared) ||
+            !convert_argument(s[4], "missingness", p.missingness) ||
+            !convert_argument(s[5], "unit_coverage", p.unit_coverage) ||
+            !convert_argument(s[6], "duplicate_timestamps", p.duplicate_timestamps) ||
+            !convert_argument(s[7], "time_span_hours", p.time_span_hours) ||
+            !convert_argument(s[8], "sampling_regular", p.sampling_regular) ||
+            !convert_argument(s[9], "has_controllers", p.has_controllers) ||
+            !convert_argument(s[10], "has_maintenance", p.has_maintenance) ||
+            !convert_argument(s[11], "has_batches", p.has_batches) ||
+            !convert_argument(s[12], "has_lab_samples", p.has_lab_samples)) {
+            return nullptr;
+        }
+
+        const auto court = readiness::IndustrialDataReadinessCourtV1::grade(p);
+
+        PyRef result(checked(PyDict_New()));
+        if (!set_item(result.get(), result_keys.verdict, new_str(court.verdict)) ||
+            !set_item(result.get(), result_keys.n_caveat,
+                      checked(PyLong_FromUnsignedLongLong(court.n_caveat))) ||
+            !set_item(result.get(), result_keys.n_critical_missing,
+                      checked(PyLong_FromUnsignedLongLong(court.n_critical_missing))) ||
+            !set_item(result.get(), result_keys.court_hash, new_str(court.court_hash))) {
+            return nullptr;
+        }
+        return result.release();
+    });
+}
+
+// ---- module definition -------------------------------------------------------------------
+
+constexpr const char* kVersionDoc =
+    "version()\n--\n\n"
+    "Return the version string of the qorv_chemical_engineering library.";
+
+constexpr const char* kClassifyDoc =
+    "classify_unit_pair(a, b)\n--\n\n"
+    "Classify a pair of engineering-unit strings into a unit-consistency hazard tag\n"
+    "(`consistent` / `scale_mismatch` / `affine_offset_hazard` / `dimension_mismatch` / "
+    "`basis_mismatch` /\n"
+    "`unknown_unit`) \u2014 the deterministic unit court applied to one `same-quantity` "
+    "assertion.";
+
+constexpr const char* kGradeDoc =
+    "grade_readiness(n_tags, n_rows, baseline_present, license_cleared, missingness, "
+    "unit_coverage, duplicate_timestamps=0.0, time_span_hours=..., sampling_regular=True, "
+    "has_controllers=False, has_maintenance=False, has_batches=False, has_lab_samples=False)\n"
+    "--\n\n"
+    "Grade a historian-export profile (the deterministic `IndustrialDataReadinessCourtV1`). "
+    "Returns a dict with\n"
+    "`verdict`, `n_caveat`, `n_critical_missing`, and the sealed `court_hash`. The optional "
+    "context fields default to\n"
+    "absent, which grades as a caveat: the same defaults as the core library's default "
+    "profile.";
+
+struct FunctionSpec {
+    const char* name;
+    PyCFunction function;
+    int flags;
+    const char* doc;
+};
+
+const FunctionSpec kFunctions[] = {
+    {"version", version, METH_NOARGS, kVersionDoc},
+    {"classify_unit_pair", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(classify_unit_pair)),
+     METH_VARARGS | METH_KEYWORDS, kClassifyDoc},
+    {"grade_readiness", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(grade_readiness)),
+     METH_VARARGS | METH_KEYWORDS, kGradeDoc},
+};
+
+PyModuleDef module_def = {
+    PyModuleDef_HEAD_INIT,
+    "qorv_chemical_engineering",
+    "The Python module `qorv_chemical_engineering`.",
+    0,        // no per-module state
+    nullptr,  // functions are added by the initializer
+    nullptr, nullptr, nullptr, nullptr,
+};
+
+// The first interpreter to import the module; -1 until then. Never reset.
+std::atomic<std::int64_t> owning_interpreter{-1};
+// The module, kept for the life of the process after the first successful import.
+PyObject* cached_module = nullptr;
+
+PyObject* interned_str(const char* text) {
+    static_assert(sizeof(PyObject*) > 0);
+    return PyUnicode_InternFromString(text);
+}
+
+// Appends the function's name to __all__ and sets it as a module attribute.
+bool add_function(PyObject* module, const FunctionSpec& spec) {
+    // The interpreter keeps pointing at the method definition, so it is never freed.
+    auto* definition = new PyMethodDef{spec.name, spec.function, spec.flags, spec.doc};
+    PyRef module_name(PyModule_GetNameObject(module));
+    if (!module_name) return false;
+    PyRef function(PyCMethod_New(definition, module, module_name.get(), nullptr));
+    if (!function) return false;
+
+    static PyObject* const name_attribute = interned_str("__name__");
+    static PyObject* const all_attribute = interned_str("__all__");
+    if (name_attribute == nullptr || all_attribute == nullptr) return false;
+
+    PyRef name(PyObject_GetAttr(function.get(), name_attribute));
+    if (!name) return false;
+    PyRef all(PyObject_GetAttr(module, all_attribute));
+    if (!all) {
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return false;
+        PyErr_Clear();
+        all.reset(PyList_New(0));
+        if (!all || PyObject_SetAttr(module, all_attribute, all.get()) != 0) return false;
+    }
+    return PyList_Append(all.get(), name.get()) == 0 &&
+           PyObject_SetAttr(module, name.get(), function.get()) == 0;
+}
+
+bool initialize(PyObject* module) {
+    if (!intern_parameter_names(kClassifyUnitPair) || !intern_parameter_names(kGradeReadiness)) {
+        return false;
+    }
+    result_keys = {interned_str("verdict"), interned_str("n_caveat"),
+                   interned_str("n_critical_missing"), interned_str("court_hash")};
+    if (!result_keys.verdict || !result_keys.n_caveat || !result_keys.n_critical_missing ||
+        !result_keys.court_hash) {
+        return false;
+    }
+    for (const auto& spec : kFunctions) {
+        if (!add_function(module, spec)) return false;
+    }
+    return true;
+}
+
+PyObject* make_module() {
+    const std::int64_t interpreter = PyInterpreterState_GetID(PyInterpreterState_Get());
+    if (interpreter == -1) return nullptr;
+
+    std::int64_t expected = -1;
+    if (!owning_interpreter.compare_exchange_strong(expected, interpreter) &&
+        expected != interpreter) {
+        PyErr_SetString(PyExc_ImportError,
+                        "qorv_chemical_engineering does not yet support sub-interpreters: it is "
+                        "initialised once per process and may only be imported by the first "
+                        "interpreter (see the tracked issue \"sub-interpreter support\")");
+        return nullptr;
+    }
+
+    if (cached_module != nullptr) {
+        Py_IncRef(cached_module);
+        return cached_module;
+    }
+    PyRef module(PyModule_Create2(&module_def, 3));  // 3: the stable ABI's API version
+    if (!module || !initialize(module.get())) return nullptr;
+    cached_module = module.get();
+    Py_IncRef(cached_module);
+    return module.release();
+}
+
+}  // namespace
+}  // namespace qorv_chemical_engineering_py
+
+extern "C" __attribute__((visibility("default"))) PyObject* PyInit_qorv_chemical_engineering() {
+    return qorv_chemical_engineering_py::trampoline(qorv_chemical_engineering_py::make_module);
+}
