@@ -21,5 +21,9 @@ void* allocate(std::size_t size) noexcept {
 }  // namespace
 
 // Freed by the standard operator delete, which calls free().
-void* operator new(std::size_t size) { return allocate(size); }
-void* operator new[](std::size_t size) { return allocate(size); }
+void* operator new(std::size_t size) {
+    return allocate(size);
+}
+void* operator new[](std::size_t size) {
+    return allocate(size);
+}

@@ -18,7 +18,9 @@ void raise_type_error(const std::string& message) {
     PyErr_SetString(PyExc_TypeError, message.c_str());
 }
 
-std::string full_name(const FunctionDescription& d) { return std::string(d.function_name) + "()"; }
+std::string full_name(const FunctionDescription& d) {
+    return std::string(d.function_name) + "()";
+}
 
 void too_many_positional_arguments(const FunctionDescription& d, Py_ssize_t given) {
     const std::size_t total = d.parameter_names.size();
@@ -35,8 +37,8 @@ void too_many_positional_arguments(const FunctionDescription& d, Py_ssize_t give
 
 void unexpected_keyword_argument(const FunctionDescription& d, PyObject* key) {
     // %S renders the key's str(), whatever its type.
-    PyRef message(PyUnicode_FromFormat("%s() got an unexpected keyword argument '%S'",
-                                       d.function_name, key));
+    PyRef message(
+        PyUnicode_FromFormat("%s() got an unexpected keyword argument '%S'", d.function_name, key));
     if (!message) {
         resume_panic_if_pending();  // str() of the key ran user code that failed
         return;
@@ -109,8 +111,7 @@ const AttributeNames& attribute_names() {
 
 // "'{qualname}' object cannot be converted to '{target}'"
 void cannot_be_converted(PyTypeObject* type, const char* target) {
-    PyRef qualname(PyObject_GetAttr(reinterpret_cast<PyObject*>(type),
-                                    attribute_names().qualname));
+    PyRef qualname(PyObject_GetAttr(reinterpret_cast<PyObject*>(type), attribute_names().qualname));
     PyRef message;
     if (qualname && PyUnicode_Check(qualname.get())) {
         message.reset(PyUnicode_FromFormat("'%U' object cannot be converted to '%s'",
@@ -157,7 +158,8 @@ bool numpy_bool_value(PyObject* object, bool& value) {
     }
     PyRef getter(PyObject_GetAttr(reinterpret_cast<PyObject*>(Py_TYPE(method.get())), names.get));
     if (getter) {
-        PyRef bound(PyObject_CallFunctionObjArgs(getter.get(), method.get(), object, type, nullptr));
+        PyRef bound(
+            PyObject_CallFunctionObjArgs(getter.get(), method.get(), object, type, nullptr));
         if (!bound) return false;
         method = std::move(bound);
     } else {

@@ -27,7 +27,8 @@ constexpr const char* kVersion = "0.1.0";
 // ---- version -----------------------------------------------------------------------------
 
 PyObject* version(PyObject*, PyObject*) {
-    return trampoline([]() -> PyObject* { return checked(PyUnicode_FromStringAndSize(kVersion, 5)); });
+    return trampoline(
+        []() -> PyObject* { return checked(PyUnicode_FromStringAndSize(kVersion, 5)); });
 }
 
 // ---- classify_unit_pair ------------------------------------------------------------------
@@ -41,7 +42,8 @@ PyObject* classify_unit_pair(PyObject*, PyObject* args, PyObject* kwargs) {
     return trampoline([&]() -> PyObject* {
         PyObject* slots[2] = {};
         if (!extract_arguments_tuple_dict(kClassifyUnitPair, args, kwargs, slots)) return nullptr;
-        units::UnitAssertion assertion{"py", "a", {}, "b", {}, units::AssertionRelation::SameQuantity};
+        units::UnitAssertion assertion{"py", "a", {},
+                                       "b",  {},  units::AssertionRelation::SameQuantity};
         if (!convert_argument(slots[0], "a", assertion.a_unit)) return nullptr;
         if (!convert_argument(slots[1], "b", assertion.b_unit)) return nullptr;
 
@@ -55,9 +57,9 @@ PyObject* classify_unit_pair(PyObject*, PyObject* args, PyObject* kwargs) {
 // ---- grade_readiness ---------------------------------------------------------------------
 
 constexpr const char* kGradeParameters[] = {
-    "n_tags",          "n_rows",          "baseline_present",     "license_cleared",
-    "missingness",     "unit_coverage",   "duplicate_timestamps", "time_span_hours",
-    "sampling_regular", "has_controllers", "has_maintenance",     "has_batches",
+    "n_tags",           "n_rows",          "baseline_present",     "license_cleared",
+    "missingness",      "unit_coverage",   "duplicate_timestamps", "time_span_hours",
+    "sampling_regular", "has_controllers", "has_maintenance",      "has_batches",
     "has_lab_samples"};
 PyObject* grade_interned[13] = {};
 const FunctionDescription kGradeReadiness{"grade_readiness", kGradeParameters, 6, grade_interned};
@@ -154,9 +156,11 @@ struct FunctionSpec {
 
 const FunctionSpec kFunctions[] = {
     {"version", version, METH_NOARGS, kVersionDoc},
-    {"classify_unit_pair", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(classify_unit_pair)),
+    {"classify_unit_pair",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(classify_unit_pair)),
      METH_VARARGS | METH_KEYWORDS, kClassifyDoc},
-    {"grade_readiness", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(grade_readiness)),
+    {"grade_readiness",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(grade_readiness)),
      METH_VARARGS | METH_KEYWORDS, kGradeDoc},
 };
 
@@ -166,7 +170,10 @@ PyModuleDef module_def = {
     "The Python module `qorv_chemical_engineering`.",
     0,        // no per-module state
     nullptr,  // functions are added by the initializer
-    nullptr, nullptr, nullptr, nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
 };
 
 // The first interpreter to import the module; -1 until then. Never reset.

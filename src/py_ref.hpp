@@ -8,7 +8,7 @@
 namespace qorv_chemical_engineering_py {
 
 class PyRef {
-public:
+  public:
     PyRef() noexcept = default;
     // Takes over a new reference (which may be null).
     explicit PyRef(PyObject* owned) noexcept : object_(owned) {}
@@ -32,7 +32,7 @@ public:
     PyObject* release() noexcept { return std::exchange(object_, nullptr); }
     void reset(PyObject* owned = nullptr) noexcept { Py_DecRef(std::exchange(object_, owned)); }
 
-private:
+  private:
     PyObject* object_ = nullptr;
 };
 

@@ -34,14 +34,16 @@ PyObject* panic_exception_type() {
 
 }  // namespace
 
-PyObject* panic_exception_type_if_made() noexcept { return panic_type; }
+PyObject* panic_exception_type_if_made() noexcept {
+    return panic_type;
+}
 
 void raise_panic(const std::string& message) noexcept {
     // Any failure from here on is a failure while failing: there is nothing left to report to.
     try {
         PyObject* type = panic_exception_type();
-        PyRef text(PyUnicode_FromStringAndSize(message.data(),
-                                               static_cast<Py_ssize_t>(message.size())));
+        PyRef text(
+            PyUnicode_FromStringAndSize(message.data(), static_cast<Py_ssize_t>(message.size())));
         if (!text) panic_trap();
         PyRef args(PyTuple_New(1));
         if (!args) panic_trap();
@@ -90,9 +92,10 @@ void resume_panic_if_pending() {
         }
     }
     PyErr_Clear();
-    std::fputs("qorv_chemical_engineering: resuming an internal failure fetched from Python\n"
-               "Python stack trace below:\n",
-               stderr);
+    std::fputs(
+        "qorv_chemical_engineering: resuming an internal failure fetched from Python\n"
+        "Python stack trace below:\n",
+        stderr);
     PyErr_Restore(type, value, traceback);
     PyErr_PrintEx(0);
     throw Panic{std::move(message)};

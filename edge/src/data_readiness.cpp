@@ -11,17 +11,22 @@ namespace qorv_chemical_engineering_edge::data_readiness {
 
 std::string_view name(ReadinessLevel level) noexcept {
     switch (level) {
-        case ReadinessLevel::Ok: return "ok";
-        case ReadinessLevel::Caveat: return "caveat";
-        case ReadinessLevel::CriticalMissing: return "critical_missing";
+        case ReadinessLevel::Ok:
+            return "ok";
+        case ReadinessLevel::Caveat:
+            return "caveat";
+        case ReadinessLevel::CriticalMissing:
+            return "critical_missing";
     }
     return "critical_missing";
 }
 
 std::string_view name(ReadinessVerdict verdict) noexcept {
     switch (verdict) {
-        case ReadinessVerdict::Ready: return "Ready";
-        case ReadinessVerdict::ReadyWithCaveats: return "ReadyWithCaveats";
+        case ReadinessVerdict::Ready:
+            return "Ready";
+        case ReadinessVerdict::ReadyWithCaveats:
+            return "ReadyWithCaveats";
         case ReadinessVerdict::NotReadyMissingCriticalWitnesses:
             return "NotReadyMissingCriticalWitnesses";
     }
@@ -87,7 +92,9 @@ ReadinessLevel critical_unless(bool ok) {
     return ok ? ReadinessLevel::Ok : ReadinessLevel::CriticalMissing;
 }
 
-ReadinessLevel caveat_unless(bool ok) { return ok ? ReadinessLevel::Ok : ReadinessLevel::Caveat; }
+ReadinessLevel caveat_unless(bool ok) {
+    return ok ? ReadinessLevel::Ok : ReadinessLevel::Caveat;
+}
 
 }  // namespace
 

@@ -1,14 +1,75 @@
 #include "qorv_chemical_engineering_edge/fixed_point.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 
 namespace qorv_chemical_engineering_edge::text {
 
+namespace {
+
 // The largest finite double has 309 integer digits; with a sign, a point and the most
 // decimals that is well inside this buffer.
-static constexpr std::size_t kBufferSize = 1 + 309 + 1 + kMaxDecimals + 8;
+constexpr std::size_t kBufferSize = 1 + 309 + 1 + kMaxDecimals + 8;
+
+constexpr int kFastDecimals = 6;
+constexpr std::uint64_t kPow10[kFastDecimals + 1] = {1, 10, 100, 1000, 10000, 100000, 1000000};
+
+__extension__ typedef unsigned __int128 u128;  // GCC and Clang on 64-bit targets
+
+// Writes the decimal digits of n (n < 2^128) ending at `end`; returns the first digit.
+char* write_digits(char* end, u128 n) {
+    do {
+        *--end = static_cast<char>('0' + static_cast<unsigned>(n % 10));
+        n /= 10;
+    } while (n != 0);
+    return end;
+}
+
+// Exact rounding without a general formatter, for the decimals court messages use. A finite
+// double is m * 2^e with a 53-bit m, so value * 10^decimals = m * 10^decimals * 2^e, and
+// m * 10^decimals < 2^73 fits in 128 bits. Its integer part and the remainder decide the
+// rounding (ties to even). False when the value is too large for 128 bits.
+bool append_fixed_small(std::string& out, double value, int decimals) {
+    int exponent = 0;
+    const double fraction = std::frexp(std::fabs(value), &exponent);  // |value| = f * 2^exponent
+    // Scale the 53-bit significand to an integer: |value| = m * 2^(exponent - 53).
+    const auto m = static_cast<std::uint64_t>(std::ldexp(fraction, 53));
+    const int shift = exponent - 53;
+    const u128 scaled = static_cast<u128>(m) * kPow10[decimals];
+
+    u128 units;  // |value| * 10^decimals, rounded to an integer
+    if (shift >= 0) {
+        if (shift > 127 - 74) return false;
+        units = scaled << shift;
+    } else if (shift <= -128) {
+        units = 0;  // below 2^-55: far from any rounding boundary
+    } else {
+        const int right = -shift;
+        units = scaled >> right;
+        const u128 remainder = scaled - (units << right);
+        const u128 half = static_cast<u128>(1) << (right - 1);
+        if (remainder > half || (remainder == half && (units & 1) != 0)) ++units;
+    }
+
+    char buffer[48];
+    char* const end = buffer + sizeof buffer;
+    char* first = write_digits(end, units);
+    // At least one integer digit before the point.
+    while (end - first < decimals + 1) *--first = '0';
+    if (std::signbit(value)) out.push_back('-');
+    char* const point = end - decimals;
+    out.append(first, point);
+    if (decimals > 0) {
+        out.push_back('.');
+        out.append(point, end);
+    }
+    return true;
+}
+
+}  // namespace
 
 void append_fixed(std::string& out, double value, int decimals) {
     if (std::isnan(value)) {
@@ -20,6 +81,7 @@ void append_fixed(std::string& out, double value, int decimals) {
         return;
     }
     decimals = std::clamp(decimals, 0, kMaxDecimals);
+    if (decimals <= kFastDecimals && append_fixed_small(out, value, decimals)) return;
     char buffer[kBufferSize];
     // to_chars with a precision is exact and rounds ties to even, like a correctly rounded
     // printf in the "C" locale; it writes "-" for negative zero too.

@@ -13,55 +13,29 @@ inline void store_le64(std::uint8_t* p, std::uint64_t v) noexcept {
     for (int i = 0; i < 8; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
-// Labels are short in every seal, so for them the label's length, the label, the value's length
-// (and, for a count, the count itself) are assembled in a stack buffer and fed to SHA-256 as one
-// piece; a field then costs one or two calls into the context. Longer labels are fed piece by
-// piece.
-constexpr std::size_t kShortLabel = 48;
-
-// Writes the label's length, the label and the value's length to buf; returns the bytes written.
-inline std::size_t frame_short_head(std::uint8_t* buf, std::string_view label,
-                                    std::uint64_t value_size) noexcept {
-    store_le64(buf, label.size());
-    if (!label.empty()) std::memcpy(buf + 8, label.data(), label.size());
-    store_le64(buf + 8 + label.size(), value_size);
-    return 16 + label.size();
-}
-
-inline void feed_long_head(Sha256& sha, std::string_view label, std::uint64_t value_size) noexcept {
-    std::uint8_t prefix[8];
-    store_le64(prefix, label.size());
-    sha.update(prefix, 8);
+// Feeds the label's length, the label and the value's length.
+inline void feed_head(Sha256& sha, std::string_view label, std::uint64_t value_size) noexcept {
+    std::uint8_t length[8];
+    store_le64(length, label.size());
+    sha.update(length, 8);
     sha.update(label);
-    store_le64(prefix, value_size);
-    sha.update(prefix, 8);
+    store_le64(length, value_size);
+    sha.update(length, 8);
 }
 
 }  // namespace
 
 CanonicalHasher& CanonicalHasher::field(std::string_view label, std::string_view value) noexcept {
-    if (label.size() <= kShortLabel) {
-        std::uint8_t buf[16 + kShortLabel];
-        sha_.update(buf, frame_short_head(buf, label, value.size()));
-    } else {
-        feed_long_head(sha_, label, value.size());
-    }
+    feed_head(sha_, label, value.size());
     sha_.update(value);
     return *this;
 }
 
 CanonicalHasher& CanonicalHasher::field(std::string_view label, std::uint64_t count) noexcept {
-    if (label.size() <= kShortLabel) {
-        std::uint8_t buf[16 + kShortLabel + 8];
-        const std::size_t n = frame_short_head(buf, label, 8);
-        store_le64(buf + n, count);
-        sha_.update(buf, n + 8);
-    } else {
-        feed_long_head(sha_, label, 8);
-        std::uint8_t bytes[8];
-        store_le64(bytes, count);
-        sha_.update(bytes, 8);
-    }
+    feed_head(sha_, label, 8);
+    std::uint8_t bytes[8];
+    store_le64(bytes, count);
+    sha_.update(bytes, 8);
     return *this;
 }
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <utility>
 
-#include "qorv_chemical_engineering_edge/sha256.hpp"
 #include "qorv_chemical_engineering_edge/hashing.hpp"
+#include "qorv_chemical_engineering_edge/sha256.hpp"
 
 namespace {
 
@@ -20,9 +20,9 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
 const char* const kDimensions[13] = {
-    "tags_present",        "rows_sufficient",    "baseline_window", "license_cleared",
+    "tags_present",        "rows_sufficient",    "baseline_window",      "license_cleared",
     "missingness",         "unit_coverage",      "duplicate_timestamps", "time_span",
-    "sampling_regularity", "controller_context", "maintenance_log", "batch_genealogy",
+    "sampling_regularity", "controller_context", "maintenance_log",      "batch_genealogy",
     "lab_samples"};
 
 ReadinessProfile all_present() {
@@ -192,8 +192,8 @@ INSTANTIATE_TEST_SUITE_P(
                       "5.0% missing (caveat above 10%)"},
         DimensionCase{"missing_at_limit", TWEAK(p.missingness = 0.1), "missingness", "ok",
                       "10.0% missing (caveat above 10%)"},
-        DimensionCase{"missing_above", TWEAK(p.missingness = 0.1000000001), "missingness",
-                      "caveat", "10.0% missing (caveat above 10%)"},
+        DimensionCase{"missing_above", TWEAK(p.missingness = 0.1000000001), "missingness", "caveat",
+                      "10.0% missing (caveat above 10%)"},
         DimensionCase{"missing_nan", TWEAK(p.missingness = kNaN), "missingness", "caveat",
                       "NaN% missing (caveat above 10%)"},
         DimensionCase{"missing_negative", TWEAK(p.missingness = -0.2), "missingness", "ok",

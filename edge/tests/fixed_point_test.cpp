@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <string>
 
@@ -56,6 +59,49 @@ TEST(FixedPointLimits, HugeValuesAreWrittenInFull) {
     const std::string largest = format_fixed(-std::numeric_limits<double>::max(), 6);
     EXPECT_EQ(largest.size(), 1u + 309u + 1u + 6u);
     EXPECT_EQ(largest.substr(0, 6), "-17976");
+}
+
+}  // namespace
+
+namespace {
+
+// The fast exact path must agree with the general exact formatter on every kind of double:
+// random bit patterns, values near rounding ties, and integers.
+TEST(FixedPointAgreement, MatchesTheGeneralFormatter) {
+    std::uint64_t state = 0x9e3779b97f4a7c15u;
+    auto next = [&] {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        return state;
+    };
+    auto reference = [](double value, int decimals) {
+        char buffer[400];
+        auto r = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed,
+                               decimals);
+        return std::string(buffer, r.ptr);
+    };
+    for (int i = 0; i < 300000; ++i) {
+        const std::uint64_t bits = next();
+        double value;
+        switch (i % 3) {
+            case 0:  // any finite double
+                value = std::bit_cast<double>(bits);
+                if (!std::isfinite(value)) continue;
+                break;
+            case 1:  // ordinary magnitudes, where messages live
+                value = static_cast<double>(static_cast<std::int64_t>(bits >> 11) - (1LL << 52)) /
+                        static_cast<double>(1ULL << (bits % 60));
+                break;
+            default:  // exact ties at some decimal: k / 2^j
+                value =
+                    std::ldexp(static_cast<double>(bits % 100000), -static_cast<int>(bits % 24));
+        }
+        for (int decimals = 0; decimals <= 6; ++decimals) {
+            ASSERT_EQ(format_fixed(value, decimals), reference(value, decimals))
+                << std::hexfloat << value << " / " << decimals;
+        }
+    }
 }
 
 }  // namespace

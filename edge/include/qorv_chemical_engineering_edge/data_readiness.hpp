@@ -31,7 +31,11 @@ struct ReadinessProfile {
 };
 
 enum class ReadinessLevel : std::uint8_t { Ok, Caveat, CriticalMissing };
-enum class ReadinessVerdict : std::uint8_t { Ready, ReadyWithCaveats, NotReadyMissingCriticalWitnesses };
+enum class ReadinessVerdict : std::uint8_t {
+    Ready,
+    ReadyWithCaveats,
+    NotReadyMissingCriticalWitnesses
+};
 
 std::string_view name(ReadinessLevel level) noexcept;      // "ok", "caveat", "critical_missing"
 std::string_view name(ReadinessVerdict verdict) noexcept;  // "Ready", "ReadyWithCaveats", ...

@@ -16,7 +16,7 @@
 namespace qorv_chemical_engineering_edge::hashing {
 
 class CanonicalHasher {
-public:
+  public:
     CanonicalHasher() noexcept = default;  // a fresh SHA-256 context, nothing fed
 
     // A text (its UTF-8 bytes) or raw bytes.
@@ -27,7 +27,7 @@ public:
     Sha256Digest finalize_digest() && noexcept;
     std::string finalize_hex() &&;
 
-private:
+  private:
     Sha256 sha_;
 };
 

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 namespace qorv_chemical_engineering_edge::hashing {
@@ -15,16 +16,44 @@ namespace qorv_chemical_engineering_edge::hashing {
 using Sha256Digest = std::array<std::uint8_t, 32>;
 
 class Sha256 {
-public:
+  public:
     Sha256() noexcept;
 
-    void update(const void* data, std::size_t size) noexcept;
+    void update(const void* data, std::size_t size) noexcept {
+        // Seals feed many short pieces (lengths, labels, level names); those that leave the
+        // block unfinished are copied inline with fixed-size moves.
+        const std::size_t used = static_cast<std::size_t>(total_ % 64);
+        if (size <= kShortPiece && used + size < 64) {
+            copy_short(block_ + used, static_cast<const std::uint8_t*>(data), size);
+            total_ += size;
+            return;
+        }
+        update_long(data, size);
+    }
     void update(std::string_view bytes) noexcept { update(bytes.data(), bytes.size()); }
 
     // Pads, finishes and returns the digest. The context is spent afterwards.
     Sha256Digest finish() noexcept;
 
-private:
+  private:
+    static constexpr std::size_t kShortPiece = 32;
+
+    static void copy_short(std::uint8_t* to, const std::uint8_t* from, std::size_t n) noexcept {
+        if (n >= 8) {
+            for (std::size_t i = 0; i + 8 < n; i += 8) std::memcpy(to + i, from + i, 8);
+            std::memcpy(to + n - 8, from + n - 8, 8);  // the tail, overlapping what is copied
+        } else if (n >= 4) {
+            std::memcpy(to, from, 4);
+            std::memcpy(to + n - 4, from + n - 4, 4);
+        } else if (n != 0) {
+            to[0] = from[0];
+            to[n / 2] = from[n / 2];
+            to[n - 1] = from[n - 1];
+        }
+    }
+
+    void update_long(const void* data, std::size_t size) noexcept;
+
     std::uint32_t state_[8];
     std::uint64_t total_ = 0;  // bytes fed so far
     std::uint8_t block_[64];   // the unfinished last block; total_ % 64 bytes of it are filled

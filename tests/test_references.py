@@ -1,0 +1,92 @@
+"""Reference counts of arguments and results, and memory over many calls of every path."""
+import gc
+import os
+import sys
+
+import pytest
+
+from qorv_chemical_engineering import classify_unit_pair, grade_readiness
+
+CAUSE = KeyError("cause")
+
+
+class Index:
+    def __init__(self, value):
+        self.value = value
+
+    def __index__(self):
+        if self.value is None:
+            raise TypeError("no index") from CAUSE
+        return self.value
+
+
+def fresh(text):
+    return "".join(text)  # a str object of its own, not a shared constant
+
+
+CALLS = {
+    "grade": (grade_readiness, (10**3 + 7, 2**63 + 1, True, True, float("0.25"), float("0.5")),
+              {"time_span_hours": float("30.5"), "has_batches": False}, None),
+    "grade_index": (grade_readiness, (Index(12), Index(500), True, True, 0.0, 1.0), {}, None),
+    "classify": (classify_unit_pair, (fresh("kPa"), fresh(" PA ")), {}, None),
+    "too_many": (classify_unit_pair, (fresh("m"), fresh("m"), fresh("m")), {}, TypeError),
+    "unexpected": (classify_unit_pair, (fresh("m"),), {fresh("zz"): fresh("m"), 12345678: 1}, TypeError),
+    "multiple": (classify_unit_pair, (fresh("m"),), {"a": fresh("m")}, TypeError),
+    "missing": (grade_readiness, (10**20,), {"missingness": float("0.5")}, TypeError),
+    "bool": (grade_readiness, (1, 2, True, 10**20 + 1, 0.0, 1.0), {}, TypeError),
+    "overflow": (grade_readiness, (2**64 + 3, 1, True, True, 0.0, 1.0), {}, OverflowError),
+    "index_cause": (grade_readiness, (Index(None), 1, True, True, 0.0, 1.0), {}, TypeError),
+    "float": (grade_readiness, (1, 1, True, True, fresh("0.5"), 1.0), {}, TypeError),
+    "surrogate": (classify_unit_pair, (fresh("m"), fresh("\udc00x")), {}, UnicodeEncodeError),
+}
+
+
+def call(function, args, kwargs, error):
+    try:
+        result = function(*args, **kwargs)
+    except BaseException as caught:
+        assert type(caught) is error
+        return None
+    assert error is None
+    return result
+
+
+@pytest.mark.parametrize("name", CALLS)
+def test_argument_reference_counts_are_unchanged(name):
+    function, args, kwargs, error = CALLS[name]
+    watched = [*args, *kwargs, *kwargs.values(), CAUSE]
+    before = [sys.getrefcount(o) for o in watched]
+    for _ in range(50):
+        call(function, args, kwargs, error)
+    assert [sys.getrefcount(o) for o in watched] == before
+
+
+def test_results_hold_no_extra_references():
+    result = grade_readiness(10, 1000, True, True, 0.0, 1.0)
+    assert sys.getrefcount(result) == 2
+    assert sys.getrefcount(result["court_hash"]) == 3  # the dict, the name, the argument
+    hazard = classify_unit_pair("kg/h", "t/h")
+    assert sys.getrefcount(hazard) == 2
+
+
+def resident_bytes():
+    try:
+        with open("/proc/self/statm") as statm:
+            return int(statm.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+    except OSError:
+        return None
+
+
+@pytest.mark.parametrize("name", CALLS)
+def test_memory_is_flat_over_many_calls(name):
+    function, args, kwargs, error = CALLS[name]
+    for _ in range(2_000):
+        call(function, args, kwargs, error)
+    gc.collect()
+    blocks, rss = sys.getallocatedblocks(), resident_bytes()
+    for _ in range(100_000):
+        call(function, args, kwargs, error)
+    gc.collect()
+    assert sys.getallocatedblocks() - blocks < 1_000
+    if rss is not None:
+        assert resident_bytes() - rss < 8 * 1024 * 1024
