@@ -175,6 +175,33 @@ bool numpy_bool_value(PyObject* object, bool& value) {
     return true;
 }
 
+// UTF-8 of code points that are not surrogates; false (leaving `out` unspecified) on a
+// surrogate, which UTF-8 cannot encode.
+bool encode_utf8(const Py_UCS4* code_points, std::size_t count, std::string& out) {
+    out.clear();
+    out.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        const Py_UCS4 c = code_points[i];
+        if (c < 0x80) {
+            out.push_back(static_cast<char>(c));
+        } else if (c < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else if (c < 0x10000) {
+            if (c >= 0xD800 && c <= 0xDFFF) return false;
+            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 bool intern_parameter_names(const FunctionDescription& d) {
@@ -267,6 +294,17 @@ bool extract_bound(PyObject* object, std::string& value) {
         cannot_be_converted(Py_TYPE(object), "PyString");
         return false;
     }
+    // Unit strings are short: read their code points into a stack buffer and encode them here,
+    // which spares a bytes object per argument. Anything unusual (long text, surrogates) takes
+    // the interpreter's encoder, so its UnicodeEncodeError is the one the caller sees.
+    constexpr Py_ssize_t kShortText = 64;
+    const Py_ssize_t length = PyUnicode_GetLength(object);
+    if (length >= 0 && length <= kShortText) {
+        Py_UCS4 code_points[kShortText + 1];
+        if (PyUnicode_AsUCS4(object, code_points, kShortText + 1, 1) == nullptr) return false;
+        if (encode_utf8(code_points, static_cast<std::size_t>(length), value)) return true;
+    }
+    PyErr_Clear();
     PyRef utf8(PyUnicode_AsUTF8String(object));  // fails on a lone surrogate
     if (!utf8) return false;
     value.assign(PyBytes_AsString(utf8.get()), static_cast<std::size_t>(PyBytes_Size(utf8.get())));

@@ -10,6 +10,7 @@
 #include <span>
 #include <string>
 
+#include "allocation.hpp"
 #include "argument_binding.hpp"
 #include "py_ref.hpp"
 #include "qorv_chemical_engineering_edge/data_readiness.hpp"
@@ -38,6 +39,41 @@ PyObject* classify_interned[2] = {};
 const FunctionDescription kClassifyUnitPair{"classify_unit_pair", kClassifyParameters, 2,
                                             classify_interned};
 
+// The few texts a result can hold, made once at module init as interned str: a call then
+// returns a new reference instead of building the same str again.
+template <class Enum, std::size_t N>
+struct TextCache {
+    Enum values[N];
+    PyObject* objects[N] = {};
+
+    bool make() {
+        for (std::size_t i = 0; i < N; ++i) {
+            const std::string text(name(values[i]));
+            objects[i] = PyUnicode_InternFromString(text.c_str());
+            if (objects[i] == nullptr) return false;
+        }
+        return true;
+    }
+    // A new reference to the str of `text`, which must be one of the cached texts.
+    PyObject* get(std::string_view text) const {
+        for (std::size_t i = 0; i < N; ++i) {
+            if (name(values[i]) == text) {
+                Py_IncRef(objects[i]);
+                return objects[i];
+            }
+        }
+        throw Panic{"a court returned a text outside its enumeration"};
+    }
+};
+
+TextCache<units::UnitHazard, 6> hazard_texts{
+    {units::UnitHazard::Consistent, units::UnitHazard::UnknownUnit,
+     units::UnitHazard::DimensionMismatch, units::UnitHazard::ScaleMismatch,
+     units::UnitHazard::AffineOffsetHazard, units::UnitHazard::BasisMismatch}};
+TextCache<readiness::ReadinessVerdict, 3> verdict_texts{
+    {readiness::ReadinessVerdict::Ready, readiness::ReadinessVerdict::ReadyWithCaveats,
+     readiness::ReadinessVerdict::NotReadyMissingCriticalWitnesses}};
+
 PyObject* classify_unit_pair(PyObject*, PyObject* args, PyObject* kwargs) {
     return trampoline([&]() -> PyObject* {
         PyObject* slots[2] = {};
@@ -47,10 +83,9 @@ PyObject* classify_unit_pair(PyObject*, PyObject* args, PyObject* kwargs) {
         if (!convert_argument(slots[0], "a", assertion.a_unit)) return nullptr;
         if (!convert_argument(slots[1], "b", assertion.b_unit)) return nullptr;
 
+        const CallArena arena;  // the court dies here; no Python code runs meanwhile
         const auto court = units::UnitConsistencyCourtV1::build({&assertion, 1});
-        const std::string& hazard = court.findings.front().hazard;
-        return checked(
-            PyUnicode_FromStringAndSize(hazard.data(), static_cast<Py_ssize_t>(hazard.size())));
+        return hazard_texts.get(court.findings.front().hazard);
     });
 }
 
@@ -72,7 +107,26 @@ struct ResultKeys {
     PyObject* court_hash = nullptr;
 } result_keys;
 
-PyObject* new_str(const std::string& text) {
+// What the Python result needs of a court record, copied out of it so that the record can die
+// first.
+struct GradeSummary {
+    PyRef verdict;
+    std::uint64_t n_caveat = 0;
+    std::uint64_t n_critical_missing = 0;
+    char hash[64] = {};
+
+    GradeSummary() = default;
+    explicit GradeSummary(const readiness::IndustrialDataReadinessCourtV1& court)
+        : verdict(verdict_texts.get(court.verdict)),
+          n_caveat(court.n_caveat),
+          n_critical_missing(court.n_critical_missing) {
+        if (court.court_hash.size() != sizeof hash) throw Panic{"the readiness seal is malformed"};
+        court.court_hash.copy(hash, sizeof hash);
+    }
+    std::string_view court_hash() const { return {hash, sizeof hash}; }
+};
+
+PyObject* new_str(std::string_view text) {
     return checked(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
 }
 
@@ -106,15 +160,19 @@ PyObject* grade_readiness(PyObject*, PyObject* args, PyObject* kwargs) {
             return nullptr;
         }
 
-        const auto court = readiness::IndustrialDataReadinessCourtV1::grade(p);
+        GradeSummary summary;
+        {
+            const CallArena arena;  // the record dies here; no Python code runs meanwhile
+            summary = GradeSummary(readiness::IndustrialDataReadinessCourtV1::grade(p));
+        }
 
         PyRef result(checked(PyDict_New()));
-        if (!set_item(result.get(), result_keys.verdict, new_str(court.verdict)) ||
+        if (!set_item(result.get(), result_keys.verdict, summary.verdict.release()) ||
             !set_item(result.get(), result_keys.n_caveat,
-                      checked(PyLong_FromUnsignedLongLong(court.n_caveat))) ||
+                      checked(PyLong_FromUnsignedLongLong(summary.n_caveat))) ||
             !set_item(result.get(), result_keys.n_critical_missing,
-                      checked(PyLong_FromUnsignedLongLong(court.n_critical_missing))) ||
-            !set_item(result.get(), result_keys.court_hash, new_str(court.court_hash))) {
+                      checked(PyLong_FromUnsignedLongLong(summary.n_critical_missing))) ||
+            !set_item(result.get(), result_keys.court_hash, new_str(summary.court_hash()))) {
             return nullptr;
         }
         return result.release();
@@ -222,6 +280,7 @@ bool initialize(PyObject* module) {
         !result_keys.court_hash) {
         return false;
     }
+    if (!hazard_texts.make() || !verdict_texts.make()) return false;
     for (const auto& spec : kFunctions) {
         if (!add_function(module, spec)) return false;
     }

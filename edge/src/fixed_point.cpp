@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <charconv>
+#include <climits>
 #include <cmath>
 #include <cstdint>
 
@@ -19,25 +20,33 @@ constexpr std::uint64_t kPow10[kFastDecimals + 1] = {1, 10, 100, 1000, 10000, 10
 
 __extension__ typedef unsigned __int128 u128;  // GCC and Clang on 64-bit targets
 
-// Writes the decimal digits of n (n < 2^128) ending at `end`; returns the first digit.
+// Writes the decimal digits of n ending at `end`; returns the first digit.
 char* write_digits(char* end, u128 n) {
-    do {
+    while (n > static_cast<u128>(UINT64_MAX)) {  // rare: only values far above any message's range
         *--end = static_cast<char>('0' + static_cast<unsigned>(n % 10));
         n /= 10;
-    } while (n != 0);
+    }
+    auto low = static_cast<std::uint64_t>(n);
+    do {
+        *--end = static_cast<char>('0' + low % 10);
+        low /= 10;
+    } while (low != 0);
     return end;
 }
 
 // Exact rounding without a general formatter, for the decimals court messages use. A finite
-// double is m * 2^e with a 53-bit m, so value * 10^decimals = m * 10^decimals * 2^e, and
+// double is m * 2^e with m < 2^53, so value * 10^decimals = m * 10^decimals * 2^e, and
 // m * 10^decimals < 2^73 fits in 128 bits. Its integer part and the remainder decide the
 // rounding (ties to even). False when the value is too large for 128 bits.
 bool append_fixed_small(std::string& out, double value, int decimals) {
-    int exponent = 0;
-    const double fraction = std::frexp(std::fabs(value), &exponent);  // |value| = f * 2^exponent
-    // Scale the 53-bit significand to an integer: |value| = m * 2^(exponent - 53).
-    const auto m = static_cast<std::uint64_t>(std::ldexp(fraction, 53));
-    const int shift = exponent - 53;
+    const auto bits = std::bit_cast<std::uint64_t>(value);
+    const int biased_exponent = static_cast<int>((bits >> 52) & 0x7ff);
+    std::uint64_t m = bits & ((std::uint64_t{1} << 52) - 1);
+    int shift = 1 - 1075;  // subnormal: m * 2^-1074
+    if (biased_exponent != 0) {
+        m |= std::uint64_t{1} << 52;
+        shift = biased_exponent - 1075;
+    }
     const u128 scaled = static_cast<u128>(m) * kPow10[decimals];
 
     u128 units;  // |value| * 10^decimals, rounded to an integer
@@ -59,7 +68,7 @@ bool append_fixed_small(std::string& out, double value, int decimals) {
     char* first = write_digits(end, units);
     // At least one integer digit before the point.
     while (end - first < decimals + 1) *--first = '0';
-    if (std::signbit(value)) out.push_back('-');
+    if ((bits >> 63) != 0) out.push_back('-');
     char* const point = end - decimals;
     out.append(first, point);
     if (decimals > 0) {
