@@ -46,8 +46,12 @@ constexpr std::uint64_t kMinRows = 100;
 
 void push_finding(std::vector<ReadinessFinding>& findings, std::string_view dimension,
                   ReadinessLevel level, std::string message) {
-    findings.push_back(
-        ReadinessFinding{std::string(dimension), std::string(name(level)), std::move(message)});
+    // Filled in place: the short texts land in the strings' inline buffers, with no temporary
+    // finding to move.
+    ReadinessFinding& finding = findings.emplace_back();
+    finding.dimension.assign(dimension);
+    finding.level.assign(name(level));
+    finding.message = std::move(message);
 }
 
 // "{count}{suffix}"

@@ -26,6 +26,20 @@ inline void feed_head(Sha256& sha, std::string_view label, std::uint64_t value_s
 }  // namespace
 
 CanonicalHasher& CanonicalHasher::field(std::string_view label, std::string_view value) noexcept {
+    // Most seal fields are short: when the whole framed field fits in the unfinished block it
+    // is written there in place, as one piece.
+    const std::size_t framed = 16 + label.size() + value.size();
+    if (std::uint8_t* at = sha_.room_for(framed)) {
+        store_le64(at, label.size());
+        Sha256::copy_short(at + 8, reinterpret_cast<const std::uint8_t*>(label.data()),
+                           label.size());
+        at += 8 + label.size();
+        store_le64(at, value.size());
+        Sha256::copy_short(at + 8, reinterpret_cast<const std::uint8_t*>(value.data()),
+                           value.size());
+        sha_.commit(framed);
+        return *this;
+    }
     feed_head(sha_, label, value.size());
     sha_.update(value);
     return *this;

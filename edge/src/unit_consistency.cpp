@@ -115,17 +115,15 @@ void append_all(std::string& out, std::initializer_list<std::string_view> pieces
 }
 
 // "{name} [{unit}]", the unit exactly as the caller wrote it.
-std::string quantity_text(std::string_view quantity_name, std::string_view unit) {
-    std::string out;
+// "{name} [{unit}]"
+void write_quantity(std::string& out, std::string_view quantity_name, std::string_view unit) {
     append_all(out, {quantity_name, " [", unit, "]"});
-    return out;
 }
 
-std::string explain(const Judgement& j, const UnitAssertion& assertion) {
+void explain(std::string& out, const Judgement& j, const UnitAssertion& assertion) {
     const std::string_view a_unit = assertion.a_unit;
     const std::string_view b_unit = assertion.b_unit;
     const std::string_view how = phrase(assertion.relation);
-    std::string out;
     switch (j.hazard) {
         case UnitHazard::Consistent: {
             const std::string tag = j.a->dim.tag();
@@ -180,7 +178,6 @@ std::string explain(const Judgement& j, const UnitAssertion& assertion) {
                              "; not interconvertible without molar mass"});
             break;
     }
-    return out;
 }
 
 }  // namespace
@@ -195,14 +192,14 @@ UnitConsistencyCourtV1 UnitConsistencyCourtV1::build(std::span<const UnitAsserti
     court.findings.reserve(assertions.size());
     for (const UnitAssertion& assertion : assertions) {
         const Judgement j = judge(assertion.a_unit, assertion.b_unit);
-        court.findings.push_back(UnitFinding{
-            .context = assertion.context,
-            .a = quantity_text(assertion.a_name, assertion.a_unit),
-            .b = quantity_text(assertion.b_name, assertion.b_unit),
-            .relation = std::string(name(assertion.relation)),
-            .hazard = std::string(name(j.hazard)),
-            .message = explain(j, assertion),
-        });
+        // Filled in place, so no temporary finding is built and moved.
+        UnitFinding& finding = court.findings.emplace_back();
+        finding.context = assertion.context;
+        write_quantity(finding.a, assertion.a_name, assertion.a_unit);
+        write_quantity(finding.b, assertion.b_name, assertion.b_unit);
+        finding.relation.assign(name(assertion.relation));
+        finding.hazard.assign(name(j.hazard));
+        explain(finding.message, j, assertion);
     }
     // Counted from the stored texts, the same texts the seal reads.
     court.n_consistent = static_cast<std::uint64_t>(

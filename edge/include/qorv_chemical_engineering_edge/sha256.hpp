@@ -32,12 +32,15 @@ class Sha256 {
     }
     void update(std::string_view bytes) noexcept { update(bytes.data(), bytes.size()); }
 
-    // Pads, finishes and returns the digest. The context is spent afterwards.
-    Sha256Digest finish() noexcept;
+    // Room to write `size` bytes straight into the unfinished block, when they fit without
+    // completing it; null otherwise. The bytes count as fed once `commit(size)` is called.
+    std::uint8_t* room_for(std::size_t size) noexcept {
+        const std::size_t used = static_cast<std::size_t>(total_ % 64);
+        return used + size < 64 ? block_ + used : nullptr;
+    }
+    void commit(std::size_t size) noexcept { total_ += size; }
 
-  private:
-    static constexpr std::size_t kShortPiece = 32;
-
+    // Copies up to 64 bytes with a few fixed-size moves.
     static void copy_short(std::uint8_t* to, const std::uint8_t* from, std::size_t n) noexcept {
         if (n >= 8) {
             for (std::size_t i = 0; i + 8 < n; i += 8) std::memcpy(to + i, from + i, 8);
@@ -51,6 +54,12 @@ class Sha256 {
             to[n - 1] = from[n - 1];
         }
     }
+
+    // Pads, finishes and returns the digest. The context is spent afterwards.
+    Sha256Digest finish() noexcept;
+
+  private:
+    static constexpr std::size_t kShortPiece = 32;
 
     void update_long(const void* data, std::size_t size) noexcept;
 
