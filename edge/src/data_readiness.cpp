@@ -46,12 +46,8 @@ constexpr std::uint64_t kMinRows = 100;
 
 void push_finding(std::vector<ReadinessFinding>& findings, std::string_view dimension,
                   ReadinessLevel level, std::string message) {
-    // Filled in place: the short texts land in the strings' inline buffers, with no temporary
-    // finding to move.
-    ReadinessFinding& finding = findings.emplace_back();
-    finding.dimension.assign(dimension);
-    finding.level.assign(name(level));
-    finding.message = std::move(message);
+    // Constructed in place from its three texts (an empty finding would first be zero-filled).
+    findings.emplace_back(std::string(dimension), std::string(name(level)), std::move(message));
 }
 
 // "{count}{suffix}"

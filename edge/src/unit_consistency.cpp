@@ -192,14 +192,14 @@ UnitConsistencyCourtV1 UnitConsistencyCourtV1::build(std::span<const UnitAsserti
     court.findings.reserve(assertions.size());
     for (const UnitAssertion& assertion : assertions) {
         const Judgement j = judge(assertion.a_unit, assertion.b_unit);
-        // Filled in place, so no temporary finding is built and moved.
-        UnitFinding& finding = court.findings.emplace_back();
-        finding.context = assertion.context;
-        write_quantity(finding.a, assertion.a_name, assertion.a_unit);
-        write_quantity(finding.b, assertion.b_name, assertion.b_unit);
-        finding.relation.assign(name(assertion.relation));
-        finding.hazard.assign(name(j.hazard));
-        explain(finding.message, j, assertion);
+        std::string a, b, message;
+        write_quantity(a, assertion.a_name, assertion.a_unit);
+        write_quantity(b, assertion.b_name, assertion.b_unit);
+        explain(message, j, assertion);
+        // Constructed in place from its texts (an empty finding would first be zero-filled).
+        court.findings.emplace_back(assertion.context, std::move(a), std::move(b),
+                                    std::string(name(assertion.relation)),
+                                    std::string(name(j.hazard)), std::move(message));
     }
     // Counted from the stored texts, the same texts the seal reads.
     court.n_consistent = static_cast<std::uint64_t>(
