@@ -205,14 +205,14 @@ constexpr const char* kGradeDoc =
     "absent, which grades as a caveat: the same defaults as the core library's default "
     "profile.";
 
-struct FunctionSpec {
+struct FunctionEntry {
     const char* name;
     PyCFunction function;
     int flags;
     const char* doc;
 };
 
-const FunctionSpec kFunctions[] = {
+const FunctionEntry kFunctions[] = {
     {"version", version, METH_NOARGS, kVersionDoc},
     {"classify_unit_pair",
      reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(classify_unit_pair)),
@@ -245,9 +245,9 @@ PyObject* interned_str(const char* text) {
 }
 
 // Appends the function's name to __all__ and sets it as a module attribute.
-bool add_function(PyObject* module, const FunctionSpec& spec) {
+bool add_function(PyObject* module, const FunctionEntry& entry) {
     // The interpreter keeps pointing at the method definition, so it is never freed.
-    auto* definition = new PyMethodDef{spec.name, spec.function, spec.flags, spec.doc};
+    auto* definition = new PyMethodDef{entry.name, entry.function, entry.flags, entry.doc};
     PyRef module_name(PyModule_GetNameObject(module));
     if (!module_name) return false;
     PyRef function(PyCMethod_New(definition, module, module_name.get(), nullptr));
@@ -281,8 +281,8 @@ bool initialize(PyObject* module) {
         return false;
     }
     if (!hazard_texts.make() || !verdict_texts.make()) return false;
-    for (const auto& spec : kFunctions) {
-        if (!add_function(module, spec)) return false;
+    for (const auto& entry : kFunctions) {
+        if (!add_function(module, entry)) return false;
     }
     return true;
 }
