@@ -68,9 +68,15 @@ void run_grade(benchmark::State& state, const ReadinessProfile& profile) {
     }
 }
 
-void BM_ReadinessGrade_AllPresent(benchmark::State& state) { run_grade(state, all_present()); }
-void BM_ReadinessGrade_RequiredOnly(benchmark::State& state) { run_grade(state, required_only()); }
-void BM_ReadinessGrade_AllBad(benchmark::State& state) { run_grade(state, all_bad()); }
+void BM_ReadinessGrade_AllPresent(benchmark::State& state) {
+    run_grade(state, all_present());
+}
+void BM_ReadinessGrade_RequiredOnly(benchmark::State& state) {
+    run_grade(state, required_only());
+}
+void BM_ReadinessGrade_AllBad(benchmark::State& state) {
+    run_grade(state, all_bad());
+}
 
 BENCHMARK(BM_ReadinessGrade_AllPresent);
 BENCHMARK(BM_ReadinessGrade_RequiredOnly);

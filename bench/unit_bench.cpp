@@ -23,7 +23,9 @@ void run_parse(benchmark::State& state, std::string_view text) {
 
 BENCHMARK_CAPTURE(run_parse, kg_per_h, std::string_view("kg/h"));
 BENCHMARK_CAPTURE(run_parse, degC, std::string_view("degC"));
-BENCHMARK_CAPTURE(run_parse, padded_degree_C, std::string_view("  \xC2\xB0" "C "));
+BENCHMARK_CAPTURE(run_parse, padded_degree_C,
+                  std::string_view("  \xC2\xB0"
+                                   "C "));
 BENCHMARK_CAPTURE(run_parse, m_caret_3_per_h, std::string_view("m^3/h"));
 BENCHMARK_CAPTURE(run_parse, kPa, std::string_view("kPa"));
 BENCHMARK_CAPTURE(run_parse, unknown_furlong, std::string_view("furlong"));
@@ -36,14 +38,14 @@ struct Pair {
     uc::AssertionRelation relation;
 };
 constexpr std::array<Pair, 8> kCommonPairs{{
-    {"kPa", "Pa", uc::AssertionRelation::SameQuantity},            // scale mismatch
-    {"kg/h", "kg/hr", uc::AssertionRelation::AdditivelyCombined},  // consistent
-    {"degC", "K", uc::AssertionRelation::SameQuantity},            // affine offset
-    {"m^3/h", "kg/h", uc::AssertionRelation::AdditivelyCombined},  // dimension mismatch
-    {"wt%", "mol%", uc::AssertionRelation::SameQuantity},          // basis mismatch
-    {"bar", "bar", uc::AssertionRelation::SameQuantity},           // consistent
+    {"kPa", "Pa", uc::AssertionRelation::SameQuantity},              // scale mismatch
+    {"kg/h", "kg/hr", uc::AssertionRelation::AdditivelyCombined},    // consistent
+    {"degC", "K", uc::AssertionRelation::SameQuantity},              // affine offset
+    {"m^3/h", "kg/h", uc::AssertionRelation::AdditivelyCombined},    // dimension mismatch
+    {"wt%", "mol%", uc::AssertionRelation::SameQuantity},            // basis mismatch
+    {"bar", "bar", uc::AssertionRelation::SameQuantity},             // consistent
     {"kmol/h", "mol/s", uc::AssertionRelation::AdditivelyCombined},  // scale mismatch
-    {"furlong", "m", uc::AssertionRelation::SameQuantity},         // unknown unit
+    {"furlong", "m", uc::AssertionRelation::SameQuantity},           // unknown unit
 }};
 
 std::vector<uc::UnitAssertion> common_assertions(std::size_t n) {
