@@ -26,42 +26,40 @@ const char* const kDimensions[13] = {
     "lab_samples"};
 
 ReadinessProfile all_present() {
-    ReadinessProfile p;
-    p.n_tags = 10;
-    p.n_rows = 1000;
-    p.baseline_present = true;
-    p.license_cleared = true;
-    p.missingness = 0.0;
-    p.unit_coverage = 1.0;
-    p.duplicate_timestamps = 0.0;
-    p.time_span_hours = 48.0;
-    p.has_controllers = p.has_maintenance = p.has_batches = p.has_lab_samples = true;
-    return p;
+    return {.n_tags = 10,
+            .n_rows = 1000,
+            .baseline_present = true,
+            .license_cleared = true,
+            .missingness = 0.0,
+            .unit_coverage = 1.0,
+            .duplicate_timestamps = 0.0,
+            .time_span_hours = 48.0,
+            .sampling_regular = true,
+            .has_controllers = true,
+            .has_maintenance = true,
+            .has_batches = true,
+            .has_lab_samples = true};
 }
 
 ReadinessProfile required_only() {
-    ReadinessProfile p;
-    p.n_tags = 10;
-    p.n_rows = 1000;
-    p.baseline_present = true;
-    p.license_cleared = true;
-    p.missingness = 0.05;
-    p.unit_coverage = 0.95;
-    return p;
+    return {.n_tags = 10,
+            .n_rows = 1000,
+            .baseline_present = true,
+            .license_cleared = true,
+            .missingness = 0.05,
+            .unit_coverage = 0.95};
 }
 
 ReadinessProfile everything_bad() {
-    ReadinessProfile p;
-    p.n_tags = 0;
-    p.n_rows = 50;
-    p.baseline_present = false;
-    p.license_cleared = false;
-    p.missingness = 0.2;
-    p.unit_coverage = 0.5;
-    p.duplicate_timestamps = 0.05;
-    p.time_span_hours = 12.0;
-    p.sampling_regular = false;
-    return p;
+    return {.n_tags = 0,
+            .n_rows = 50,
+            .baseline_present = false,
+            .license_cleared = false,
+            .missingness = 0.2,
+            .unit_coverage = 0.5,
+            .duplicate_timestamps = 0.05,
+            .time_span_hours = 12.0,
+            .sampling_regular = false};
 }
 
 const ReadinessFinding& finding(const IndustrialDataReadinessCourtV1& court, const char* dim) {
