@@ -4,6 +4,10 @@
 #include <cstddef>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace qorv_chemical_engineering_edge::hashing {
 
 namespace {
@@ -62,13 +66,36 @@ std::string CanonicalHasher::finalize_hex() && {
 }
 
 std::string to_hex(const Sha256Digest& digest) {
+    char hex[64];
+#if defined(__SSE2__)
+    // Sixteen bytes at a time: split into nibbles, interleave high before low, and map each
+    // nibble to '0'..'9' or 'a'..'f' by adding '0' and, above 9, the gap up to 'a'.
+    const __m128i low_nibbles = _mm_set1_epi8(0x0f);
+    const __m128i nine = _mm_set1_epi8(9);
+    const __m128i to_digit = _mm_set1_epi8('0');
+    const __m128i to_letter = _mm_set1_epi8('a' - '0' - 10);
+    auto render = [&](__m128i nibbles) {
+        const __m128i letters = _mm_and_si128(_mm_cmpgt_epi8(nibbles, nine), to_letter);
+        return _mm_add_epi8(_mm_add_epi8(nibbles, to_digit), letters);
+    };
+    for (int half = 0; half < 2; ++half) {
+        const __m128i bytes =
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(digest.data() + 16 * half));
+        const __m128i high = _mm_and_si128(_mm_srli_epi16(bytes, 4), low_nibbles);
+        const __m128i low = _mm_and_si128(bytes, low_nibbles);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(hex + 32 * half),
+                         render(_mm_unpacklo_epi8(high, low)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(hex + 32 * half + 16),
+                         render(_mm_unpackhi_epi8(high, low)));
+    }
+#else
     static constexpr char kDigits[] = "0123456789abcdef";
-    std::string hex(2 * digest.size(), '\0');
     for (std::size_t i = 0; i < digest.size(); ++i) {
         hex[2 * i] = kDigits[digest[i] >> 4];
         hex[2 * i + 1] = kDigits[digest[i] & 0x0f];
     }
-    return hex;
+#endif
+    return std::string(hex, sizeof hex);
 }
 
 }  // namespace qorv_chemical_engineering_edge::hashing
