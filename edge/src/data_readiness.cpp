@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <utility>
 
 #include "qorv_chemical_engineering_edge/fixed_point.hpp"
@@ -51,23 +52,21 @@ void push_finding(std::vector<ReadinessFinding>& findings, std::string_view dime
 }
 
 // "{count}{suffix}"
-std::string count_message(std::uint64_t count, std::string_view suffix) {
-    char digits[20];
-    const auto end = std::to_chars(digits, digits + sizeof digits, count).ptr;
-    std::string message;
-    message.reserve(static_cast<std::size_t>(end - digits) + suffix.size());
-    message.append(digits, end);
-    message.append(suffix);
-    return message;
+template <std::size_t N>
+std::string count_message(std::uint64_t count, const char (&suffix)[N]) {
+    char text[20 + N];
+    char* end = std::to_chars(text, text + 20, count).ptr;
+    std::memcpy(end, suffix, N - 1);
+    return std::string(text, static_cast<std::size_t>(end - text) + N - 1);
 }
 
 // "{value:decimals}{suffix}"; the value is rendered exactly, so it may be long for huge input.
-std::string number_message(double value, int decimals, std::string_view suffix) {
-    std::string message;
-    message.reserve(8 + static_cast<std::size_t>(decimals) + suffix.size());
-    text::append_fixed(message, value, decimals);
-    message.append(suffix);
-    return message;
+template <std::size_t N>
+std::string number_message(double value, int decimals, const char (&suffix)[N]) {
+    char text[text::kMaxFixedChars + N];
+    char* end = text::write_fixed(text, value, decimals);
+    std::memcpy(end, suffix, N - 1);
+    return std::string(text, static_cast<std::size_t>(end - text) + N - 1);
 }
 
 // The four context witnesses share one shape of message.

@@ -11,10 +11,6 @@ namespace qorv_chemical_engineering_edge::text {
 
 namespace {
 
-// The largest finite double has 309 integer digits; with a sign, a point and the most
-// decimals that is well inside this buffer.
-constexpr std::size_t kBufferSize = 1 + 309 + 1 + kMaxDecimals + 8;
-
 constexpr int kFastDecimals = 6;
 constexpr std::uint64_t kPow10[kFastDecimals + 1] = {1, 10, 100, 1000, 10000, 100000, 1000000};
 
@@ -37,8 +33,8 @@ char* write_digits(char* end, u128 n) {
 // Exact rounding without a general formatter, for the decimals court messages use. A finite
 // double is m * 2^e with m < 2^53, so value * 10^decimals = m * 10^decimals * 2^e, and
 // m * 10^decimals < 2^73 fits in 128 bits. Its integer part and the remainder decide the
-// rounding (ties to even). False when the value is too large for 128 bits.
-bool append_fixed_small(std::string& out, double value, int decimals) {
+// rounding (ties to even). Null when the value is too large for 128 bits.
+char* write_fixed_small(char* out, double value, int decimals) {
     const auto bits = std::bit_cast<std::uint64_t>(value);
     const int biased_exponent = static_cast<int>((bits >> 52) & 0x7ff);
     std::uint64_t m = bits & ((std::uint64_t{1} << 52) - 1);
@@ -51,7 +47,7 @@ bool append_fixed_small(std::string& out, double value, int decimals) {
 
     u128 units;  // |value| * 10^decimals, rounded to an integer
     if (shift >= 0) {
-        if (shift > 127 - 74) return false;
+        if (shift > 127 - 74) return nullptr;
         units = scaled << shift;
     } else if (shift <= -128) {
         units = 0;  // below 2^-55: far from any rounding boundary
@@ -68,35 +64,34 @@ bool append_fixed_small(std::string& out, double value, int decimals) {
     char* first = write_digits(end, units);
     // At least one integer digit before the point.
     while (end - first < decimals + 1) *--first = '0';
-    if ((bits >> 63) != 0) out.push_back('-');
+    if ((bits >> 63) != 0) *out++ = '-';
     char* const point = end - decimals;
-    out.append(first, point);
+    out = std::copy(static_cast<const char*>(first), static_cast<const char*>(point), out);
     if (decimals > 0) {
-        out.push_back('.');
-        out.append(point, end);
+        *out++ = '.';
+        out = std::copy(static_cast<const char*>(point), static_cast<const char*>(end), out);
     }
-    return true;
+    return out;
 }
 
 }  // namespace
 
-void append_fixed(std::string& out, double value, int decimals) {
-    if (std::isnan(value)) {
-        out += "NaN";
-        return;
-    }
-    if (std::isinf(value)) {
-        out += value < 0 ? "-inf" : "inf";
-        return;
-    }
+char* write_fixed(char* out, double value, int decimals) {
+    if (std::isnan(value)) return std::copy_n("NaN", 3, out);
+    if (std::isinf(value))
+        return value < 0 ? std::copy_n("-inf", 4, out) : std::copy_n("inf", 3, out);
     decimals = std::clamp(decimals, 0, kMaxDecimals);
-    if (decimals <= kFastDecimals && append_fixed_small(out, value, decimals)) return;
-    char buffer[kBufferSize];
+    if (decimals <= kFastDecimals) {
+        if (char* end = write_fixed_small(out, value, decimals)) return end;
+    }
     // to_chars with a precision is exact and rounds ties to even, like a correctly rounded
     // printf in the "C" locale; it writes "-" for negative zero too.
-    const auto result =
-        std::to_chars(buffer, buffer + kBufferSize, value, std::chars_format::fixed, decimals);
-    out.append(buffer, result.ptr);
+    return std::to_chars(out, out + kMaxFixedChars, value, std::chars_format::fixed, decimals).ptr;
+}
+
+void append_fixed(std::string& out, double value, int decimals) {
+    char buffer[kMaxFixedChars];
+    out.append(buffer, write_fixed(buffer, value, decimals));
 }
 
 std::string format_fixed(double value, int decimals) {

@@ -59,6 +59,10 @@ TEST(FixedPointLimits, HugeValuesAreWrittenInFull) {
     const std::string largest = format_fixed(-std::numeric_limits<double>::max(), 6);
     EXPECT_EQ(largest.size(), 1u + 309u + 1u + 6u);
     EXPECT_EQ(largest.substr(0, 6), "-17976");
+    // The widest text there is: the most decimals on the largest magnitude.
+    const std::string widest = format_fixed(-std::numeric_limits<double>::max(), 99);
+    EXPECT_EQ(widest.size(), 1u + 309u + 1u + 17u);
+    EXPECT_EQ(widest.substr(widest.size() - 18), "." + std::string(17, '0'));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 // decimals; negative values, negative zero included, carry a leading "-".
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace qorv_chemical_engineering_edge::text {
@@ -13,6 +14,12 @@ namespace qorv_chemical_engineering_edge::text {
 // Largest supported `decimals`; more is clamped to it.
 inline constexpr int kMaxDecimals = 17;
 
+// Room `write_fixed` may need: the 309 integer digits of the largest double, a sign, a point and
+// the most decimals.
+inline constexpr std::size_t kMaxFixedChars = 1 + 309 + 1 + kMaxDecimals;
+
+// Writes the text at `out`, which has room for kMaxFixedChars; returns the end.
+char* write_fixed(char* out, double value, int decimals);
 void append_fixed(std::string& out, double value, int decimals);
 std::string format_fixed(double value, int decimals);
 
