@@ -239,11 +239,6 @@ std::atomic<std::int64_t> owning_interpreter{-1};
 // The module, kept for the life of the process after the first successful import.
 PyObject* cached_module = nullptr;
 
-PyObject* interned_str(const char* text) {
-    static_assert(sizeof(PyObject*) > 0);
-    return PyUnicode_InternFromString(text);
-}
-
 // Appends the function's name to __all__ and sets it as a module attribute.
 bool add_function(PyObject* module, const FunctionEntry& entry) {
     // The interpreter keeps pointing at the method definition, so it is never freed.
@@ -253,8 +248,8 @@ bool add_function(PyObject* module, const FunctionEntry& entry) {
     PyRef function(PyCMethod_New(definition, module, module_name.get(), nullptr));
     if (!function) return false;
 
-    static PyObject* const name_attribute = interned_str("__name__");
-    static PyObject* const all_attribute = interned_str("__all__");
+    static PyObject* const name_attribute = PyUnicode_InternFromString("__name__");
+    static PyObject* const all_attribute = PyUnicode_InternFromString("__all__");
     if (name_attribute == nullptr || all_attribute == nullptr) return false;
 
     PyRef name(PyObject_GetAttr(function.get(), name_attribute));
@@ -274,8 +269,9 @@ bool initialize(PyObject* module) {
     if (!intern_parameter_names(kClassifyUnitPair) || !intern_parameter_names(kGradeReadiness)) {
         return false;
     }
-    result_keys = {interned_str("verdict"), interned_str("n_caveat"),
-                   interned_str("n_critical_missing"), interned_str("court_hash")};
+    result_keys = {PyUnicode_InternFromString("verdict"), PyUnicode_InternFromString("n_caveat"),
+                   PyUnicode_InternFromString("n_critical_missing"),
+                   PyUnicode_InternFromString("court_hash")};
     if (!result_keys.verdict || !result_keys.n_caveat || !result_keys.n_critical_missing ||
         !result_keys.court_hash) {
         return false;
