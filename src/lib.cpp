@@ -23,13 +23,15 @@ namespace {
 namespace readiness = qorv_chemical_engineering_edge::data_readiness;
 namespace units = qorv_chemical_engineering_edge::unit_consistency;
 
-constexpr const char* kVersion = "0.1.0";
+// The version held by pyproject.toml, passed in by the build.
+constexpr char kVersion[] = QCE_VERSION_TEXT;
 
 // ---- version -----------------------------------------------------------------------------
 
 PyObject* version(PyObject*, PyObject*) {
-    return trampoline(
-        []() -> PyObject* { return checked(PyUnicode_FromStringAndSize(kVersion, 5)); });
+    return trampoline([]() -> PyObject* {
+        return checked(PyUnicode_FromStringAndSize(kVersion, sizeof kVersion - 1));
+    });
 }
 
 // ---- classify_unit_pair ------------------------------------------------------------------
