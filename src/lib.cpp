@@ -10,10 +10,10 @@
 #include <span>
 #include <string>
 
-#include "allocation.hpp"
 #include "argument_binding.hpp"
 #include "py_ref.hpp"
 #include "qorv_chemical_engineering_edge/data_readiness.hpp"
+#include "qorv_chemical_engineering_edge/hashing.hpp"
 #include "qorv_chemical_engineering_edge/unit_consistency.hpp"
 #include "trampoline.hpp"
 
@@ -22,6 +22,7 @@ namespace {
 
 namespace readiness = qorv_chemical_engineering_edge::data_readiness;
 namespace units = qorv_chemical_engineering_edge::unit_consistency;
+namespace hashing = qorv_chemical_engineering_edge::hashing;
 
 // The version held by pyproject.toml, passed in by the build.
 constexpr char kVersion[] = QCE_VERSION_TEXT;
@@ -41,40 +42,31 @@ PyObject* classify_interned[2] = {};
 const FunctionDescription kClassifyUnitPair{"classify_unit_pair", kClassifyParameters, 2,
                                             classify_interned};
 
-// The few texts a result can hold, made once at module init as interned str: a call then
-// returns a new reference instead of building the same str again.
+// The texts a result can hold, made once at module init as interned str and indexed by the
+// enumeration's value: a call returns a new reference instead of building the same str again.
 template <class Enum, std::size_t N>
 struct TextCache {
-    Enum values[N];
     PyObject* objects[N] = {};
 
     bool make() {
         for (std::size_t i = 0; i < N; ++i) {
-            const std::string text(name(values[i]));
-            objects[i] = PyUnicode_InternFromString(text.c_str());
+            const std::string_view text = name(static_cast<Enum>(i));
+            objects[i] =
+                PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
             if (objects[i] == nullptr) return false;
+            PyUnicode_InternInPlace(&objects[i]);
         }
         return true;
     }
-    // A new reference to the str of `text`, which must be one of the cached texts.
-    PyObject* get(std::string_view text) const {
-        for (std::size_t i = 0; i < N; ++i) {
-            if (name(values[i]) == text) {
-                Py_IncRef(objects[i]);
-                return objects[i];
-            }
-        }
-        throw Panic{"a court returned a text outside its enumeration"};
+    PyObject* get(Enum value) const {
+        PyObject* text = objects[static_cast<std::size_t>(value)];
+        Py_IncRef(text);
+        return text;
     }
 };
 
-TextCache<units::UnitHazard, 6> hazard_texts{
-    {units::UnitHazard::Consistent, units::UnitHazard::UnknownUnit,
-     units::UnitHazard::DimensionMismatch, units::UnitHazard::ScaleMismatch,
-     units::UnitHazard::AffineOffsetHazard, units::UnitHazard::BasisMismatch}};
-TextCache<readiness::ReadinessVerdict, 3> verdict_texts{
-    {readiness::ReadinessVerdict::Ready, readiness::ReadinessVerdict::ReadyWithCaveats,
-     readiness::ReadinessVerdict::NotReadyMissingCriticalWitnesses}};
+TextCache<units::UnitHazard, 6> hazard_texts;
+TextCache<readiness::ReadinessVerdict, 3> verdict_texts;
 
 PyObject* classify_unit_pair(PyObject*, PyObject* args, PyObject* kwargs) {
     return trampoline([&]() -> PyObject* {
@@ -85,9 +77,11 @@ PyObject* classify_unit_pair(PyObject*, PyObject* args, PyObject* kwargs) {
         if (!convert_argument(slots[0], "a", assertion.a_unit)) return nullptr;
         if (!convert_argument(slots[1], "b", assertion.b_unit)) return nullptr;
 
-        const CallArena arena;  // the court dies here; no Python code runs meanwhile
-        const auto court = units::UnitConsistencyCourtV1::build({&assertion, 1});
-        return hazard_texts.get(court.findings.front().hazard);
+        // The court decides and seals; the finding's message is never rendered, since only the
+        // hazard is returned.
+        units::UnitHazard hazard{};
+        units::UnitConsistencyCourtV1::judge({&assertion, 1}, {&hazard, 1});
+        return hazard_texts.get(hazard);
     });
 }
 
@@ -108,29 +102,6 @@ struct ResultKeys {
     PyObject* n_critical_missing = nullptr;
     PyObject* court_hash = nullptr;
 } result_keys;
-
-// What the Python result needs of a court record, copied out of it so that the record can die
-// first.
-struct GradeSummary {
-    PyRef verdict;
-    std::uint64_t n_caveat = 0;
-    std::uint64_t n_critical_missing = 0;
-    char hash[64] = {};
-
-    GradeSummary() = default;
-    explicit GradeSummary(const readiness::IndustrialDataReadinessCourtV1& court)
-        : verdict(verdict_texts.get(court.verdict)),
-          n_caveat(court.n_caveat),
-          n_critical_missing(court.n_critical_missing) {
-        if (court.court_hash.size() != sizeof hash) throw Panic{"the readiness seal is malformed"};
-        court.court_hash.copy(hash, sizeof hash);
-    }
-    std::string_view court_hash() const { return {hash, sizeof hash}; }
-};
-
-PyObject* new_str(std::string_view text) {
-    return checked(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
-}
 
 // Inserts a new value reference into the dict, which keeps its own.
 bool set_item(PyObject* dict, PyObject* key, PyObject* new_value) {
@@ -162,19 +133,19 @@ PyObject* grade_readiness(PyObject*, PyObject* args, PyObject* kwargs) {
             return nullptr;
         }
 
-        GradeSummary summary;
-        {
-            const CallArena arena;  // the record dies here; no Python code runs meanwhile
-            summary = GradeSummary(readiness::IndustrialDataReadinessCourtV1::grade(p));
-        }
+        // The findings' messages are never returned, so the court only decides and seals.
+        const auto court = readiness::IndustrialDataReadinessCourtV1::judge(p);
+        char court_hash[64];
+        hashing::write_hex(court.seal, court_hash);
 
         PyRef result(checked(PyDict_New()));
-        if (!set_item(result.get(), result_keys.verdict, summary.verdict.release()) ||
+        if (!set_item(result.get(), result_keys.verdict, verdict_texts.get(court.verdict)) ||
             !set_item(result.get(), result_keys.n_caveat,
-                      checked(PyLong_FromUnsignedLongLong(summary.n_caveat))) ||
+                      checked(PyLong_FromUnsignedLongLong(court.n_caveat))) ||
             !set_item(result.get(), result_keys.n_critical_missing,
-                      checked(PyLong_FromUnsignedLongLong(summary.n_critical_missing))) ||
-            !set_item(result.get(), result_keys.court_hash, new_str(summary.court_hash()))) {
+                      checked(PyLong_FromUnsignedLongLong(court.n_critical_missing))) ||
+            !set_item(result.get(), result_keys.court_hash,
+                      checked(PyUnicode_FromStringAndSize(court_hash, sizeof court_hash)))) {
             return nullptr;
         }
         return result.release();

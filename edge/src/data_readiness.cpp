@@ -36,7 +36,12 @@ std::string_view name(ReadinessVerdict verdict) noexcept {
 
 namespace {
 
-constexpr int kDimensionCount = 13;
+// Finding order.
+constexpr std::array<std::string_view, kReadinessDimensions> kDimensionNames{
+    "tags_present",        "rows_sufficient",    "baseline_window",      "license_cleared",
+    "missingness",         "unit_coverage",      "duplicate_timestamps", "time_span",
+    "sampling_regularity", "controller_context", "maintenance_log",      "batch_genealogy",
+    "lab_samples"};
 
 // Thresholds compare the raw fractions; the percentages in the messages are fixed text.
 constexpr double kMaxMissingness = 0.1;
@@ -45,11 +50,55 @@ constexpr double kMaxDuplicateTimestamps = 0.01;
 constexpr double kMinTimeSpanHours = 24.0;
 constexpr std::uint64_t kMinRows = 100;
 
-void push_finding(std::vector<ReadinessFinding>& findings, std::string_view dimension,
-                  ReadinessLevel level, std::string message) {
-    // Constructed in place from its three texts (an empty finding would first be zero-filled).
-    findings.emplace_back(std::string(dimension), std::string(name(level)), std::move(message));
+ReadinessLevel critical_unless(bool ok) noexcept {
+    return ok ? ReadinessLevel::Ok : ReadinessLevel::CriticalMissing;
 }
+
+ReadinessLevel caveat_unless(bool ok) noexcept {
+    return ok ? ReadinessLevel::Ok : ReadinessLevel::Caveat;
+}
+
+// The court's rules: the level of each dimension, in finding order.
+std::array<ReadinessLevel, kReadinessDimensions> levels_of(const ReadinessProfile& p) noexcept {
+    return {
+        // The four hard witnesses: without any of them the export cannot be analysed at all.
+        critical_unless(p.n_tags != 0),
+        critical_unless(p.n_rows >= kMinRows),
+        critical_unless(p.baseline_present),
+        critical_unless(p.license_cleared),
+        // Quality caveats. A NaN fails every comparison and so grades as a caveat; a span that
+        // is not finite is not assessed, which is a caveat too.
+        caveat_unless(p.missingness <= kMaxMissingness),
+        caveat_unless(p.unit_coverage >= kMinUnitCoverage),
+        caveat_unless(p.duplicate_timestamps <= kMaxDuplicateTimestamps),
+        caveat_unless(std::isfinite(p.time_span_hours) && p.time_span_hours >= kMinTimeSpanHours),
+        caveat_unless(p.sampling_regular),
+        // Context sources: each one unlocks a family of witnesses.
+        caveat_unless(p.has_controllers),
+        caveat_unless(p.has_maintenance),
+        caveat_unless(p.has_batches),
+        caveat_unless(p.has_lab_samples),
+    };
+}
+
+// The seal's fields: the schema, each finding's dimension and level as `finding(i)` gives them,
+// the counts and the verdict. Both the record and the judgement are sealed through here.
+template <class Finding>
+hashing::Sha256Digest seal_of(std::size_t count, Finding finding, std::uint64_t n_critical_missing,
+                              std::uint64_t n_caveat, std::string_view verdict) noexcept {
+    hashing::CanonicalHasher hasher;
+    hasher.field("schema", IndustrialDataReadinessCourtV1::kSchema);
+    for (std::size_t i = 0; i < count; ++i) {
+        const auto [dimension, level] = finding(i);
+        hasher.field("dimension", dimension).field("level", level);
+    }
+    hasher.field("n_critical_missing", n_critical_missing)
+        .field("n_caveat", n_caveat)
+        .field("verdict", verdict);
+    return std::move(hasher).finalize_digest();
+}
+
+// ---- messages: rendered for the record only, never sealed ----------------------------------
 
 // "{count}{suffix}"
 template <std::size_t N>
@@ -70,8 +119,7 @@ std::string number_message(double value, int decimals, const char (&suffix)[N]) 
 }
 
 // The four context witnesses share one shape of message.
-void push_witness(std::vector<ReadinessFinding>& findings, std::string_view dimension,
-                  bool available, std::string_view witness) {
+std::string witness_message(bool available, std::string_view witness) {
     constexpr std::string_view kAvailable = "available \u2014 unlocks ";
     constexpr std::string_view kAbsent = "absent \u2014 ";
     constexpr std::string_view kUnavailable = " unavailable";
@@ -83,97 +131,90 @@ void push_witness(std::vector<ReadinessFinding>& findings, std::string_view dime
         message.reserve(kAbsent.size() + witness.size() + kUnavailable.size());
         message.append(kAbsent).append(witness).append(kUnavailable);
     }
-    push_finding(findings, dimension, available ? ReadinessLevel::Ok : ReadinessLevel::Caveat,
-                 std::move(message));
+    return message;
 }
 
-ReadinessLevel critical_unless(bool ok) {
-    return ok ? ReadinessLevel::Ok : ReadinessLevel::CriticalMissing;
+std::string time_span_message(double hours) {
+    if (!std::isfinite(hours)) {
+        return "span not assessed (caveat; need \u2265 24 h of timestamped data for diurnal "
+               "structure)";
+    }
+    return number_message(hours, 1,
+                          " h of data (caveat below 24 h; too short for diurnal structure)");
 }
 
-ReadinessLevel caveat_unless(bool ok) {
-    return ok ? ReadinessLevel::Ok : ReadinessLevel::Caveat;
+// Each finding's message, in finding order.
+std::array<std::string, kReadinessDimensions> messages_of(const ReadinessProfile& p) {
+    return {
+        count_message(p.n_tags, " tags (need \u2265 1)"),
+        count_message(p.n_rows, " rows (need \u2265 100)"),
+        "a known-good / normal-operation window is required to fit the baseline",
+        "the data must be the operator's to analyse (no licence / export-control blocker)",
+        number_message(p.missingness * 100.0, 1, "% missing (caveat above 10%)"),
+        number_message(p.unit_coverage * 100.0, 0,
+                       "% of tags carry a unit (caveat below 90%; limits the unit-consistency "
+                       "court + physical balances)"),
+        number_message(p.duplicate_timestamps * 100.0, 2,
+                       "% duplicate timestamps (caveat above 1%)"),
+        time_span_message(p.time_span_hours),
+        "irregular/ragged sampling is handled (multi-rate alignment) but flagged",
+        witness_message(p.has_controllers, "control-loop interaction map + setpoint separation"),
+        witness_message(p.has_maintenance, "maintenance-window overlays + calibration witnesses"),
+        witness_message(p.has_batches, "batch-phase envelopes + genealogy recurrence"),
+        witness_message(p.has_lab_samples, "manual-sample bridge + soft-sensor witnesses"),
+    };
 }
 
 }  // namespace
 
-IndustrialDataReadinessCourtV1 IndustrialDataReadinessCourtV1::grade(const ReadinessProfile& p) {
-    IndustrialDataReadinessCourtV1 court;
-    auto& findings = court.findings;
-    findings.reserve(kDimensionCount);
-
-    // The four hard witnesses: without any of them the export cannot be analysed at all.
-    push_finding(findings, "tags_present", critical_unless(p.n_tags != 0),
-                 count_message(p.n_tags, " tags (need \u2265 1)"));
-    push_finding(findings, "rows_sufficient", critical_unless(p.n_rows >= kMinRows),
-                 count_message(p.n_rows, " rows (need \u2265 100)"));
-    push_finding(findings, "baseline_window", critical_unless(p.baseline_present),
-                 "a known-good / normal-operation window is required to fit the baseline");
-    push_finding(
-        findings, "license_cleared", critical_unless(p.license_cleared),
-        "the data must be the operator's to analyse (no licence / export-control blocker)");
-
-    // Quality caveats. A NaN fails every comparison and so grades as a caveat.
-    push_finding(findings, "missingness", caveat_unless(p.missingness <= kMaxMissingness),
-                 number_message(p.missingness * 100.0, 1, "% missing (caveat above 10%)"));
-    push_finding(findings, "unit_coverage", caveat_unless(p.unit_coverage >= kMinUnitCoverage),
-                 number_message(p.unit_coverage * 100.0, 0,
-                                "% of tags carry a unit (caveat below 90%; limits the "
-                                "unit-consistency court + physical balances)"));
-    push_finding(findings, "duplicate_timestamps",
-                 caveat_unless(p.duplicate_timestamps <= kMaxDuplicateTimestamps),
-                 number_message(p.duplicate_timestamps * 100.0, 2,
-                                "% duplicate timestamps (caveat above 1%)"));
-    if (std::isfinite(p.time_span_hours)) {
-        push_finding(findings, "time_span", caveat_unless(p.time_span_hours >= kMinTimeSpanHours),
-                     number_message(p.time_span_hours, 1,
-                                    " h of data (caveat below 24 h; too short for diurnal "
-                                    "structure)"));
-    } else {
-        push_finding(findings, "time_span", ReadinessLevel::Caveat,
-                     "span not assessed (caveat; need \u2265 24 h of timestamped data for "
-                     "diurnal structure)");
-    }
-    push_finding(findings, "sampling_regularity", caveat_unless(p.sampling_regular),
-                 "irregular/ragged sampling is handled (multi-rate alignment) but flagged");
-
-    // Context sources: each one unlocks a family of witnesses.
-    push_witness(findings, "controller_context", p.has_controllers,
-                 "control-loop interaction map + setpoint separation");
-    push_witness(findings, "maintenance_log", p.has_maintenance,
-                 "maintenance-window overlays + calibration witnesses");
-    push_witness(findings, "batch_genealogy", p.has_batches,
-                 "batch-phase envelopes + genealogy recurrence");
-    push_witness(findings, "lab_samples", p.has_lab_samples,
-                 "manual-sample bridge + soft-sensor witnesses");
-
-    for (const auto& finding : findings) {
-        if (finding.level == name(ReadinessLevel::CriticalMissing)) {
-            ++court.n_critical_missing;
-        } else if (finding.level == name(ReadinessLevel::Caveat)) {
-            ++court.n_caveat;
+ReadinessJudgement IndustrialDataReadinessCourtV1::judge(const ReadinessProfile& p) noexcept {
+    ReadinessJudgement j;
+    j.levels = levels_of(p);
+    for (const ReadinessLevel level : j.levels) {
+        if (level == ReadinessLevel::CriticalMissing) {
+            ++j.n_critical_missing;
+        } else if (level == ReadinessLevel::Caveat) {
+            ++j.n_caveat;
         }
     }
     // Critical gaps outrank caveats.
-    const ReadinessVerdict verdict = court.n_critical_missing > 0
-                                         ? ReadinessVerdict::NotReadyMissingCriticalWitnesses
-                                     : court.n_caveat > 0 ? ReadinessVerdict::ReadyWithCaveats
-                                                          : ReadinessVerdict::Ready;
-    court.verdict = std::string(name(verdict));
-    court.court_hash = court.seal();
+    j.verdict = j.n_critical_missing > 0 ? ReadinessVerdict::NotReadyMissingCriticalWitnesses
+                : j.n_caveat > 0         ? ReadinessVerdict::ReadyWithCaveats
+                                         : ReadinessVerdict::Ready;
+    j.seal = seal_of(
+        kReadinessDimensions,
+        [&](std::size_t i) {
+            return std::pair{kDimensionNames[i], name(j.levels[i])};
+        },
+        j.n_critical_missing, j.n_caveat, name(j.verdict));
+    return j;
+}
+
+IndustrialDataReadinessCourtV1 IndustrialDataReadinessCourtV1::grade(const ReadinessProfile& p) {
+    const ReadinessJudgement j = judge(p);
+    auto messages = messages_of(p);
+    IndustrialDataReadinessCourtV1 court;
+    court.findings.reserve(kReadinessDimensions);
+    for (std::size_t i = 0; i < kReadinessDimensions; ++i) {
+        court.findings.emplace_back(std::string(kDimensionNames[i]), std::string(name(j.levels[i])),
+                                    std::move(messages[i]));
+    }
+    court.verdict = std::string(name(j.verdict));
+    court.court_hash = hashing::to_hex(j.seal);
+    court.n_critical_missing = j.n_critical_missing;
+    court.n_caveat = j.n_caveat;
     return court;
 }
 
 std::string IndustrialDataReadinessCourtV1::seal() const {
-    hashing::CanonicalHasher hasher;
-    hasher.field("schema", kSchema);
-    for (const auto& finding : findings) {
-        hasher.field("dimension", finding.dimension).field("level", finding.level);
-    }
-    hasher.field("n_critical_missing", n_critical_missing)
-        .field("n_caveat", n_caveat)
-        .field("verdict", verdict);
-    return std::move(hasher).finalize_hex();
+    const auto digest = seal_of(
+        findings.size(),
+        [&](std::size_t i) {
+            return std::pair<std::string_view, std::string_view>{findings[i].dimension,
+                                                                 findings[i].level};
+        },
+        n_critical_missing, n_caveat, verdict);
+    return hashing::to_hex(digest);
 }
 
 }  // namespace qorv_chemical_engineering_edge::data_readiness

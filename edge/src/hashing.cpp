@@ -49,6 +49,15 @@ CanonicalHasher& CanonicalHasher::field(std::string_view label, std::string_view
     return *this;
 }
 
+CanonicalHasher& CanonicalHasher::field_pieces(
+    std::string_view label, std::initializer_list<std::string_view> pieces) noexcept {
+    std::size_t size = 0;
+    for (std::string_view piece : pieces) size += piece.size();
+    feed_head(sha_, label, size);
+    for (std::string_view piece : pieces) sha_.update(piece);
+    return *this;
+}
+
 CanonicalHasher& CanonicalHasher::field(std::string_view label, std::uint64_t count) noexcept {
     feed_head(sha_, label, 8);
     std::uint8_t bytes[8];
@@ -67,6 +76,11 @@ std::string CanonicalHasher::finalize_hex() && {
 
 std::string to_hex(const Sha256Digest& digest) {
     char hex[64];
+    write_hex(digest, hex);
+    return std::string(hex, sizeof hex);
+}
+
+void write_hex(const Sha256Digest& digest, char* hex) noexcept {
 #if defined(__SSE2__)
     // Sixteen bytes at a time: split into nibbles, interleave high before low, and map each
     // nibble to '0'..'9' or 'a'..'f' by adding '0' and, above 9, the gap up to 'a'.
@@ -95,7 +109,6 @@ std::string to_hex(const Sha256Digest& digest) {
         hex[2 * i + 1] = kDigits[digest[i] & 0x0f];
     }
 #endif
-    return std::string(hex, sizeof hex);
 }
 
 }  // namespace qorv_chemical_engineering_edge::hashing

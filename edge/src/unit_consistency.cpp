@@ -1,11 +1,10 @@
-// The unit consistency court: classifying claimed pairings of two units, explaining each
-// verdict, counting and sealing.
+// The unit consistency court: classifying claimed pairings of two units, counting and sealing,
+// and for the record, explaining each verdict.
 //
 // Rules are tried in a fixed order and the first that applies decides: an unknown unit, then a
 // dimension mismatch, then a basis mismatch, then a scale mismatch, then an affine offset.
 // Because scale is tested before offset, degrees Fahrenheit against kelvin is a scale mismatch.
 // The relation never changes the verdict, only the wording.
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
@@ -76,7 +75,6 @@ std::string_view name(UnitHazard hazard) noexcept {
 
 namespace {
 
-constexpr std::string_view kConsistentText = "consistent";
 constexpr std::string_view kTimes = "\xC3\x97";   // U+00D7 MULTIPLICATION SIGN
 constexpr std::string_view kDegree = "\xC2\xB0";  // U+00B0 DEGREE SIGN
 
@@ -86,7 +84,8 @@ struct Judgement {
     std::optional<ParsedUnit> b;
 };
 
-Judgement judge(std::string_view a_unit, std::string_view b_unit) noexcept {
+// The court's rules, the first that applies deciding.
+Judgement decide(std::string_view a_unit, std::string_view b_unit) noexcept {
     Judgement j{UnitHazard::UnknownUnit, parse_unit(a_unit), parse_unit(b_unit)};
     if (!j.a || !j.b) return j;
     const ParsedUnit& a = *j.a;
@@ -115,7 +114,6 @@ void append_all(std::string& out, std::initializer_list<std::string_view> pieces
 }
 
 // "{name} [{unit}]", the unit exactly as the caller wrote it.
-// "{name} [{unit}]"
 void write_quantity(std::string& out, std::string_view quantity_name, std::string_view unit) {
     append_all(out, {quantity_name, " [", unit, "]"});
 }
@@ -180,10 +178,58 @@ void explain(std::string& out, const Judgement& j, const UnitAssertion& assertio
     }
 }
 
+// The seal's fields for one finding; `a` and `b` are "{name} [{unit}]", given in pieces or
+// whole. Both the record and the judgement are sealed through here and the two functions below.
+void seal_finding(hashing::CanonicalHasher& hasher, std::string_view context,
+                  std::initializer_list<std::string_view> a,
+                  std::initializer_list<std::string_view> b, std::string_view relation,
+                  std::string_view hazard) noexcept {
+    hasher.field("context", context)
+        .field_pieces("a", a)
+        .field_pieces("b", b)
+        .field("relation", relation)
+        .field("hazard", hazard);
+}
+
+// The message is for readers and is never fed: rewording an explanation must not change a
+// stored seal. No count of findings is fed either; the per-finding fields frame themselves.
+hashing::CanonicalHasher seal_start(std::uint64_t assertions_checked) noexcept {
+    hashing::CanonicalHasher hasher;
+    hasher.field("schema", UnitConsistencyCourtV1::kSchema)
+        .field("assertions_checked", assertions_checked);
+    return hasher;
+}
+
+hashing::Sha256Digest seal_finish(hashing::CanonicalHasher&& hasher, std::uint64_t n_consistent,
+                                  std::uint64_t n_hazard) noexcept {
+    hasher.field("n_consistent", n_consistent).field("n_hazard", n_hazard);
+    return std::move(hasher).finalize_digest();
+}
+
 }  // namespace
 
 UnitHazard classify(std::string_view a_unit, std::string_view b_unit) noexcept {
-    return judge(a_unit, b_unit).hazard;
+    return decide(a_unit, b_unit).hazard;
+}
+
+UnitJudgement UnitConsistencyCourtV1::judge(std::span<const UnitAssertion> assertions,
+                                            std::span<UnitHazard> hazards) noexcept {
+    UnitJudgement j;
+    hashing::CanonicalHasher hasher = seal_start(assertions.size());
+    for (std::size_t i = 0; i < assertions.size(); ++i) {
+        const UnitAssertion& x = assertions[i];
+        const UnitHazard hazard = classify(x.a_unit, x.b_unit);
+        hazards[i] = hazard;
+        if (hazard == UnitHazard::Consistent) {
+            ++j.n_consistent;
+        } else {
+            ++j.n_hazard;
+        }
+        seal_finding(hasher, x.context, {x.a_name, " [", x.a_unit, "]"},
+                     {x.b_name, " [", x.b_unit, "]"}, name(x.relation), name(hazard));
+    }
+    j.seal = seal_finish(std::move(hasher), j.n_consistent, j.n_hazard);
+    return j;
 }
 
 UnitConsistencyCourtV1 UnitConsistencyCourtV1::build(std::span<const UnitAssertion> assertions) {
@@ -191,7 +237,7 @@ UnitConsistencyCourtV1 UnitConsistencyCourtV1::build(std::span<const UnitAsserti
     court.assertions_checked = assertions.size();
     court.findings.reserve(assertions.size());
     for (const UnitAssertion& assertion : assertions) {
-        const Judgement j = judge(assertion.a_unit, assertion.b_unit);
+        const Judgement j = decide(assertion.a_unit, assertion.b_unit);
         std::string a, b, message;
         write_quantity(a, assertion.a_name, assertion.a_unit);
         write_quantity(b, assertion.b_name, assertion.b_unit);
@@ -200,12 +246,12 @@ UnitConsistencyCourtV1 UnitConsistencyCourtV1::build(std::span<const UnitAsserti
         court.findings.emplace_back(assertion.context, std::move(a), std::move(b),
                                     std::string(name(assertion.relation)),
                                     std::string(name(j.hazard)), std::move(message));
+        if (j.hazard == UnitHazard::Consistent) {
+            ++court.n_consistent;
+        } else {
+            ++court.n_hazard;
+        }
     }
-    // Counted from the stored texts, the same texts the seal reads.
-    court.n_consistent = static_cast<std::uint64_t>(
-        std::count_if(court.findings.begin(), court.findings.end(),
-                      [](const UnitFinding& f) { return f.hazard == kConsistentText; }));
-    court.n_hazard = court.findings.size() - court.n_consistent;
     court.court_hash =
         seal(court.assertions_checked, court.findings, court.n_consistent, court.n_hazard);
     return court;
@@ -214,19 +260,11 @@ UnitConsistencyCourtV1 UnitConsistencyCourtV1::build(std::span<const UnitAsserti
 std::string UnitConsistencyCourtV1::seal(std::uint64_t assertions_checked,
                                          std::span<const UnitFinding> findings,
                                          std::uint64_t n_consistent, std::uint64_t n_hazard) {
-    // The message is for readers and is never fed: rewording an explanation must not change a
-    // stored seal. No count of findings is fed either; the per-finding fields frame themselves.
-    hashing::CanonicalHasher hasher;
-    hasher.field("schema", kSchema).field("assertions_checked", assertions_checked);
+    hashing::CanonicalHasher hasher = seal_start(assertions_checked);
     for (const UnitFinding& f : findings) {
-        hasher.field("context", f.context)
-            .field("a", f.a)
-            .field("b", f.b)
-            .field("relation", f.relation)
-            .field("hazard", f.hazard);
+        seal_finding(hasher, f.context, {f.a}, {f.b}, f.relation, f.hazard);
     }
-    hasher.field("n_consistent", n_consistent).field("n_hazard", n_hazard);
-    return std::move(hasher).finalize_hex();
+    return hashing::to_hex(seal_finish(std::move(hasher), n_consistent, n_hazard));
 }
 
 }  // namespace qorv_chemical_engineering_edge::unit_consistency

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -21,6 +22,9 @@ class CanonicalHasher {
 
     // A text (its UTF-8 bytes) or raw bytes.
     CanonicalHasher& field(std::string_view label, std::string_view value) noexcept;
+    // A text given in pieces, framed exactly as their concatenation would be.
+    CanonicalHasher& field_pieces(std::string_view label,
+                                  std::initializer_list<std::string_view> pieces) noexcept;
     // An unsigned count, as 8 little-endian bytes.
     CanonicalHasher& field(std::string_view label, std::uint64_t count) noexcept;
 
@@ -33,5 +37,7 @@ class CanonicalHasher {
 
 // The 64 lower-case hex characters of a digest, high nibble first.
 std::string to_hex(const Sha256Digest& digest);
+// The same characters written to `out`, which has room for 64.
+void write_hex(const Sha256Digest& digest, char* out) noexcept;
 
 }  // namespace qorv_chemical_engineering_edge::hashing

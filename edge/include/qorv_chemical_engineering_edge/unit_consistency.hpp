@@ -2,8 +2,9 @@
 //
 // `parse_unit` resolves an engineering-unit string against a closed table of written forms;
 // `UnitConsistencyCourtV1::build` judges claimed pairings of two units into hazards with
-// messages, counts them and seals the result. No input is an error: an unrecognised unit is
-// the finding `unknown_unit`.
+// messages, counts them and seals the result; `judge` decides and seals the same way without
+// writing findings or messages. No input is an error: an unrecognised unit is the finding
+// `unknown_unit`.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +13,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "qorv_chemical_engineering_edge/sha256.hpp"
 
 namespace qorv_chemical_engineering_edge::unit_consistency {
 
@@ -77,6 +80,13 @@ struct UnitFinding {
     std::string message;  // for readers only; never sealed
 };
 
+// The counts and the seal of the record `build` would make.
+struct UnitJudgement {
+    std::uint64_t n_consistent = 0;
+    std::uint64_t n_hazard = 0;
+    hashing::Sha256Digest seal{};
+};
+
 struct UnitConsistencyCourtV1 {
     static constexpr std::string_view kSchema = "unit_consistency_court_v1";
 
@@ -87,6 +97,10 @@ struct UnitConsistencyCourtV1 {
     std::string court_hash;
 
     static UnitConsistencyCourtV1 build(std::span<const UnitAssertion> assertions);
+    // Each assertion's hazard into `hazards` (as many slots as assertions), the counts and the
+    // seal alone: no findings, no messages, no allocation.
+    static UnitJudgement judge(std::span<const UnitAssertion> assertions,
+                               std::span<UnitHazard> hazards) noexcept;
 
     static std::string seal(std::uint64_t assertions_checked, std::span<const UnitFinding> findings,
                             std::uint64_t n_consistent, std::uint64_t n_hazard);
