@@ -54,6 +54,7 @@ BENCHMARK(BM_Sha256_Portable)
     ->Arg(8192);
 BENCHMARK(BM_Sha256_CpuExtensions)
     ->Arg(55)
+    ->Arg(302)
     ->Arg(kSealSizedInput)
     ->Arg(kRequiredOnlySealInput)
     ->Arg(8192);

@@ -72,6 +72,16 @@ BENCHMARK(BM_ReadinessGrade_AllPresent);
 BENCHMARK(BM_ReadinessGrade_RequiredOnly);
 BENCHMARK(BM_ReadinessGrade_AllBad);
 
+// What the Python module runs: levels, counts, verdict and seal, no findings or messages.
+void BM_ReadinessJudge_AllPresent(benchmark::State& state) {
+    const ReadinessProfile profile = all_present();
+    for (auto _ : state) {
+        auto judgement = IndustrialDataReadinessCourtV1::judge(profile);
+        benchmark::DoNotOptimize(judgement);
+    }
+}
+BENCHMARK(BM_ReadinessJudge_AllPresent);
+
 // The seal of the required-only record feeds 1,001 bytes (16 blocks once padded) in 31 fields.
 void BM_ReadinessSeal(benchmark::State& state) {
     const auto court = IndustrialDataReadinessCourtV1::grade(required_only());

@@ -92,6 +92,19 @@ void BM_UnitBuild_CommonMix(benchmark::State& state) {
 }
 BENCHMARK(BM_UnitBuild_CommonMix)->Arg(1)->Arg(8)->Arg(10)->Arg(100)->Arg(1000)->Arg(10000);
 
+// What the Python module runs: the hazard, counts and seal of one assertion, no messages.
+void BM_UnitJudge_OneSameQuantity(benchmark::State& state) {
+    const uc::UnitAssertion assertion{"py", "a",  "kPa",
+                                      "b",  "Pa", uc::AssertionRelation::SameQuantity};
+    for (auto _ : state) {
+        uc::UnitHazard hazard{};
+        auto judgement = uc::UnitConsistencyCourtV1::judge({&assertion, 1}, {&hazard, 1});
+        benchmark::DoNotOptimize(judgement);
+        benchmark::DoNotOptimize(hazard);
+    }
+}
+BENCHMARK(BM_UnitJudge_OneSameQuantity);
+
 // The verdict alone, without findings, messages or seal: the floor under build's cost.
 void BM_UnitClassify_CommonMix(benchmark::State& state) {
     std::size_t i = 0;

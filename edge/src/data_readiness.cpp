@@ -10,18 +10,6 @@
 
 namespace qorv_chemical_engineering_edge::data_readiness {
 
-std::string_view name(ReadinessLevel level) noexcept {
-    switch (level) {
-        case ReadinessLevel::Ok:
-            return "ok";
-        case ReadinessLevel::Caveat:
-            return "caveat";
-        case ReadinessLevel::CriticalMissing:
-            return "critical_missing";
-    }
-    return "critical_missing";
-}
-
 std::string_view name(ReadinessVerdict verdict) noexcept {
     switch (verdict) {
         case ReadinessVerdict::Ready:
@@ -35,6 +23,9 @@ std::string_view name(ReadinessVerdict verdict) noexcept {
 }
 
 namespace {
+
+// Indexed by ReadinessLevel.
+constexpr std::array<std::string_view, 3> kLevelNames{"ok", "caveat", "critical_missing"};
 
 // Finding order.
 constexpr std::array<std::string_view, kReadinessDimensions> kDimensionNames{
@@ -81,21 +72,31 @@ std::array<ReadinessLevel, kReadinessDimensions> levels_of(const ReadinessProfil
     };
 }
 
-// The seal's fields: the schema, each finding's dimension and level as `finding(i)` gives them,
-// the counts and the verdict. Both the record and the judgement are sealed through here.
-template <class Finding>
-hashing::Sha256Digest seal_of(std::size_t count, Finding finding, std::uint64_t n_critical_missing,
-                              std::uint64_t n_caveat, std::string_view verdict) noexcept {
-    hashing::CanonicalHasher hasher;
-    hasher.field("schema", IndustrialDataReadinessCourtV1::kSchema);
-    for (std::size_t i = 0; i < count; ++i) {
-        const auto [dimension, level] = finding(i);
-        hasher.field("dimension", dimension).field("level", level);
+// The seal's fields: the schema, each finding's dimension and level, the counts and the
+// verdict. The record is sealed from its texts, field by field. The schema and the two fields of
+// each finding take one of 1 + 13 * 3 forms, so a judgement feeds them framed at compile time:
+// that saves about 100 ns of its 800 (bench: BM_ReadinessJudge), the framing of 27 fields.
+constexpr auto kFramedSchema =
+    hashing::FramedFields<64>{}.field("schema", IndustrialDataReadinessCourtV1::kSchema);
+
+constexpr auto kFramedFindings = [] {
+    std::array<std::array<hashing::FramedFields<96>, kLevelNames.size()>, kReadinessDimensions>
+        table{};
+    for (std::size_t i = 0; i < kReadinessDimensions; ++i) {
+        for (std::size_t level = 0; level < kLevelNames.size(); ++level) {
+            table[i][level]
+                .field("dimension", kDimensionNames[i])
+                .field("level", kLevelNames[level]);
+        }
     }
+    return table;
+}();
+
+void seal_counts(hashing::CanonicalHasher& hasher, std::uint64_t n_critical_missing,
+                 std::uint64_t n_caveat, std::string_view verdict) noexcept {
     hasher.field("n_critical_missing", n_critical_missing)
         .field("n_caveat", n_caveat)
         .field("verdict", verdict);
-    return std::move(hasher).finalize_digest();
 }
 
 // ---- messages: rendered for the record only, never sealed ----------------------------------
@@ -167,6 +168,10 @@ std::array<std::string, kReadinessDimensions> messages_of(const ReadinessProfile
 
 }  // namespace
 
+std::string_view name(ReadinessLevel level) noexcept {
+    return kLevelNames[static_cast<std::size_t>(level)];
+}
+
 ReadinessJudgement IndustrialDataReadinessCourtV1::judge(const ReadinessProfile& p) noexcept {
     ReadinessJudgement j;
     j.levels = levels_of(p);
@@ -181,12 +186,13 @@ ReadinessJudgement IndustrialDataReadinessCourtV1::judge(const ReadinessProfile&
     j.verdict = j.n_critical_missing > 0 ? ReadinessVerdict::NotReadyMissingCriticalWitnesses
                 : j.n_caveat > 0         ? ReadinessVerdict::ReadyWithCaveats
                                          : ReadinessVerdict::Ready;
-    j.seal = seal_of(
-        kReadinessDimensions,
-        [&](std::size_t i) {
-            return std::pair{kDimensionNames[i], name(j.levels[i])};
-        },
-        j.n_critical_missing, j.n_caveat, name(j.verdict));
+    hashing::CanonicalHasher hasher;
+    hasher.framed(kFramedSchema);
+    for (std::size_t i = 0; i < kReadinessDimensions; ++i) {
+        hasher.framed(kFramedFindings[i][static_cast<std::size_t>(j.levels[i])]);
+    }
+    seal_counts(hasher, j.n_critical_missing, j.n_caveat, name(j.verdict));
+    j.seal = std::move(hasher).finalize_digest();
     return j;
 }
 
@@ -207,14 +213,13 @@ IndustrialDataReadinessCourtV1 IndustrialDataReadinessCourtV1::grade(const Readi
 }
 
 std::string IndustrialDataReadinessCourtV1::seal() const {
-    const auto digest = seal_of(
-        findings.size(),
-        [&](std::size_t i) {
-            return std::pair<std::string_view, std::string_view>{findings[i].dimension,
-                                                                 findings[i].level};
-        },
-        n_critical_missing, n_caveat, verdict);
-    return hashing::to_hex(digest);
+    hashing::CanonicalHasher hasher;
+    hasher.field("schema", kSchema);
+    for (const auto& finding : findings) {
+        hasher.field("dimension", finding.dimension).field("level", finding.level);
+    }
+    seal_counts(hasher, n_critical_missing, n_caveat, verdict);
+    return std::move(hasher).finalize_hex();
 }
 
 }  // namespace qorv_chemical_engineering_edge::data_readiness

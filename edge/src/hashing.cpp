@@ -10,68 +10,56 @@
 
 namespace qorv_chemical_engineering_edge::hashing {
 
-namespace {
-
-// Writes v as 8 little-endian bytes (independent of the host's byte order).
-inline void store_le64(std::uint8_t* p, std::uint64_t v) noexcept {
-    for (int i = 0; i < 8; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+// Room for `size` more bytes in the buffer, or null after handing what waits there to SHA-256
+// when even an empty buffer is too small.
+std::uint8_t* CanonicalHasher::room(std::size_t size) noexcept {
+    if (size > kStageBytes - staged_) {
+        sha_.update(stage_, staged_);
+        staged_ = 0;
+        if (size > kStageBytes) return nullptr;
+    }
+    return stage_ + staged_;
 }
 
-// Feeds the label's length, the label and the value's length.
-inline void feed_head(Sha256& sha, std::string_view label, std::uint64_t value_size) noexcept {
-    std::uint8_t length[8];
-    store_le64(length, label.size());
-    sha.update(length, 8);
-    sha.update(label);
-    store_le64(length, value_size);
-    sha.update(length, 8);
-}
-
-}  // namespace
-
-CanonicalHasher& CanonicalHasher::field(std::string_view label, std::string_view value) noexcept {
-    // Most seal fields are short: when the whole framed field fits in the unfinished block it
-    // is written there in place, as one piece.
-    const std::size_t framed = 16 + label.size() + value.size();
-    if (std::uint8_t* at = sha_.room_for(framed)) {
-        store_le64(at, label.size());
-        Sha256::copy_short(at + 8, reinterpret_cast<const std::uint8_t*>(label.data()),
-                           label.size());
-        at += 8 + label.size();
-        store_le64(at, value.size());
-        Sha256::copy_short(at + 8, reinterpret_cast<const std::uint8_t*>(value.data()),
-                           value.size());
-        sha_.commit(framed);
+// A field that does not fit in what is left of the buffer.
+CanonicalHasher& CanonicalHasher::field_unstaged(
+    std::string_view label, std::size_t size,
+    std::initializer_list<std::string_view> pieces) noexcept {
+    const std::size_t framed = 16 + label.size() + size;
+    if (std::uint8_t* at = room(framed)) {
+        detail::frame(at, label, size, pieces);
+        staged_ += framed;
         return *this;
     }
-    feed_head(sha_, label, value.size());
-    sha_.update(value);
-    return *this;
-}
-
-CanonicalHasher& CanonicalHasher::field_pieces(
-    std::string_view label, std::initializer_list<std::string_view> pieces) noexcept {
-    std::size_t size = 0;
-    for (std::string_view piece : pieces) size += piece.size();
-    feed_head(sha_, label, size);
+    // Larger than the whole buffer: framed piece by piece.
+    std::uint8_t head[8];
+    detail::put_le64(head, label.size());
+    sha_.update(head, 8);
+    sha_.update(label);
+    detail::put_le64(head, size);
+    sha_.update(head, 8);
     for (std::string_view piece : pieces) sha_.update(piece);
     return *this;
 }
 
-CanonicalHasher& CanonicalHasher::field(std::string_view label, std::uint64_t count) noexcept {
-    feed_head(sha_, label, 8);
-    std::uint8_t bytes[8];
-    store_le64(bytes, count);
-    sha_.update(bytes, 8);
+CanonicalHasher& CanonicalHasher::feed_framed(const std::uint8_t* bytes,
+                                              std::size_t size) noexcept {
+    if (std::uint8_t* at = room(size)) {
+        std::memcpy(at, bytes, size);
+        staged_ += size;
+    } else {
+        sha_.update(bytes, size);
+    }
     return *this;
 }
 
 Sha256Digest CanonicalHasher::finalize_digest() && noexcept {
+    sha_.update(stage_, staged_);
     return sha_.finish();
 }
 
 std::string CanonicalHasher::finalize_hex() && {
-    return to_hex(sha_.finish());
+    return to_hex(std::move(*this).finalize_digest());
 }
 
 std::string to_hex(const Sha256Digest& digest) {

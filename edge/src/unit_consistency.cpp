@@ -193,14 +193,12 @@ void seal_finding(hashing::CanonicalHasher& hasher, std::string_view context,
 
 // The message is for readers and is never fed: rewording an explanation must not change a
 // stored seal. No count of findings is fed either; the per-finding fields frame themselves.
-hashing::CanonicalHasher seal_start(std::uint64_t assertions_checked) noexcept {
-    hashing::CanonicalHasher hasher;
+void seal_start(hashing::CanonicalHasher& hasher, std::uint64_t assertions_checked) noexcept {
     hasher.field("schema", UnitConsistencyCourtV1::kSchema)
         .field("assertions_checked", assertions_checked);
-    return hasher;
 }
 
-hashing::Sha256Digest seal_finish(hashing::CanonicalHasher&& hasher, std::uint64_t n_consistent,
+hashing::Sha256Digest seal_finish(hashing::CanonicalHasher& hasher, std::uint64_t n_consistent,
                                   std::uint64_t n_hazard) noexcept {
     hasher.field("n_consistent", n_consistent).field("n_hazard", n_hazard);
     return std::move(hasher).finalize_digest();
@@ -215,7 +213,8 @@ UnitHazard classify(std::string_view a_unit, std::string_view b_unit) noexcept {
 UnitJudgement UnitConsistencyCourtV1::judge(std::span<const UnitAssertion> assertions,
                                             std::span<UnitHazard> hazards) noexcept {
     UnitJudgement j;
-    hashing::CanonicalHasher hasher = seal_start(assertions.size());
+    hashing::CanonicalHasher hasher;
+    seal_start(hasher, assertions.size());
     for (std::size_t i = 0; i < assertions.size(); ++i) {
         const UnitAssertion& x = assertions[i];
         const UnitHazard hazard = classify(x.a_unit, x.b_unit);
@@ -228,7 +227,7 @@ UnitJudgement UnitConsistencyCourtV1::judge(std::span<const UnitAssertion> asser
         seal_finding(hasher, x.context, {x.a_name, " [", x.a_unit, "]"},
                      {x.b_name, " [", x.b_unit, "]"}, name(x.relation), name(hazard));
     }
-    j.seal = seal_finish(std::move(hasher), j.n_consistent, j.n_hazard);
+    j.seal = seal_finish(hasher, j.n_consistent, j.n_hazard);
     return j;
 }
 
@@ -260,11 +259,12 @@ UnitConsistencyCourtV1 UnitConsistencyCourtV1::build(std::span<const UnitAsserti
 std::string UnitConsistencyCourtV1::seal(std::uint64_t assertions_checked,
                                          std::span<const UnitFinding> findings,
                                          std::uint64_t n_consistent, std::uint64_t n_hazard) {
-    hashing::CanonicalHasher hasher = seal_start(assertions_checked);
+    hashing::CanonicalHasher hasher;
+    seal_start(hasher, assertions_checked);
     for (const UnitFinding& f : findings) {
         seal_finding(hasher, f.context, {f.a}, {f.b}, f.relation, f.hazard);
     }
-    return hashing::to_hex(seal_finish(std::move(hasher), n_consistent, n_hazard));
+    return hashing::to_hex(seal_finish(hasher, n_consistent, n_hazard));
 }
 
 }  // namespace qorv_chemical_engineering_edge::unit_consistency

@@ -32,14 +32,6 @@ class Sha256 {
     }
     void update(std::string_view bytes) noexcept { update(bytes.data(), bytes.size()); }
 
-    // Room to write `size` bytes straight into the unfinished block, when they fit without
-    // completing it; null otherwise. The bytes count as fed once `commit(size)` is called.
-    std::uint8_t* room_for(std::size_t size) noexcept {
-        const std::size_t used = static_cast<std::size_t>(total_ % 64);
-        return used + size < 64 ? block_ + used : nullptr;
-    }
-    void commit(std::size_t size) noexcept { total_ += size; }
-
     // Copies up to 64 bytes with a few fixed-size moves.
     static void copy_short(std::uint8_t* to, const std::uint8_t* from, std::size_t n) noexcept {
         if (n >= 8) {
