@@ -3,53 +3,14 @@
 
 #include "qorv_chemical_engineering_edge/data_readiness.hpp"
 #include "qorv_chemical_engineering_edge/sha256.hpp"
+#include "reference_profiles.hpp"
 
 namespace {
 
 using qorv_chemical_engineering_edge::data_readiness::IndustrialDataReadinessCourtV1;
 using qorv_chemical_engineering_edge::data_readiness::ReadinessProfile;
+using namespace qorv_chemical_engineering_edge::data_readiness::reference;
 namespace hashing = qorv_chemical_engineering_edge::hashing;
-
-// Every witness present and every quality figure clean: verdict Ready.
-ReadinessProfile all_present() {
-    return {.n_tags = 10,
-            .n_rows = 1000,
-            .baseline_present = true,
-            .license_cleared = true,
-            .missingness = 0.0,
-            .unit_coverage = 1.0,
-            .duplicate_timestamps = 0.0,
-            .time_span_hours = 48.0,
-            .sampling_regular = true,
-            .has_controllers = true,
-            .has_maintenance = true,
-            .has_batches = true,
-            .has_lab_samples = true};
-}
-
-// Only the six fields a caller must give; the rest keep their defaults (span unknown, no
-// context sources): verdict ReadyWithCaveats.
-ReadinessProfile required_only() {
-    return {.n_tags = 10,
-            .n_rows = 1000,
-            .baseline_present = true,
-            .license_cleared = true,
-            .missingness = 0.05,
-            .unit_coverage = 0.95};
-}
-
-// Every finding fails: verdict NotReadyMissingCriticalWitnesses.
-ReadinessProfile all_bad() {
-    return {.n_tags = 0,
-            .n_rows = 50,
-            .baseline_present = false,
-            .license_cleared = false,
-            .missingness = 0.2,
-            .unit_coverage = 0.5,
-            .duplicate_timestamps = 0.05,
-            .time_span_hours = 12.0,
-            .sampling_regular = false};
-}
 
 void run_grade(benchmark::State& state, const ReadinessProfile& profile) {
     for (auto _ : state) {
@@ -65,7 +26,7 @@ void BM_ReadinessGrade_RequiredOnly(benchmark::State& state) {
     run_grade(state, required_only());
 }
 void BM_ReadinessGrade_AllBad(benchmark::State& state) {
-    run_grade(state, all_bad());
+    run_grade(state, everything_bad());
 }
 
 BENCHMARK(BM_ReadinessGrade_AllPresent);

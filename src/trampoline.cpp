@@ -34,10 +34,6 @@ PyObject* panic_exception_type() {
 
 }  // namespace
 
-PyObject* panic_exception_type_if_made() noexcept {
-    return panic_type;
-}
-
 void raise_panic(const std::string& message) noexcept {
     // Any failure from here on is a failure while failing: there is nothing left to report to.
     try {
@@ -59,12 +55,6 @@ void raise_panic(const std::string& message) noexcept {
 
 void panic_trap() noexcept {
     std::fputs("uncaught panic at ffi boundary\n", stderr);
-    std::fflush(stderr);
-    std::abort();
-}
-
-void out_of_memory() noexcept {
-    std::fputs("memory allocation failed\n", stderr);
     std::fflush(stderr);
     std::abort();
 }

@@ -7,7 +7,6 @@
 
 #include <Python.h>
 
-#include <new>
 #include <string>
 
 namespace qorv_chemical_engineering_py {
@@ -17,18 +16,13 @@ struct Panic {
     std::string message;
 };
 
-// The exception class internal failures become ("trelk_runtime.PanicException", a direct
-// subclass of BaseException), made once per process on first need. Null until then.
-PyObject* panic_exception_type_if_made() noexcept;
-
-// Makes a PanicException carrying `message` the current exception.
+// Makes a PanicException carrying `message` the current exception. The class
+// ("trelk_runtime.PanicException", a direct subclass of BaseException) is made once per process
+// on first need.
 void raise_panic(const std::string& message) noexcept;
 
 // Ends the process after a failure while another failure was being reported.
 [[noreturn]] void panic_trap() noexcept;
-
-// Ends the process after our own allocation failed; there is no recovery.
-[[noreturn]] void out_of_memory() noexcept;
 
 // An interpreter call that creates an object the module needs returned null: print the
 // pending error and fail internally in its place.
@@ -55,9 +49,7 @@ PyObject* trampoline(Body&& body) noexcept {
         return result;
     } catch (const Panic& panic) {
         raise_panic(panic.message);
-    } catch (const std::bad_alloc&) {
-        out_of_memory();
-    } catch (...) {
+    } catch (...) {  // running out of memory never gets here: allocation.cpp ends the process
         raise_panic("the library's native code failed");
     }
     return nullptr;

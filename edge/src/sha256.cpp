@@ -142,7 +142,7 @@ Sha256::Sha256() noexcept
     : state_{0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
              0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19} {}
 
-void Sha256::update_long(const void* data, std::size_t size) noexcept {
+void Sha256::update(const void* data, std::size_t size) noexcept {
     if (size == 0) return;  // also keeps a null pointer away from memcpy
     const auto* p = static_cast<const std::uint8_t*>(data);
     const std::size_t used = static_cast<std::size_t>(total_ % 64);

@@ -241,7 +241,6 @@ UnitConsistencyCourtV1 UnitConsistencyCourtV1::build(std::span<const UnitAsserti
         write_quantity(a, assertion.a_name, assertion.a_unit);
         write_quantity(b, assertion.b_name, assertion.b_unit);
         explain(message, j, assertion);
-        // Constructed in place from its texts (an empty finding would first be zero-filled).
         court.findings.emplace_back(assertion.context, std::move(a), std::move(b),
                                     std::string(name(assertion.relation)),
                                     std::string(name(j.hazard)), std::move(message));

@@ -7,19 +7,17 @@
 #include <initializer_list>
 #include <string>
 
+#include "seal_stream.hpp"
+
 namespace {
 
 namespace h = qorv_chemical_engineering_edge::hashing;
+using qorv_chemical_engineering_edge::testing::frame;
+using qorv_chemical_engineering_edge::testing::le64;
 
 std::string bytes(std::initializer_list<unsigned> values) {
     std::string s;
     for (unsigned v : values) s.push_back(static_cast<char>(v));
-    return s;
-}
-
-std::string le64(std::uint64_t v) {
-    std::string s;
-    for (int i = 0; i < 8; ++i) s.push_back(static_cast<char>((v >> (8 * i)) & 0xff));
     return s;
 }
 
@@ -84,8 +82,8 @@ TEST(CanonicalHasher, EveryLabelLengthFramesLikeOnePiece) {
         const std::string label(n, static_cast<char>('a' + n % 26));
         const std::string value(n % 11, 'x');
         hasher.field(label, value).field(label, std::uint64_t{n * 0x0101010101});
-        framed += le64(n) + label + le64(value.size()) + value;
-        framed += le64(n) + label + le64(8) + le64(n * 0x0101010101);
+        frame(framed, label, value);
+        frame(framed, label, std::uint64_t{n * 0x0101010101});
     }
     EXPECT_EQ(h::to_hex(std::move(hasher).finalize_digest()), h::to_hex(h::sha256(framed)));
 }

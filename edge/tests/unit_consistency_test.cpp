@@ -9,11 +9,14 @@
 #include <utility>
 #include <vector>
 
+#include "qorv_chemical_engineering_edge/hashing.hpp"
 #include "qorv_chemical_engineering_edge/sha256.hpp"
 #include "qorv_chemical_engineering_edge/unit_consistency.hpp"
+#include "seal_stream.hpp"
 #include "unit_closeness.hpp"
 
 namespace uc = qorv_chemical_engineering_edge::unit_consistency;
+using qorv_chemical_engineering_edge::testing::frame;
 using uc::AssertionRelation;
 using uc::UnitAssertion;
 using uc::UnitConsistencyCourtV1;
@@ -225,30 +228,9 @@ TEST(UnitSeal, BuildSealsWhatTheBindingPasses) {
     EXPECT_EQ(empty.assertions_checked + empty.n_consistent + empty.n_hazard, 0u);
 }
 
-void frame(std::string& stream, std::string_view label, std::string_view value) {
-    const auto put_length = [&](std::uint64_t n) {
-        for (int i = 0; i < 8; ++i) stream.push_back(static_cast<char>((n >> (8 * i)) & 0xFF));
-    };
-    put_length(label.size());
-    stream.append(label);
-    put_length(value.size());
-    stream.append(value);
-}
-
-void frame(std::string& stream, std::string_view label, std::uint64_t count) {
-    std::string bytes;
-    for (int i = 0; i < 8; ++i) bytes.push_back(static_cast<char>((count >> (8 * i)) & 0xFF));
-    frame(stream, label, bytes);
-}
-
 std::string hex_sha256(std::string_view bytes) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string out;
-    for (std::uint8_t b : qorv_chemical_engineering_edge::hashing::sha256(bytes)) {
-        out.push_back(kDigits[b >> 4]);
-        out.push_back(kDigits[b & 0x0F]);
-    }
-    return out;
+    namespace hashing = qorv_chemical_engineering_edge::hashing;
+    return hashing::to_hex(hashing::sha256(bytes));
 }
 
 TEST(UnitSeal, StreamIsTheFramedFieldsInOrder) {

@@ -19,17 +19,7 @@ class Sha256 {
   public:
     Sha256() noexcept;
 
-    void update(const void* data, std::size_t size) noexcept {
-        // Seals feed many short pieces (lengths, labels, level names); those that leave the
-        // block unfinished are copied inline with fixed-size moves.
-        const std::size_t used = static_cast<std::size_t>(total_ % 64);
-        if (size <= kShortPiece && used + size < 64) {
-            copy_short(block_ + used, static_cast<const std::uint8_t*>(data), size);
-            total_ += size;
-            return;
-        }
-        update_long(data, size);
-    }
+    void update(const void* data, std::size_t size) noexcept;
     void update(std::string_view bytes) noexcept { update(bytes.data(), bytes.size()); }
 
     // Copies up to 64 bytes with a few fixed-size moves.
@@ -51,10 +41,6 @@ class Sha256 {
     Sha256Digest finish() noexcept;
 
   private:
-    static constexpr std::size_t kShortPiece = 32;
-
-    void update_long(const void* data, std::size_t size) noexcept;
-
     std::uint32_t state_[8];
     std::uint64_t total_ = 0;  // bytes fed so far
     std::uint8_t block_[64];   // the unfinished last block; total_ % 64 bytes of it are filled
