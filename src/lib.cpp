@@ -76,7 +76,7 @@ TextCache<readiness::ReadinessVerdict, 3> verdict_texts{
 
 PyObject* classify_unit_pair(PyObject*, PyObject* args, PyObject* kwargs) {
     return trampoline([&]() -> PyObject* {
-        PyObject* slots[2] = {};
+        PyRef slots[2];
         if (!extract_arguments_tuple_dict(kClassifyUnitPair, args, kwargs, slots)) return nullptr;
         units::UnitAssertion assertion{"py", "a", {},
                                        "b",  {},  units::AssertionRelation::SameQuantity};
@@ -138,7 +138,7 @@ bool set_item(PyObject* dict, PyObject* key, PyObject* new_value) {
 
 PyObject* grade_readiness(PyObject*, PyObject* args, PyObject* kwargs) {
     return trampoline([&]() -> PyObject* {
-        PyObject* s[13] = {};
+        PyRef s[13];
         if (!extract_arguments_tuple_dict(kGradeReadiness, args, kwargs, s)) return nullptr;
 
         // Omitted optional parameters keep the profile's defaults: no duplicates, an unknown
