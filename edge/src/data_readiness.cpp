@@ -47,8 +47,10 @@ constexpr std::uint64_t kMinRows = 100;
 
 void push_finding(std::vector<ReadinessFinding>& findings, std::string_view dimension,
                   ReadinessLevel level, std::string message) {
-    // Constructed in place from its three texts (an empty finding would first be zero-filled).
-    findings.emplace_back(std::string(dimension), std::string(name(level)), std::move(message));
+    // Built from its three texts (an empty finding would first be zero-filled) with braces, since
+    // emplace_back on an aggregate needs parenthesised aggregate init, which older clang lacks.
+    findings.push_back(
+        ReadinessFinding{std::string(dimension), std::string(name(level)), std::move(message)});
 }
 
 // "{count}{suffix}"

@@ -196,10 +196,11 @@ UnitConsistencyCourtV1 UnitConsistencyCourtV1::build(std::span<const UnitAsserti
         write_quantity(a, assertion.a_name, assertion.a_unit);
         write_quantity(b, assertion.b_name, assertion.b_unit);
         explain(message, j, assertion);
-        // Constructed in place from its texts (an empty finding would first be zero-filled).
-        court.findings.emplace_back(assertion.context, std::move(a), std::move(b),
-                                    std::string(name(assertion.relation)),
-                                    std::string(name(j.hazard)), std::move(message));
+        // Built from its texts (an empty finding would first be zero-filled) with braces, since
+        // emplace_back on an aggregate needs parenthesised aggregate init, which older clang lacks.
+        court.findings.push_back(UnitFinding{assertion.context, std::move(a), std::move(b),
+                                             std::string(name(assertion.relation)),
+                                             std::string(name(j.hazard)), std::move(message)});
     }
     // Counted from the stored texts, the same texts the seal reads.
     court.n_consistent = static_cast<std::uint64_t>(
