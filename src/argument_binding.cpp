@@ -214,12 +214,12 @@ bool intern_parameter_names(const FunctionDescription& d) {
 }
 
 bool extract_arguments_tuple_dict(const FunctionDescription& d, PyObject* args, PyObject* kwargs,
-                                  PyObject** slots) {
+                                  PyRef* slots) {
     const std::size_t total = d.parameter_names.size();
     const Py_ssize_t given = args == nullptr ? 0 : PyTuple_Size(args);
     const std::size_t copied = std::min(static_cast<std::size_t>(given), total);
     for (std::size_t i = 0; i < copied; ++i) {
-        slots[i] = PyTuple_GetItem(args, static_cast<Py_ssize_t>(i));
+        slots[i] = PyRef::borrow(PyTuple_GetItem(args, static_cast<Py_ssize_t>(i)));
     }
     if (static_cast<std::size_t>(given) > total) {
         too_many_positional_arguments(d, given);
@@ -232,14 +232,16 @@ bool extract_arguments_tuple_dict(const FunctionDescription& d, PyObject* args, 
         while (PyDict_Next(kwargs, &position, &key, &value)) {
             const std::ptrdiff_t index = find_parameter(d, key);
             if (index < 0) {
-                unexpected_keyword_argument(d, key);
+                // str() of the key may run user code that empties the dict.
+                const PyRef held = PyRef::borrow(key);
+                unexpected_keyword_argument(d, held.get());
                 return false;
             }
-            if (slots[index] != nullptr) {
+            if (slots[index]) {
                 multiple_values_for_argument(d, d.parameter_names[static_cast<std::size_t>(index)]);
                 return false;
             }
-            slots[index] = value;
+            slots[index] = PyRef::borrow(value);
         }
     }
 
@@ -247,7 +249,7 @@ bool extract_arguments_tuple_dict(const FunctionDescription& d, PyObject* args, 
         const char* missing[64];
         std::size_t n_missing = 0;
         for (std::size_t i = 0; i < d.required_positional && n_missing < 64; ++i) {
-            if (slots[i] == nullptr) missing[n_missing++] = d.parameter_names[i];
+            if (!slots[i]) missing[n_missing++] = d.parameter_names[i];
         }
         if (n_missing > 0) {
             missing_required_arguments(d, "positional", {missing, n_missing});

@@ -12,6 +12,8 @@
 #include <string>
 #include <string_view>
 
+#include "py_ref.hpp"
+
 namespace qorv_chemical_engineering_py {
 
 struct FunctionDescription {
@@ -26,10 +28,13 @@ struct FunctionDescription {
 // Interns the parameter names of `description`. False with a Python error set on failure.
 bool intern_parameter_names(const FunctionDescription& description);
 
-// Fills `slots` (one per parameter, null when omitted) with borrowed references to the call's
-// arguments. False with a TypeError set when the call does not fit the parameters.
+// Fills `slots` (one per parameter, empty when omitted) with strong references to the call's
+// arguments. They are owned, not borrowed, because converting one argument runs user code
+// (`__index__`, `__float__`, `__bool__`) that may empty the keyword dict and so free the
+// arguments still to be read. False with a TypeError set when the call does not fit the
+// parameters.
 bool extract_arguments_tuple_dict(const FunctionDescription& description, PyObject* args,
-                                  PyObject* kwargs, PyObject** slots);
+                                  PyObject* kwargs, PyRef* slots);
 
 // Converters: true with the value, or false with the Python error set.
 bool extract_bound(PyObject* object, std::uint64_t& value);
@@ -44,8 +49,8 @@ void argument_extraction_error(const char* name);
 
 // Converts the argument in `slot` when it was supplied; an omitted one keeps `value`.
 template <class T>
-bool convert_argument(PyObject* slot, const char* name, T& value) {
-    if (slot == nullptr || extract_bound(slot, value)) return true;
+bool convert_argument(const PyRef& slot, const char* name, T& value) {
+    if (!slot || extract_bound(slot.get(), value)) return true;
     argument_extraction_error(name);
     return false;
 }

@@ -70,7 +70,7 @@ TextCache<readiness::ReadinessVerdict, 3> verdict_texts;
 
 PyObject* classify_unit_pair(PyObject*, PyObject* args, PyObject* kwargs) {
     return trampoline([&]() -> PyObject* {
-        PyObject* slots[2] = {};
+        PyRef slots[2];
         if (!extract_arguments_tuple_dict(kClassifyUnitPair, args, kwargs, slots)) return nullptr;
         units::UnitAssertion assertion{"py", "a", {},
                                        "b",  {},  units::AssertionRelation::SameQuantity};
@@ -111,7 +111,7 @@ bool set_item(PyObject* dict, PyObject* key, PyObject* new_value) {
 
 PyObject* grade_readiness(PyObject*, PyObject* args, PyObject* kwargs) {
     return trampoline([&]() -> PyObject* {
-        PyObject* s[13] = {};
+        PyRef s[13];
         if (!extract_arguments_tuple_dict(kGradeReadiness, args, kwargs, s)) return nullptr;
 
         // Omitted optional parameters keep the profile's defaults: no duplicates, an unknown
@@ -207,8 +207,12 @@ PyModuleDef module_def = {
     nullptr,
 };
 
-// The first interpreter to import the module; -1 until then. Never reset.
+// The interpreter that imported the module; -1 until then. Never reset. Only the main
+// interpreter may own the module, so that a sub-interpreter touching it first (and being
+// refused, by us or by CPython) cannot lock the main interpreter out for the rest of the process.
 std::atomic<std::int64_t> owning_interpreter{-1};
+// CPython numbers interpreters from 0 in creation order; the main interpreter is always 0.
+constexpr std::int64_t kMainInterpreter = 0;
 // The module, kept for the life of the process after the first successful import.
 PyObject* cached_module = nullptr;
 
@@ -260,9 +264,11 @@ PyObject* make_module() {
     const std::int64_t interpreter = PyInterpreterState_GetID(PyInterpreterState_Get());
     if (interpreter == -1) return nullptr;
 
+    // Refuse before claiming: a refused import must leave no owner behind.
     std::int64_t expected = -1;
-    if (!owning_interpreter.compare_exchange_strong(expected, interpreter) &&
-        expected != interpreter) {
+    if (interpreter != kMainInterpreter ||
+        (!owning_interpreter.compare_exchange_strong(expected, interpreter) &&
+         expected != interpreter)) {
         PyErr_SetString(PyExc_ImportError,
                         "qorv_chemical_engineering does not yet support sub-interpreters: it is "
                         "initialised once per process and may only be imported by the first "

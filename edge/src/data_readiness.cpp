@@ -202,8 +202,11 @@ IndustrialDataReadinessCourtV1 IndustrialDataReadinessCourtV1::grade(const Readi
     IndustrialDataReadinessCourtV1 court;
     court.findings.reserve(kReadinessDimensions);
     for (std::size_t i = 0; i < kReadinessDimensions; ++i) {
-        court.findings.emplace_back(std::string(kDimensionNames[i]), std::string(name(j.levels[i])),
-                                    std::move(messages[i]));
+        // Braces, not emplace_back: parenthesised aggregate initialisation is missing in older
+        // clang.
+        court.findings.push_back(ReadinessFinding{std::string(kDimensionNames[i]),
+                                                  std::string(name(j.levels[i])),
+                                                  std::move(messages[i])});
     }
     court.verdict = std::string(name(j.verdict));
     court.court_hash = hashing::to_hex(j.seal);

@@ -241,9 +241,11 @@ UnitConsistencyCourtV1 UnitConsistencyCourtV1::build(std::span<const UnitAsserti
         write_quantity(a, assertion.a_name, assertion.a_unit);
         write_quantity(b, assertion.b_name, assertion.b_unit);
         explain(message, j, assertion);
-        court.findings.emplace_back(assertion.context, std::move(a), std::move(b),
-                                    std::string(name(assertion.relation)),
-                                    std::string(name(j.hazard)), std::move(message));
+        // Built from its texts with braces: emplace_back on an aggregate needs parenthesised
+        // aggregate initialisation, which older clang lacks.
+        court.findings.push_back(UnitFinding{assertion.context, std::move(a), std::move(b),
+                                             std::string(name(assertion.relation)),
+                                             std::string(name(j.hazard)), std::move(message)});
         if (j.hazard == UnitHazard::Consistent) {
             ++court.n_consistent;
         } else {
