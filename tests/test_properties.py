@@ -182,7 +182,7 @@ same_dimension = st.sampled_from(sorted(BY_DIMENSION.values())).flatmap(
     lambda forms: st.tuples(st.sampled_from(forms).flatmap(decorated), st.sampled_from(forms).flatmap(decorated)))
 
 
-@settings(SETTINGS, max_examples=300)
+@settings(SETTINGS, max_examples=200)
 @given(st.one_of(same_dimension, st.tuples(unit_texts, unit_texts)))
 def test_classify_unit_pair_follows_the_rules(pair):
     a, b = pair
