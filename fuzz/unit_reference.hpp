@@ -1,6 +1,6 @@
-// The unit table and its normalisation written out again for the fuzz targets, from the design
-// text rather than from the library: code points instead of bytes, a flat list of forms, and the
-// classification rules in their stated order.
+// The unit table and its normalisation written out again for the fuzz targets, from the stated
+// rules rather than from the library's code: code points instead of bytes, a flat list of forms,
+// and the classification rules in their stated order.
 #pragma once
 
 #include <algorithm>

@@ -286,6 +286,9 @@ bool extract_bound(PyObject* object, bool& value) {
         value = object == Py_True;
         return true;
     }
+    // Reading the type's attributes may run a metaclass's code, which could give the object
+    // another class and let this one go.
+    const PyRef held_type = PyRef::borrow(reinterpret_cast<PyObject*>(type));
     if (is_numpy_bool_type(type)) return numpy_bool_value(object, value);
     cannot_be_converted(type, "PyBool");
     return false;
