@@ -2,6 +2,7 @@
 // and NIST factors, and conversions that return to where they started.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <set>
 #include <string>
@@ -18,7 +19,7 @@ namespace vocab = qorv_chemical_engineering_edge::unit_consistency_v2::vocabular
 
 // Exact definitions (NIST SP 811 appendix B, SI brochure), written here independently of the
 // vocabulary table.
-constexpr double IN = 0.0254, FT = 0.3048, LB = 0.45359237, GN = 9.80665;
+constexpr double IN = 0.0254, FT = 0.3048, LB = 0.45359237;
 constexpr double GAL = 3.785411784e-3, BBL = 0.158987294928, FT3 = 0.028316846592;
 constexpr double LBF = 4.4482216152605, PSI = 6894.757293168361, KGF = 9.80665;
 constexpr double BTU = 1055.05585262, CAL = 4.184, HP = 745.69987158227022;
