@@ -498,9 +498,16 @@ void write_canonical(std::string& out, std::span<const Atom> atoms) {
     if (denominators > 1) out.push_back(')');
 }
 
-bool refuse(std::string* why, std::string_view reason) {
-    if (why != nullptr) why->assign(reason);
+// Pieces appended one by one: GCC 12 at -O2 warns falsely (-Wrestrict) on a concatenation.
+bool refuse(std::string* why, std::initializer_list<std::string_view> pieces) {
+    if (why == nullptr) return false;
+    why->clear();
+    for (std::string_view piece : pieces) why->append(piece);
     return false;
+}
+
+bool refuse(std::string* why, std::string_view reason) {
+    return refuse(why, {reason});
 }
 
 // The unit a list of atoms multiplies to.
@@ -522,8 +529,8 @@ bool assemble(std::span<const Atom> atoms, UnitV2& out, std::string* why) {
         int volume_power = 0;
         if (def.role == Role::CubeOnly) {
             if (a.exponent % 3 != 0) {
-                return refuse(why, "'" + std::string(def.canonical) +
-                                       "' is a referenced cubic metre and takes the power 3");
+                return refuse(why, {"'", def.canonical,
+                                    "' is a referenced cubic metre and takes the power 3"});
             }
             volume_power = a.exponent / 3;
             scale *= power_of(prefix, volume_power) * power_of(def.scale, a.exponent);
@@ -626,7 +633,7 @@ bool parse(std::string_view text, UnitV2& out, std::string* why, bool canonical)
     if (s.empty()) return refuse(why, "no unit given");
     if (s == "-") {
         out = UnitV2{};
-        if (canonical) out.canonical = "1";
+        if (canonical) out.canonical.push_back('1');
         return true;
     }
     Parser parser(s, why);
