@@ -16,7 +16,7 @@ namespace {
 namespace uc = qorv_chemical_engineering_edge::unit_consistency;
 namespace v2 = qorv_chemical_engineering_edge::unit_consistency_v2;
 
-void run_parse(benchmark::State& state, std::string_view text) {
+void parse_v2(benchmark::State& state, std::string_view text) {
     for (auto _ : state) {
         benchmark::DoNotOptimize(text);
         auto parsed = v2::parse_unit(text);
@@ -24,19 +24,19 @@ void run_parse(benchmark::State& state, std::string_view text) {
     }
 }
 
-BENCHMARK_CAPTURE(run_parse, kg_per_h, std::string_view("kg/h"));
-BENCHMARK_CAPTURE(run_parse, m3_per_h, std::string_view("m3/h"));
-BENCHMARK_CAPTURE(run_parse, degree_C,
+BENCHMARK_CAPTURE(parse_v2, kg_per_h, std::string_view("kg/h"));
+BENCHMARK_CAPTURE(parse_v2, m3_per_h, std::string_view("m3/h"));
+BENCHMARK_CAPTURE(parse_v2, degree_C,
                   std::string_view("\xC2\xB0"
                                    "C"));
-BENCHMARK_CAPTURE(run_parse, barg, std::string_view("barg"));
-BENCHMARK_CAPTURE(run_parse, kPa, std::string_view("kPa"));
-BENCHMARK_CAPTURE(run_parse, Nm3_per_h, std::string_view("Nm3/h"));
-BENCHMARK_CAPTURE(run_parse, MMscfd, std::string_view("MMscfd"));
-BENCHMARK_CAPTURE(run_parse, wt_percent, std::string_view("wt%"));
-BENCHMARK_CAPTURE(run_parse, KPA_upper, std::string_view("KPA"));
-BENCHMARK_CAPTURE(run_parse, kJ_per_kg_K, std::string_view("kJ/(kg\xC2\xB7K)"));
-BENCHMARK_CAPTURE(run_parse, unknown_furlong, std::string_view("furlong"));
+BENCHMARK_CAPTURE(parse_v2, barg, std::string_view("barg"));
+BENCHMARK_CAPTURE(parse_v2, kPa, std::string_view("kPa"));
+BENCHMARK_CAPTURE(parse_v2, Nm3_per_h, std::string_view("Nm3/h"));
+BENCHMARK_CAPTURE(parse_v2, MMscfd, std::string_view("MMscfd"));
+BENCHMARK_CAPTURE(parse_v2, wt_percent, std::string_view("wt%"));
+BENCHMARK_CAPTURE(parse_v2, KPA_upper, std::string_view("KPA"));
+BENCHMARK_CAPTURE(parse_v2, kJ_per_kg_K, std::string_view("kJ/(kg\xC2\xB7K)"));
+BENCHMARK_CAPTURE(parse_v2, unknown_furlong, std::string_view("furlong"));
 
 // The verdict on a pair of typical units, as `classify` gives it.
 constexpr std::array<std::array<std::string_view, 2>, 10> kPairs{{

@@ -6,6 +6,7 @@
 // plant unit parses within the 100 ns budget (bench/unit_v2_bench.cpp).
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -39,8 +40,10 @@ std::uint32_t hash(std::string_view text, bool fold) noexcept {
 
 constexpr std::size_t kSlots = 1024;  // a power of two, several times the spellings
 
+// The full hash is kept so that a probe compares texts only when the hashes agree.
 struct Slot {
     std::string_view spelling;
+    std::uint32_t hash = 0;
     std::uint16_t unit = 0;
     bool used = false;
 };
@@ -62,9 +65,11 @@ class SpellingIndex {
     // Calls `found(unit)` for every unit with this spelling.
     template <class Found>
     void find(std::string_view text, Found&& found) const noexcept {
-        for (std::size_t i = hash(text, fold_) & (kSlots - 1);; i = (i + 1) & (kSlots - 1)) {
+        const std::uint32_t h = hash(text, fold_);
+        for (std::size_t i = h & (kSlots - 1);; i = (i + 1) & (kSlots - 1)) {
             const Slot& slot = slots_[i];
             if (!slot.used) return;
+            if (slot.hash != h) continue;
             if (fold_ ? equal_folded(slot.spelling, text) : slot.spelling == text) {
                 found(slot.unit);
             }
@@ -75,7 +80,8 @@ class SpellingIndex {
 
   private:
     void insert(std::string_view spelling, std::uint16_t unit) {
-        std::size_t i = hash(spelling, fold_) & (kSlots - 1);
+        const std::uint32_t h = hash(spelling, fold_);
+        std::size_t i = h & (kSlots - 1);
         while (slots_[i].used) {
             // The folded table keeps one slot per unit and folded spelling ("L" and "l").
             if (fold_ && slots_[i].unit == unit && equal_folded(slots_[i].spelling, spelling)) {
@@ -83,7 +89,7 @@ class SpellingIndex {
             }
             i = (i + 1) & (kSlots - 1);
         }
-        slots_[i] = Slot{spelling, unit, true};
+        slots_[i] = Slot{spelling, h, unit, true};
         ++size_;
     }
 
@@ -122,11 +128,24 @@ int read_atom(std::string_view text, bool fold, std::array<Reading, kMaxReadings
         if ((def.prefixes & kBare) != 0 || def.role == Role::Ambiguous) add(unit, kNoPrefix);
     });
     if (text.size() < 2) return n;
-    const char first = fold ? lower(text[0]) : text[0];
-    for (std::size_t p = 0; p < kPrefixes.size(); ++p) {
+    // Only the prefixes that can start the text are tried.
+    static constexpr auto kStarts = [] {
+        std::array<std::array<std::uint16_t, 128>, 2> starts{};  // [fold][character]
+        for (std::size_t p = 0; p < kPrefixes.size(); ++p) {
+            const char lead = kPrefixes[p].text[0];
+            starts[0][static_cast<unsigned char>(lead)] |= static_cast<std::uint16_t>(1u << p);
+            for (char c : {lead, static_cast<char>(lead ^ 0x20)}) {
+                starts[1][static_cast<unsigned char>(c)] |= static_cast<std::uint16_t>(1u << p);
+            }
+        }
+        return starts;
+    }();
+    const auto first = static_cast<unsigned char>(text[0]);
+    for (unsigned bits = first < 128 ? kStarts[fold ? 1 : 0][first] : 0u; bits != 0;
+         bits &= bits - 1) {
+        const auto p = static_cast<std::size_t>(std::countr_zero(bits));
         const Prefix& prefix = kPrefixes[p];
-        const char lead = fold ? lower(prefix.text[0]) : prefix.text[0];
-        if (lead != first || text.size() <= prefix.text.size()) continue;
+        if (text.size() <= prefix.text.size()) continue;
         const std::string_view head = text.substr(0, prefix.text.size());
         if (fold ? !equal_folded(head, prefix.text) : head != prefix.text) continue;
         idx.find(text.substr(prefix.text.size()), [&](std::uint16_t unit) {
@@ -136,23 +155,66 @@ int read_atom(std::string_view text, bool fold, std::array<Reading, kMaxReadings
     return n;
 }
 
-PhraseMatch match_phrase(std::string_view rest, bool fold) noexcept {
-    // Few phrases exist; scanning them is cheaper than indexing them.
-    const auto all = units();
-    PhraseMatch best;
-    for (std::size_t u = 0; u < all.size(); ++u) {
-        std::string_view spellings = all[u].spellings;
-        if (!has_phrase_char(spellings)) continue;
-        while (!spellings.empty()) {
-            const std::size_t bar = std::min(spellings.find('|'), spellings.size());
-            const std::string_view spelling = spellings.substr(0, bar);
-            spellings.remove_prefix(std::min(bar + 1, spellings.size()));
-            if (!has_phrase_char(spelling) || spelling.size() > rest.size()) continue;
-            const std::string_view head = rest.substr(0, spelling.size());
-            const bool hit = fold ? equal_folded(head, spelling) : head == spelling;
-            if (hit && spelling.size() > best.length) {
-                best = PhraseMatch{static_cast<std::uint16_t>(u), spelling.size()};
+namespace {
+
+struct Phrase {
+    std::string_view spelling;
+    std::uint16_t unit = 0;
+};
+
+constexpr std::size_t kMaxPhrases = 16;
+
+// The phrase spellings, gathered once so that a '/' in a text costs a short scan.
+struct PhraseList {
+    std::array<Phrase, kMaxPhrases> phrases{};
+    std::size_t count = 0;
+
+    PhraseList() {
+        const auto all = units();
+        for (std::size_t u = 0; u < all.size(); ++u) {
+            std::string_view rest = all[u].spellings;
+            while (!rest.empty()) {
+                const std::size_t bar = std::min(rest.find('|'), rest.size());
+                const std::string_view spelling = rest.substr(0, bar);
+                rest.remove_prefix(std::min(bar + 1, rest.size()));
+                if (has_phrase_char(spelling) && count < kMaxPhrases) {
+                    phrases[count++] = Phrase{spelling, static_cast<std::uint16_t>(u)};
+                }
             }
+        }
+    }
+};
+
+const PhraseList& phrase_list() noexcept {
+    static const PhraseList list;
+    return list;
+}
+
+}  // namespace
+
+bool starts_phrase(std::string_view word) noexcept {
+    const PhraseList& list = phrase_list();
+    for (std::size_t i = 0; i < list.count; ++i) {
+        const std::string_view spelling = list.phrases[i].spelling;
+        if (spelling.size() > word.size() &&
+            (spelling[word.size()] == '/' || spelling[word.size()] == '^') &&
+            equal_folded(spelling.substr(0, word.size()), word)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+PhraseMatch match_phrase(std::string_view rest, bool fold) noexcept {
+    const PhraseList& list = phrase_list();
+    PhraseMatch best;
+    for (std::size_t i = 0; i < list.count; ++i) {
+        const Phrase& phrase = list.phrases[i];
+        if (phrase.spelling.size() > rest.size() || phrase.spelling.size() <= best.length) continue;
+        if (lower(phrase.spelling[0]) != lower(rest[0])) continue;
+        const std::string_view head = rest.substr(0, phrase.spelling.size());
+        if (fold ? equal_folded(head, phrase.spelling) : head == phrase.spelling) {
+            best = PhraseMatch{phrase.unit, phrase.spelling.size()};
         }
     }
     return best;

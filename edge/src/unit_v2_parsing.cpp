@@ -122,12 +122,13 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 10> kJoiners
     {"mass", "mass"},
 }};
 
+// No default values: the parser's array of atoms is written before it is read.
 struct Atom {
-    std::uint16_t unit = 0;
-    std::uint8_t prefix = kNoPrefix;
-    int exponent = 1;
-    PressureReference pressure = PressureReference::None;
-    FractionBasis basis = FractionBasis::None;
+    std::uint16_t unit;
+    std::uint8_t prefix;
+    int exponent;
+    PressureReference pressure;
+    FractionBasis basis;
 };
 
 enum class Found : std::uint8_t { None, One, Ambiguous };
@@ -326,7 +327,8 @@ class Parser {
         const std::size_t start = pos_;
         const std::size_t end = word_end(start);
         const std::string_view word = s_.substr(start, end - start);
-        const bool phrase_possible = end < s_.size() && (s_[end] == '/' || s_[end] == '^');
+        const bool phrase_possible = end < s_.size() && (s_[end] == '/' || s_[end] == '^') &&
+                                     vocabulary::starts_phrase(word);
         const bool joinable = end < s_.size() && (s_[end] == ' ' || s_[end] == '.');
 
         for (bool fold : {false, true}) {
@@ -370,6 +372,9 @@ class Parser {
     }
 
     void separate_mark(const UnitDef& def, PressureReference& pressure, FractionBasis& basis) {
+        const bool markable = def.role == Role::Pressure ||
+                              (def.role == Role::Fraction && def.basis == FractionBasis::Unstated);
+        if (!markable) return;
         std::size_t p = pos_;
         if (p < s_.size() && (s_[p] == ' ' || s_[p] == '-')) ++p;
         std::size_t word_begin = p;
@@ -445,7 +450,7 @@ class Parser {
     std::string_view s_;
     std::string* why_;
     std::size_t pos_ = 0;
-    std::array<Atom, kMaxAtoms> atoms_{};
+    std::array<Atom, kMaxAtoms> atoms_;
     std::size_t count_ = 0;
 };
 
@@ -589,7 +594,16 @@ bool assemble(std::span<const Atom> atoms, UnitV2& out, std::string* why) {
     }
     if (!std::isfinite(scale) || scale == 0.0) return refuse(why, "scale out of range");
 
-    UnitV2 unit;
+    // Written in place (failure leaves `out` unspecified): a parse makes no second UnitV2.
+    UnitV2& unit = out;
+    unit.offset = 0.0;
+    unit.pressure = PressureReference::None;
+    unit.volume = VolumeReference::None;
+    unit.reference_temperature_k = vocabulary::kNaN;
+    unit.reference_pressure_pa = vocabulary::kNaN;
+    unit.volume_power = 0;
+    unit.basis = FractionBasis::None;
+    unit.logarithmic = false;
     unit.dim = DimensionV2{static_cast<std::int8_t>(dim[0]), static_cast<std::int8_t>(dim[1]),
                            static_cast<std::int8_t>(dim[2]), static_cast<std::int8_t>(dim[3]),
                            static_cast<std::int8_t>(dim[4]), static_cast<std::int8_t>(dim[5])};
@@ -620,7 +634,6 @@ bool assemble(std::span<const Atom> atoms, UnitV2& out, std::string* why) {
                      : amount ? FractionBasis::Mole
                               : FractionBasis::Volume;
     }
-    out = std::move(unit);
     return true;
 }
 
