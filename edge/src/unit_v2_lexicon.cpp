@@ -168,6 +168,7 @@ constexpr std::size_t kMaxPhrases = 16;
 struct PhraseList {
     std::array<Phrase, kMaxPhrases> phrases{};
     std::size_t count = 0;
+    std::uint64_t first_letters = 0;  // a cheap filter: bit (c & 63) for each first letter c
 
     PhraseList() {
         const auto all = units();
@@ -179,6 +180,7 @@ struct PhraseList {
                 rest.remove_prefix(std::min(bar + 1, rest.size()));
                 if (has_phrase_char(spelling) && count < kMaxPhrases) {
                     phrases[count++] = Phrase{spelling, static_cast<std::uint16_t>(u)};
+                    first_letters |= 1ull << (lower(spelling[0]) & 63);
                 }
             }
         }
@@ -194,6 +196,7 @@ const PhraseList& phrase_list() noexcept {
 
 bool starts_phrase(std::string_view word) noexcept {
     const PhraseList& list = phrase_list();
+    if (word.empty() || (list.first_letters & (1ull << (lower(word[0]) & 63))) == 0) return false;
     for (std::size_t i = 0; i < list.count; ++i) {
         const std::string_view spelling = list.phrases[i].spelling;
         if (spelling.size() > word.size() &&

@@ -176,7 +176,8 @@ Resolution resolve_word(std::string_view word, bool fold, bool refusals) noexcep
     return r;
 }
 
-void append_reading(std::string& out, const Reading& reading) {
+template <class Out>
+void append_reading(Out& out, const Reading& reading) {
     if (reading.prefix != kNoPrefix) out.append(kPrefixes[reading.prefix].text);
     out.append(vocabulary::units()[reading.unit].canonical);
 }
@@ -338,7 +339,9 @@ class Parser {
             if (joinable) {
                 if (const int joined = join(word, end, fold); joined != 0) return joined > 0;
             }
-            Resolution r = resolve_word(word, fold, true);
+            // No spelling ends in a digit, so "m3" is read as "m" and its power at once.
+            Resolution r;
+            if (!is_digit(word.back())) r = resolve_word(word, fold, true);
             std::size_t letters_end = end;
             if (r.found == Found::None) {
                 letters_end = start;
@@ -475,9 +478,12 @@ void append_atom(std::string& out, const Atom& atom, int exponent) {
         out.append(name(atom.basis));
         out.push_back(')');
     }
-    if (exponent != 1) {
+    if (exponent != 1) {  // |exponent| <= kMaxExponent: at most two digits
         out.push_back('^');
-        out.append(std::to_string(exponent));
+        if (exponent < 0) out.push_back('-');
+        const int magnitude = exponent < 0 ? -exponent : exponent;
+        if (magnitude >= 10) out.push_back(static_cast<char>('0' + magnitude / 10));
+        out.push_back(static_cast<char>('0' + magnitude % 10));
     }
 }
 
@@ -491,16 +497,17 @@ void write_canonical(std::string& out, std::span<const Atom> atoms) {
         append_atom(out, a, a.exponent);
     }
     if (numerators == 0) out.push_back('1');
-    if (denominators == 0) return;
-    out.append(denominators > 1 ? "/(" : "/");
-    bool first = true;
-    for (const Atom& a : atoms) {
-        if (a.exponent > 0) continue;
-        if (!first) out.push_back('*');
-        first = false;
-        append_atom(out, a, -a.exponent);
+    if (denominators > 0) {
+        out.append(denominators > 1 ? "/(" : "/");
+        bool first = true;
+        for (const Atom& a : atoms) {
+            if (a.exponent > 0) continue;
+            if (!first) out.push_back('*');
+            first = false;
+            append_atom(out, a, -a.exponent);
+        }
+        if (denominators > 1) out.push_back(')');
     }
-    if (denominators > 1) out.push_back(')');
 }
 
 // Pieces appended one by one: GCC 12 at -O2 warns falsely (-Wrestrict) on a concatenation.
