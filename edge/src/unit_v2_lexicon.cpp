@@ -1,15 +1,16 @@
 // The index over the vocabulary's spellings and the reading of one written atom.
 //
-// Spellings go into two open-addressing hash tables built once, one keyed by the exact bytes
-// and one by the ASCII-lower-cased bytes. An atom is read by looking up the whole text and
-// the text after each prefix that can start it: a hash probe each, a few per atom, so that a
-// plant unit parses within the 100 ns budget (bench/unit_v2_bench.cpp).
+// Every spelling with every prefix its unit takes ("Pa", "kPa", "MPa", ...) goes into two
+// open-addressing hash tables built once, one keyed by the exact bytes and one by the
+// ASCII-lower-cased bytes, so reading an atom is one hash probe. Trying each prefix in turn
+// instead took a third of a parse (bench/unit_v2_bench.cpp).
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "unit_v2_vocabulary.hpp"
@@ -29,6 +30,15 @@ bool equal_folded(std::string_view x, std::string_view y) noexcept {
     return true;
 }
 
+// Short texts compared inline; a library call cost more than the comparison.
+bool equal_exact(std::string_view x, std::string_view y) noexcept {
+    if (x.size() != y.size()) return false;
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        if (x[i] != y[i]) return false;
+    }
+    return true;
+}
+
 std::uint32_t hash(std::string_view text, bool fold) noexcept {
     std::uint32_t h = 2166136261u;  // FNV-1a
     for (char c : text) {
@@ -38,31 +48,62 @@ std::uint32_t hash(std::string_view text, bool fold) noexcept {
     return h;
 }
 
-constexpr std::size_t kSlots = 1024;  // a power of two, several times the spellings
+constexpr std::size_t kSlots = 4096;  // a power of two, about three times the prefixed spellings
 
 // The full hash is kept so that a probe compares texts only when the hashes agree.
 struct Slot {
     std::string_view spelling;
     std::uint32_t hash = 0;
     std::uint16_t unit = 0;
+    std::uint8_t prefix = kNoPrefix;
     bool used = false;
 };
+
+template <class Each>
+void for_each_spelling(std::string_view spellings, Each&& each) {
+    while (!spellings.empty()) {
+        const std::size_t bar = std::min(spellings.find('|'), spellings.size());
+        each(spellings.substr(0, bar));
+        spellings.remove_prefix(std::min(bar + 1, spellings.size()));
+    }
+}
 
 class SpellingIndex {
   public:
     explicit SpellingIndex(bool fold) : fold_(fold) {
         const auto all = units();
+        // The prefixed spellings live in one buffer, sized first so that views into it stay put.
+        std::size_t bytes = 0;
+        for (const UnitDef& def : all) {
+            for_each_spelling(def.spellings, [&](std::string_view spelling) {
+                for (const Prefix& prefix : kPrefixes) {
+                    if ((def.prefixes & prefix.bit) != 0)
+                        bytes += prefix.text.size() + spelling.size();
+                }
+            });
+        }
+        text_ = std::make_unique<char[]>(bytes);
         for (std::size_t u = 0; u < all.size(); ++u) {
-            std::string_view rest = all[u].spellings;
-            while (!rest.empty()) {
-                const std::size_t bar = std::min(rest.find('|'), rest.size());
-                insert(rest.substr(0, bar), static_cast<std::uint16_t>(u));
-                rest.remove_prefix(std::min(bar + 1, rest.size()));
-            }
+            const UnitDef& def = all[u];
+            const auto unit = static_cast<std::uint16_t>(u);
+            for_each_spelling(def.spellings, [&](std::string_view spelling) {
+                if ((def.prefixes & kBare) != 0 || def.role == Role::Ambiguous) {
+                    insert(spelling, unit, kNoPrefix);
+                }
+                for (std::size_t p = 0; p < kPrefixes.size(); ++p) {
+                    if ((def.prefixes & kPrefixes[p].bit) == 0) continue;
+                    char* at = text_.get() + used_;
+                    std::copy(kPrefixes[p].text.begin(), kPrefixes[p].text.end(), at);
+                    std::copy(spelling.begin(), spelling.end(), at + kPrefixes[p].text.size());
+                    used_ += kPrefixes[p].text.size() + spelling.size();
+                    insert(std::string_view(at, kPrefixes[p].text.size() + spelling.size()), unit,
+                           static_cast<std::uint8_t>(p));
+                }
+            });
         }
     }
 
-    // Calls `found(unit)` for every unit with this spelling.
+    // Calls `found(unit, prefix)` for every reading of this text.
     template <class Found>
     void find(std::string_view text, Found&& found) const noexcept {
         const std::uint32_t h = hash(text, fold_);
@@ -70,31 +111,31 @@ class SpellingIndex {
             const Slot& slot = slots_[i];
             if (!slot.used) return;
             if (slot.hash != h) continue;
-            if (fold_ ? equal_folded(slot.spelling, text) : slot.spelling == text) {
-                found(slot.unit);
+            if (fold_ ? equal_folded(slot.spelling, text) : equal_exact(slot.spelling, text)) {
+                found(slot.unit, slot.prefix);
             }
         }
     }
 
-    std::size_t size() const noexcept { return size_; }
-
   private:
-    void insert(std::string_view spelling, std::uint16_t unit) {
+    void insert(std::string_view spelling, std::uint16_t unit, std::uint8_t prefix) {
         const std::uint32_t h = hash(spelling, fold_);
         std::size_t i = h & (kSlots - 1);
         while (slots_[i].used) {
-            // The folded table keeps one slot per unit and folded spelling ("L" and "l").
-            if (fold_ && slots_[i].unit == unit && equal_folded(slots_[i].spelling, spelling)) {
+            // One slot per reading: the folded table would otherwise hold "L" and "l" twice.
+            const Slot& slot = slots_[i];
+            if (slot.unit == unit && slot.prefix == prefix && slot.hash == h &&
+                (fold_ ? equal_folded(slot.spelling, spelling) : slot.spelling == spelling)) {
                 return;
             }
             i = (i + 1) & (kSlots - 1);
         }
-        slots_[i] = Slot{spelling, h, unit, true};
-        ++size_;
+        slots_[i] = Slot{spelling, h, unit, prefix, true};
     }
 
     bool fold_;
-    std::size_t size_ = 0;
+    std::unique_ptr<char[]> text_;
+    std::size_t used_ = 0;
     std::array<Slot, kSlots> slots_{};
 };
 
@@ -111,10 +152,10 @@ bool has_phrase_char(std::string_view spelling) noexcept {
 }  // namespace
 
 int read_atom(std::string_view text, bool fold, std::array<Reading, kMaxReadings>& out) noexcept {
-    const SpellingIndex& idx = index(fold);
-    const auto all = units();
     int n = 0;
-    auto add = [&](std::uint16_t unit, std::uint8_t prefix) {
+    index(fold).find(text, [&](std::uint16_t unit, std::uint8_t prefix) {
+        // Distinct readings only: "M" as mega and as the field thousand are two, "L" and "l"
+        // one.
         const double factor = prefix == kNoPrefix ? 1.0 : kPrefixes[prefix].factor;
         for (int k = 0; k < std::min(n, kMaxReadings); ++k) {
             const double other = out[k].prefix == kNoPrefix ? 1.0 : kPrefixes[out[k].prefix].factor;
@@ -122,36 +163,7 @@ int read_atom(std::string_view text, bool fold, std::array<Reading, kMaxReadings
         }
         if (n < kMaxReadings) out[n] = Reading{unit, prefix};
         ++n;
-    };
-    idx.find(text, [&](std::uint16_t unit) {
-        const UnitDef& def = all[unit];
-        if ((def.prefixes & kBare) != 0 || def.role == Role::Ambiguous) add(unit, kNoPrefix);
     });
-    if (text.size() < 2) return n;
-    // Only the prefixes that can start the text are tried.
-    static constexpr auto kStarts = [] {
-        std::array<std::array<std::uint16_t, 128>, 2> starts{};  // [fold][character]
-        for (std::size_t p = 0; p < kPrefixes.size(); ++p) {
-            const char lead = kPrefixes[p].text[0];
-            starts[0][static_cast<unsigned char>(lead)] |= static_cast<std::uint16_t>(1u << p);
-            for (char c : {lead, static_cast<char>(lead ^ 0x20)}) {
-                starts[1][static_cast<unsigned char>(c)] |= static_cast<std::uint16_t>(1u << p);
-            }
-        }
-        return starts;
-    }();
-    const auto first = static_cast<unsigned char>(text[0]);
-    for (unsigned bits = first < 128 ? kStarts[fold ? 1 : 0][first] : 0u; bits != 0;
-         bits &= bits - 1) {
-        const auto p = static_cast<std::size_t>(std::countr_zero(bits));
-        const Prefix& prefix = kPrefixes[p];
-        if (text.size() <= prefix.text.size()) continue;
-        const std::string_view head = text.substr(0, prefix.text.size());
-        if (fold ? !equal_folded(head, prefix.text) : head != prefix.text) continue;
-        idx.find(text.substr(prefix.text.size()), [&](std::uint16_t unit) {
-            if ((all[unit].prefixes & prefix.bit) != 0) add(unit, static_cast<std::uint8_t>(p));
-        });
-    }
     return n;
 }
 

@@ -142,10 +142,12 @@ struct Resolution {
 };
 
 // Reads one word as a prefixed unit, then as a unit with an attached mark. Refused spellings
-// ("ton") count only when `refusals` is set: "M3" is not the refused "M" cubed.
-Resolution resolve_word(std::string_view word, bool fold, bool refusals) noexcept {
+// ("ton") count only when `refusals` is set: "M3" is not the refused "M" cubed. Written into
+// the caller's record rather than returned: copying the returned record stalled on store
+// forwarding in a profile.
+void resolve_word(std::string_view word, bool fold, bool refusals, Resolution& r) noexcept {
     const auto all = vocabulary::units();
-    Resolution r;
+    r = Resolution{};
     std::array<Reading, vocabulary::kMaxReadings> raw{};
     const int n = vocabulary::read_atom(word, fold, raw);
     for (int k = 0; k < std::min(n, vocabulary::kMaxReadings); ++k) {
@@ -173,7 +175,6 @@ Resolution resolve_word(std::string_view word, bool fold, bool refusals) noexcep
     } else if (r.n > 1) {
         r.found = Found::Ambiguous;
     }
-    return r;
 }
 
 template <class Out>
@@ -341,14 +342,14 @@ class Parser {
             }
             // No spelling ends in a digit, so "m3" is read as "m" and its power at once.
             Resolution r;
-            if (!is_digit(word.back())) r = resolve_word(word, fold, true);
+            if (!is_digit(word.back())) resolve_word(word, fold, true, r);
             std::size_t letters_end = end;
             if (r.found == Found::None) {
                 letters_end = start;
                 while (letters_end < end && !is_digit(s_[letters_end])) ++letters_end;
                 // Digits follow, so a refused spelling ("M") is not read: "M3" is m3.
                 if (letters_end < end) {
-                    r = resolve_word(s_.substr(start, letters_end - start), fold, false);
+                    resolve_word(s_.substr(start, letters_end - start), fold, false, r);
                 }
             }
             if (r.found == Found::Ambiguous) {
@@ -443,7 +444,8 @@ class Parser {
         std::copy(stem.begin(), stem.end(), buffer);
         std::copy(second.begin(), second.end(), buffer + stem.size());
         const std::string_view together(buffer, stem.size() + second.size());
-        const Resolution r = resolve_word(together, fold, true);
+        Resolution r;
+        resolve_word(together, fold, true, r);
         if (r.found == Found::None) return 0;
         if (r.found == Found::Ambiguous) return refuse(together, r) ? 1 : -1;
         pos_ = next_end;
