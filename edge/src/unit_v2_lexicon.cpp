@@ -180,7 +180,6 @@ constexpr std::size_t kMaxPhrases = 16;
 struct PhraseList {
     std::array<Phrase, kMaxPhrases> phrases{};
     std::size_t count = 0;
-    std::uint64_t first_letters = 0;  // a cheap filter: bit (c & 63) for each first letter c
 
     PhraseList() {
         const auto all = units();
@@ -192,7 +191,6 @@ struct PhraseList {
                 rest.remove_prefix(std::min(bar + 1, rest.size()));
                 if (has_phrase_char(spelling) && count < kMaxPhrases) {
                     phrases[count++] = Phrase{spelling, static_cast<std::uint16_t>(u)};
-                    first_letters |= 1ull << (lower(spelling[0]) & 63);
                 }
             }
         }
@@ -206,20 +204,6 @@ const PhraseList& phrase_list() noexcept {
 
 }  // namespace
 
-bool starts_phrase(std::string_view word) noexcept {
-    const PhraseList& list = phrase_list();
-    if (word.empty() || (list.first_letters & (1ull << (lower(word[0]) & 63))) == 0) return false;
-    for (std::size_t i = 0; i < list.count; ++i) {
-        const std::string_view spelling = list.phrases[i].spelling;
-        if (spelling.size() > word.size() &&
-            (spelling[word.size()] == '/' || spelling[word.size()] == '^') &&
-            equal_folded(spelling.substr(0, word.size()), word)) {
-            return true;
-        }
-    }
-    return false;
-}
-
 PhraseMatch match_phrase(std::string_view rest, bool fold) noexcept {
     const PhraseList& list = phrase_list();
     PhraseMatch best;
@@ -228,7 +212,7 @@ PhraseMatch match_phrase(std::string_view rest, bool fold) noexcept {
         if (phrase.spelling.size() > rest.size() || phrase.spelling.size() <= best.length) continue;
         if (lower(phrase.spelling[0]) != lower(rest[0])) continue;
         const std::string_view head = rest.substr(0, phrase.spelling.size());
-        if (fold ? equal_folded(head, phrase.spelling) : head == phrase.spelling) {
+        if (fold ? equal_folded(head, phrase.spelling) : equal_exact(head, phrase.spelling)) {
             best = PhraseMatch{phrase.unit, phrase.spelling.size()};
         }
     }

@@ -105,8 +105,8 @@ std::string_view name(UnitHazardV2 hazard) noexcept {
 
 ParseOutcome parse_unit(std::string_view text) {
     ParseOutcome outcome;
-    UnitV2 unit;
-    if (detail::parse(text, unit, &outcome.why, true)) outcome.unit = std::move(unit);
+    outcome.unit.emplace();  // parsed in place; dropped again if the text is refused
+    if (!detail::parse(text, *outcome.unit, &outcome.why, true)) outcome.unit.reset();
     return outcome;
 }
 
