@@ -48,7 +48,7 @@ std::uint32_t hash(std::string_view text, bool fold) noexcept {
     return h;
 }
 
-constexpr std::size_t kSlots = 4096;  // a power of two, about three times the prefixed spellings
+constexpr std::size_t kSlots = 2048;  // a power of two, about five times the prefixed spellings
 
 // The full hash is kept so that a probe compares texts only when the hashes agree.
 struct Slot {

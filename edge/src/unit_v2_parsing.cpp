@@ -545,8 +545,10 @@ bool assemble(std::span<const Atom> atoms, UnitV2& out, std::string* why) {
         int volume_power = 0;
         if (def.role == Role::CubeOnly) {
             if (a.exponent % 3 != 0) {
-                return refuse(why, {"'", def.canonical,
-                                    "' is a referenced cubic metre and takes the power 3"});
+                // "Nm" alone is also how some write a newton metre: say which reading holds.
+                return refuse(why, {"'", def.canonical, "' is read only cubed, as the ",
+                                    name(def.volume), " cubic metre ", def.canonical, "3",
+                                    def.canonical == "Nm" ? " (a newton metre is N*m)" : ""});
             }
             volume_power = a.exponent / 3;
             scale *= power_of(prefix, volume_power) * power_of(def.scale, a.exponent);
