@@ -135,7 +135,7 @@ enum class Found : std::uint8_t { None, One, Ambiguous };
 
 struct Resolution {
     Found found = Found::None;
-    std::array<Reading, vocabulary::kMaxReadings> readings{};
+    std::array<Reading, vocabulary::kMaxReadings> readings;
     int n = 0;
     PressureReference pressure = PressureReference::None;
     FractionBasis basis = FractionBasis::None;
@@ -146,8 +146,11 @@ struct Resolution {
 // the caller's record: returning it by value measured slower (the copy showed as a stall).
 void resolve_word(std::string_view word, bool fold, bool refusals, Resolution& r) noexcept {
     const auto all = vocabulary::units();
-    r = Resolution{};
-    std::array<Reading, vocabulary::kMaxReadings> raw{};
+    r.found = Found::None;
+    r.n = 0;
+    r.pressure = PressureReference::None;
+    r.basis = FractionBasis::None;
+    std::array<Reading, vocabulary::kMaxReadings> raw;
     const int n = vocabulary::read_atom(word, fold, raw);
     for (int k = 0; k < std::min(n, vocabulary::kMaxReadings); ++k) {
         if (!refusals && all[raw[k].unit].role == Role::Ambiguous) continue;

@@ -268,8 +268,6 @@ constexpr std::array kUnits = std::to_array<UnitDef>({
 
 }  // namespace
 
-std::span<const UnitDef> units() noexcept {
-    return kUnits;
-}
+constinit const std::span<const UnitDef> kUnitTable = kUnits;
 
 }  // namespace qorv_chemical_engineering_edge::unit_consistency_v2::vocabulary

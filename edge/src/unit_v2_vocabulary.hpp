@@ -86,7 +86,11 @@ struct UnitDef {
     std::string_view ambiguity = {};
 };
 
-std::span<const UnitDef> units() noexcept;
+// The table itself; constant-initialised, so it is usable at any time.
+extern const std::span<const UnitDef> kUnitTable;
+inline std::span<const UnitDef> units() noexcept {
+    return kUnitTable;
+}
 
 // Up to this many distinct readings of one written atom are kept; more are reported as
 // ambiguous all the same.
