@@ -494,6 +494,16 @@ void append_atom(std::string& out, const Atom& atom, int exponent) {
     }
 }
 
+// Every factor with its signed power, "kg*cm^-2": the form for a quotient whose usual
+// spelling is a phrase meaning something else ("kg/cm^2" is a pressure).
+void write_product(std::string& out, std::span<const Atom> atoms) {
+    out.clear();
+    for (const Atom& a : atoms) {
+        if (!out.empty()) out.push_back('*');
+        append_atom(out, a, a.exponent);
+    }
+}
+
 void write_canonical(std::string& out, std::span<const Atom> atoms) {
     out.clear();
     int numerators = 0, denominators = 0;
@@ -514,6 +524,10 @@ void write_canonical(std::string& out, std::span<const Atom> atoms) {
             append_atom(out, a, -a.exponent);
         }
         if (denominators > 1) out.push_back(')');
+        const vocabulary::PhraseMatch phrase = vocabulary::match_phrase(out, false);
+        if (phrase.length > 0 && (atoms.size() != 1 || atoms[0].unit != phrase.unit)) {
+            write_product(out, atoms);
+        }
     }
 }
 

@@ -192,6 +192,10 @@ const std::vector<Spelling>& spellings() {
         {"N/m\u00B2", P, 1, 0, "p:unstated"},
         {"kN/m2", P, 1e3, 0, "p:unstated"},
         {"lbf/in2", P, PSI, 0, "p:unstated"},
+        // Exact case first: only the phrase's own spellings are the pressure (found by fuzzing:
+        // the canonical "kg/cm^2" of this one read back as the pressure).
+        {"kg/Cm2", "ML^-2", 1e4, 0, ""},
+        {"kg*cm^-2", "ML^-2", 1e4, 0, ""},
         {"kgf/m2", P, KGF, 0, "p:unstated"},
 
         // Volumes.
