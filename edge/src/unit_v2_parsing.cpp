@@ -504,29 +504,46 @@ void write_product(std::string& out, std::span<const Atom> atoms) {
     }
 }
 
+// Whether a phrase unit's spelling ("kgf/cm2", "w/w") contains an operator.
+bool is_phrase_unit(const Atom& atom) noexcept {
+    return vocabulary::units()[atom.unit].canonical.find('/') != std::string_view::npos;
+}
+
 void write_canonical(std::string& out, std::span<const Atom> atoms) {
     out.clear();
+    // Where the phrase units were written: a phrase found anywhere else would read back as
+    // something else ("kg/cm^2" of a mass per area reads as the pressure).
+    std::array<std::size_t, kMaxAtoms> phrase_at;
+    std::size_t phrases = 0;
+    const auto write = [&](const Atom& a, int exponent) {
+        if (is_phrase_unit(a)) phrase_at[phrases++] = out.size();
+        append_atom(out, a, exponent);
+    };
     int numerators = 0, denominators = 0;
     for (const Atom& a : atoms) (a.exponent > 0 ? numerators : denominators) += 1;
     for (const Atom& a : atoms) {
         if (a.exponent < 0) continue;
         if (out.size() > 0) out.push_back('*');
-        append_atom(out, a, a.exponent);
+        write(a, a.exponent);
     }
     if (numerators == 0) out.push_back('1');
-    if (denominators > 0) {
-        out.append(denominators > 1 ? "/(" : "/");
-        bool first = true;
-        for (const Atom& a : atoms) {
-            if (a.exponent > 0) continue;
-            if (!first) out.push_back('*');
-            first = false;
-            append_atom(out, a, -a.exponent);
-        }
-        if (denominators > 1) out.push_back(')');
-        const vocabulary::PhraseMatch phrase = vocabulary::match_phrase(out, false);
-        if (phrase.length > 0 && (atoms.size() != 1 || atoms[0].unit != phrase.unit)) {
+    if (denominators == 0) return;
+    out.append(denominators > 1 ? "/(" : "/");
+    bool first = true;
+    for (const Atom& a : atoms) {
+        if (a.exponent > 0) continue;
+        if (!first) out.push_back('*');
+        first = false;
+        write(a, -a.exponent);
+    }
+    if (denominators > 1) out.push_back(')');
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        if (i > 0 && out[i - 1] != '*' && out[i - 1] != '/' && out[i - 1] != '(') continue;
+        if (vocabulary::match_phrase(std::string_view(out).substr(i), false).length == 0) continue;
+        if (std::find(phrase_at.begin(), phrase_at.begin() + phrases, i) ==
+            phrase_at.begin() + phrases) {
             write_product(out, atoms);
+            return;
         }
     }
 }

@@ -196,6 +196,8 @@ const std::vector<Spelling>& spellings() {
         // the canonical "kg/cm^2" of this one read back as the pressure).
         {"kg/Cm2", "ML^-2", 1e4, 0, ""},
         {"kg*cm^-2", "ML^-2", 1e4, 0, ""},
+        {"d1kg/Cm2", "ML^-2T", 864e6, 0, ""},
+        {"kg/cm2*kg/Cm2", "M^2L^-3T^-2", KGFCM2 * 1e4, 0, ""},
         {"kgf/m2", P, KGF, 0, "p:unstated"},
 
         // Volumes.
