@@ -342,13 +342,13 @@ Result<ExportProfile> PartialProfile::finalize(const ProfileOptions& options) co
     ExportProfile p;
     std::vector<std::size_t> order(s.repeated.size());
     for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
         const RepeatedWall& x = s.repeated[a];
         const RepeatedWall& y = s.repeated[b];
         if (x.file != y.file) return x.file < y.file;
         if (x.stream != y.stream) return x.stream < y.stream;
         if (x.window_s != y.window_s) return x.window_s < y.window_s;
-        return x.line < y.line;
+        return x.line != y.line ? x.line < y.line : a < b;
     });
     for (std::size_t k = 0; k < order.size();) {
         const RepeatedWall& g = s.repeated[order[k]];
@@ -506,8 +506,10 @@ Result<ExportProfile> PartialProfile::finalize(const ProfileOptions& options) co
             p.notes.bad_state_texts.push_back({std::string(bad[k]), s.bad_state_counts[k]});
     for (const auto& [text, count] : s.texts)
         p.notes.other_texts.push_back({clean_utf8(text), count});
-    std::stable_sort(p.notes.other_texts.begin(), p.notes.other_texts.end(),
-                     [](const TextCount& a, const TextCount& b) { return a.count > b.count; });
+    std::sort(p.notes.other_texts.begin(), p.notes.other_texts.end(),
+              [](const TextCount& a, const TextCount& b) {
+                  return a.count != b.count ? a.count > b.count : a.text < b.text;
+              });
     p.notes.other_texts_complete = !s.texts_overflow;
     for (const FilePart& f : s.files) {
         p.notes.metadata_rows_skipped += f.layout.metadata_skipped;
