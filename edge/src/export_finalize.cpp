@@ -62,14 +62,24 @@ struct Sampling {
 Sampling sampling(const std::vector<std::int64_t>& sorted) {
     Sampling s;
     std::map<std::int64_t, std::uint64_t> histogram;
+    // Steps repeat in long runs; count a run before touching the map.
+    std::int64_t run_step = 0;
+    std::uint64_t run_length = 0;
     for (std::size_t i = 0; i < sorted.size(); ++i) {
         if (i > 0 && sorted[i] == sorted[i - 1]) continue;
         if (s.distinct > 0) {
-            ++histogram[sorted[i] - sorted[i - 1]];
+            const std::int64_t step = sorted[i] - sorted[i - 1];
+            if (run_length > 0 && step != run_step) {
+                histogram[run_step] += run_length;
+                run_length = 0;
+            }
+            run_step = step;
+            ++run_length;
             ++s.steps;
         }
         ++s.distinct;
     }
+    if (run_length > 0) histogram[run_step] += run_length;
     if (histogram.empty()) return s;
     std::int64_t mode = histogram.begin()->first;
     std::uint64_t best = 0;
