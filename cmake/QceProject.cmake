@@ -22,5 +22,6 @@ endif()
 
 option(QCE_WARNINGS_AS_ERRORS "Treat compiler warnings as errors" OFF)
 option(QCE_EDGE_TESTS "Build the core library's GoogleTest suite" ON)
+option(QCE_EDGE_TOOLS "Build the core library's command-line tools" OFF)
 option(QCE_PYTHON_MODULE "Build the Python extension module" OFF)
 option(QCE_NATIVE_TESTS "Build the module's embedded-interpreter tests" OFF)
