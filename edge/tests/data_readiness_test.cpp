@@ -7,6 +7,7 @@
 #include <limits>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "qorv_chemical_engineering_edge/hashing.hpp"
 #include "qorv_chemical_engineering_edge/sha256.hpp"
@@ -65,6 +66,34 @@ TEST(ReadinessCourt, ReferenceSeals) {
 }
 
 // The all-ok seal input is 970 bytes; rebuild it by hand and hash it in one piece.
+// The judgement is the record without its messages: the same levels, counts, verdict and seal,
+// for profiles that reach every level of every dimension.
+TEST(ReadinessCourt, JudgementAgreesWithTheRecord) {
+    std::vector<ReadinessProfile> profiles{all_present(), required_only(), everything_bad()};
+    for (int bits = 0; bits < 64; ++bits) {
+        auto p = bits % 2 ? everything_bad() : all_present();
+        p.n_rows = bits & 2 ? 99 : 100;
+        p.missingness = bits & 4 ? kNaN : 0.1;
+        p.time_span_hours = bits & 8 ? kInf : 24.0;
+        p.has_batches = (bits & 16) != 0;
+        p.license_cleared = (bits & 32) != 0;
+        profiles.push_back(p);
+    }
+    for (const ReadinessProfile& p : profiles) {
+        const auto court = IndustrialDataReadinessCourtV1::grade(p);
+        const auto judgement = IndustrialDataReadinessCourtV1::judge(p);
+        ASSERT_EQ(court.findings.size(), judgement.levels.size());
+        for (std::size_t i = 0; i < judgement.levels.size(); ++i) {
+            EXPECT_EQ(court.findings[i].level, name(judgement.levels[i])) << kDimensions[i];
+        }
+        EXPECT_EQ(court.n_critical_missing, judgement.n_critical_missing);
+        EXPECT_EQ(court.n_caveat, judgement.n_caveat);
+        EXPECT_EQ(court.verdict, name(judgement.verdict));
+        EXPECT_EQ(court.court_hash, hashing::to_hex(judgement.seal));
+        EXPECT_EQ(court.seal(), court.court_hash);
+    }
+}
+
 TEST(ReadinessCourt, SealStreamFraming) {
     std::string stream;
     frame(stream, "schema", "industrial_data_readiness_court_v1");

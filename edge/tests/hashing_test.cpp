@@ -34,6 +34,9 @@ TEST(CanonicalHasher, FramesFieldsAsLengthPrefixedBytes) {
     const std::string label60(60, 'L');
     const std::string label49(49, 'M');
     const std::string value200(200, 'v');
+    const std::string value3000(3000, 'w');  // larger than the hasher's staging buffer
+    const std::string label1100(1100, 'N');
+    constexpr auto kPreframed = h::FramedFields<64>{}.field("a", "b").field("schema", "k");
     struct Case {
         const char* name;
         std::function<void(h::CanonicalHasher&)> feed;
@@ -66,6 +69,27 @@ TEST(CanonicalHasher, FramesFieldsAsLengthPrefixedBytes) {
          le64(49) + label49 + le64(8) + le64(7)},
         {"value over several blocks", [&](h::CanonicalHasher& x) { x.field("v", value200); },
          le64(1) + "v" + le64(200) + value200},
+        {"value larger than the staging buffer, between short fields",
+         [&](h::CanonicalHasher& x) { x.field("a", "b").field("v", value3000).field("c", "d"); },
+         le64(1) + "a" + le64(1) + "b" + le64(1) + "v" + le64(3000) + value3000 + le64(1) + "c" +
+             le64(1) + "d"},
+        {"label larger than the staging buffer",
+         [&](h::CanonicalHasher& x) { x.field(label1100, std::uint64_t{9}); },
+         le64(1100) + label1100 + le64(8) + le64(9)},
+        {"value in pieces",
+         [](h::CanonicalHasher& x) {
+             x.field_pieces("a", {"a", " [", "kPa", "]"});
+         },
+         le64(1) + "a" + le64(7) + "a [kPa]"},
+        {"value in pieces, one of them huge",
+         [&](h::CanonicalHasher& x) {
+             x.field_pieces("p", {"<", value3000, ">"});
+         },
+         le64(1) + "p" + le64(3002) + "<" + value3000 + ">"},
+        {"fields framed ahead of time",
+         [&](h::CanonicalHasher& x) { x.field("n", std::uint64_t{1}).framed(kPreframed); },
+         le64(1) + "n" + le64(8) + le64(1) + le64(1) + "a" + le64(1) + "b" + le64(6) + "schema" +
+             le64(1) + "k"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

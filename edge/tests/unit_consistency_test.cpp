@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -231,6 +232,32 @@ TEST(UnitSeal, BuildSealsWhatTheBindingPasses) {
 std::string hex_sha256(std::string_view bytes) {
     namespace hashing = qorv_chemical_engineering_edge::hashing;
     return hashing::to_hex(hashing::sha256(bytes));
+}
+
+// The judgement is the record without its findings: the same hazards, counts and seal, for
+// courts of every size up to a mix of every hazard and both relations.
+TEST(UnitSeal, JudgementAgreesWithTheRecord) {
+    const std::vector<UnitAssertion> mix{
+        pair("kPa", "Pa"),
+        pair("K", "kelvin", Added),
+        pair("degC", "K"),
+        pair("bar", "kg/s", Added),
+        pair("wt%", "mol%"),
+        pair("furlong", "m"),
+        {"ctx \0"s, "", "kg/h", "Feed Flow", "  KG/H ", Added},
+    };
+    for (std::size_t n = 0; n <= mix.size(); ++n) {
+        const std::span<const UnitAssertion> assertions(mix.data(), n);
+        const auto court = UnitConsistencyCourtV1::build(assertions);
+        std::vector<UnitHazard> hazards(n);
+        const auto judgement = UnitConsistencyCourtV1::judge(assertions, hazards);
+        for (std::size_t i = 0; i < n; ++i)
+            EXPECT_EQ(court.findings[i].hazard, uc::name(hazards[i]));
+        EXPECT_EQ(court.n_consistent, judgement.n_consistent);
+        EXPECT_EQ(court.n_hazard, judgement.n_hazard);
+        EXPECT_EQ(court.court_hash,
+                  qorv_chemical_engineering_edge::hashing::to_hex(judgement.seal));
+    }
 }
 
 TEST(UnitSeal, StreamIsTheFramedFieldsInOrder) {
