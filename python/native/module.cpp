@@ -1,0 +1,38 @@
+// The module `qorv_chemical_engineering_edge._native`: the core library in full, for the
+// package's Python layer.
+//
+// Laid out as one path: the function table, the module definition, then the init entry. Built
+// against the stable ABI (abi3). The module keeps no state of its own, so every interpreter
+// that imports it gets an independent module object.
+#include "native.hpp"
+
+namespace qorv_chemical_engineering_edge_py {
+namespace {
+
+PyMethodDef functions[] = {
+    {"grade", grade, METH_VARARGS, "The readiness court over 13 profile values (checked)."},
+    {"check_units_v1", check_units_v1, METH_VARARGS, "The first unit court over assertions."},
+    {"parse_unit_v1", parse_unit_v1, METH_VARARGS, "The first court's unit parser."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyModuleDef module_def = {
+    PyModuleDef_HEAD_INIT,
+    "qorv_chemical_engineering_edge._native",
+    "Native entry points of qorv_chemical_engineering_edge; use the package, not this module.",
+    0,  // no per-module state
+    functions,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+}  // namespace
+}  // namespace qorv_chemical_engineering_edge_py
+
+extern "C" __attribute__((visibility("default"))) PyObject* PyInit__native() {
+    return qorv_chemical_engineering_edge_py::guarded([] {
+        return PyModule_Create2(&qorv_chemical_engineering_edge_py::module_def, 3);  // 3: abi3
+    });
+}
