@@ -1,0 +1,338 @@
+// The export profiler: the readiness profile read from a historian export, in one streaming pass.
+//
+// `profile_files` reads one export (one file or an ordered list of files, gzip allowed when the
+// build has zlib), scans chunks on all cores and finalises an `ExportProfile`: the thirteen
+// readiness values with their provenance, per-tag evidence, notes, a digest of the input and a
+// seal. Callers that already hold bytes feed an `ExportScanner` and merge the `PartialProfile`s
+// themselves. Nothing here throws across the API: failures are `ProfileError` values naming the
+// file and the reason. A partly bad file still gives a complete profile, with the bad parts
+// counted in the notes.
+//
+// The rules (also in edge/EXPORT_PROFILE.md):
+//  - Input: UTF-8 CSV, BOM allowed; delimiter , ; tab or | (sniffed from the header: the most
+//    frequent outside quotes, ties in that order); quoting by quote parity: every '"' toggles
+//    quoting, so RFC 4180 fields read as written and any split of the bytes is resolved
+//    exactly; LF or CRLF; the decimal separator is `decimal` and there are no thousands
+//    separators.
+//  - Layout: long when the header names a tag column (tag, tagname, tag_name, name), a timestamp
+//    column (timestamp, time, datetime, date) and a value column (value, val), any order and
+//    case; optional quality (quality, status) and unit (unit, units, eu, uom,
+//    engineering_units). Otherwise wide: column one is the timestamp, every other column a tag,
+//    except a column named as another plus " quality" ".quality" "_quality" " status" ".status"
+//    "_status" (any case), which is that tag's quality.
+//  - Metadata rows (wide): at most 10 rows under the header whose first cell is not a
+//    timestamp. One whose first cell is empty or reads unit, units, eu, uom, engineering unit(s)
+//    (any case) is the unit row; the others are skipped and counted. No timestamp in the first
+//    cell of the 11 rows under the header: not an export.
+//  - Cells: a number is [sign] digits [decimal digits] [e|E [sign] digits] (digits on at least
+//    one side of the separator). A tag is numeric when any of its cells is a number. Missing:
+//    empty; a bad-state text (`bad_state_texts()`, any case, any tag); any other text in a
+//    numeric tag; a number equal to a declared sentinel; a quality not in the good list
+//    (default: empty, good, g, ok, 192, any case; a declared list replaces all of them). Each
+//    missing cell is counted once, under the first of those causes. Every other cell is present.
+//  - Timestamps: see `TimestampFormat`. Naive times are wall times in `zone_name` (default UTC),
+//    resolved through the system's TZif files or the caller's TZif bytes. In the repeated hour
+//    of an autumn change, a wall time is the first occurrence until, in file order (per tag in
+//    the long layout), a wall time in that hour fails to rise above the highest one seen in it;
+//    from there on it is the second. A wall time in a spring gap moves forward by the gap and is
+//    counted. In a zone without daylight saving, a step back of at most one hour onto an instant
+//    the stream already holds is noted as a likely clock change. Rows whose timestamp does not
+//    parse are excluded and counted, with the first five line numbers kept.
+//  - n_tags (derived): wide, the tag columns (the union over files, by trimmed name); long, the
+//    distinct tag names.
+//  - n_rows (derived): wide, data rows with a parsed timestamp; long, distinct instants.
+//  - missingness (derived): wide, missing cells / (rows x tags of each file); long, missing
+//    records / records with a parsed timestamp. NaN when nothing is counted.
+//  - unit_coverage (derived): tags whose unit is non-empty and recognised / n_tags (NaN with no
+//    tags). A tag's unit is its non-empty tag-list unit (names matched after trimming), else the
+//    first non-empty unit the export gives it; later different units are noted.
+//  - duplicate_timestamps (derived): wide, rows whose instant repeats an earlier row's / rows;
+//    long, records whose (tag, instant) repeats / records. NaN when nothing is counted.
+//  - time_span_hours (derived): latest minus earliest instant, hours; NaN with no instant.
+//  - sampling_regular (derived): over the steps between consecutive distinct instants in time
+//    order, the modal step (ties: the smaller); a step is on the mode within 1% inclusive;
+//    regular when >= 95% of steps are. Long: per tag, and regular when >= 95% of the tags with
+//    three or more distinct instants are. True (default) with fewer than two steps, or no such
+//    tag.
+//  - has_controllers (inferred): a base name carrying two or more of PV SP OP OUT MV MODE (any
+//    case) after one of . _ - : / . The loops are listed in the notes.
+//  - baseline_present: declared; else derived from a declared window holding >= 100 rows (as
+//    n_rows counts them); else default false. license_cleared, has_maintenance, has_batches,
+//    has_lab_samples: declared, else default false. Never inferred.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "qorv_chemical_engineering_edge/data_readiness.hpp"
+
+namespace qorv_chemical_engineering_edge::export_profile {
+
+// ---- Errors as values ------------------------------------------------------------------------
+
+struct ProfileError {
+    std::string file;    // the file at fault; empty when no file is to blame
+    std::string reason;  // one plain sentence
+};
+
+template <class T>
+class Result {
+  public:
+    Result(T value) : v_(std::move(value)) {}
+    Result(ProfileError error) : v_(std::move(error)) {}
+
+    bool ok() const noexcept { return v_.index() == 0; }
+    explicit operator bool() const noexcept { return ok(); }
+    T& value() & { return std::get<0>(v_); }
+    const T& value() const& { return std::get<0>(v_); }
+    T&& value() && { return std::get<0>(std::move(v_)); }
+    const ProfileError& error() const { return std::get<1>(v_); }
+
+  private:
+    std::variant<T, ProfileError> v_;
+};
+
+// ---- Options ---------------------------------------------------------------------------------
+
+enum class Layout : std::uint8_t { Auto, Wide, Long };
+
+// Auto recognises, per cell: ISO 8601 (date, 'T' or space, hh:mm[:ss[.fff]], optional Z or
+// +-HH[:MM] / +-HHMM; a date alone is midnight), YYYY/MM/DD hh:mm[:ss], MM/DD/YYYY hh:mm[:ss]
+// [AM|PM] (DD/MM/YYYY with day_first), DD.MM.YYYY hh:mm[:ss], DD-Mon-YYYY hh:mm:ss. The others
+// are numbers: Excel serial days (naive, 1899-12-30 epoch), Unix seconds or milliseconds (UTC).
+enum class TimestampFormat : std::uint8_t { Auto, ExcelSerial, UnixSeconds, UnixMilliseconds };
+
+enum class Provenance : std::uint8_t { Derived, Inferred, Declared, Default };
+
+std::string_view name(Layout layout) noexcept;           // "auto", "wide", "long"
+std::string_view name(TimestampFormat format) noexcept;  // "auto", "excel_serial", ...
+std::string_view name(Provenance provenance) noexcept;   // "derived", "inferred", ...
+
+struct TagUnit {
+    std::string tag;
+    std::string unit;
+};
+
+// What an export cannot show. An instant is microseconds since 1970-01-01T00:00:00Z.
+struct DeclaredFields {
+    std::optional<bool> baseline_present;
+    std::optional<bool> license_cleared;
+    std::optional<bool> has_maintenance;
+    std::optional<bool> has_batches;
+    std::optional<bool> has_lab_samples;
+    std::optional<std::int64_t> baseline_start_us;  // the window, both ends inclusive
+    std::optional<std::int64_t> baseline_end_us;
+};
+
+struct ProfileOptions {
+    Layout layout = Layout::Auto;
+    char delimiter = 0;  // 0: sniffed from the header
+    char decimal = '.';  // '.' or ','
+    bool day_first = false;
+    TimestampFormat timestamp_format = TimestampFormat::Auto;
+    std::string zone_name = "UTC";  // IANA name, for naive timestamps
+    std::string zone_tzif;          // TZif bytes; when set, used instead of zone_name's file
+    std::vector<double> missing_sentinels;  // numbers that mean missing, e.g. -999
+    std::vector<std::string> good_quality;  // empty: the default good list
+    std::vector<TagUnit> tag_units;         // a tag list's units; they take precedence
+    std::string tag_list_path;              // profile_files reads it into tag_units
+    DeclaredFields declared;
+    unsigned threads = 0;  // 0: every core
+};
+
+// The bad-state texts, compared in any case after trimming.
+std::span<const std::string_view> bad_state_texts() noexcept;
+
+// Reads a tag list (CSV with a tag column and a unit column, names as in the long layout).
+Result<std::vector<TagUnit>> parse_tag_list(std::string_view bytes, std::string_view file);
+
+// ---- The profile ---------------------------------------------------------------------------
+
+template <class T>
+struct ProfileField {
+    T value{};
+    Provenance provenance = Provenance::Default;
+};
+
+struct TagEvidence {
+    std::string name;
+    std::string unit;  // the unit used (tag list first); empty when none
+    bool unit_recognised = false;
+    std::string dimension;      // dimension tag of a recognised unit, e.g. "ML^-1T^-2"
+    bool numeric = false;       // holds at least one number
+    std::uint64_t samples = 0;  // wide: rows x 1 of each file holding it; long: records
+    std::uint64_t present = 0;
+    std::uint64_t missing_empty = 0;
+    std::uint64_t missing_bad_state = 0;
+    std::uint64_t missing_text = 0;  // other text in a numeric tag
+    std::uint64_t missing_sentinel = 0;
+    std::uint64_t missing_quality = 0;
+    std::optional<std::int64_t> first_us;  // earliest instant (long: of this tag)
+    std::optional<std::int64_t> last_us;
+    std::optional<std::int64_t> modal_step_us;  // long only; wide tags share the row axis
+    bool regular = true;
+};
+
+struct TextCount {
+    std::string text;
+    std::uint64_t count = 0;
+};
+
+struct RowRef {
+    std::string file;
+    std::uint64_t line = 0;  // 1-based physical line where the row starts
+};
+
+struct ClockChangeNote {
+    std::string file;
+    std::uint64_t line = 0;
+    std::int64_t at_us = 0;  // the instant stepped back to
+};
+
+struct UnitDisagreement {
+    std::string tag;
+    std::string unit;   // the unit kept
+    std::string other;  // a later, different unit
+};
+
+struct ControlLoop {
+    std::string base;
+    std::vector<std::string> suffixes;  // upper case, sorted
+};
+
+struct ProfileNotes {
+    std::vector<TextCount> unknown_units;    // unit text -> tags carrying it
+    std::vector<TextCount> bad_state_texts;  // canonical text -> cells
+    std::vector<TextCount> other_texts;      // any other text -> cells; see other_texts_complete
+    bool other_texts_complete = true;        // false when more than 1024 distinct texts were seen
+    std::uint64_t metadata_rows_skipped = 0;
+    std::uint64_t unparsed_rows = 0;
+    std::vector<RowRef> first_unparsed_rows;  // at most five
+    std::vector<ClockChangeNote> clock_changes;
+    std::uint64_t nonexistent_times_moved = 0;  // spring gap
+    std::uint64_t repeated_hour_second = 0;     // autumn, resolved to the second occurrence
+    std::vector<UnitDisagreement> unit_disagreements;
+    std::vector<ControlLoop> loops;
+};
+
+struct FileSummary {
+    std::string path;
+    std::uint64_t bytes = 0;  // as stored (compressed bytes for .gz)
+    std::string layout;       // "wide" or "long"
+    char delimiter = ',';
+    std::uint64_t data_rows = 0;  // rows (wide) or records (long) with a parsed timestamp
+};
+
+struct ExportProfile {
+    static constexpr std::string_view kSchema = "export_profile_v1";
+
+    ProfileField<std::uint64_t> n_tags;
+    ProfileField<std::uint64_t> n_rows;
+    ProfileField<bool> baseline_present;
+    ProfileField<bool> license_cleared;
+    ProfileField<double> missingness;
+    ProfileField<double> unit_coverage;
+    ProfileField<double> duplicate_timestamps;
+    ProfileField<double> time_span_hours;
+    ProfileField<bool> sampling_regular;
+    ProfileField<bool> has_controllers;
+    ProfileField<bool> has_maintenance;
+    ProfileField<bool> has_batches;
+    ProfileField<bool> has_lab_samples;
+
+    std::string layout;  // "wide" or "long"
+    std::vector<TagEvidence> tags;
+    ProfileNotes notes;
+    std::vector<FileSummary> files;
+    std::string input_digest;     // hex SHA-256 over each file's digest of 1 MiB block digests
+    ProfileOptions options;       // as given
+    std::string unit_vocabulary;  // names the unit recogniser; part of the seal
+    std::string seal;             // hex, through the canonical hasher under kSchema
+
+    data_readiness::ReadinessProfile readiness() const;
+};
+
+// Renders an instant as "YYYY-MM-DDThh:mm:ss[.ffffff]Z".
+std::string format_instant(std::int64_t us);
+
+// ---- Streaming ------------------------------------------------------------------------------
+
+// The mergeable scan state. `merge` is associative: merging the partials of consecutive pieces
+// of a stream, or of consecutive files, in order, gives the partial of one scan of the whole.
+class PartialProfile {
+  public:
+    PartialProfile();
+    ~PartialProfile();
+    PartialProfile(PartialProfile&&) noexcept;
+    PartialProfile& operator=(PartialProfile&&) noexcept;
+    PartialProfile(const PartialProfile& other);
+    PartialProfile& operator=(const PartialProfile& other);
+
+    // this := this followed by `later`. Pieces must be merged in stream order.
+    void merge(PartialProfile&& later);
+    Result<ExportProfile> finalize(const ProfileOptions& options) const;
+
+    // A compact versioned binary form; `deserialize` checks the schema text, the version and
+    // every length, and gives an error value on corrupt input.
+    std::string serialize() const;
+    static Result<PartialProfile> deserialize(std::string_view bytes);
+
+    friend bool operator==(const PartialProfile& a, const PartialProfile& b);
+
+    struct State;
+    State& state() noexcept { return *s_; }
+    const State& state() const noexcept { return *s_; }
+
+  private:
+    std::unique_ptr<State> s_;
+};
+
+// Scans one file's bytes. From the first byte (the default) it reads the header itself. For a
+// byte range of a file (a Dask task, a thread), `resume_at` takes the file's opening bytes
+// (header and metadata rows inside), the range's offset and whether that offset lies inside a
+// quoted field (the parity of the quotes before it); the partial keeps the row cut at each end
+// of the range so that merging the ranges in order rejoins it exactly. The input digest is
+// complete when ranges start at multiples of kDigestBlock.
+class ExportScanner {
+  public:
+    static constexpr std::size_t kDigestBlock = std::size_t{1} << 20;
+
+    ExportScanner(const ProfileOptions& options, std::string file);
+    static Result<ExportScanner> resume_at(const ProfileOptions& options, std::string file,
+                                           std::string_view opening_bytes, std::uint64_t offset,
+                                           bool inside_quotes);
+    ~ExportScanner();
+    ExportScanner(ExportScanner&&) noexcept;
+    ExportScanner& operator=(ExportScanner&&) noexcept;
+
+    void feed(std::span<const char> bytes);
+    // The partial of everything fed; an error when the stream is not an export.
+    Result<PartialProfile> finish();
+
+    struct Impl;
+
+  private:
+    std::unique_ptr<Impl> impl_;
+};
+
+// ---- Files ----------------------------------------------------------------------------------
+
+// Called on the calling thread, now and then and once at the end.
+using Progress = std::function<void(std::uint64_t bytes_done, std::uint64_t bytes_total)>;
+
+Result<ExportProfile> profile_files(std::span<const std::string> paths,
+                                    const ProfileOptions& options, const Progress& progress = {});
+
+// True when the build reads .gz files itself.
+bool has_gzip_support() noexcept;
+
+}  // namespace qorv_chemical_engineering_edge::export_profile
