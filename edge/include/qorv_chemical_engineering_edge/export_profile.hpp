@@ -222,6 +222,11 @@ struct ProfileNotes {
     std::uint64_t repeated_hour_second = 0;     // autumn, resolved to the second occurrence
     std::vector<UnitDisagreement> unit_disagreements;
     std::vector<ControlLoop> loops;
+    std::uint64_t blank_lines = 0;      // empty lines, skipped
+    std::uint64_t ragged_rows = 0;      // rows with more or fewer cells than the header
+    std::uint64_t oversized_rows = 0;   // rows over 16 MiB, counted as unparsed
+    std::uint64_t unnamed_columns = 0;  // wide columns with an empty header cell, not tags
+    bool input_digest_complete = true;  // false when ranges were not cut at kDigestBlock
 };
 
 struct FileSummary {
