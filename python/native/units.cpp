@@ -33,18 +33,24 @@ bool read_assertion(PyObject* item, units::UnitAssertion& out) {
 
 }  // namespace
 
+bool read_assertions(PyObject* list, std::vector<units::UnitAssertion>& assertions) {
+    const Py_ssize_t n = PyList_Size(list);
+    assertions.resize(static_cast<std::size_t>(n));
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        // The list is the Python layer's own and nothing runs in between, so the borrowed item
+        // stays alive while it is read.
+        if (!read_assertion(PyList_GetItem(list, i), assertions[static_cast<std::size_t>(i)]))
+            return false;
+    }
+    return true;
+}
+
 PyObject* check_units_v1(PyObject*, PyObject* args) {
     return guarded([&]() -> PyObject* {
         PyObject* list = nullptr;
         if (!PyArg_ParseTuple(args, "O!:check_units_v1", &PyList_Type, &list)) return nullptr;
-        const Py_ssize_t n = PyList_Size(list);
-        std::vector<units::UnitAssertion> assertions(static_cast<std::size_t>(n));
-        for (Py_ssize_t i = 0; i < n; ++i) {
-            // The list is the Python layer's own and nothing runs in between, so the borrowed
-            // item stays alive while it is read.
-            if (!read_assertion(PyList_GetItem(list, i), assertions[static_cast<std::size_t>(i)]))
-                return nullptr;
-        }
+        std::vector<units::UnitAssertion> assertions;
+        if (!read_assertions(list, assertions)) return nullptr;
         const auto court = units::UnitConsistencyCourtV1::build(assertions);
         PyRef findings(PyList_New(static_cast<Py_ssize_t>(court.findings.size())));
         if (!findings) return nullptr;

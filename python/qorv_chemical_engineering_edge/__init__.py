@@ -7,6 +7,17 @@ verdict (`profile_export`, `grade_export`). Results print as tables and serialis
 versioned schema, `schema.json` in this package) and to a self-contained HTML report.
 """
 from ._render import SCHEMA_VERSION
+from ._availability import Availability
+from .profile import (
+    ExportProfile,
+    ExportReport,
+    FileSummary,
+    ProfileNotes,
+    ProfileValue,
+    TagEvidence,
+    grade_export,
+    profile_export,
+)
 from .readiness import Finding, ReadinessRecord, grade
 from .units import (
     ParsedUnit,
@@ -22,7 +33,16 @@ __version__ = "0.1.0"
 
 __all__ = [
     "SCHEMA_VERSION",
+    "Availability",
+    "ExportProfile",
+    "ExportReport",
+    "FileSummary",
     "Finding",
+    "ProfileNotes",
+    "ProfileValue",
+    "TagEvidence",
+    "grade_export",
+    "profile_export",
     "ParsedUnit",
     "ReadinessRecord",
     "UnitAssertion",

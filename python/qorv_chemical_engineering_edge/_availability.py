@@ -1,0 +1,120 @@
+"""The data-availability grid: per tag and time bucket, the share of present samples.
+
+The profiler keeps no per-time counts, so the export's bytes are read again and cut at row
+ends into short ranges, each profiled on its own by the same profiler (so "present" means what
+it means in the profile). A range's counts go to the time bucket holding its middle instant.
+A bucket's share is present samples over the samples a regular grid would hold there (the
+modal step), so rows that are absent altogether (an outage) count as missing, not only empty
+or bad-state cells; a bucket no row falls in has no share at all.
+"""
+from __future__ import annotations
+
+import gzip
+import statistics
+from dataclasses import dataclass
+from typing import TYPE_CHECKING, Dict, List, Optional, Tuple
+
+from . import _native
+
+if TYPE_CHECKING:
+    from .profile import ExportProfile
+
+_RANGES_PER_BUCKET = 4
+
+
+@dataclass(frozen=True)
+class Availability:
+    tags: Tuple[str, ...]
+    start_us: int
+    bucket_us: int
+    shares: Tuple[Tuple[Optional[float], ...], ...]  # [tag][bucket]; None: no row in the bucket
+    note: str = ""  # why the grid is empty, when it is
+
+    @property
+    def buckets(self) -> int:
+        return len(self.shares[0]) if self.shares else 0
+
+
+def compute(profile: "ExportProfile", buckets: int) -> Availability:
+    if not profile.files or any(p.startswith("<") for p in profile.source) or any(
+        p.lower().endswith((".parquet", ".pq")) for p in profile.source
+    ):
+        return Availability((), 0, 0, (), "drawn for CSV files only")
+    sizes = [f.bytes for f in profile.files]
+    total = max(sum(sizes), 1)
+    ranges: List[Tuple[int, List[Tuple[str, int, int, Optional[int], Optional[int]]]]] = []
+    for path, size in zip(profile.source, sizes):
+        with open(path, "rb") as file:
+            data = file.read()
+        if path.lower().endswith(".gz"):
+            data = gzip.decompress(data)
+        wanted = max(2, round(buckets * _RANGES_PER_BUCKET * size / total))
+        ranges.extend(_native.scan_ranges(data, path, profile._native_options, wanted))
+
+    spans = [_span(tags) for _, tags in ranges]
+    firsts = [s[0] for s in spans if s is not None]
+    lasts = [s[1] for s in spans if s is not None]
+    if not firsts:
+        return Availability((), 0, 0, (), "no timestamped rows")
+    start, end = min(firsts), max(lasts)
+    bucket_us = max(1, -(-(end - start + 1) // buckets))
+    names = [t.name for t in profile.tags]
+    index = {name: i for i, name in enumerate(names)}
+    present = [[0] * buckets for _ in names]
+    samples = [[0] * buckets for _ in names]
+    for (_, tags), span in zip(ranges, spans):
+        if span is None:
+            continue
+        b = min(buckets - 1, ((span[0] + span[1]) // 2 - start) // bucket_us)
+        for name, p, n, _, _ in tags:
+            i = index.get(name)
+            if i is not None:
+                present[i][b] += p
+                samples[i][b] += n
+
+    expected = _expected_per_bucket(profile, ranges, spans, bucket_us, start, end, buckets)
+    shares = []
+    for i, name in enumerate(names):
+        row: List[Optional[float]] = []
+        for b in range(buckets):
+            if samples[i][b] == 0:
+                row.append(None)
+                continue
+            grid = expected.get(name, [0.0] * buckets)[b]
+            row.append(min(1.0, present[i][b] / max(samples[i][b], grid)))
+        shares.append(tuple(row))
+    return Availability(tuple(names), start, bucket_us, tuple(shares))
+
+
+def _span(tags: List[Tuple[str, int, int, Optional[int], Optional[int]]]) -> Optional[Tuple[int, int]]:
+    firsts = [t[3] for t in tags if t[3] is not None]
+    lasts = [t[4] for t in tags if t[4] is not None]
+    return (min(firsts), max(lasts)) if firsts and lasts else None
+
+
+def _expected_per_bucket(profile: "ExportProfile", ranges: list, spans: list, bucket_us: int,
+                         start: int, end: int, buckets: int) -> Dict[str, List[float]]:
+    """Samples a regular grid holds per bucket: per tag (long) or for every tag (wide)."""
+    def grid(step_us: float) -> List[float]:
+        out = []
+        for b in range(buckets):
+            lo = start + b * bucket_us
+            hi = min(end + 1, lo + bucket_us)
+            out.append(max(0.0, (hi - lo) / step_us))
+        return out
+
+    if profile.layout == "long":
+        return {
+            t.name: grid(t.modal_step_seconds * 1e6)
+            for t in profile.tags
+            if t.modal_step_seconds
+        }
+    steps = [
+        (span[1] - span[0]) / (n_rows - 1)
+        for (n_rows, _), span in zip(ranges, spans)
+        if span is not None and n_rows >= 2 and span[1] > span[0]
+    ]
+    if not steps:
+        return {}
+    per_bucket = grid(statistics.median(steps))
+    return {t.name: per_bucket for t in profile.tags}
