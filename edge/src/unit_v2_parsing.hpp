@@ -1,0 +1,36 @@
+// Internal steps of the second court's parser, shared by `parse_unit`, `classify` and the court.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "qorv_chemical_engineering_edge/unit_consistency_v2.hpp"
+
+namespace qorv_chemical_engineering_edge::unit_consistency_v2::detail {
+
+// Every mapped character grows at most from 2 bytes to 3 ("°" to "deg") or 3 to 4 ("℃" to
+// "degC"), so twice the longest accepted text always fits.
+inline constexpr std::size_t kNormalisedCap = 2 * kMaxUnitBytes;
+
+struct NormalisedText {
+    std::array<char, kNormalisedCap> bytes{};
+    std::size_t size = 0;
+    std::string_view view() const noexcept { return {bytes.data(), size}; }
+};
+
+// True when the text is empty or only Unicode white space.
+bool is_blank(std::string_view text) noexcept;
+
+// Trims white space and rewrites the text in ASCII: micro signs as "u", degree signs as "deg",
+// superscript and subscript digits as digits, middle dots and multiplication signs as '*',
+// ohm signs as "ohm"; inner white space is one blank, dropped next to operators. False (and
+// `why` set, when given) for invalid UTF-8, a character no unit uses, or an overlong text.
+bool normalise(std::string_view text, NormalisedText& out, std::string* why);
+
+// Parses a text into `out`. On failure returns false and, when `why` is given, says why. The
+// canonical spelling is written only when asked for, as the court does not need it.
+bool parse(std::string_view text, UnitV2& out, std::string* why, bool canonical);
+
+}  // namespace qorv_chemical_engineering_edge::unit_consistency_v2::detail
