@@ -13,6 +13,8 @@ PyMethodDef functions[] = {
     {"grade", grade, METH_VARARGS, "The readiness court over 13 profile values (checked)."},
     {"check_units_v1", check_units_v1, METH_VARARGS, "The first unit court over assertions."},
     {"parse_unit_v1", parse_unit_v1, METH_VARARGS, "The first court's unit parser."},
+    {"check_units_v2", check_units_v2, METH_VARARGS, "The second unit court over assertions."},
+    {"parse_unit_v2", parse_unit_v2, METH_VARARGS, "The second court's unit parser."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -20,6 +20,7 @@ if TYPE_CHECKING:
     from .profile import ExportProfile
 
 _RANGES_PER_BUCKET = 4
+_Range = Tuple[int, List[Tuple[str, int, int, Optional[int], Optional[int]]]]
 
 
 @dataclass(frozen=True)
@@ -42,7 +43,7 @@ def compute(profile: "ExportProfile", buckets: int) -> Availability:
         return Availability((), 0, 0, (), "drawn for CSV files only")
     sizes = [f.bytes for f in profile.files]
     total = max(sum(sizes), 1)
-    ranges: List[Tuple[int, List[Tuple[str, int, int, Optional[int], Optional[int]]]]] = []
+    ranges: List[_Range] = []
     for path, size in zip(profile.source, sizes):
         with open(path, "rb") as file:
             data = file.read()
@@ -92,7 +93,8 @@ def _span(tags: List[Tuple[str, int, int, Optional[int], Optional[int]]]) -> Opt
     return (min(firsts), max(lasts)) if firsts and lasts else None
 
 
-def _expected_per_bucket(profile: "ExportProfile", ranges: list, spans: list, bucket_us: int,
+def _expected_per_bucket(profile: "ExportProfile", ranges: List[_Range],
+                         spans: List[Optional[Tuple[int, int]]], bucket_us: int,
                          start: int, end: int, buckets: int) -> Dict[str, List[float]]:
     """Samples a regular grid holds per bucket: per tag (long) or for every tag (wide)."""
     def grid(step_us: float) -> List[float]:

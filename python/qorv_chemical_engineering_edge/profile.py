@@ -1,13 +1,13 @@
 """From a historian export to a profile and a verdict: `profile_export` and `grade_export`."""
 from __future__ import annotations
 
+import dataclasses
 import datetime as _dt
-import os
-import sys
 from dataclasses import dataclass, field
-from typing import Any, Callable, Dict, Iterator, List, Mapping, Optional, Sequence, Tuple, Union
+from typing import Any, Callable, Dict, List, Mapping, Optional, Sequence, Tuple, Union
 
 from . import _native, _options, _render
+from ._availability import Availability
 from .readiness import PROFILE_FIELDS, Finding, ReadinessRecord, grade
 
 Progress = Callable[[int, int], None]
@@ -63,7 +63,7 @@ class TagEvidence:
                 + self.missing_sentinel + self.missing_quality)
 
     def to_dict(self) -> Dict[str, Any]:
-        return {k: getattr(self, k) for k in self.__dataclass_fields__}
+        return dataclasses.asdict(self)
 
 
 @dataclass(frozen=True)
@@ -75,7 +75,7 @@ class FileSummary:
     data_rows: int
 
     def to_dict(self) -> Dict[str, Any]:
-        return {k: getattr(self, k) for k in self.__dataclass_fields__}
+        return dataclasses.asdict(self)
 
 
 @dataclass(frozen=True)
@@ -101,7 +101,9 @@ class ProfileNotes:
     input_digest_complete: bool = True
 
     def to_dict(self) -> Dict[str, Any]:
-        counts = lambda items: [{"text": t, "count": n} for t, n in items]  # noqa: E731
+        def counts(items: Tuple[Tuple[str, int], ...]) -> List[Dict[str, Any]]:
+            return [{"text": t, "count": n} for t, n in items]
+
         return {
             "unknown_units": counts(self.unknown_units),
             "bad_state_texts": counts(self.bad_state_texts),
@@ -179,7 +181,7 @@ class ExportProfile:
             text += f"\n… {len(rows) - len(shown)} more tags"
         return text
 
-    def availability(self, buckets: int = 96) -> "Availability":
+    def availability(self, buckets: int = 96) -> Availability:
         """Per tag and time bucket, the share of present samples (reads the files again)."""
         from ._availability import compute
 
@@ -395,11 +397,7 @@ def _from_native(raw: Dict[str, Any], source: Tuple[str, ...],
         source=source,
         layout=raw["layout"],
         values={name: ProfileValue(name, *raw["values"][name]) for name in PROFILE_FIELDS},
-        tags=tuple(
-            TagEvidence(*t[:12], instant_text(t[12]), instant_text(t[13]),
-                        None if t[14] is None else t[14] / 1e6, t[15])
-            for t in raw["tags"]
-        ),
+        tags=tuple(_tag(t) for t in raw["tags"]),
         notes=ProfileNotes(
             unknown_units=tuple(notes["unknown_units"]),
             bad_state_texts=tuple(notes["bad_state_texts"]),
@@ -425,6 +423,18 @@ def _from_native(raw: Dict[str, Any], source: Tuple[str, ...],
         seal=raw["seal"],
         options=_options.public(options),
         _native_options=options,
+    )
+
+
+def _tag(t: Tuple[Any, ...]) -> TagEvidence:
+    (name, unit, recognised, dimension, numeric, samples, present, empty, bad_state, text,
+     sentinel, quality, first_us, last_us, step_us, regular) = t
+    return TagEvidence(
+        name=name, unit=unit, unit_recognised=recognised, dimension=dimension, numeric=numeric,
+        samples=samples, present=present, missing_empty=empty, missing_bad_state=bad_state,
+        missing_text=text, missing_sentinel=sentinel, missing_quality=quality,
+        first=instant_text(first_us), last=instant_text(last_us),
+        modal_step_seconds=None if step_us is None else step_us / 1e6, regular=regular,
     )
 
 
