@@ -160,7 +160,7 @@ class ExportProfile:
         return _render.lines(
             f"export profile of {_short_source(self.source)} ({self.layout} layout)",
             _render.table(
-                ("value", "", "provenance"),
+                ("field", "value", "provenance"),
                 ((p.name, p.value, p.provenance) for p in self.values.values()),
             ),
             self.tag_table(),
@@ -264,7 +264,7 @@ class ExportReport:
             f"{self.n_critical_missing} critical witness(es) missing",
             _render.table(("dimension", "level", "message"), rows),
             _render.table(
-                ("value", "", "provenance"),
+                ("field", "value", "provenance"),
                 ((p.name, p.value, p.provenance) for p in values.values()),
             ),
             f"court_hash   {self.court_hash}\nprofile seal {self.profile.seal}",
@@ -368,25 +368,23 @@ def _profile(source: Any, settings: Dict[str, Any], progress: Union[None, bool, 
              declared: Optional[Mapping[str, Optional[bool]]],
              baseline: Optional[Tuple[Any, Any]]) -> ExportProfile:
     settings = {k: v for k, v in settings.items() if k != "progress"}
-    arrow = _sources.arrow_stream(source)
-    if arrow is not None:
-        # The text rendered from the table uses '.' or ',' as decimal and ',' or ';' as
-        # delimiter; any delimiter asked for applies to files only.
+    stream = _sources.arrow_stream(source)
+    paths: Sequence[str] = ()
+    if stream is None:
+        paths = _options.paths_of(source)
+        stream = _sources.parquet_stream(paths)
+    if stream is not None:
+        # A table is rendered to text with '.' or ',' as decimal and ',' or ';' as delimiter;
+        # a delimiter asked for applies to CSV files only.
         settings["delimiter"] = ";" if settings.get("decimal") == "," else ","
     options = _options.build(**settings, declared=declared, baseline=baseline)
-    if arrow is not None:
-        label, capsule = arrow
+    if stream is not None:
+        label, capsule = stream
         raw = _native.profile_stream(capsule, label, options)
-        paths: Sequence[str] = (label,)
+        paths = paths or (label,)
     else:
-        paths = _options.paths_of(source)
-        parquet = _sources.parquet_stream(paths)
-        if parquet is not None:
-            label, capsule = parquet
-            raw = _native.profile_stream(capsule, label, options)
-        else:
-            with _sources.progress_reporter(progress, paths) as report:
-                raw = _native.profile_files(list(paths), options, report)
+        with _sources.progress_reporter(progress, paths) as report:
+            raw = _native.profile_files(list(paths), options, report)
     return _from_native(raw, tuple(paths), options)
 
 
