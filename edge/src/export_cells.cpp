@@ -24,14 +24,7 @@ constexpr char lower(char c) noexcept {
 
 }  // namespace
 
-std::string_view trim(std::string_view s) noexcept {
-    std::size_t b = 0, e = s.size();
-    while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
-    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t')) --e;
-    return s.substr(b, e - b);
-}
-
-bool is_number(std::string_view s, char decimal) noexcept {
+bool is_number_slow(std::string_view s, char decimal) noexcept {
     const char* p = s.data();
     const char* const end = p + s.size();
     if (p != end && (*p == '-' || *p == '+')) ++p;

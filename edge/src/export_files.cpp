@@ -46,6 +46,17 @@ bool read_at(int fd, char* buf, std::size_t n, std::uint64_t offset) {
     return true;
 }
 
+// Exports rarely quote, so memchr's stride beats a byte loop.
+std::uint64_t count_quotes(const char* p, std::size_t n) {
+    std::uint64_t quotes = 0;
+    const char* const end = p + n;
+    while ((p = static_cast<const char*>(std::memchr(p, '"', static_cast<std::size_t>(end - p))))) {
+        ++quotes;
+        ++p;
+    }
+    return quotes;
+}
+
 struct Job {
     std::size_t file = 0;
     bool gzip = false;
@@ -147,7 +158,7 @@ class Pool {
                 finish(k, ProfileError{f.path, "reading the file failed"}, n);
                 continue;
             }
-            publish_quotes(k, static_cast<std::uint64_t>(std::count(buf.begin(), buf.end(), '"')));
+            publish_quotes(k, count_quotes(buf.data(), n));
             const bool inside = wait_parity(k);
             if (job.first_of_file) {
                 ExportScanner s(options_, f.path);

@@ -82,7 +82,11 @@ void RecordProcessor::classify(TagStats& tag, const CellRef& cell, const CellRef
                     quality->quoted, quality_scratch_);
         return is_good_quality(q, good_);
     };
-    if (is_number(s, decimal_)) {
+    // An unquoted cell lies in the scanned buffer, where reading a whole word is safe.
+    const bool number = !cell.quoted && limit_ && s.size() - 1 < 8
+                            ? is_number_word(cell_word(s.data(), s.size(), limit_), s, decimal_)
+                            : is_number(s, decimal_);
+    if (number) {
         ++tag.numbers;
         if (!sentinels_.empty()) {
             const auto v = to_double(s, decimal_);

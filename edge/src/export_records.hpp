@@ -22,6 +22,9 @@ class RecordProcessor {
     void process(CellRef* cells, std::size_t n, std::size_t n_total, std::size_t length,
                  std::uint64_t line);
 
+    // Bytes up to here may be read past a cell's end (the scanned buffer's end).
+    void set_read_limit(const char* limit) noexcept { limit_ = limit; }
+
   private:
     bool parse_time(const CellRef& cell, ParsedTime& pt);
     // The instant of a parsed time; false when it is a repeated wall time, deferred.
@@ -36,6 +39,7 @@ class RecordProcessor {
     const std::vector<double>& sentinels_;
     const std::vector<std::string>& good_;
     char decimal_;
+    const char* limit_ = nullptr;
     IsoFastPath iso_;
     std::uint32_t predicted_ = 0xFFFFFFFFu;
     bool cache_valid_ = false;

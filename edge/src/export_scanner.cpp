@@ -148,6 +148,7 @@ struct ExportScanner::Impl {
         Sink sink{
             RecordProcessor(st(), 0), cells.data(), cells.size(), 0, 0, p + from, lines, lines, 0,
             tok.quoted_line_feeds};
+        sink.proc.set_read_limit(p + n);
         const std::size_t used =
             tokenize(p + from, n - from, st().files[0].layout.delimiter, tok, sink);
         lines += sink.records + (tok.quoted_line_feeds - sink.qlf_base);

@@ -91,7 +91,7 @@ std::size_t tokenize(const char* buf, std::size_t n, char delim, TokenizerState&
         const std::uint64_t line = m.line & valid;
         const std::uint64_t quoted_lf = line & inside;
         const std::uint64_t quoted_lf_before = st.quoted_line_feeds;
-        st.quoted_line_feeds += static_cast<std::uint64_t>(std::popcount(quoted_lf));
+        if (quoted_lf) st.quoted_line_feeds += static_cast<std::uint64_t>(std::popcount(quoted_lf));
         std::uint64_t structural = (m.delim | line) & valid & ~inside;
         while (structural) {
             const int bit = std::countr_zero(structural);
@@ -109,8 +109,10 @@ std::size_t tokenize(const char* buf, std::size_t n, char delim, TokenizerState&
             if ((line >> bit) & 1) {
                 record_from = pos + 1;
                 const std::uint64_t below_lf = quoted_lf & ((std::uint64_t{1} << bit) - 1);
-                sink.record_end(buf + pos, quoted_lf_before +
-                                               static_cast<std::uint64_t>(std::popcount(below_lf)));
+                sink.record_end(
+                    buf + pos,
+                    quoted_lf_before +
+                        (below_lf ? static_cast<std::uint64_t>(std::popcount(below_lf)) : 0));
             }
         }
         if (m.quote) last_quote = static_cast<std::ptrdiff_t>(off) + 63 - std::countl_zero(m.quote);
