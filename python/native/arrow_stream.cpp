@@ -54,11 +54,18 @@ void render_slice(Slice& slice, const std::vector<arrow::ColumnType>& types,
     const ArrowArray& batch = *slice.batch;
     slice.text.reserve(static_cast<std::size_t>(slice.end - slice.begin) * bytes_per_row);
     arrow::Text out(slice.text);
+    std::vector<char> plain(types.size());
+    for (std::size_t c = 0; c < types.size(); ++c) {
+        const ArrowArray& column = *batch.children[c];
+        plain[c] = arrow::plain_text(types[c], column, slice.begin + batch.offset + column.offset,
+                                     slice.end - slice.begin, style);
+    }
     for (std::int64_t row = slice.begin; row < slice.end; ++row) {
         for (std::size_t c = 0; c < types.size(); ++c) {
             if (c != 0) out.push_back(style.delimiter);
             const ArrowArray& column = *batch.children[c];
-            arrow::append_cell(types[c], column, row + batch.offset + column.offset, style, out);
+            arrow::append_cell(types[c], column, row + batch.offset + column.offset, style,
+                               plain[c] != 0, out);
         }
         out.push_back('\n');
     }

@@ -99,9 +99,16 @@ struct TextStyle {
 // Resolves `format`; an empty string on success, else the reason the type is not supported.
 std::string resolve(const ArrowSchema& schema, ColumnType& type);
 
-// Appends the cell at `row` (already including the array's own offset) of `array`.
+// True when the column is text whose bytes in `array` (rows from `begin`, the array's own
+// offset included, `length` of them) hold nothing that needs quotes: its cells can then be
+// copied without looking at them one by one.
+bool plain_text(const ColumnType& type, const ArrowArray& array, std::int64_t begin,
+                std::int64_t length, const TextStyle& style);
+
+// Appends the cell at `row` (already including the array's own offset) of `array`; `plain`
+// as plain_text() found for the rows around it.
 void append_cell(const ColumnType& type, const ArrowArray& array, std::int64_t row,
-                 const TextStyle& style, Text& out);
+                 const TextStyle& style, bool plain, Text& out);
 
 // Appends a text field, quoted when it must be.
 void append_text(std::string_view text, const TextStyle& style, Text& out);
