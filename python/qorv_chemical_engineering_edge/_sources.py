@@ -75,7 +75,9 @@ def progress_reporter(progress: Union[None, bool, Progress],
     total = sum(os.path.getsize(p) for p in paths)
     with tqdm(total=total, unit="B", unit_scale=True, unit_divisor=1024,
               desc="profiling", file=sys.stderr, leave=False) as bar:
-        def update(done: int, _total: int) -> None:
+        def update(done: int, total: int) -> None:
+            if total and bar.total != total:  # the profiler counts what it scans (.gz: unpacked)
+                bar.total = total
             bar.update(done - bar.n)
 
         yield update
