@@ -1,0 +1,43 @@
+// The module `qorv_chemical_engineering_edge._native`: the core library in full, for the
+// package's Python layer.
+//
+// Laid out as one path: the function table, the module definition, then the init entry. Built
+// against the stable ABI (abi3). The module keeps no state of its own, so every interpreter
+// that imports it gets an independent module object.
+#include "native.hpp"
+
+namespace qorv_chemical_engineering_edge_py {
+namespace {
+
+PyMethodDef functions[] = {
+    {"grade", grade, METH_VARARGS, "The readiness court over 13 profile values (checked)."},
+    {"check_units_v1", check_units_v1, METH_VARARGS, "The first unit court over assertions."},
+    {"parse_unit_v1", parse_unit_v1, METH_VARARGS, "The first court's unit parser."},
+    {"check_units_v2", check_units_v2, METH_VARARGS, "The second unit court over assertions."},
+    {"parse_unit_v2", parse_unit_v2, METH_VARARGS, "The second court's unit parser."},
+    {"profile_files", profile_files, METH_VARARGS, "Profile export files."},
+    {"profile_stream", profile_stream, METH_VARARGS, "Profile an Arrow C stream."},
+    {"scan_ranges", scan_ranges, METH_VARARGS, "Profile row ranges of an export's bytes."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyModuleDef module_def = {
+    PyModuleDef_HEAD_INIT,
+    "qorv_chemical_engineering_edge._native",
+    "Native entry points of qorv_chemical_engineering_edge; use the package, not this module.",
+    0,  // no per-module state
+    functions,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+}  // namespace
+}  // namespace qorv_chemical_engineering_edge_py
+
+extern "C" __attribute__((visibility("default"))) PyObject* PyInit__native() {
+    return qorv_chemical_engineering_edge_py::guarded([] {
+        return PyModule_Create2(&qorv_chemical_engineering_edge_py::module_def, 3);  // 3: abi3
+    });
+}

@@ -1,0 +1,111 @@
+// What every file of the companion's native module shares: an owning reference, the guard each
+// entry point runs under, and the entry points themselves.
+//
+// The Python layer of the package checks and normalises arguments (types, ranges, option
+// names) before it calls in here, so these functions take plain positional values. An entry
+// point returns a new reference, or null with a Python exception set; no C++ exception leaves
+// it.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <exception>
+#include <new>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "qorv_chemical_engineering_edge/unit_consistency.hpp"
+
+namespace qorv_chemical_engineering_edge_py {
+
+class PyRef {
+  public:
+    PyRef() noexcept = default;
+    explicit PyRef(PyObject* owned) noexcept : object_(owned) {}
+    PyRef(const PyRef&) = delete;
+    PyRef& operator=(const PyRef&) = delete;
+    PyRef(PyRef&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
+    PyRef& operator=(PyRef&& other) noexcept {
+        if (this != &other)
+            Py_DecRef(std::exchange(object_, std::exchange(other.object_, nullptr)));
+        return *this;
+    }
+    ~PyRef() { Py_DecRef(object_); }
+
+    PyObject* get() const noexcept { return object_; }
+    explicit operator bool() const noexcept { return object_ != nullptr; }
+    PyObject* release() noexcept { return std::exchange(object_, nullptr); }
+
+  private:
+    PyObject* object_ = nullptr;
+};
+
+// Runs an entry point's body; a C++ exception becomes MemoryError or RuntimeError.
+template <class Body>
+PyObject* guarded(Body&& body) noexcept {
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        return PyErr_NoMemory();
+    } catch (const std::exception& failure) {
+        PyErr_SetString(PyExc_RuntimeError, failure.what());
+    } catch (...) {
+        PyErr_SetString(PyExc_RuntimeError, "qorv_chemical_engineering_edge: native failure");
+    }
+    return nullptr;
+}
+
+// Runs `body` with the interpreter lock released, taking it back however the body ends.
+template <class Body>
+auto without_gil(Body&& body) {
+    struct Restore {
+        PyThreadState* saved;
+        ~Restore() { PyEval_RestoreThread(saved); }
+    } restore{PyEval_SaveThread()};
+    return body();
+}
+
+// A new reference to None.
+inline PyObject* none() {
+    Py_IncRef(Py_None);
+    return Py_None;
+}
+
+// A new str from UTF-8 bytes (the core's texts are UTF-8); null with an error on failure.
+inline PyObject* new_str(std::string_view text) {
+    return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+}
+
+// grade(13 profile values) -> (verdict, n_caveat, n_critical_missing, court_hash,
+//                              [(dimension, level, message), ...])
+PyObject* grade(PyObject* module, PyObject* args);
+// check_units_v1([(context, a_name, a_unit, b_name, b_unit, additive), ...])
+//   -> (assertions_checked, n_consistent, n_hazard, court_hash,
+//       [(context, a, b, relation, hazard, message), ...])
+PyObject* check_units_v1(PyObject* module, PyObject* args);
+// check_units_v2: as check_units_v1, each finding with (factor, offset) appended; NaN where no
+// conversion exists.
+PyObject* check_units_v2(PyObject* module, PyObject* args);
+// Reads the assertion tuples of check_units_v*; false with a Python error set.
+bool read_assertions(
+    PyObject* list,
+    std::vector<qorv_chemical_engineering_edge::unit_consistency::UnitAssertion>& assertions);
+// parse_unit_v1(text) -> None or (dimension_tag, scale, offset, basis, (M, L, T, Θ, N))
+PyObject* parse_unit_v1(PyObject* module, PyObject* args);
+// parse_unit_v2(text) -> None or (dimension_tag, scale, offset, basis, (M, L, T, Θ, N, I),
+//                                 pressure_reference, volume_reference, canonical)
+PyObject* parse_unit_v2(PyObject* module, PyObject* args);
+
+// profile_files([path, ...], options, progress) -> the profile (see profile_convert.cpp);
+// ValueError "FILE: reason" when the profiler refuses the input.
+PyObject* profile_files(PyObject* module, PyObject* args);
+// profile_stream(capsule, label, options) -> the profile of an Arrow C stream's table.
+PyObject* profile_stream(PyObject* module, PyObject* args);
+// scan_ranges(data, label, options, n) -> [(n_rows, [(tag, present, samples, first_us,
+// last_us), ...]), ...]: the export's bytes cut at row ends into about n ranges; entry k holds
+// the counts of ranges 0..k together (the availability chart's raw counts).
+PyObject* scan_ranges(PyObject* module, PyObject* args);
+
+}  // namespace qorv_chemical_engineering_edge_py

@@ -1,0 +1,168 @@
+// A finished export profile as plain Python objects:
+//   {"values": {field: (value, provenance)}, "layout": str,
+//    "tags": [(name, unit, unit_recognised, dimension, numeric, samples, present, missing_empty,
+//              missing_bad_state, missing_text, missing_sentinel, missing_quality, first_us,
+//              last_us, modal_step_us, regular)],
+//    "notes": {...}, "files": [(path, bytes, layout, delimiter, data_rows)],
+//    "input_digest": str, "unit_vocabulary": str, "seal": str}
+// Instants are microseconds since the epoch (UTC), None when absent.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "profile_options.hpp"
+
+namespace qorv_chemical_engineering_edge_py {
+
+namespace profile = qorv_chemical_engineering_edge::export_profile;
+
+namespace {
+
+PyObject* str(std::string_view text) {
+    return new_str(text);
+}
+PyObject* count(std::uint64_t n) {
+    return PyLong_FromUnsignedLongLong(n);
+}
+PyObject* flag(bool value) {
+    return PyBool_FromLong(value ? 1 : 0);
+}
+PyObject* instant(const std::optional<std::int64_t>& us) {
+    return us ? PyLong_FromLongLong(*us) : none();
+}
+
+// Sets dict[key] = new_value, taking the new reference; false on failure.
+bool put(PyObject* dict, const char* key, PyObject* new_value) {
+    PyRef value(new_value);
+    return value && PyDict_SetItemString(dict, key, value.get()) == 0;
+}
+
+// A list made by converting each element; null on failure.
+template <class T, class Convert>
+PyObject* list_of(const std::vector<T>& items, Convert&& convert) {
+    PyRef list(PyList_New(static_cast<Py_ssize_t>(items.size())));
+    if (!list) return nullptr;
+    Py_ssize_t index = 0;
+    for (const auto& element : items) {
+        PyObject* converted = convert(element);
+        if (converted == nullptr) return nullptr;
+        PyList_SetItem(list.get(), index++, converted);  // steals
+    }
+    return list.release();
+}
+
+template <class T>
+PyObject* field(const profile::ProfileField<T>& f, PyObject* value) {
+    if (value == nullptr) return nullptr;
+    return Py_BuildValue("(Ns)", value, std::string(profile::name(f.provenance)).c_str());
+}
+
+PyObject* text_counts(const std::vector<profile::TextCount>& counts) {
+    return list_of(counts, [](const profile::TextCount& c) {
+        return Py_BuildValue("(NK)", str(c.text), static_cast<unsigned long long>(c.count));
+    });
+}
+
+PyObject* values(const profile::ExportProfile& p) {
+    PyRef d(PyDict_New());
+    if (!d) return nullptr;
+    const bool ok =
+        put(d.get(), "n_tags", field(p.n_tags, count(p.n_tags.value))) &&
+        put(d.get(), "n_rows", field(p.n_rows, count(p.n_rows.value))) &&
+        put(d.get(), "baseline_present",
+            field(p.baseline_present, flag(p.baseline_present.value))) &&
+        put(d.get(), "license_cleared", field(p.license_cleared, flag(p.license_cleared.value))) &&
+        put(d.get(), "missingness",
+            field(p.missingness, PyFloat_FromDouble(p.missingness.value))) &&
+        put(d.get(), "unit_coverage",
+            field(p.unit_coverage, PyFloat_FromDouble(p.unit_coverage.value))) &&
+        put(d.get(), "duplicate_timestamps",
+            field(p.duplicate_timestamps, PyFloat_FromDouble(p.duplicate_timestamps.value))) &&
+        put(d.get(), "time_span_hours",
+            field(p.time_span_hours, PyFloat_FromDouble(p.time_span_hours.value))) &&
+        put(d.get(), "sampling_regular",
+            field(p.sampling_regular, flag(p.sampling_regular.value))) &&
+        put(d.get(), "has_controllers", field(p.has_controllers, flag(p.has_controllers.value))) &&
+        put(d.get(), "has_maintenance", field(p.has_maintenance, flag(p.has_maintenance.value))) &&
+        put(d.get(), "has_batches", field(p.has_batches, flag(p.has_batches.value))) &&
+        put(d.get(), "has_lab_samples", field(p.has_lab_samples, flag(p.has_lab_samples.value)));
+    return ok ? d.release() : nullptr;
+}
+
+PyObject* tag(const profile::TagEvidence& t) {
+    return Py_BuildValue("(NNNNNKKKKKKKNNNN)", str(t.name), str(t.unit), flag(t.unit_recognised),
+                         str(t.dimension), flag(t.numeric),
+                         static_cast<unsigned long long>(t.samples),
+                         static_cast<unsigned long long>(t.present),
+                         static_cast<unsigned long long>(t.missing_empty),
+                         static_cast<unsigned long long>(t.missing_bad_state),
+                         static_cast<unsigned long long>(t.missing_text),
+                         static_cast<unsigned long long>(t.missing_sentinel),
+                         static_cast<unsigned long long>(t.missing_quality), instant(t.first_us),
+                         instant(t.last_us), instant(t.modal_step_us), flag(t.regular));
+}
+
+PyObject* notes(const profile::ProfileNotes& n) {
+    PyRef d(PyDict_New());
+    if (!d) return nullptr;
+    const bool ok =
+        put(d.get(), "unknown_units", text_counts(n.unknown_units)) &&
+        put(d.get(), "bad_state_texts", text_counts(n.bad_state_texts)) &&
+        put(d.get(), "other_texts", text_counts(n.other_texts)) &&
+        put(d.get(), "other_texts_complete", flag(n.other_texts_complete)) &&
+        put(d.get(), "metadata_rows_skipped", count(n.metadata_rows_skipped)) &&
+        put(d.get(), "unparsed_rows", count(n.unparsed_rows)) &&
+        put(d.get(), "first_unparsed_rows",
+            list_of(n.first_unparsed_rows,
+                    [](const profile::RowRef& r) {
+                        return Py_BuildValue("(NK)", str(r.file),
+                                             static_cast<unsigned long long>(r.line));
+                    })) &&
+        put(d.get(), "clock_changes",
+            list_of(n.clock_changes,
+                    [](const profile::ClockChangeNote& c) {
+                        return Py_BuildValue("(NKL)", str(c.file),
+                                             static_cast<unsigned long long>(c.line),
+                                             static_cast<long long>(c.at_us));
+                    })) &&
+        put(d.get(), "nonexistent_times_moved", count(n.nonexistent_times_moved)) &&
+        put(d.get(), "repeated_hour_second", count(n.repeated_hour_second)) &&
+        put(d.get(), "unit_disagreements",
+            list_of(n.unit_disagreements,
+                    [](const profile::UnitDisagreement& u) {
+                        return Py_BuildValue("(NNN)", str(u.tag), str(u.unit), str(u.other));
+                    })) &&
+        put(d.get(), "blank_lines", count(n.blank_lines)) &&
+        put(d.get(), "ragged_rows", count(n.ragged_rows)) &&
+        put(d.get(), "oversized_rows", count(n.oversized_rows)) &&
+        put(d.get(), "unnamed_columns", count(n.unnamed_columns)) &&
+        put(d.get(), "input_digest_complete", flag(n.input_digest_complete)) &&
+        put(d.get(), "loops", list_of(n.loops, [](const profile::ControlLoop& loop) {
+                return Py_BuildValue("(NN)", str(loop.base), list_of(loop.suffixes, str));
+            }));
+    return ok ? d.release() : nullptr;
+}
+
+PyObject* file(const profile::FileSummary& f) {
+    return Py_BuildValue("(NKNNK)", str(f.path), static_cast<unsigned long long>(f.bytes),
+                         str(f.layout), str(std::string_view(&f.delimiter, 1)),
+                         static_cast<unsigned long long>(f.data_rows));
+}
+
+}  // namespace
+
+PyObject* profile_to_python(const profile::ExportProfile& p) {
+    PyRef d(PyDict_New());
+    if (!d) return nullptr;
+    const bool ok = put(d.get(), "values", values(p)) && put(d.get(), "layout", str(p.layout)) &&
+                    put(d.get(), "tags", list_of(p.tags, tag)) &&
+                    put(d.get(), "notes", notes(p.notes)) &&
+                    put(d.get(), "files", list_of(p.files, file)) &&
+                    put(d.get(), "input_digest", str(p.input_digest)) &&
+                    put(d.get(), "unit_vocabulary", str(p.unit_vocabulary)) &&
+                    put(d.get(), "seal", str(p.seal));
+    return ok ? d.release() : nullptr;
+}
+
+}  // namespace qorv_chemical_engineering_edge_py

@@ -1,0 +1,161 @@
+// The options dict: every key is present, typed and checked by the Python layer; this side
+// only copies the values. Keys: layout, delimiter, decimal, day_first, timestamp_format,
+// zone_name, zone_tzif, missing_sentinels, good_quality, tag_list (None or (file, bytes)),
+// the declared fields (None or bool), baseline_start_us, baseline_end_us, threads.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "profile_options.hpp"
+
+namespace qorv_chemical_engineering_edge_py {
+
+namespace profile = qorv_chemical_engineering_edge::export_profile;
+
+namespace {
+
+PyObject* item(PyObject* dict, const char* key) {
+    PyObject* value = PyDict_GetItemString(dict, key);  // borrowed
+    if (value == nullptr && !PyErr_Occurred()) {
+        PyErr_Format(PyExc_KeyError, "profile option %s is missing", key);
+    }
+    return value;
+}
+
+// PyUnicode_AsUTF8AndSize joined the limited API only in 3.10.
+bool read_text(PyObject* object, std::string& out) {
+    PyRef utf8(PyUnicode_AsUTF8String(object));
+    char* text = nullptr;
+    Py_ssize_t size = 0;
+    if (!utf8 || PyBytes_AsStringAndSize(utf8.get(), &text, &size) != 0) return false;
+    out.assign(text, static_cast<std::size_t>(size));
+    return true;
+}
+
+bool text_option(PyObject* dict, const char* key, std::string& out) {
+    PyObject* value = item(dict, key);
+    return value != nullptr && read_text(value, out);
+}
+
+bool optional_flag(PyObject* dict, const char* key, std::optional<bool>& out) {
+    PyObject* value = item(dict, key);
+    if (value == nullptr) return false;
+    if (value != Py_None) out = PyObject_IsTrue(value) == 1;
+    return true;
+}
+
+bool optional_instant(PyObject* dict, const char* key, std::optional<std::int64_t>& out) {
+    PyObject* value = item(dict, key);
+    if (value == nullptr) return false;
+    if (value == Py_None) return true;
+    const long long us = PyLong_AsLongLong(value);
+    if (us == -1 && PyErr_Occurred()) return false;
+    out = us;
+    return true;
+}
+
+template <class Enum, std::size_t N>
+bool enum_option(PyObject* dict, const char* key, const Enum (&values)[N], Enum& out) {
+    std::string text;
+    if (!text_option(dict, key, text)) return false;
+    for (const Enum value : values) {
+        if (profile::name(value) == text) {
+            out = value;
+            return true;
+        }
+    }
+    PyErr_Format(PyExc_ValueError, "option %s=%R is not recognised", key, item(dict, key));
+    return false;
+}
+
+bool char_option(PyObject* dict, const char* key, char& out) {
+    std::string text;
+    if (!text_option(dict, key, text)) return false;
+    if (text.size() > 1) {
+        PyErr_Format(PyExc_ValueError, "option %s must be one character", key);
+        return false;
+    }
+    out = text.empty() ? '\0' : text[0];
+    return true;
+}
+
+}  // namespace
+
+bool read_profile_options(PyObject* dict, profile::ProfileOptions& options) {
+    if (!PyDict_Check(dict)) {
+        PyErr_SetString(PyExc_TypeError, "profile options must be a dict");
+        return false;
+    }
+    const profile::Layout layouts[] = {profile::Layout::Auto, profile::Layout::Wide,
+                                       profile::Layout::Long};
+    const profile::TimestampFormat formats[] = {
+        profile::TimestampFormat::Auto, profile::TimestampFormat::ExcelSerial,
+        profile::TimestampFormat::UnixSeconds, profile::TimestampFormat::UnixMilliseconds};
+    if (!enum_option(dict, "layout", layouts, options.layout) ||
+        !enum_option(dict, "timestamp_format", formats, options.timestamp_format) ||
+        !char_option(dict, "delimiter", options.delimiter) ||
+        !char_option(dict, "decimal", options.decimal) ||
+        !text_option(dict, "zone_name", options.zone_name)) {
+        return false;
+    }
+    PyObject* day_first = item(dict, "day_first");
+    PyObject* tzif = item(dict, "zone_tzif");
+    PyObject* sentinels = item(dict, "missing_sentinels");
+    PyObject* good = item(dict, "good_quality");
+    PyObject* tag_list = item(dict, "tag_list");
+    PyObject* threads = item(dict, "threads");
+    if (!day_first || !tzif || !sentinels || !good || !tag_list || !threads) return false;
+    options.day_first = PyObject_IsTrue(day_first) == 1;
+
+    char* bytes = nullptr;
+    Py_ssize_t size = 0;
+    if (PyBytes_AsStringAndSize(tzif, &bytes, &size) != 0) return false;
+    options.zone_tzif.assign(bytes, static_cast<std::size_t>(size));
+
+    for (Py_ssize_t i = 0, n = PyList_Size(sentinels); i < n; ++i) {
+        const double value = PyFloat_AsDouble(PyList_GetItem(sentinels, i));
+        if (value == -1.0 && PyErr_Occurred()) return false;
+        options.missing_sentinels.push_back(value);
+    }
+    for (Py_ssize_t i = 0, n = PyList_Size(good); i < n; ++i) {
+        if (!read_text(PyList_GetItem(good, i), options.good_quality.emplace_back())) return false;
+    }
+    if (tag_list != Py_None) {
+        const char* file = nullptr;
+        const char* data = nullptr;
+        Py_ssize_t file_size = 0, data_size = 0;
+        if (!PyArg_ParseTuple(tag_list, "s#y#:tag_list", &file, &file_size, &data, &data_size))
+            return false;
+        auto parsed = profile::parse_tag_list({data, static_cast<std::size_t>(data_size)},
+                                              {file, static_cast<std::size_t>(file_size)});
+        if (!parsed) {
+            raise_profile_error(parsed.error());
+            return false;
+        }
+        options.tag_units = std::move(parsed.value());
+    }
+    const unsigned long count = PyLong_AsUnsignedLong(threads);
+    if (count == static_cast<unsigned long>(-1) && PyErr_Occurred()) return false;
+    options.threads = static_cast<unsigned>(count);
+
+    auto& d = options.declared;
+    return optional_flag(dict, "baseline_present", d.baseline_present) &&
+           optional_flag(dict, "license_cleared", d.license_cleared) &&
+           optional_flag(dict, "has_maintenance", d.has_maintenance) &&
+           optional_flag(dict, "has_batches", d.has_batches) &&
+           optional_flag(dict, "has_lab_samples", d.has_lab_samples) &&
+           optional_instant(dict, "baseline_start_us", d.baseline_start_us) &&
+           optional_instant(dict, "baseline_end_us", d.baseline_end_us);
+}
+
+PyObject* raise_profile_error(const profile::ProfileError& e) {
+    if (e.file.empty()) {
+        PyErr_Format(PyExc_ValueError, "%s", e.reason.c_str());
+    } else {
+        PyErr_Format(PyExc_ValueError, "%s: %s", e.file.c_str(), e.reason.c_str());
+    }
+    return nullptr;
+}
+
+}  // namespace qorv_chemical_engineering_edge_py

@@ -1,0 +1,67 @@
+// The second unit court over many assertions, and its unit parser.
+#include <string>
+#include <vector>
+
+#include "native.hpp"
+#include "qorv_chemical_engineering_edge/unit_consistency_v2.hpp"
+
+namespace qorv_chemical_engineering_edge_py {
+
+namespace v1 = qorv_chemical_engineering_edge::unit_consistency;
+namespace v2 = qorv_chemical_engineering_edge::unit_consistency_v2;
+
+namespace {
+
+Py_ssize_t length(std::string_view text) {
+    return static_cast<Py_ssize_t>(text.size());
+}
+
+}  // namespace
+
+PyObject* check_units_v2(PyObject*, PyObject* args) {
+    return guarded([&]() -> PyObject* {
+        PyObject* list = nullptr;
+        if (!PyArg_ParseTuple(args, "O!:check_units_v2", &PyList_Type, &list)) return nullptr;
+        std::vector<v1::UnitAssertion> assertions;
+        if (!read_assertions(list, assertions)) return nullptr;
+        const auto court = v2::UnitConsistencyCourtV2::build(assertions);
+        PyRef findings(PyList_New(static_cast<Py_ssize_t>(court.findings.size())));
+        if (!findings) return nullptr;
+        Py_ssize_t index = 0;
+        for (const auto& f : court.findings) {
+            PyObject* item = Py_BuildValue(
+                "(s#s#s#s#s#s#dd)", f.context.data(), length(f.context), f.a.data(), length(f.a),
+                f.b.data(), length(f.b), f.relation.data(), length(f.relation), f.hazard.data(),
+                length(f.hazard), f.message.data(), length(f.message), f.factor, f.offset);
+            if (item == nullptr) return nullptr;
+            PyList_SetItem(findings.get(), index++, item);  // steals item
+        }
+        return Py_BuildValue("(KKKs#N)", static_cast<unsigned long long>(court.assertions_checked),
+                             static_cast<unsigned long long>(court.n_consistent),
+                             static_cast<unsigned long long>(court.n_hazard),
+                             court.court_hash.data(), length(court.court_hash), findings.release());
+    });
+}
+
+PyObject* parse_unit_v2(PyObject*, PyObject* args) {
+    return guarded([&]() -> PyObject* {
+        const char* text = nullptr;
+        Py_ssize_t size = 0;
+        if (!PyArg_ParseTuple(args, "s#:parse_unit_v2", &text, &size)) return nullptr;
+        const auto outcome = v2::parse_unit({text, static_cast<std::size_t>(size)});
+        if (!outcome.unit) Py_RETURN_NONE;
+        const auto& u = *outcome.unit;
+        const std::string tag = u.dim.tag();
+        const auto basis = v2::name(u.basis);
+        const auto pressure = v2::name(u.pressure);
+        const auto volume = v2::name(u.volume);
+        const auto& d = u.dim;
+        return Py_BuildValue("(s#dds#(iiiiii)s#s#s#)", tag.data(), length(tag), u.scale, u.offset,
+                             basis.data(), length(basis), int{d.mass}, int{d.length}, int{d.time},
+                             int{d.temperature}, int{d.amount}, int{d.current}, pressure.data(),
+                             length(pressure), volume.data(), length(volume), u.canonical.data(),
+                             length(u.canonical));
+    });
+}
+
+}  // namespace qorv_chemical_engineering_edge_py

@@ -1,0 +1,175 @@
+"""The profiler's options: checked in Python, passed to the native module as one dict.
+
+Every bad value is a ValueError (or TypeError) naming the option; a tag list that cannot be
+read is an OSError naming the file.
+"""
+from __future__ import annotations
+
+import datetime as _dt
+import os
+import zoneinfo
+from typing import Any, Dict, Iterable, List, Mapping, Optional, Sequence, Tuple, Union
+
+from . import _args, _zones
+
+PathLike = Union[str, "os.PathLike[str]"]
+Instant = Union[str, _dt.datetime]
+
+LAYOUTS = ("auto", "wide", "long")
+TIMESTAMP_FORMATS = ("auto", "excel_serial", "unix_seconds", "unix_milliseconds")
+DELIMITERS = (",", ";", "\t", "|")
+DECIMALS = (".", ",")
+DECLARED = ("baseline_present", "license_cleared", "has_maintenance", "has_batches",
+            "has_lab_samples")
+
+
+def build(
+    *,
+    layout: str,
+    tag_list: Union[None, PathLike, Mapping[str, str]],
+    delimiter: Optional[str],
+    decimal: str,
+    day_first: bool,
+    timestamp_format: Optional[str],
+    tz: str,
+    missing_values: Iterable[Union[float, str]],
+    good_quality: Optional[Iterable[str]],
+    threads: Optional[int],
+    declared: Optional[Mapping[str, Optional[bool]]] = None,
+    baseline: Optional[Tuple[Instant, Instant]] = None,
+) -> Dict[str, Any]:
+    """The native options dict; see python/native/profile_options.cpp for its keys."""
+    options: Dict[str, Any] = {
+        "layout": _args.choice(layout, "layout", LAYOUTS),
+        "delimiter": "" if delimiter is None else _args.choice(delimiter, "delimiter", DELIMITERS),
+        "decimal": _args.choice(decimal, "decimal", DECIMALS),
+        "day_first": _args.flag(day_first, "day_first"),
+        "timestamp_format": _args.choice(
+            timestamp_format or "auto", "timestamp_format", TIMESTAMP_FORMATS
+        ),
+        "zone_name": tz if isinstance(tz, str) else _args.text(tz, "tz"),
+        "zone_tzif": _zones.tzif_bytes(tz),
+        "missing_sentinels": _sentinels(missing_values),
+        "good_quality": [] if good_quality is None else _texts(good_quality, "good_quality"),
+        "tag_list": _tag_list(tag_list),
+        "threads": 0 if threads is None else _threads(threads),
+        "baseline_start_us": None,
+        "baseline_end_us": None,
+    }
+    if options["delimiter"] and options["delimiter"] == options["decimal"]:
+        raise ValueError("options delimiter and decimal must differ")
+    for name in DECLARED:
+        value = (declared or {}).get(name)
+        options[name] = _args.optional_flag(value, name)
+    if baseline is not None:
+        start, end = _baseline(baseline, tz)
+        options["baseline_start_us"], options["baseline_end_us"] = start, end
+    return options
+
+
+def public(options: Mapping[str, Any]) -> Dict[str, Any]:
+    """The options as a report shows them (the zone's bytes and the tag list's content left
+    out, the tag list named)."""
+    shown = {k: v for k, v in options.items() if k not in ("zone_tzif", "tag_list")}
+    tag_list = options.get("tag_list")
+    shown["tag_list"] = None if tag_list is None else tag_list[0]
+    return shown
+
+
+def parse_baseline(text: str) -> Tuple[str, str]:
+    """'START..END' as two texts; ValueError naming the option otherwise."""
+    start, sep, end = text.partition("..")
+    if not sep or not start.strip() or not end.strip():
+        raise ValueError(f"option baseline={text!r} must read START..END")
+    return start.strip(), end.strip()
+
+
+def _baseline(window: Tuple[Instant, Instant], tz: str) -> Tuple[int, int]:
+    if not isinstance(window, (tuple, list)) or len(window) != 2:
+        raise ValueError("option baseline must be a (start, end) pair")
+    start, end = (_instant_us(v, tz) for v in window)
+    if end < start:
+        raise ValueError("option baseline ends before it starts")
+    return start, end
+
+
+def _instant_us(value: Instant, tz: str) -> int:
+    if isinstance(value, str):
+        try:
+            value = _dt.datetime.fromisoformat(value.strip().replace("Z", "+00:00"))
+        except ValueError:
+            raise ValueError(f"option baseline: {value!r} is not an ISO 8601 time") from None
+    if not isinstance(value, _dt.datetime):
+        raise TypeError(f"option baseline: expected datetime or str, not {type(value).__name__}")
+    if value.tzinfo is None:
+        value = value.replace(tzinfo=zoneinfo.ZoneInfo(tz))
+    delta = value - _dt.datetime(1970, 1, 1, tzinfo=_dt.timezone.utc)
+    return (delta.days * 86400 + delta.seconds) * 1_000_000 + delta.microseconds
+
+
+def _sentinels(values: Iterable[Union[float, str]]) -> List[float]:
+    if isinstance(values, (str, bytes)):
+        values = [values]  # type: ignore[list-item]
+    result = []
+    for value in values:
+        try:
+            result.append(float(value))
+        except (TypeError, ValueError):
+            raise ValueError(f"option missing_values: {value!r} is not a number") from None
+    return result
+
+
+def _texts(values: Iterable[str], name: str) -> List[str]:
+    if isinstance(values, str):
+        values = [values]
+    return [_args.text(v, name) for v in values]
+
+
+def _threads(value: int) -> int:
+    number = _args.count(value, "threads")
+    if not 1 <= number <= 1024:
+        raise ValueError(f"option threads={value!r} must be from 1 to 1024")
+    return number
+
+
+def _tag_list(tag_list: Union[None, PathLike, Mapping[str, str]]) -> Optional[Tuple[str, bytes]]:
+    if tag_list is None:
+        return None
+    if isinstance(tag_list, Mapping):
+        lines = ["tag,unit"] + [f"{_quote(str(t))},{_quote(str(u))}" for t, u in tag_list.items()]
+        return ("<tag list>", ("\n".join(lines) + "\n").encode())
+    path = os.fspath(tag_list)
+    with open(path, "rb") as file:  # OSError names the file
+        return (path, file.read())
+
+
+def _quote(text: str) -> str:
+    if any(c in text for c in ',"\r\n'):
+        return '"' + text.replace('"', '""') + '"'
+    return text
+
+
+def paths_of(source: Any) -> Sequence[str]:
+    """The file paths of a path or list of paths; TypeError for anything else."""
+    if isinstance(source, (str, os.PathLike)):
+        items = [source]
+    elif isinstance(source, (list, tuple)):
+        items = list(source)
+    else:
+        raise TypeError(
+            "source must be a path, a list of paths or a table offering __arrow_c_stream__, "
+            f"not {type(source).__name__}"
+        )
+    if not items:
+        raise ValueError("source is an empty list of files")
+    paths = []
+    for item in items:
+        if not isinstance(item, (str, os.PathLike)):
+            raise TypeError(f"source: {item!r} is not a path")
+        path = os.fspath(item)
+        if os.path.isdir(path):
+            raise IsADirectoryError(21, "is a directory, not an export file", path)
+        with open(path, "rb"):  # FileNotFoundError / PermissionError naming the file
+            pass
+        paths.append(path)
+    return paths

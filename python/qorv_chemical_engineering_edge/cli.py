@@ -1,0 +1,255 @@
+"""The `qce` command: readiness, profile and units, for pipelines and people.
+
+Exit codes: 0 when the verdict is Ready (or ReadyWithCaveats, unless --strict) and for a
+profile or a units run without hazards; 1 for NotReadyMissingCriticalWitnesses (or caveats
+under --strict) and for unit hazards; 2 for a usage error or an input that cannot be read,
+with a one-line reason on standard error and never a traceback.
+"""
+from __future__ import annotations
+
+import argparse
+import csv
+import io
+import sys
+from typing import Any, Callable, Dict, List, NoReturn, Optional, Sequence
+
+from . import __version__
+from ._options import parse_baseline
+from .profile import grade_export, profile_export
+from .units import COURTS, RELATIONS, UnitAssertion, check_units
+
+USAGE_ERROR = 2
+
+
+class UsageError(Exception):
+    """A bad command line or an unreadable input: exit code 2."""
+
+
+class _Parser(argparse.ArgumentParser):
+    def error(self, message: str) -> NoReturn:  # one line, no usage block
+        raise UsageError(f"{self.prog}: {message} (see {self.prog} --help)")
+
+
+def main(argv: Optional[Sequence[str]] = None) -> int:
+    parser = _build_parser()
+    try:
+        args = parser.parse_args(argv)
+        if args.command is None:
+            raise UsageError("qce: a command is required: readiness, profile or units "
+                             "(see qce --help)")
+        return int(args.run(args))
+    except UsageError as error:
+        return _fail(str(error))
+    except (OSError, ValueError, TypeError, LookupError) as error:
+        return _fail(f"qce: {_reason(error)}")
+    except KeyboardInterrupt:
+        return _fail("qce: interrupted", 130)
+    except Exception as error:  # a fault of ours: still one line, never a traceback
+        return _fail(f"qce: internal error ({type(error).__name__}): {error}")
+
+
+def _fail(message: str, code: int = USAGE_ERROR) -> int:
+    print(" ".join(message.split()), file=sys.stderr)
+    return code
+
+
+def _reason(error: BaseException) -> str:
+    if isinstance(error, OSError) and error.filename is not None:
+        return f"{error.filename}: {error.strerror or error}"
+    return str(error) or type(error).__name__
+
+
+# ---- commands ------------------------------------------------------------------------------
+
+def _readiness(args: argparse.Namespace) -> int:
+    baseline = parse_baseline(args.baseline) if args.baseline else None
+    report = grade_export(
+        args.export,
+        baseline_present=True if args.baseline_present else None,
+        baseline=baseline,
+        license_cleared=args.license_cleared,
+        has_maintenance=True if args.has_maintenance else None,
+        has_batches=True if args.has_batches else None,
+        has_lab_samples=True if args.has_lab_samples else None,
+        **_profile_options(args),
+    )
+    _write_outputs(args, report.to_json, report.to_html)
+    if args.json != "-":
+        print(report)
+    if report.n_critical_missing > 0:
+        return 1
+    if args.strict and report.n_caveat > 0:
+        return 1
+    return 0
+
+
+def _profile(args: argparse.Namespace) -> int:
+    profile = profile_export(args.export, **_profile_options(args))
+    _write_outputs(args, profile.to_json, profile.to_html)
+    if args.json != "-":
+        print(profile)
+    return 0
+
+
+def _units(args: argparse.Namespace) -> int:
+    if args.pairs is not None:
+        if args.units:
+            raise UsageError("qce units: give two units or --pairs FILE, not both")
+        assertions = _read_pairs(args.pairs, args.relation)
+    elif len(args.units) == 2:
+        assertions = [UnitAssertion(args.units[0], args.units[1], relation=args.relation)]
+    else:
+        raise UsageError("qce units: give two units A B, or --pairs FILE (see qce units --help)")
+    record = check_units(assertions, court=args.court)
+    _write_outputs(args, record.to_json, record.to_html)
+    if args.json != "-":
+        print(record)
+    return 1 if record.n_hazard else 0
+
+
+def _read_pairs(path: str, relation: str) -> List[UnitAssertion]:
+    """Unit pairs from CSV: a header naming a_unit and b_unit (and optionally context, a_name,
+    b_name, relation), or no header and the two units in the first two columns."""
+    if path == "-":
+        text = sys.stdin.read()
+    else:
+        with open(path, encoding="utf-8", newline="") as file:
+            text = file.read()
+    rows = [r for r in csv.reader(io.StringIO(text)) if r and not r[0].startswith("#")]
+    if not rows:
+        raise ValueError(f"{path}: no unit pairs in the file")
+    header = [c.strip() for c in rows[0]]
+    assertions = []
+    if "a_unit" in header and "b_unit" in header:
+        for row in rows[1:]:
+            fields: Dict[str, Any] = {"relation": relation}
+            fields.update({k: v.strip() for k, v in zip(header, row) if k})
+            try:
+                assertions.append(UnitAssertion(**fields))
+            except TypeError:
+                unknown = set(fields) - set(UnitAssertion.__dataclass_fields__)
+                raise ValueError(f"{path}: unknown column(s) {sorted(unknown)}") from None
+    else:
+        for number, row in enumerate(rows, start=1):
+            if len(row) < 2:
+                raise ValueError(f"{path}: line {number} does not hold two units")
+            assertions.append(UnitAssertion(row[0].strip(), row[1].strip(), relation=relation))
+    return assertions
+
+
+def _write_outputs(args: argparse.Namespace, to_json: Callable[[], str],
+                   to_html: Callable[[], str]) -> None:
+    if args.json == "-":
+        sys.stdout.write(to_json() + "\n")
+    elif args.json:
+        with open(args.json, "w", encoding="utf-8") as file:
+            file.write(to_json() + "\n")
+    if args.html:
+        with open(args.html, "w", encoding="utf-8") as file:
+            file.write(to_html())
+
+
+def _profile_options(args: argparse.Namespace) -> Dict[str, Any]:
+    return {
+        "layout": args.layout,
+        "tag_list": args.tag_list,
+        "delimiter": {"tab": "\t"}.get(args.delimiter, args.delimiter),
+        "decimal": args.decimal,
+        "day_first": args.day_first,
+        "timestamp_format": args.timestamp_format,
+        "tz": args.tz,
+        "missing_values": args.missing_value,
+        "good_quality": args.good_quality,
+        "threads": args.threads,
+        "progress": True,  # a bar only when standard error is a terminal
+    }
+
+
+# ---- the parser ----------------------------------------------------------------------------
+
+def _build_parser() -> argparse.ArgumentParser:
+    parser = _Parser(prog="qce", description="From a historian export to a verdict: the "
+                     "readiness court, the export profile and the unit courts.",
+                     epilog="Exit codes: 0 fit for use, 1 not (or hazards), 2 usage or input "
+                     "error.")
+    parser.add_argument("--version", action="version", version=f"qce {__version__}")
+    commands = parser.add_subparsers(dest="command", metavar="COMMAND", parser_class=_Parser)
+
+    readiness = commands.add_parser(
+        "readiness", help="profile an export and grade it",
+        description="Profile a historian export and grade it with the readiness court. Exit "
+        "code 0 for Ready and ReadyWithCaveats (1 for caveats under --strict), 1 for "
+        "NotReadyMissingCriticalWitnesses, 2 for a usage error or an unreadable input.")
+    _export_arguments(readiness)
+    window = readiness.add_mutually_exclusive_group()
+    window.add_argument("--baseline", metavar="START..END",
+                        help="a normal-operation window (ISO times); present when it holds at "
+                        "least 100 rows")
+    window.add_argument("--baseline-present", action="store_true",
+                        help="declare that a baseline window exists")
+    readiness.add_argument("--license-cleared", action="store_true",
+                           help="declare that the data is the operator's to analyse")
+    readiness.add_argument("--has-maintenance", action="store_true",
+                           help="declare a maintenance log")
+    readiness.add_argument("--has-batches", action="store_true",
+                           help="declare batch genealogy")
+    readiness.add_argument("--has-lab-samples", action="store_true",
+                           help="declare lab samples")
+    readiness.add_argument("--strict", action="store_true",
+                           help="exit 1 on caveats too")
+    _output_arguments(readiness)
+    readiness.set_defaults(run=_readiness)
+
+    profile = commands.add_parser(
+        "profile", help="profile an export",
+        description="Profile a historian export: the thirteen readiness values with their "
+        "provenance, the per-tag table, notes and seals. Exit code 0, or 2 for a usage error "
+        "or an unreadable input.")
+    _export_arguments(profile)
+    _output_arguments(profile)
+    profile.set_defaults(run=_profile)
+
+    units = commands.add_parser(
+        "units", help="check unit pairs with a unit court",
+        description="Judge unit pairs with the unit court: qce units A B, or qce units --pairs "
+        "FILE (CSV: a_unit,b_unit[,context,a_name,b_name,relation] with a header, or two "
+        "columns without). Exit code 0 when every pair is consistent, 1 on any hazard, 2 for a "
+        "usage error.")
+    units.add_argument("units", nargs="*", metavar="UNIT", help="two unit texts, A and B")
+    units.add_argument("--pairs", metavar="FILE", help="a CSV of unit pairs ('-' for stdin)")
+    units.add_argument("--court", choices=sorted(COURTS), default="v2",
+                       help="v2 (default) or the first court, v1")
+    units.add_argument("--relation", choices=RELATIONS, default=RELATIONS[0],
+                       help="how the pairs meet (default: same_quantity)")
+    _output_arguments(units)
+    units.set_defaults(run=_units)
+    return parser
+
+
+def _export_arguments(parser: argparse.ArgumentParser) -> None:
+    parser.add_argument("export", nargs="+", metavar="EXPORT",
+                        help="the export: one file or several in order (CSV, .csv.gz, Parquet)")
+    parser.add_argument("--tag-list", metavar="FILE", help="CSV of tag,unit; its units win")
+    parser.add_argument("--tz", default="UTC", metavar="ZONE",
+                        help="IANA zone of naive timestamps (default UTC)")
+    parser.add_argument("--layout", choices=("auto", "wide", "long"), default="auto")
+    parser.add_argument("--delimiter", choices=(",", ";", "tab", "|"), default=None,
+                        help="default: sniffed from the header")
+    parser.add_argument("--decimal", choices=(".", ","), default=".")
+    parser.add_argument("--day-first", action="store_true", help="read DD/MM/YYYY dates")
+    parser.add_argument("--timestamp-format", default=None,
+                        choices=("auto", "excel_serial", "unix_seconds", "unix_milliseconds"))
+    parser.add_argument("--missing-value", action="append", default=[], metavar="NUMBER",
+                        help="a sentinel number meaning missing (repeatable)")
+    parser.add_argument("--good-quality", action="append", default=None, metavar="TEXT",
+                        help="a quality text meaning good (repeatable; replaces the default)")
+    parser.add_argument("--threads", type=int, default=None, help="default: every core")
+
+
+def _output_arguments(parser: argparse.ArgumentParser) -> None:
+    parser.add_argument("--json", metavar="FILE", help="write JSON to FILE ('-': stdout only)")
+    parser.add_argument("--html", metavar="FILE", help="write the HTML report to FILE")
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,360 @@
+"""The HTML report: one self-contained file (inline CSS and SVG, no script, no network).
+
+Read top to bottom: the verdict, the findings with coloured levels, the profile values with
+their provenance, the data-availability chart, the per-tag table, the notes and the seals.
+"""
+from __future__ import annotations
+
+import datetime as _dt
+import html as _html
+import math
+from typing import TYPE_CHECKING, Iterable, List, Optional, Sequence, Tuple
+
+if TYPE_CHECKING:
+    from ._availability import Availability
+    from .profile import ExportProfile, ExportReport
+    from .readiness import ReadinessRecord
+    from .units import UnitCourtRecord
+
+VERDICT_COLOURS = {
+    "Ready": "#1a7f37",
+    "ReadyWithCaveats": "#b76e00",
+    "NotReadyMissingCriticalWitnesses": "#c62828",
+}
+LEVEL_COLOURS = {"ok": "#dff3e4", "caveat": "#fff1d6", "critical_missing": "#fde0e0"}
+NO_ROWS = "#3b3f46"  # a bucket without a single row: an outage or the export's edge
+
+_CSS = """
+*{box-sizing:border-box}
+body{font:14px/1.45 system-ui,-apple-system,"Segoe UI",Roboto,Helvetica,Arial,sans-serif;
+ margin:0;color:#1f2328;background:#f6f8fa}
+main{max-width:1180px;margin:0 auto;padding:0 24px 40px}
+.banner{color:#fff;padding:22px 24px;margin:0 0 20px}
+.banner h1{margin:0;font-size:28px;letter-spacing:.2px}
+.banner p{margin:6px 0 0;opacity:.92}
+section{background:#fff;border:1px solid #d0d7de;border-radius:8px;padding:16px 20px;margin:0 0 18px}
+h2{font-size:17px;margin:0 0 12px}
+table{border-collapse:collapse;width:100%}
+th,td{text-align:left;padding:5px 10px;border-bottom:1px solid #eaeef2;vertical-align:top}
+th{font-weight:600;background:#f6f8fa}
+td.num{text-align:right;font-variant-numeric:tabular-nums}
+.level{font-weight:600;border-radius:4px;padding:1px 8px;white-space:nowrap}
+.prov{color:#57606a;font-size:12px}
+code{font:12px ui-monospace,SFMono-Regular,Menlo,Consolas,monospace;word-break:break-all}
+.legend{display:flex;gap:18px;align-items:center;margin:8px 0 0;color:#57606a;font-size:12px}
+.swatch{display:inline-block;width:14px;height:14px;border-radius:2px;vertical-align:middle;
+ margin-right:5px;border:1px solid #0002}
+.muted{color:#57606a}
+"""
+
+
+def readiness_page(record: "ReadinessRecord") -> str:
+    return _page(record.verdict, [
+        _banner(record.verdict, record.n_caveat, record.n_critical_missing, "profile given"),
+        _findings(record),
+        _section("Seal", _kv([("court_hash", f"<code>{record.court_hash}</code>")])),
+    ])
+
+
+HAZARD_OK = "#dff3e4"
+HAZARD_BAD = "#fde0e0"
+
+
+def units_page(record: "UnitCourtRecord") -> str:
+    rows = []
+    for f in record.findings:
+        colour = HAZARD_OK if f.hazard == "consistent" else HAZARD_BAD
+        conversion = "–" if f.factor is None else (
+            f"× {f.factor:.10g}" + ("" if not f.offset else f" {f.offset:+.10g}"))
+        rows.append(
+            f"<tr><td>{_e(f.context)}</td><td style=\"white-space:nowrap\">{_e(f.a)}</td>"
+            f"<td style=\"white-space:nowrap\">{_e(f.b)}</td>"
+            f'<td><span class="level" style="background:{colour}">{_e(f.hazard)}</span></td>'
+            f"<td>{_e(conversion)}</td><td>{_e(f.message)}</td></tr>"
+        )
+    colour = VERDICT_COLOURS["Ready"] if record.n_hazard == 0 else VERDICT_COLOURS[
+        "NotReadyMissingCriticalWitnesses"]
+    banner = (
+        f'<div class="banner" id="verdict" style="background:{colour}">'
+        f"<h1>{record.n_hazard} unit hazard{'s' if record.n_hazard != 1 else ''}</h1>"
+        f"<p>{record.assertions_checked} assertions · {record.n_consistent} consistent · "
+        f"{_e(record.court)}</p></div>"
+    )
+    return _page(f"{record.court}: {record.n_hazard} hazards", [
+        banner,
+        _section("Findings", _table(("context", "a", "b", "hazard", "x_b = x_a × factor + offset",
+                                     "message"), rows)),
+        _section("Seal", _kv([("court_hash", f"<code>{record.court_hash}</code>")])),
+    ])
+
+
+def profile_page(profile: "ExportProfile") -> str:
+    return _page("Export profile", [
+        f'<div class="banner" style="background:#24292f"><h1>Export profile</h1>'
+        f"<p>{_e(_source(profile))}</p></div>",
+        _values(profile),
+        _chart(profile),
+        _tags(profile),
+        _notes(profile),
+        _seals(profile, None),
+    ])
+
+
+def report_page(report: "ExportReport") -> str:
+    return _page(report.verdict, [
+        _banner(report.verdict, report.n_caveat, report.n_critical_missing,
+                _source(report.profile)),
+        _findings(report.record),
+        _values(report.profile),
+        _chart(report.profile),
+        _tags(report.profile),
+        _notes(report.profile),
+        _seals(report.profile, report.court_hash),
+    ])
+
+
+# ---- parts ---------------------------------------------------------------------------------
+
+def _page(title: str, parts: Sequence[str]) -> str:
+    banner, rest = parts[0], "\n".join(parts[1:])
+    return (
+        "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
+        f"<title>{_e(title)}</title><meta name=\"viewport\" content=\"width=device-width\">"
+        f"<style>{_CSS}</style></head>\n<body>{banner}<main>\n{rest}\n</main></body></html>\n"
+    )
+
+
+def _banner(verdict: str, n_caveat: int, n_critical: int, source: str) -> str:
+    colour = VERDICT_COLOURS.get(verdict, "#57606a")
+    return (
+        f'<div class="banner" id="verdict" style="background:{colour}">'
+        f"<h1>{_e(verdict)}</h1>"
+        f"<p>{n_caveat} caveat{'s' if n_caveat != 1 else ''} · {n_critical} critical "
+        f"witness{'es' if n_critical != 1 else ''} missing · {_e(source)}</p></div>"
+    )
+
+
+def _findings(record: "ReadinessRecord") -> str:
+    rows = []
+    for f in record.findings:
+        colour = LEVEL_COLOURS.get(f.level, "#eee")
+        rows.append(
+            f"<tr><td>{_e(f.dimension)}</td><td><span class=\"level\" "
+            f"style=\"background:{colour}\">{_e(f.level)}</span></td><td>{_e(f.message)}</td></tr>"
+        )
+    return _section("Findings", _table(("dimension", "level", "message"), rows))
+
+
+def _values(profile: "ExportProfile") -> str:
+    rows = [
+        f"<tr><td>{_e(v.name)}</td><td class=\"num\" style=\"padding-left:40px\">"
+        f"{_e(_value(v.value))}</td><td class=\"prov\">{_e(v.provenance)}</td></tr>"
+        for v in profile.values.values()
+    ]
+    files = ", ".join(
+        f"{_e(f.path)} ({f.bytes:,} bytes, {f.data_rows:,} rows)" for f in profile.files
+    )
+    return _section(
+        "Profile",
+        _table(("field", "value", "provenance"), rows, width="auto")
+        + f"<p class=\"muted\">{profile.layout} layout · {files}</p>",
+    )
+
+
+def _chart(profile: "ExportProfile") -> str:
+    grid = profile.availability()
+    if not grid.tags:
+        return _section("Data availability", f"<p class=\"muted\">Not drawn: {_e(grid.note)}.</p>")
+    return _section("Data availability", _svg(grid) + _legend())
+
+
+def _svg(grid: "Availability", max_tags: int = 120) -> str:
+    order = list(range(len(grid.tags)))
+    if len(order) > max_tags:  # the tags with the least data first
+        order.sort(key=lambda i: _mean(grid.shares[i]))
+        order = sorted(order[:max_tags])
+    label_w, cell_h, top, width = 150, 14, 8, 1100
+    plot_w = width - label_w - 10
+    cell_w = plot_w / grid.buckets
+    height = top + cell_h * len(order) + 40
+    parts = [
+        f'<svg xmlns="http://www.w3.org/2000/svg" id="availability" width="100%" '
+        f'viewBox="0 0 {width} {height}" role="img" aria-label="data availability">',
+        '<style>text{font:11px system-ui,sans-serif;fill:#1f2328}</style>',
+    ]
+    for row, i in enumerate(order):
+        y = top + row * cell_h
+        parts.append(f'<text x="{label_w - 6}" y="{y + cell_h - 3}" text-anchor="end">'
+                     f"{_e(_clip(grid.tags[i], 22))}</text>")
+        for b, share in enumerate(grid.shares[i]):
+            x = label_w + b * cell_w
+            fill = NO_ROWS if share is None else _shade(share)
+            tip = "no rows" if share is None else f"{share:.0%} present"
+            parts.append(
+                f'<rect x="{x:.2f}" y="{y}" width="{cell_w + 0.3:.2f}" height="{cell_h - 1}" '
+                f'fill="{fill}"><title>{_e(grid.tags[i])} · {_e(_time(grid, b))}: {tip}</title>'
+                "</rect>"
+            )
+    axis_y = top + cell_h * len(order) + 14
+    span_us = grid.bucket_us * grid.buckets
+    for at_us, label in _ticks(grid.start_us, span_us):
+        x = label_w + (at_us - grid.start_us) / span_us * plot_w
+        parts.append(f'<line x1="{x:.1f}" y1="{axis_y - 12}" x2="{x:.1f}" y2="{axis_y - 8}" '
+                     'stroke="#57606a"/>')
+        parts.append(f'<text x="{x:.1f}" y="{axis_y + 4}" text-anchor="middle">'
+                     f"{_e(label)}</text>")
+    parts.append(f'<text x="{label_w}" y="{axis_y + 20}" fill="#57606a">time (UTC), '
+                 f"{grid.buckets} buckets of {_duration(grid.bucket_us)}</text>")
+    parts.append("</svg>")
+    return "".join(parts)
+
+
+def _legend() -> str:
+    stops = [(1.0, "all present"), (0.75, "75%"), (0.5, "50%"), (0.0, "none present")]
+    items = "".join(
+        f'<span><span class="swatch" style="background:{_shade(s)}"></span>{label}</span>'
+        for s, label in stops
+    )
+    items += (f'<span><span class="swatch" style="background:{NO_ROWS}"></span>'
+              "no rows at all (outage)</span>")
+    return f'<div class="legend">{items}</div>'
+
+
+def _tags(profile: "ExportProfile") -> str:
+    rows = []
+    for t in profile.tags:
+        share = f"{t.missing / t.samples:.1%}" if t.samples else "–"
+        rows.append(
+            f"<tr><td>{_e(t.name)}</td><td>{_e(t.unit or '–')}</td>"
+            f"<td>{'yes' if t.unit_recognised else 'no'}</td><td>{_e(t.dimension or '–')}</td>"
+            f'<td class="num">{t.samples:,}</td><td class="num">{t.present:,}</td>'
+            f'<td class="num">{share}</td><td class="num">{t.missing_empty:,}</td>'
+            f'<td class="num">{t.missing_bad_state:,}</td><td class="num">{t.missing_text:,}</td>'
+            f'<td class="num">{t.missing_sentinel + t.missing_quality:,}</td></tr>'
+        )
+    head = ("tag", "unit", "known", "dimension", "samples", "present", "missing", "empty",
+            "bad-state", "text", "sentinel/quality")
+    return _section("Tags", _table(head, rows))
+
+
+def _notes(profile: "ExportProfile") -> str:
+    n = profile.notes
+    items: List[Tuple[str, str]] = []
+    if n.bad_state_texts:
+        items.append(("bad-state texts", ", ".join(f"{_e(t)} ×{c:,}" for t, c in n.bad_state_texts)))
+    if n.unknown_units:
+        items.append(("unknown units", ", ".join(f"{_e(t)} ({c} tags)" for t, c in n.unknown_units)))
+    if n.loops:
+        items.append(("control loops", ", ".join(
+            f"{_e(b)} ({'/'.join(_e(s) for s in sx)})" for b, sx in n.loops)))
+    items.append(("metadata rows skipped", str(n.metadata_rows_skipped)))
+    items.append(("rows with an unparsed timestamp", str(n.unparsed_rows)))
+    if n.clock_changes:
+        items.append(("likely clock changes", ", ".join(
+            f"{_e(f)}:{line} → {_e(at)}" for f, line, at in n.clock_changes)))
+    if n.unit_disagreements:
+        items.append(("unit disagreements", ", ".join(
+            f"{_e(t)}: {_e(u)} vs {_e(o)}" for t, u, o in n.unit_disagreements)))
+    return _section("Notes", _kv(items))
+
+
+def _seals(profile: "ExportProfile", court_hash: Optional[str]) -> str:
+    items = []
+    if court_hash is not None:
+        items.append(("court_hash (industrial_data_readiness_court_v1)", f"<code>{court_hash}</code>"))
+    items += [
+        ("profile seal (export_profile_v1)", f"<code>{profile.seal}</code>"),
+        ("input digest", f"<code>{profile.input_digest}</code>"),
+        ("unit vocabulary", _e(profile.unit_vocabulary)),
+        ("options", "<code>" + _e(", ".join(f"{k}={v!r}" for k, v in profile.options.items()))
+         + "</code>"),
+    ]
+    return _section("Seals", _kv(items))
+
+
+# ---- helpers -------------------------------------------------------------------------------
+
+def _section(title: str, body: str) -> str:
+    return f"<section><h2>{_e(title)}</h2>{body}</section>"
+
+
+def _table(head: Iterable[str], rows: Iterable[str], width: str = "100%") -> str:
+    cells = "".join(f"<th>{_e(h)}</th>" for h in head)
+    return (f'<table style="width:{width}"><thead><tr>{cells}</tr></thead>'
+            f"<tbody>{''.join(rows)}</tbody></table>")
+
+
+def _kv(items: Iterable[Tuple[str, str]]) -> str:
+    rows = "".join(f"<tr><th style=\"width:30%\">{_e(k)}</th><td>{v}</td></tr>" for k, v in items)
+    return f"<table>{rows}</table>"
+
+
+def _shade(share: float) -> str:
+    """Red (none present) through amber to green (all present)."""
+    stops = [(0.0, (198, 40, 40)), (0.5, (240, 173, 40)), (0.85, (190, 214, 110)),
+             (1.0, (46, 160, 67))]
+    share = min(1.0, max(0.0, share))
+    for (s0, c0), (s1, c1) in zip(stops, stops[1:]):
+        if share <= s1:
+            t = (share - s0) / (s1 - s0)
+            r, g, b = (round(a + (z - a) * t) for a, z in zip(c0, c1))
+            return f"#{r:02x}{g:02x}{b:02x}"
+    return "#2ea043"
+
+
+def _time(grid: "Availability", bucket: int) -> str:
+    moment = _dt.datetime(1970, 1, 1) + _dt.timedelta(
+        microseconds=grid.start_us + bucket * grid.bucket_us)
+    return moment.strftime("%Y-%m-%d %H:%M")
+
+
+_TICK_STEPS_S = (60, 300, 900, 1800, 3600, 3 * 3600, 6 * 3600, 12 * 3600, 86400, 2 * 86400,
+                 7 * 86400, 14 * 86400, 30 * 86400, 91 * 86400, 365 * 86400)
+
+
+def _ticks(start_us: int, span_us: int, most: int = 9) -> List[Tuple[int, str]]:
+    """Ticks on round UTC times (whole minutes, hours or days), at most `most` of them."""
+    step_s = next((s for s in _TICK_STEPS_S if span_us / (s * 1e6) <= most), _TICK_STEPS_S[-1])
+    step_us = step_s * 1_000_000
+    first = -(-start_us // step_us) * step_us
+    fmt = "%Y-%m-%d" if step_s >= 86400 else "%m-%d %H:%M"
+    out = []
+    for at in range(first, start_us + span_us + 1, step_us):
+        moment = _dt.datetime(1970, 1, 1) + _dt.timedelta(microseconds=at)
+        out.append((at, moment.strftime(fmt)))
+    return out
+
+
+def _duration(us: int) -> str:
+    seconds = us / 1e6
+    for unit, size in (("d", 86400), ("h", 3600), ("min", 60)):
+        if seconds >= size:
+            return f"{seconds / size:.3g} {unit}"
+    return f"{seconds:.3g} s"
+
+
+def _mean(values: Sequence[Optional[float]]) -> float:
+    known = [v for v in values if v is not None]
+    return sum(known) / len(known) if known else 0.0
+
+
+def _value(value: object) -> str:
+    if isinstance(value, bool):
+        return "true" if value else "false"
+    if isinstance(value, float):
+        return "not known" if math.isnan(value) else f"{value:.6g}"
+    return f"{value:,}" if isinstance(value, int) else str(value)
+
+
+def _source(profile: "ExportProfile") -> str:
+    if len(profile.source) == 1:
+        return profile.source[0]
+    return f"{profile.source[0]} and {len(profile.source) - 1} more files"
+
+
+def _clip(text: str, width: int) -> str:
+    return text if len(text) <= width else text[: width - 1] + "…"
+
+
+def _e(text: object) -> str:
+    return _html.escape(str(text), quote=True)

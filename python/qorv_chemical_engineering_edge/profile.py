@@ -1,0 +1,445 @@
+"""From a historian export to a profile and a verdict: `profile_export` and `grade_export`."""
+from __future__ import annotations
+
+import dataclasses
+import datetime as _dt
+from dataclasses import dataclass, field
+from typing import Any, Callable, Dict, List, Mapping, Optional, Sequence, Tuple, Union
+
+from . import _args, _native, _options, _render
+from ._availability import Availability
+from .readiness import PROFILE_FIELDS, Finding, ReadinessRecord, grade
+
+Progress = Callable[[int, int], None]
+_EPOCH = _dt.datetime(1970, 1, 1, tzinfo=_dt.timezone.utc)
+
+
+def instant_text(us: Optional[int]) -> Optional[str]:
+    """Microseconds since the epoch as ISO 8601 UTC text ("...Z"); None stays None."""
+    if us is None:
+        return None
+    m = _EPOCH + _dt.timedelta(microseconds=us)
+    # Formatted by hand: strftime on CPython 3.13.0 leaks a small object per call.
+    text = f"{m.year:04d}-{m.month:02d}-{m.day:02d}T{m.hour:02d}:{m.minute:02d}:{m.second:02d}"
+    return text + (f".{m.microsecond:06d}Z" if m.microsecond else "Z")
+
+
+@dataclass(frozen=True)
+class ProfileValue:
+    """One of the thirteen readiness values, with where it came from."""
+
+    name: str
+    value: Union[int, float, bool]
+    provenance: str  # "derived", "inferred", "declared" or "default"
+
+    def to_dict(self) -> Dict[str, Any]:
+        value = _render.number(self.value) if isinstance(self.value, float) else self.value
+        return {"name": self.name, "value": value, "provenance": self.provenance}
+
+
+@dataclass(frozen=True)
+class TagEvidence:
+    """What the profiler saw of one tag."""
+
+    name: str
+    unit: str
+    unit_recognised: bool
+    dimension: str
+    numeric: bool
+    samples: int
+    present: int
+    missing_empty: int
+    missing_bad_state: int
+    missing_text: int
+    missing_sentinel: int
+    missing_quality: int
+    first: Optional[str]  # ISO 8601 UTC
+    last: Optional[str]
+    modal_step_seconds: Optional[float]  # long layout only
+    regular: bool
+
+    @property
+    def missing(self) -> int:
+        return (self.missing_empty + self.missing_bad_state + self.missing_text
+                + self.missing_sentinel + self.missing_quality)
+
+    def to_dict(self) -> Dict[str, Any]:
+        return dataclasses.asdict(self)
+
+
+@dataclass(frozen=True)
+class FileSummary:
+    path: str
+    bytes: int
+    layout: str
+    delimiter: str
+    data_rows: int
+
+    def to_dict(self) -> Dict[str, Any]:
+        return dataclasses.asdict(self)
+
+
+@dataclass(frozen=True)
+class ProfileNotes:
+    """Everything the profiler noticed beside the values."""
+
+    unknown_units: Tuple[Tuple[str, int], ...]
+    bad_state_texts: Tuple[Tuple[str, int], ...]
+    other_texts: Tuple[Tuple[str, int], ...]
+    other_texts_complete: bool
+    metadata_rows_skipped: int
+    unparsed_rows: int
+    first_unparsed_rows: Tuple[Tuple[str, int], ...]  # (file, line)
+    clock_changes: Tuple[Tuple[str, int, str], ...]  # (file, line, instant stepped back to)
+    nonexistent_times_moved: int
+    repeated_hour_second: int
+    unit_disagreements: Tuple[Tuple[str, str, str], ...]  # (tag, unit kept, other unit)
+    loops: Tuple[Tuple[str, Tuple[str, ...]], ...]  # (base name, suffixes)
+    blank_lines: int = 0
+    ragged_rows: int = 0  # rows with more or fewer cells than the header
+    oversized_rows: int = 0
+    unnamed_columns: int = 0
+    input_digest_complete: bool = True
+
+    def to_dict(self) -> Dict[str, Any]:
+        def counts(items: Tuple[Tuple[str, int], ...]) -> List[Dict[str, Any]]:
+            return [{"text": t, "count": n} for t, n in items]
+
+        return {
+            "unknown_units": counts(self.unknown_units),
+            "bad_state_texts": counts(self.bad_state_texts),
+            "other_texts": counts(self.other_texts),
+            "other_texts_complete": self.other_texts_complete,
+            "metadata_rows_skipped": self.metadata_rows_skipped,
+            "unparsed_rows": self.unparsed_rows,
+            "first_unparsed_rows": [{"file": f, "line": n} for f, n in self.first_unparsed_rows],
+            "clock_changes": [{"file": f, "line": n, "at": t} for f, n, t in self.clock_changes],
+            "nonexistent_times_moved": self.nonexistent_times_moved,
+            "repeated_hour_second": self.repeated_hour_second,
+            "unit_disagreements": [
+                {"tag": t, "unit": u, "other": o} for t, u, o in self.unit_disagreements
+            ],
+            "loops": [{"base": b, "suffixes": list(s)} for b, s in self.loops],
+            "blank_lines": self.blank_lines,
+            "ragged_rows": self.ragged_rows,
+            "oversized_rows": self.oversized_rows,
+            "unnamed_columns": self.unnamed_columns,
+            "input_digest_complete": self.input_digest_complete,
+        }
+
+
+@dataclass(frozen=True)
+class ExportProfile:
+    """The readiness profile of one export, with its evidence, digest and seal."""
+
+    source: Tuple[str, ...]  # the files, in order, or one "<...>" label for an Arrow table
+    layout: str
+    values: Dict[str, ProfileValue]  # the thirteen, in grade_readiness's order
+    tags: Tuple[TagEvidence, ...]
+    notes: ProfileNotes
+    files: Tuple[FileSummary, ...]
+    input_digest: str
+    unit_vocabulary: str
+    seal: str
+    options: Dict[str, Any]  # as used (JSON-ready)
+    _native_options: Dict[str, Any] = field(default_factory=dict, repr=False, compare=False)
+
+    @property
+    def profile_arguments(self) -> Dict[str, Any]:
+        """Keyword arguments for `qorv_chemical_engineering.grade_readiness` (and `grade`)."""
+        return {name: self.values[name].value for name in PROFILE_FIELDS}
+
+    def __repr__(self) -> str:
+        v = self.values
+        return (
+            f"ExportProfile(source={_short_source(self.source)!r}, layout={self.layout!r}, "
+            f"n_tags={v['n_tags'].value}, n_rows={v['n_rows'].value}, "
+            f"seal={_render.short_hash(self.seal)!r})"
+        )
+
+    def __str__(self) -> str:
+        return _render.lines(
+            f"export profile of {_short_source(self.source)} ({self.layout} layout)",
+            _render.table(
+                ("field", "value", "provenance"),
+                ((p.name, p.value, p.provenance) for p in self.values.values()),
+            ),
+            self.tag_table(),
+            f"input_digest {self.input_digest}\nprofile seal {self.seal}",
+        )
+
+    def tag_table(self, limit: Optional[int] = 40) -> str:
+        rows = [
+            (t.name, t.unit or "-", "yes" if t.unit_recognised else "no", t.samples, t.missing,
+             f"{t.missing / t.samples:.1%}" if t.samples else "-", t.missing_bad_state)
+            for t in self.tags
+        ]
+        shown = rows if limit is None else rows[:limit]
+        text = _render.table(
+            ("tag", "unit", "known", "samples", "missing", "share", "bad-state"), shown
+        )
+        if len(shown) < len(rows):
+            text += f"\n… {len(rows) - len(shown)} more tags"
+        return text
+
+    def availability(self, buckets: int = 96) -> Availability:
+        """Per tag and time bucket, the share of present samples (reads the files again)."""
+        from ._availability import compute
+
+        return compute(self, buckets)
+
+    def to_dict(self) -> Dict[str, Any]:
+        return {
+            "schema": _render.schema_id("profile"),
+            "profile_schema": "export_profile_v1",
+            "source": list(self.source),
+            "layout": self.layout,
+            "values": [p.to_dict() for p in self.values.values()],
+            "tags": [t.to_dict() for t in self.tags],
+            "notes": self.notes.to_dict(),
+            "files": [f.to_dict() for f in self.files],
+            "input_digest": self.input_digest,
+            "unit_vocabulary": self.unit_vocabulary,
+            "seal": self.seal,
+            "options": self.options,
+        }
+
+    def to_json(self, indent: Optional[int] = 2) -> str:
+        return _render.dumps(self.to_dict(), indent)
+
+    def to_html(self) -> str:
+        from . import html
+
+        return html.profile_page(self)
+
+
+@dataclass(frozen=True)
+class ExportReport:
+    """An export graded: the court's record and the profile it graded."""
+
+    record: ReadinessRecord
+    profile: ExportProfile
+
+    @property
+    def verdict(self) -> str:
+        return self.record.verdict
+
+    @property
+    def n_caveat(self) -> int:
+        return self.record.n_caveat
+
+    @property
+    def n_critical_missing(self) -> int:
+        return self.record.n_critical_missing
+
+    @property
+    def court_hash(self) -> str:
+        return self.record.court_hash
+
+    @property
+    def findings(self) -> Tuple[Finding, ...]:
+        return self.record.findings
+
+    @property
+    def profile_arguments(self) -> Dict[str, Any]:
+        return self.profile.profile_arguments
+
+    @property
+    def values(self) -> Dict[str, ProfileValue]:
+        return self.profile.values
+
+    def __repr__(self) -> str:
+        return (
+            f"ExportReport(verdict={self.verdict!r}, n_caveat={self.n_caveat}, "
+            f"n_critical_missing={self.n_critical_missing}, "
+            f"court_hash={_render.short_hash(self.court_hash)!r})"
+        )
+
+    def __str__(self) -> str:
+        values = {p.name: p for p in self.profile.values.values()}
+        rows = [
+            (f.dimension, f.level, f.message) for f in self.record.findings
+        ]
+        return _render.lines(
+            f"{self.verdict}: {self.n_caveat} caveat(s), "
+            f"{self.n_critical_missing} critical witness(es) missing",
+            _render.table(("dimension", "level", "message"), rows),
+            _render.table(
+                ("field", "value", "provenance"),
+                ((p.name, p.value, p.provenance) for p in values.values()),
+            ),
+            f"court_hash   {self.court_hash}\nprofile seal {self.profile.seal}",
+        )
+
+    def to_dict(self) -> Dict[str, Any]:
+        record = self.record.to_dict()
+        return {
+            "schema": _render.schema_id("export_report"),
+            "verdict": record["verdict"],
+            "n_caveat": record["n_caveat"],
+            "n_critical_missing": record["n_critical_missing"],
+            "court_hash": record["court_hash"],
+            "findings": record["findings"],
+            "profile": self.profile.to_dict(),
+        }
+
+    def to_json(self, indent: Optional[int] = 2) -> str:
+        return _render.dumps(self.to_dict(), indent)
+
+    def to_html(self) -> str:
+        from . import html
+
+        return html.report_page(self)
+
+
+def profile_export(
+    source: Any,
+    *,
+    layout: str = "auto",
+    tag_list: Union[None, _options.PathLike, Mapping[str, str]] = None,
+    delimiter: Optional[str] = None,
+    decimal: str = ".",
+    day_first: bool = False,
+    timestamp_format: Optional[str] = None,
+    tz: str = "UTC",
+    missing_values: Sequence[Union[float, str]] = (),
+    good_quality: Optional[Sequence[str]] = None,
+    threads: Optional[int] = None,
+    progress: Union[None, bool, Progress] = None,
+) -> ExportProfile:
+    """Profile one historian export.
+
+    `source` is a path or a list of paths forming one export (CSV, `.csv.gz`; Parquet when
+    pyarrow is installed), or any table offering `__arrow_c_stream__` (pyarrow, Polars, pandas
+    2.2+, DuckDB results). `progress` is a callable `(bytes_done, bytes_total)`, or True for a
+    bar on standard error when it is a terminal. Bad input raises OSError or ValueError naming
+    the file or the option.
+    """
+    return _profile(source, dict(layout=layout, tag_list=tag_list, delimiter=delimiter,
+                                 decimal=decimal, day_first=day_first,
+                                 timestamp_format=timestamp_format, tz=tz,
+                                 missing_values=missing_values, good_quality=good_quality,
+                                 threads=threads), progress, None, None)
+
+
+def grade_export(
+    source: Any,
+    *,
+    baseline_present: Optional[bool] = None,
+    baseline: Optional[Tuple[_options.Instant, _options.Instant]] = None,
+    license_cleared: bool = False,
+    has_maintenance: Optional[bool] = None,
+    has_batches: Optional[bool] = None,
+    has_lab_samples: Optional[bool] = None,
+    **profile_options: Any,
+) -> ExportReport:
+    """Profile an export and grade it with the readiness court.
+
+    What an export cannot show is declared here: `baseline_present`, or a `baseline` window
+    (start, end) that holds at least 100 rows; `license_cleared` (never inferred); the context
+    sources. `profile_options` are those of `profile_export`. The report's `court_hash` equals
+    `qorv_chemical_engineering.grade_readiness(**report.profile_arguments)["court_hash"]`.
+    """
+    unknown = set(profile_options) - set(_PROFILE_OPTIONS)
+    if unknown:
+        raise TypeError(f"grade_export() got an unexpected keyword argument '{sorted(unknown)[0]}'")
+    # A licence is only ever declared cleared; False leaves the default (not cleared).
+    declared = {
+        "baseline_present": baseline_present,
+        "license_cleared": True if _args.flag(license_cleared, "license_cleared") else None,
+        "has_maintenance": has_maintenance,
+        "has_batches": has_batches,
+        "has_lab_samples": has_lab_samples,
+    }
+    progress = profile_options.pop("progress", None)
+    options = {**_PROFILE_OPTIONS, **profile_options}
+    profile = _profile(source, options, progress, declared, baseline)
+    return ExportReport(record=grade(**profile.profile_arguments), profile=profile)
+
+
+_PROFILE_OPTIONS: Dict[str, Any] = dict(
+    layout="auto", tag_list=None, delimiter=None, decimal=".", day_first=False,
+    timestamp_format=None, tz="UTC", missing_values=(), good_quality=None, threads=None,
+    progress=None,
+)
+
+
+def _profile(source: Any, settings: Dict[str, Any], progress: Union[None, bool, Progress],
+             declared: Optional[Mapping[str, Optional[bool]]],
+             baseline: Optional[Tuple[Any, Any]]) -> ExportProfile:
+    settings = {k: v for k, v in settings.items() if k != "progress"}
+    stream = _sources.arrow_stream(source)
+    paths: Sequence[str] = ()
+    if stream is None:
+        paths = _options.paths_of(source)
+        stream = _sources.parquet_stream(paths)
+    if stream is not None:
+        # A table is rendered to text with '.' or ',' as decimal and ',' or ';' as delimiter;
+        # a delimiter asked for applies to CSV files only.
+        settings["delimiter"] = ";" if settings.get("decimal") == "," else ","
+    options = _options.build(**settings, declared=declared, baseline=baseline)
+    if stream is not None:
+        label, capsule = stream
+        raw = _native.profile_stream(capsule, label, options)
+        paths = paths or (label,)
+    else:
+        with _sources.progress_reporter(progress, paths) as report:
+            raw = _native.profile_files(list(paths), options, report)
+    return _from_native(raw, tuple(paths), options)
+
+
+def _from_native(raw: Dict[str, Any], source: Tuple[str, ...],
+                 options: Dict[str, Any]) -> ExportProfile:
+    notes = raw["notes"]
+    return ExportProfile(
+        source=source,
+        layout=raw["layout"],
+        values={name: ProfileValue(name, *raw["values"][name]) for name in PROFILE_FIELDS},
+        tags=tuple(_tag(t) for t in raw["tags"]),
+        notes=ProfileNotes(
+            unknown_units=tuple(notes["unknown_units"]),
+            bad_state_texts=tuple(notes["bad_state_texts"]),
+            other_texts=tuple(notes["other_texts"]),
+            other_texts_complete=notes["other_texts_complete"],
+            metadata_rows_skipped=notes["metadata_rows_skipped"],
+            unparsed_rows=notes["unparsed_rows"],
+            first_unparsed_rows=tuple(notes["first_unparsed_rows"]),
+            clock_changes=tuple((f, n, instant_text(t) or "") for f, n, t in notes["clock_changes"]),
+            nonexistent_times_moved=notes["nonexistent_times_moved"],
+            repeated_hour_second=notes["repeated_hour_second"],
+            unit_disagreements=tuple(notes["unit_disagreements"]),
+            loops=tuple((b, tuple(s)) for b, s in notes["loops"]),
+            blank_lines=notes["blank_lines"],
+            ragged_rows=notes["ragged_rows"],
+            oversized_rows=notes["oversized_rows"],
+            unnamed_columns=notes["unnamed_columns"],
+            input_digest_complete=notes["input_digest_complete"],
+        ),
+        files=tuple(FileSummary(*f) for f in raw["files"]),
+        input_digest=raw["input_digest"],
+        unit_vocabulary=raw["unit_vocabulary"],
+        seal=raw["seal"],
+        options=_options.public(options),
+        _native_options=options,
+    )
+
+
+def _tag(t: Tuple[Any, ...]) -> TagEvidence:
+    (name, unit, recognised, dimension, numeric, samples, present, empty, bad_state, text,
+     sentinel, quality, first_us, last_us, step_us, regular) = t
+    return TagEvidence(
+        name=name, unit=unit, unit_recognised=recognised, dimension=dimension, numeric=numeric,
+        samples=samples, present=present, missing_empty=empty, missing_bad_state=bad_state,
+        missing_text=text, missing_sentinel=sentinel, missing_quality=quality,
+        first=instant_text(first_us), last=instant_text(last_us),
+        modal_step_seconds=None if step_us is None else step_us / 1e6, regular=regular,
+    )
+
+
+def _short_source(source: Tuple[str, ...]) -> str:
+    if len(source) == 1:
+        return source[0]
+    return f"{source[0]} (+{len(source) - 1} files)"
+
+
+from . import _sources  # noqa: E402  (imports this module's names lazily)
