@@ -379,9 +379,10 @@ def _frame_graph(ddf: Any, label: str, options: Dict[str, Any], client: Any,
 # ---- running ----------------------------------------------------------------------------------
 
 @contextmanager
-def _client_of(client: Any, timeout: float = 10.0) -> Iterator[Any]:
+def _client_of(client: Any) -> Iterator[Any]:
     """The distributed client to use: the one given, one connected to an address (closed
-    afterwards), the active one, or None for the local threads."""
+    afterwards; the wait is Dask's `distributed.comm.timeouts.connect`), the active one, or
+    None for the local threads."""
     if client is None:
         try:
             from distributed import get_client
@@ -394,7 +395,7 @@ def _client_of(client: Any, timeout: float = 10.0) -> Iterator[Any]:
         from distributed import Client
 
         try:
-            connected = Client(client, timeout=timeout, set_as_default=False)
+            connected = Client(client, set_as_default=False)
         except (OSError, TimeoutError) as error:
             raise ConnectionError(f"{client}: no Dask scheduler answers ({error})") from None
         try:

@@ -1,0 +1,116 @@
+"""The identity guarantee on a two-process LocalCluster: files, byte ranges and Parquet
+partitions give the one-process profile, seal and court_hash; a killed worker changes nothing;
+bad input is refused by name. Cluster start-up takes a few seconds, once per module."""
+import os
+
+import pytest
+
+distributed = pytest.importorskip("distributed")
+import dask  # noqa: E402
+
+import qorv_chemical_engineering_edge as edge  # noqa: E402
+from qorv_chemical_engineering_edge import dask as qd  # noqa: E402
+
+from dask_exports import MIB, tricky_long, tricky_wide  # noqa: E402
+
+
+@pytest.fixture(scope="module")
+def client():
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
+                                  dashboard_address=None) as cluster:
+        with distributed.Client(cluster, set_as_default=False) as c:
+            yield c
+
+
+@pytest.fixture(scope="module")
+def exports(tmp_path_factory):
+    folder = tmp_path_factory.mktemp("exports")
+    return {"wide": tricky_wide(folder), "long": tricky_long(folder)}
+
+
+def test_the_seams_are_in_the_exports(exports):
+    wide = edge.profile_export(exports["wide"])
+    assert wide.values["duplicate_timestamps"].value > 0
+    assert [f for f, _, _ in wide.notes.clock_changes] == [exports["wide"][2]]
+    assert wide.notes.unit_disagreements == (("T2", "kPa", "bar"),)
+    assert wide.values["n_tags"].value == 7  # T6 is only in b.csv
+    long = edge.profile_export(exports["long"])
+    assert long.notes.unit_disagreements == (("L2", "kPa", "bar"),)
+    assert long.values["duplicate_timestamps"].value > 0
+
+
+@pytest.mark.parametrize("layout", ["wide", "long"])
+@pytest.mark.parametrize("chunk, split_every", [(qd.DEFAULT_CHUNK, 8), (MIB, 8), (MIB, 2)],
+                         ids=["files", "ranges", "ranges-deep-tree"])
+def test_any_split_gives_the_one_process_report(client, exports, layout, chunk, split_every):
+    paths = exports[layout]
+    expected = edge.grade_export(paths, license_cleared=True)
+    report = qd.grade_files(paths, client=client, chunk_bytes=chunk, split_every=split_every,
+                            license_cleared=True)
+    assert report.profile == expected.profile  # values, tags, notes, files, digest, seal
+    assert report.profile.notes.input_digest_complete
+    assert report.court_hash == expected.court_hash
+
+
+def test_parquet_partitions_give_the_one_process_profile(client, exports, tmp_path):
+    pa = pytest.importorskip("pyarrow")
+    pq = pytest.importorskip("pyarrow.parquet")
+    dd = pytest.importorskip("dask.dataframe")
+    columns = {"Timestamp": pa.array([i * 60_000_000 for i in range(60_000)],
+                                     type=pa.timestamp("us")),
+               "Note": pa.array(['say "hi"\nthere' if i % 997 == 0 else "" for i in range(60_000)])}
+    for k in range(6):
+        columns[f"FIC{k}.PV"] = pa.array([None if (i + k) % 53 == 0 else i * 0.25 + k
+                                          for i in range(60_000)])
+    whole = pa.table(columns)
+    pq.write_table(whole, tmp_path / "w.parquet", row_group_size=7_000)
+    frame = dd.read_parquet(tmp_path / "w.parquet", split_row_groups=True)
+    assert frame.npartitions > 4
+    expected = edge.profile_export(whole)
+    got = qd.profile_dataframe(frame, client=client, label=expected.source[0])
+    assert got == expected
+    assert expected.notes.input_digest_complete and len(expected.tags) == 7
+
+
+ARM = """
+import os
+from qorv_chemical_engineering_edge import dask as qd
+original = qd._scan_piece
+def dying(path, start, end, opening, options):
+    if start == {start} and path == {path!r}:
+        try:
+            os.close(os.open({marker!r}, os.O_CREAT | os.O_EXCL))
+        except FileExistsError:
+            return original(path, start, end, opening, options)
+        os._exit(1)  # once, mid-run: the nanny restarts the worker and the task is retried
+    return original(path, start, end, opening, options)
+qd._scan_piece = dying
+"""
+
+
+def test_a_worker_killed_mid_run_changes_nothing(client, exports, tmp_path):
+    paths = exports["wide"]
+    marker = str(tmp_path / "killed")
+    client.run(exec, ARM.format(start=MIB, path=paths[1], marker=marker), {})
+    got = qd.profile_files(paths, client=client, chunk_bytes=MIB)
+    assert os.path.exists(marker)  # the worker did die
+    assert got == edge.profile_export(paths)
+
+
+def test_bad_input_is_refused_by_name(client, exports, tmp_path):
+    paths = exports["wide"]
+    missing = str(tmp_path / "gone.csv")
+    with pytest.raises(FileNotFoundError, match="gone.csv"):
+        qd.profile_files([paths[0], missing, paths[1]], client=client)
+    with pytest.raises(FileNotFoundError, match="nothing-\\*.csv"):
+        qd.profile_files(str(tmp_path / "nothing-*.csv"), client=client)
+    prose = tmp_path / "notes.csv"
+    prose.write_text("this is not,an export\n" * 10)
+    big_prose = tmp_path / "big_notes.csv"
+    big_prose.write_text("this is not,an export\n" * 200_000)  # split: refused by the driver
+    for bad in (prose, big_prose):
+        with pytest.raises(ValueError, match=bad.name):
+            qd.profile_files([paths[0], str(bad)], client=client, chunk_bytes=MIB)
+    with dask.config.set({"distributed.comm.timeouts.connect": "1s"}):
+        with pytest.raises(ConnectionError, match="tcp://127.0.0.1:9"):
+            qd.profile_files(paths, client="tcp://127.0.0.1:9")
