@@ -1,48 +1,38 @@
-"""Grade a historian export and check a few unit pairings before trusting them."""
+"""From a historian export to a verdict: a week of a distillation unit, profiled and graded.
 
-import math
+Reads examples/distillation_week.csv (written by make_distillation_export.py), prints the
+verdict with its findings, checks the export's units against the units a model expects, and
+writes the HTML report. Run from the repository root after `pip install .`:
+
+    python examples/quickstart.py
+"""
+from pathlib import Path
 
 import qorv_chemical_engineering as qce
+import qorv_chemical_engineering_edge as edge
 
-print("qorv_chemical_engineering", qce.version())
+EXPORT = Path(__file__).with_name("distillation_week.csv")
+REPORT = Path("distillation_week_report.html")
 
-# A week of a distillation unit's historian export: 412 tags at one-minute resolution, a
-# normal-operation window marked, cleared by the operator, 3.2 % of samples missing, 87 % of
-# tags with an engineering unit and a controller map, but no maintenance log, batches or lab data.
-export = qce.grade_readiness(
-    n_tags=412,
-    n_rows=10_080,
-    baseline_present=True,
+# What the export cannot show is declared: the operator cleared the data for analysis, and the
+# second day is the known-good window the baseline is fitted on.
+report = edge.grade_export(
+    EXPORT,
     license_cleared=True,
-    missingness=0.032,
-    unit_coverage=0.87,
-    duplicate_timestamps=0.0004,
-    time_span_hours=168.0,
-    has_controllers=True,
+    baseline=("2026-03-03 00:00", "2026-03-04 00:00"),
 )
-print()
-print("historian export")
-for key, value in export.items():
-    print(f"  {key:<20} {value}")
+print(report)
 
-# The same profile with the time span not known (NaN, as when it is left out): one more
-# caveat, and so a different seal.
-unknown_span = qce.grade_readiness(
-    412, 10_080, True, True, 0.032, 0.87, 0.0004, math.nan, has_controllers=True
-)
-print(f"  {'span unknown':<20} {unknown_span['n_caveat']} caveats, seal {unknown_span['court_hash'][:16]}...")
+# The same verdict and seal from the module's own court, given the profile's thirteen values.
+summary = qce.grade_readiness(**report.profile_arguments)
+assert summary["court_hash"] == report.court_hash
+print(f"\ngrade_readiness agrees: {summary['verdict']}, seal {summary['court_hash'][:16]}…")
 
+# The units in the export against the units the column model was built with.
+expected = {"TI101": "K", "PI101": "kPa", "FI105": "m3/h", "FI106": "kg/h", "AI108": "mg/kg"}
+units = edge.check_tag_units({t.name: t.unit for t in report.profile.tags}, expected)
 print()
-print("unit pairings (compared as the same quantity)")
-pairs = [
-    ("kg/h", "KG/H"),
-    ("kPa", "Pa"),
-    ("degC", "K"),
-    ("degF", "K"),
-    ("bar", "kg/s"),
-    ("wt%", "mol%"),
-    ("m^3/h", "m3/h"),
-    ("furlong", "m"),
-]
-for a, b in pairs:
-    print(f"  {a!r:>10} vs {b!r:<8} {qce.classify_unit_pair(a, b)}")
+print(units)
+
+REPORT.write_text(report.to_html(), encoding="utf-8")
+print(f"\nHTML report written to {REPORT.resolve()}")

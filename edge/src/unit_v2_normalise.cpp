@@ -173,8 +173,11 @@ bool normalise(std::string_view text, NormalisedText& out, std::string* why) {
             piece = ascii_for(c);
             if (piece.empty()) return refuse(why, "no unit uses the character", at, c);
         }
-        // A blank survives only between two words: none next to an operator.
-        if (pending_space && !is_operator(piece[0]) && !is_operator(out.bytes[out.size - 1])) {
+        // A blank survives only between two words: none next to an operator. A degree sign
+        // right after a word starts a new one: "kJ/kg°C" is kJ/(kg*degC).
+        const bool degree = piece.size() >= 3 && piece.substr(0, 3) == "deg" && c > 0x7F;
+        if (out.size > 0 && !is_operator(piece[0]) && !is_operator(out.bytes[out.size - 1]) &&
+            (pending_space || (degree && out.bytes[out.size - 1] != ' '))) {
             out.bytes[out.size++] = ' ';
         }
         pending_space = false;

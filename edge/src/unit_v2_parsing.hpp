@@ -10,8 +10,8 @@
 
 namespace qorv_chemical_engineering_edge::unit_consistency_v2::detail {
 
-// Every mapped character grows at most from 2 bytes to 3 ("°" to "deg") or 3 to 4 ("℃" to
-// "degC"), so twice the longest accepted text always fits.
+// A mapped character at most doubles in bytes ("°" after a word becomes " deg"), so twice the
+// longest accepted text always fits.
 inline constexpr std::size_t kNormalisedCap = 2 * kMaxUnitBytes;
 
 struct NormalisedText {

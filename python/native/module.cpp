@@ -13,6 +13,11 @@ PyMethodDef functions[] = {
     {"grade", grade, METH_VARARGS, "The readiness court over 13 profile values (checked)."},
     {"check_units_v1", check_units_v1, METH_VARARGS, "The first unit court over assertions."},
     {"parse_unit_v1", parse_unit_v1, METH_VARARGS, "The first court's unit parser."},
+    {"check_units_v2", check_units_v2, METH_VARARGS, "The second unit court over assertions."},
+    {"parse_unit_v2", parse_unit_v2, METH_VARARGS, "The second court's unit parser."},
+    {"profile_files", profile_files, METH_VARARGS, "Profile export files."},
+    {"profile_stream", profile_stream, METH_VARARGS, "Profile an Arrow C stream."},
+    {"scan_ranges", scan_ranges, METH_VARARGS, "Profile row ranges of an export's bytes."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -92,43 +92,51 @@ PyObject* scan_ranges(PyObject*, PyObject* args) {
         if (!read_profile_options(options_dict, options)) return nullptr;
         const std::string_view bytes(data, static_cast<std::size_t>(size));
 
-        // Cut points: the first line end (outside quotes) at or after each equal share.
+        // Cut points: the first line end (outside quotes) at or after each equal share, and
+        // never among the header and the (at most ten) metadata rows under it.
         std::vector<std::size_t> cuts{0};
         const std::size_t share =
             bytes.size() / static_cast<std::size_t>(std::max<Py_ssize_t>(wanted, 1)) + 1;
         bool quoted = false;
+        std::size_t lines = 0;
         for (std::size_t i = 0; i < bytes.size(); ++i) {
             if (bytes[i] == '"') quoted = !quoted;
-            if (bytes[i] == '\n' && !quoted && i + 1 >= cuts.back() + share && i + 1 < bytes.size())
+            if (bytes[i] != '\n' || quoted) continue;
+            if (++lines > 12 && i + 1 >= cuts.back() + share && i + 1 < bytes.size())
                 cuts.push_back(i + 1);
         }
         cuts.push_back(bytes.size());
 
-        // Each range scanned and finished on its own; a range the profiler refuses (only
-        // metadata rows, say) is left out.
+        // A range's partial only finalises after the pieces before it, so each range is
+        // merged onto the running partial of all before it and that is finalised: the
+        // counts are cumulative, and a range's own are the difference to the one before.
         const std::string_view opening =
-            bytes.substr(0, std::min<std::size_t>(bytes.size(), 1 << 20));
+            bytes.substr(0, std::min<std::size_t>(bytes.size(), std::size_t{1} << 20));
         PyRef ranges(PyList_New(0));
         if (!ranges) return nullptr;
+        std::optional<profile::PartialProfile> running;
         for (std::size_t r = 0; r + 1 < cuts.size(); ++r) {
             const std::string_view piece = bytes.substr(cuts[r], cuts[r + 1] - cuts[r]);
-            const auto finished = without_gil([&]() -> std::optional<profile::ExportProfile> {
+            auto finished = without_gil([&]() -> profile::Result<profile::ExportProfile> {
                 auto scanner = r == 0 ? profile::Result<profile::ExportScanner>(
                                             profile::ExportScanner(options, label))
                                       : profile::ExportScanner::resume_at(options, label, opening,
                                                                           cuts[r], false);
-                if (!scanner) return std::nullopt;
+                if (!scanner) return scanner.error();
                 scanner.value().feed(piece);
                 auto partial = scanner.value().finish();
-                if (!partial) return std::nullopt;
-                auto done = partial.value().finalize(options);
-                if (!done) return std::nullopt;
-                return std::move(done.value());
+                if (!partial) return partial.error();
+                if (running) {
+                    running->merge(std::move(partial.value()));
+                } else {
+                    running = std::move(partial.value());
+                }
+                return running->finalize(options);
             });
-            if (!finished) continue;
+            if (!finished) return raise_profile_error(finished.error());
             PyRef tags(PyList_New(0));
             if (!tags) return nullptr;
-            for (const auto& t : finished->tags) {
+            for (const auto& t : finished.value().tags) {
                 PyRef entry(Py_BuildValue("(NKKNN)", new_str(t.name),
                                           static_cast<unsigned long long>(t.present),
                                           static_cast<unsigned long long>(t.samples),
@@ -137,7 +145,8 @@ PyObject* scan_ranges(PyObject*, PyObject* args) {
                 if (!entry || PyList_Append(tags.get(), entry.get()) != 0) return nullptr;
             }
             PyRef range(Py_BuildValue(
-                "(KN)", static_cast<unsigned long long>(finished->n_rows.value), tags.release()));
+                "(KN)", static_cast<unsigned long long>(finished.value().n_rows.value),
+                tags.release()));
             if (!range || PyList_Append(ranges.get(), range.get()) != 0) return nullptr;
         }
         return ranges.release();

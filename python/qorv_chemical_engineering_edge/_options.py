@@ -8,7 +8,7 @@ from __future__ import annotations
 import datetime as _dt
 import os
 import zoneinfo
-from typing import Any, Dict, Iterable, Mapping, Optional, Sequence, Tuple, Union
+from typing import Any, Dict, Iterable, List, Mapping, Optional, Sequence, Tuple, Union
 
 from . import _args, _zones
 
@@ -107,7 +107,7 @@ def _instant_us(value: Instant, tz: str) -> int:
     return (delta.days * 86400 + delta.seconds) * 1_000_000 + delta.microseconds
 
 
-def _sentinels(values: Iterable[Union[float, str]]) -> list:
+def _sentinels(values: Iterable[Union[float, str]]) -> List[float]:
     if isinstance(values, (str, bytes)):
         values = [values]  # type: ignore[list-item]
     result = []
@@ -119,7 +119,7 @@ def _sentinels(values: Iterable[Union[float, str]]) -> list:
     return result
 
 
-def _texts(values: Iterable[str], name: str) -> list:
+def _texts(values: Iterable[str], name: str) -> List[str]:
     if isinstance(values, str):
         values = [values]
     return [_args.text(v, name) for v in values]

@@ -28,8 +28,8 @@ def parquet_stream(paths: Sequence[str]) -> Optional[Tuple[str, Any]]:
     if not all(is_parquet):
         raise ValueError("source mixes Parquet and CSV files; one export is one kind of file")
     try:
-        import pyarrow as pa
-        import pyarrow.parquet as pq
+        import pyarrow as pa  # type: ignore[import-untyped,unused-ignore]
+        import pyarrow.parquet as pq  # type: ignore[import-untyped,unused-ignore]
     except ImportError:
         raise ValueError(
             f"{paths[0]}: reading Parquet needs pyarrow (pip install "
@@ -70,7 +70,7 @@ def progress_reporter(progress: Union[None, bool, Progress],
     if not sys.stderr.isatty():
         yield None
         return
-    from tqdm import tqdm
+    from tqdm import tqdm  # type: ignore[import-untyped,unused-ignore]
 
     total = sum(os.path.getsize(p) for p in paths)
     with tqdm(total=total, unit="B", unit_scale=True, unit_divisor=1024,

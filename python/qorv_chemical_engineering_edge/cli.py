@@ -44,6 +44,8 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
         return _fail(f"qce: {_reason(error)}")
     except KeyboardInterrupt:
         return _fail("qce: interrupted", 130)
+    except Exception as error:  # a fault of ours: still one line, never a traceback
+        return _fail(f"qce: internal error ({type(error).__name__}): {error}")
 
 
 def _fail(message: str, code: int = USAGE_ERROR) -> int:

@@ -114,8 +114,8 @@ def _findings(record: "ReadinessRecord") -> str:
 
 def _values(profile: "ExportProfile") -> str:
     rows = [
-        f"<tr><td>{_e(v.name)}</td><td class=\"num\">{_e(_value(v.value))}</td>"
-        f"<td class=\"prov\">{_e(v.provenance)}</td></tr>"
+        f"<tr><td>{_e(v.name)}</td><td class=\"num\" style=\"padding-left:40px\">"
+        f"{_e(_value(v.value))}</td><td class=\"prov\">{_e(v.provenance)}</td></tr>"
         for v in profile.values.values()
     ]
     files = ", ".join(
@@ -123,7 +123,7 @@ def _values(profile: "ExportProfile") -> str:
     )
     return _section(
         "Profile",
-        _table(("value", "", "provenance"), rows)
+        _table(("field", "value", "provenance"), rows, width="auto")
         + f"<p class=\"muted\">{profile.layout} layout · {files}</p>",
     )
 
@@ -163,15 +163,13 @@ def _svg(grid: "Availability", max_tags: int = 120) -> str:
                 "</rect>"
             )
     axis_y = top + cell_h * len(order) + 14
-    ticks = 8
-    for k in range(ticks + 1):
-        b = min(grid.buckets, round(k * grid.buckets / ticks))
-        x = label_w + b * cell_w
-        anchor = "start" if k == 0 else "end" if k == ticks else "middle"
+    span_us = grid.bucket_us * grid.buckets
+    for at_us, label in _ticks(grid.start_us, span_us):
+        x = label_w + (at_us - grid.start_us) / span_us * plot_w
         parts.append(f'<line x1="{x:.1f}" y1="{axis_y - 12}" x2="{x:.1f}" y2="{axis_y - 8}" '
                      'stroke="#57606a"/>')
-        parts.append(f'<text x="{x:.1f}" y="{axis_y + 4}" text-anchor="{anchor}">'
-                     f"{_e(_time(grid, b))}</text>")
+        parts.append(f'<text x="{x:.1f}" y="{axis_y + 4}" text-anchor="middle">'
+                     f"{_e(label)}</text>")
     parts.append(f'<text x="{label_w}" y="{axis_y + 20}" fill="#57606a">time (UTC), '
                  f"{grid.buckets} buckets of {_duration(grid.bucket_us)}</text>")
     parts.append("</svg>")
@@ -247,9 +245,10 @@ def _section(title: str, body: str) -> str:
     return f"<section><h2>{_e(title)}</h2>{body}</section>"
 
 
-def _table(head: Iterable[str], rows: Iterable[str]) -> str:
+def _table(head: Iterable[str], rows: Iterable[str], width: str = "100%") -> str:
     cells = "".join(f"<th>{_e(h)}</th>" for h in head)
-    return f"<table><thead><tr>{cells}</tr></thead><tbody>{''.join(rows)}</tbody></table>"
+    return (f'<table style="width:{width}"><thead><tr>{cells}</tr></thead>'
+            f"<tbody>{''.join(rows)}</tbody></table>")
 
 
 def _kv(items: Iterable[Tuple[str, str]]) -> str:
@@ -274,6 +273,23 @@ def _time(grid: "Availability", bucket: int) -> str:
     moment = _dt.datetime(1970, 1, 1) + _dt.timedelta(
         microseconds=grid.start_us + bucket * grid.bucket_us)
     return moment.strftime("%Y-%m-%d %H:%M")
+
+
+_TICK_STEPS_S = (60, 300, 900, 1800, 3600, 3 * 3600, 6 * 3600, 12 * 3600, 86400, 2 * 86400,
+                 7 * 86400, 14 * 86400, 30 * 86400, 91 * 86400, 365 * 86400)
+
+
+def _ticks(start_us: int, span_us: int, most: int = 9) -> List[Tuple[int, str]]:
+    """Ticks on round UTC times (whole minutes, hours or days), at most `most` of them."""
+    step_s = next((s for s in _TICK_STEPS_S if span_us / (s * 1e6) <= most), _TICK_STEPS_S[-1])
+    step_us = step_s * 1_000_000
+    first = -(-start_us // step_us) * step_us
+    fmt = "%Y-%m-%d" if step_s >= 86400 else "%m-%d %H:%M"
+    out = []
+    for at in range(first, start_us + span_us + 1, step_us):
+        moment = _dt.datetime(1970, 1, 1) + _dt.timedelta(microseconds=at)
+        out.append((at, moment.strftime(fmt)))
+    return out
 
 
 def _duration(us: int) -> str:

@@ -1,13 +1,13 @@
 """From a historian export to a profile and a verdict: `profile_export` and `grade_export`."""
 from __future__ import annotations
 
+import dataclasses
 import datetime as _dt
-import os
-import sys
 from dataclasses import dataclass, field
-from typing import Any, Callable, Dict, Iterator, List, Mapping, Optional, Sequence, Tuple, Union
+from typing import Any, Callable, Dict, List, Mapping, Optional, Sequence, Tuple, Union
 
 from . import _native, _options, _render
+from ._availability import Availability
 from .readiness import PROFILE_FIELDS, Finding, ReadinessRecord, grade
 
 Progress = Callable[[int, int], None]
@@ -63,7 +63,7 @@ class TagEvidence:
                 + self.missing_sentinel + self.missing_quality)
 
     def to_dict(self) -> Dict[str, Any]:
-        return {k: getattr(self, k) for k in self.__dataclass_fields__}
+        return dataclasses.asdict(self)
 
 
 @dataclass(frozen=True)
@@ -75,7 +75,7 @@ class FileSummary:
     data_rows: int
 
     def to_dict(self) -> Dict[str, Any]:
-        return {k: getattr(self, k) for k in self.__dataclass_fields__}
+        return dataclasses.asdict(self)
 
 
 @dataclass(frozen=True)
@@ -101,7 +101,9 @@ class ProfileNotes:
     input_digest_complete: bool = True
 
     def to_dict(self) -> Dict[str, Any]:
-        counts = lambda items: [{"text": t, "count": n} for t, n in items]  # noqa: E731
+        def counts(items: Tuple[Tuple[str, int], ...]) -> List[Dict[str, Any]]:
+            return [{"text": t, "count": n} for t, n in items]
+
         return {
             "unknown_units": counts(self.unknown_units),
             "bad_state_texts": counts(self.bad_state_texts),
@@ -158,7 +160,7 @@ class ExportProfile:
         return _render.lines(
             f"export profile of {_short_source(self.source)} ({self.layout} layout)",
             _render.table(
-                ("value", "", "provenance"),
+                ("field", "value", "provenance"),
                 ((p.name, p.value, p.provenance) for p in self.values.values()),
             ),
             self.tag_table(),
@@ -179,7 +181,7 @@ class ExportProfile:
             text += f"\n… {len(rows) - len(shown)} more tags"
         return text
 
-    def availability(self, buckets: int = 96) -> "Availability":
+    def availability(self, buckets: int = 96) -> Availability:
         """Per tag and time bucket, the share of present samples (reads the files again)."""
         from ._availability import compute
 
@@ -262,7 +264,7 @@ class ExportReport:
             f"{self.n_critical_missing} critical witness(es) missing",
             _render.table(("dimension", "level", "message"), rows),
             _render.table(
-                ("value", "", "provenance"),
+                ("field", "value", "provenance"),
                 ((p.name, p.value, p.provenance) for p in values.values()),
             ),
             f"court_hash   {self.court_hash}\nprofile seal {self.profile.seal}",
@@ -366,25 +368,23 @@ def _profile(source: Any, settings: Dict[str, Any], progress: Union[None, bool, 
              declared: Optional[Mapping[str, Optional[bool]]],
              baseline: Optional[Tuple[Any, Any]]) -> ExportProfile:
     settings = {k: v for k, v in settings.items() if k != "progress"}
-    arrow = _sources.arrow_stream(source)
-    if arrow is not None:
-        # The text rendered from the table uses '.' or ',' as decimal and ',' or ';' as
-        # delimiter; any delimiter asked for applies to files only.
+    stream = _sources.arrow_stream(source)
+    paths: Sequence[str] = ()
+    if stream is None:
+        paths = _options.paths_of(source)
+        stream = _sources.parquet_stream(paths)
+    if stream is not None:
+        # A table is rendered to text with '.' or ',' as decimal and ',' or ';' as delimiter;
+        # a delimiter asked for applies to CSV files only.
         settings["delimiter"] = ";" if settings.get("decimal") == "," else ","
     options = _options.build(**settings, declared=declared, baseline=baseline)
-    if arrow is not None:
-        label, capsule = arrow
+    if stream is not None:
+        label, capsule = stream
         raw = _native.profile_stream(capsule, label, options)
-        paths: Sequence[str] = (label,)
+        paths = paths or (label,)
     else:
-        paths = _options.paths_of(source)
-        parquet = _sources.parquet_stream(paths)
-        if parquet is not None:
-            label, capsule = parquet
-            raw = _native.profile_stream(capsule, label, options)
-        else:
-            with _sources.progress_reporter(progress, paths) as report:
-                raw = _native.profile_files(list(paths), options, report)
+        with _sources.progress_reporter(progress, paths) as report:
+            raw = _native.profile_files(list(paths), options, report)
     return _from_native(raw, tuple(paths), options)
 
 
@@ -395,11 +395,7 @@ def _from_native(raw: Dict[str, Any], source: Tuple[str, ...],
         source=source,
         layout=raw["layout"],
         values={name: ProfileValue(name, *raw["values"][name]) for name in PROFILE_FIELDS},
-        tags=tuple(
-            TagEvidence(*t[:12], instant_text(t[12]), instant_text(t[13]),
-                        None if t[14] is None else t[14] / 1e6, t[15])
-            for t in raw["tags"]
-        ),
+        tags=tuple(_tag(t) for t in raw["tags"]),
         notes=ProfileNotes(
             unknown_units=tuple(notes["unknown_units"]),
             bad_state_texts=tuple(notes["bad_state_texts"]),
@@ -425,6 +421,18 @@ def _from_native(raw: Dict[str, Any], source: Tuple[str, ...],
         seal=raw["seal"],
         options=_options.public(options),
         _native_options=options,
+    )
+
+
+def _tag(t: Tuple[Any, ...]) -> TagEvidence:
+    (name, unit, recognised, dimension, numeric, samples, present, empty, bad_state, text,
+     sentinel, quality, first_us, last_us, step_us, regular) = t
+    return TagEvidence(
+        name=name, unit=unit, unit_recognised=recognised, dimension=dimension, numeric=numeric,
+        samples=samples, present=present, missing_empty=empty, missing_bad_state=bad_state,
+        missing_text=text, missing_sentinel=sentinel, missing_quality=quality,
+        first=instant_text(first_us), last=instant_text(last_us),
+        modal_step_seconds=None if step_us is None else step_us / 1e6, regular=regular,
     )
 
 

@@ -24,9 +24,11 @@ class ParsedUnit:
     dimension: str  # the dimension tag, e.g. "ML^-1T^-2"; "1" for a pure number
     scale: float
     offset: float
-    basis: str  # "pure", "mass_fraction", ...
+    basis: str  # v1: "pure", "mass_fraction", ...; v2: "none", "unstated", "mass", ...
     exponents: Tuple[int, ...]  # mass, length, time, temperature, amount (, current in v2)
-    kind: Optional[str] = None  # v2: the pressure reference or volume reference state, if any
+    pressure: Optional[str] = None  # v2: "none", "unstated", "gauge" or "absolute"
+    volume: Optional[str] = None  # v2: "none", "actual", "normal" or "standard"
+    canonical: Optional[str] = None  # v2: the unit in one fixed spelling
 
     def to_dict(self) -> Dict[str, Any]:
         return {
@@ -36,7 +38,9 @@ class ParsedUnit:
             "offset": _render.number(self.offset),
             "basis": self.basis,
             "exponents": list(self.exponents),
-            "kind": self.kind,
+            "pressure": self.pressure,
+            "volume": self.volume,
+            "canonical": self.canonical,
         }
 
     def __str__(self) -> str:
@@ -135,8 +139,8 @@ def parse_unit(text: str, *, court: str = "v2") -> Optional[ParsedUnit]:
     parsed = _native.parse_unit_v2(text) if court == "v2" else _native.parse_unit_v1(text)
     if parsed is None:
         return None
-    dimension, scale, offset, basis, exponents, *kind = parsed
-    return ParsedUnit(text, dimension, scale, offset, basis, tuple(exponents), *kind)
+    dimension, scale, offset, basis, exponents, *kinds = parsed
+    return ParsedUnit(text, dimension, scale, offset, basis, tuple(exponents), *kinds)
 
 
 def check_units(assertions: Iterable[AssertionLike], *, court: str = "v2") -> UnitCourtRecord:

@@ -111,3 +111,40 @@ def test_parse_unit_first_court(text, dimension, scale, offset):
     assert (parsed.dimension, parsed.offset) == (dimension, offset)
     assert parsed.scale == pytest.approx(scale, rel=1e-12)
     assert edge.parse_unit("furlong", court="v1") is None
+
+
+@pytest.mark.parametrize("a, b, hazard, factor, offset", [
+    ("kg/h", "kg/h", "consistent", 1.0, 0.0),
+    ("kPa", "Pa", "scale_mismatch", 1000.0, 0.0),
+    ("degF", "degC", "affine_offset_hazard", 5 / 9, -160 / 9),
+    ("barg", "bara", "pressure_reference_mismatch", 1.0, 1.01325),
+    ("Nm3/h", "m3/h", "reference_state_mismatch", None, None),
+    ("wt%", "mol%", "basis_mismatch", None, None),
+    ("bar", "kg/s", "dimension_mismatch", None, None),
+    ("", "kg", "missing_unit", None, None),
+    ("furlong", "m", "unknown_unit", None, None),
+])
+def test_second_court_findings_carry_the_conversion(a, b, hazard, factor, offset):
+    record = edge.check_units([(a, b)])
+    assert record.court == "unit_consistency_court_v2"
+    (finding,) = record.findings
+    assert finding.hazard == hazard
+    for got, want in ((finding.factor, factor), (finding.offset, offset)):
+        assert got == (None if want is None else pytest.approx(want, rel=1e-12, abs=1e-12))
+    assert (record.n_hazard == 0) == (hazard == "consistent")
+
+
+def test_second_court_parser_keeps_the_kinds():
+    barg = edge.parse_unit("barg")
+    assert (barg.pressure, barg.dimension, barg.scale) == ("gauge", "ML^-1T^-2", 1e5)
+    assert edge.parse_unit("Nm3/h").volume == "normal"
+    assert edge.parse_unit("mw") is None  # milliwatt or megawatt: refused, not guessed
+    assert edge.parse_unit("MW").exponents == (1, 2, -3, 0, 0, 0)
+
+
+def test_tag_list_against_expected_units():
+    record = edge.check_tag_units({"TI101": "degC", "PI101": "kPa"},
+                                  {"TI101": "K", "PI101": "kPa", "FI105": "m3/h"})
+    assert [f.hazard for f in record.findings] == [
+        "affine_offset_hazard", "consistent", "missing_unit"]
+    assert record.findings[0].a == "TI101 [degC]"

@@ -1,0 +1,229 @@
+// One record into the scan state: the timestamp, its zone, every value cell. The hot path.
+#include <algorithm>
+
+#include "export_records.hpp"
+
+namespace qorv_chemical_engineering_edge::export_profile {
+namespace {
+
+std::int64_t floor_div(std::int64_t a, std::int64_t b) {
+    const std::int64_t q = a / b;
+    return q * b > a ? q - 1 : q;
+}
+
+}  // namespace
+
+RecordProcessor::RecordProcessor(PartialProfile::State& state, std::uint32_t part)
+    : st_(state),
+      set_(*state.settings),
+      part_index_(part),
+      layout_(state.files[part].layout),
+      sentinels_(set_.options.missing_sentinels),
+      good_(set_.options.good_quality),
+      decimal_(set_.options.decimal) {}
+
+bool RecordProcessor::instant(const ParsedTime& pt, std::uint64_t line, std::uint32_t stream,
+                              std::int64_t& out) {
+    if (!pt.naive || set_.zone_is_utc) {
+        out = pt.us;
+        return true;
+    }
+    const std::int64_t wall_s = floor_div(pt.us, kUsPerSecond);
+    const std::int64_t frac = pt.us - wall_s * kUsPerSecond;
+    if (cache_valid_ && wall_s >= cache_lo_ && wall_s < cache_hi_) {
+        out = (wall_s - cache_offset_) * kUsPerSecond + frac;
+        return true;
+    }
+    const tz::WallResolution r = set_.zone.resolve(wall_s);
+    if (r.kind == tz::WallKind::Repeated) {
+        st_.repeated.push_back({part_index_, stream, line, pt.us, r.first_s * kUsPerSecond + frac,
+                                r.second_s * kUsPerSecond + frac, r.window_s});
+        return false;
+    }
+    out = r.first_s * kUsPerSecond + frac;
+    if (r.kind == tz::WallKind::Gap) {
+        ++st_.gap_moved;
+        return true;
+    }
+    // Remember the wall-time range that maps to this period alone.
+    const auto& periods = set_.zone.periods();
+    auto it = std::upper_bound(periods.begin(), periods.end(), r.first_s,
+                               [](std::int64_t t, const tz::Period& p) { return t < p.utc_start; });
+    const auto p = static_cast<std::size_t>(it - periods.begin()) - 1;
+    const std::int64_t o = periods[p].offset;
+    constexpr std::int64_t kFar = std::int64_t{1} << 60;
+    cache_lo_ =
+        p == 0 ? -kFar : periods[p].utc_start + std::max<std::int64_t>(o, periods[p - 1].offset);
+    cache_hi_ = p + 1 == periods.size()
+                    ? kFar
+                    : periods[p + 1].utc_start + std::min<std::int64_t>(o, periods[p + 1].offset);
+    cache_offset_ = o;
+    cache_valid_ = true;
+    return true;
+}
+
+void RecordProcessor::classify(TagStats& tag, const CellRef& cell, const CellRef* quality) {
+    ++tag.cells;
+    std::string_view s;
+    if (!cell.quoted) {
+        s = trim(std::string_view(cell.b, static_cast<std::size_t>(cell.e - cell.b)));
+    } else {
+        s = unquote(std::string_view(cell.b, static_cast<std::size_t>(cell.e - cell.b)), true,
+                    scratch_);
+    }
+    if (s.empty()) {
+        ++tag.empty;
+        return;
+    }
+    auto good = [&] {
+        if (!quality) return true;
+        std::string_view q =
+            unquote(std::string_view(quality->b, static_cast<std::size_t>(quality->e - quality->b)),
+                    quality->quoted, quality_scratch_);
+        return is_good_quality(q, good_);
+    };
+    // An unquoted cell lies in the scanned buffer, where reading a whole word is safe.
+    const bool number = !cell.quoted && limit_ && s.size() - 1 < 8
+                            ? is_number_word(cell_word(s.data(), s.size(), limit_), s, decimal_)
+                            : is_number(s, decimal_);
+    if (number) {
+        ++tag.numbers;
+        if (!sentinels_.empty()) {
+            const auto v = to_double(s, decimal_);
+            if (v && std::find(sentinels_.begin(), sentinels_.end(), *v) != sentinels_.end()) {
+                ++tag.sentinel;
+                return;
+            }
+        }
+        if (!good()) ++tag.number_bad_quality;
+        return;
+    }
+    const int bad = bad_state_index(s);
+    if (bad >= 0) {
+        ++tag.bad_state;
+        ++st_.bad_state_counts[static_cast<std::size_t>(bad)];
+        return;
+    }
+    ++tag.text;
+    if (!good()) ++tag.text_bad_quality;
+    st_.note_text(s);
+}
+
+bool RecordProcessor::parse_time(const CellRef& cell, ParsedTime& pt) {
+    const std::string_view text = unquote(
+        std::string_view(cell.b, static_cast<std::size_t>(cell.e - cell.b)), cell.quoted, scratch_);
+    if (layout_.first_row_fast_iso && iso_.parse(text, pt)) return true;
+    return parse_timestamp(text, set_.syntax, pt);
+}
+
+void RecordProcessor::process(CellRef* cells, std::size_t n, std::size_t n_total,
+                              std::size_t length, std::uint64_t line) {
+    FilePart& part = st_.files[part_index_];
+    const LineRef at{part_index_, line};
+    if (length > kMaxRecordBytes) {
+        ++st_.oversized_rows;
+        st_.note_unparsed(at);
+        return;
+    }
+    if (n == n_total && n > 0 && cells[n - 1].e != cells[n - 1].b && cells[n - 1].e[-1] == '\r')
+        --cells[n - 1].e;
+    if (n_total == 1 && cells[0].b == cells[0].e) {
+        ++st_.blank_lines;
+        return;
+    }
+    static const CellRef kEmpty{nullptr, nullptr, false};
+    auto cell_at = [&](std::int64_t col) -> const CellRef& {
+        return col >= 0 && static_cast<std::size_t>(col) < n ? cells[col] : kEmpty;
+    };
+    const std::int64_t time_col = layout_.layout == Layout::Long ? layout_.time_col : 0;
+    ParsedTime pt;
+    if (!parse_time(cell_at(time_col), pt)) {
+        st_.note_unparsed(at);
+        return;
+    }
+    if (layout_.layout == Layout::Wide) {
+        ++st_.parsed_rows;
+        ++part.data_rows;
+        if (n_total != layout_.n_columns) ++st_.ragged_rows;
+        std::int64_t t = 0;
+        if (instant(pt, line, kRowStream, t)) {
+            st_.rows.append(t);
+            note_part_time(part, t);
+            st_.note_clock(st_.row_ends, t, at, kRowStream);
+        }
+        const std::size_t n_tags = layout_.tag_column.size();
+        for (std::size_t i = 0; i < n_tags; ++i) {
+            const std::int32_t q = layout_.quality_column[i];
+            classify(st_.tags[part.tag_ids[i]], cell_at(layout_.tag_column[i]),
+                     q >= 0 && static_cast<std::size_t>(q) < n ? &cells[q] : nullptr);
+        }
+        return;
+    }
+    const CellRef& name_cell = cell_at(layout_.tag_col);
+    const std::string_view name =
+        unquote(std::string_view(name_cell.b, static_cast<std::size_t>(name_cell.e - name_cell.b)),
+                name_cell.quoted, name_scratch_);
+    if (name.empty()) {
+        st_.note_unparsed(at);
+        return;
+    }
+    // Long exports cycle through their tags in a fixed order: try the next tag before hashing.
+    std::uint32_t id = predicted_ + 1;
+    if (id >= st_.tags.size() || st_.tags[id].name != name) id = st_.tag_id(name);
+    predicted_ = id;
+    TagStats& tag = st_.tags[id];
+    ++st_.parsed_rows;
+    ++part.data_rows;
+    if (n_total != layout_.n_columns) ++st_.ragged_rows;
+    std::int64_t t = 0;
+    if (instant(pt, line, id, t)) {
+        tag.axis.append(t);
+        st_.rows.append(t);
+        note_part_time(part, t);
+        st_.note_clock(tag.ends, t, at, id);
+    }
+    const std::int32_t q = layout_.quality_col;
+    classify(tag, cell_at(layout_.value_col),
+             q >= 0 && static_cast<std::size_t>(q) < n ? &cells[q] : nullptr);
+    if (layout_.unit_col >= 0) {
+        const CellRef& u = cell_at(layout_.unit_col);
+        st_.note_unit(tag, unquote(std::string_view(u.b, static_cast<std::size_t>(u.e - u.b)),
+                                   u.quoted, scratch_));
+    }
+}
+
+void RecordProcessor::note_part_time(FilePart& part, std::int64_t t) {
+    if (!part.any_time) {
+        part.any_time = true;
+        part.min_us = part.max_us = t;
+        return;
+    }
+    part.min_us = std::min(part.min_us, t);
+    part.max_us = std::max(part.max_us, t);
+}
+
+void process_record(PartialProfile::State& state, std::uint32_t part, std::string_view record,
+                    std::uint64_t line) {
+    std::string scratch;
+    const auto cells = split_record(record, state.files[part].layout.delimiter, scratch);
+    std::vector<CellRef> refs;
+    refs.reserve(cells.size());
+    for (const CellText& c : cells)
+        refs.push_back({c.text.data(), c.text.data() + c.text.size(), c.quoted});
+    RecordProcessor(state, part)
+        .process(refs.data(), refs.size(), refs.size(), record.size(), line);
+}
+
+void close_tail(PartialProfile::State& state) {
+    if (state.tail.length == 0 || state.files.empty()) return;
+    const auto part = static_cast<std::uint32_t>(state.files.size() - 1);
+    if (state.tail.length > kMaxRecordBytes) {
+        ++state.oversized_rows;
+        state.note_unparsed({part, state.tail_line});
+    } else {
+        process_record(state, part, state.tail.bytes, state.tail_line);
+    }
+    state.tail = {};
+}
+
+}  // namespace qorv_chemical_engineering_edge::export_profile

@@ -1,0 +1,50 @@
+// Turning one tokenised record into counts.
+#pragma once
+
+#include <string>
+
+#include "export_state.hpp"
+
+namespace qorv_chemical_engineering_edge::export_profile {
+
+struct CellRef {
+    const char* b;
+    const char* e;
+    bool quoted;
+};
+
+class RecordProcessor {
+  public:
+    RecordProcessor(PartialProfile::State& state, std::uint32_t part);
+
+    // `cells` holds the first n of the record's n_total cells; `length` is its byte length
+    // without the line feed; `line` its 0-based line in the file part.
+    void process(CellRef* cells, std::size_t n, std::size_t n_total, std::size_t length,
+                 std::uint64_t line);
+
+    // Bytes up to here may be read past a cell's end (the scanned buffer's end).
+    void set_read_limit(const char* limit) noexcept { limit_ = limit; }
+
+  private:
+    bool parse_time(const CellRef& cell, ParsedTime& pt);
+    // The instant of a parsed time; false when it is a repeated wall time, deferred.
+    bool instant(const ParsedTime& pt, std::uint64_t line, std::uint32_t stream, std::int64_t& out);
+    void classify(TagStats& tag, const CellRef& cell, const CellRef* quality);
+    static void note_part_time(FilePart& part, std::int64_t t);
+
+    PartialProfile::State& st_;
+    const ScanSettings& set_;
+    std::uint32_t part_index_;
+    const FileLayout& layout_;
+    const std::vector<double>& sentinels_;
+    const std::vector<std::string>& good_;
+    char decimal_;
+    const char* limit_ = nullptr;
+    IsoFastPath iso_;
+    std::uint32_t predicted_ = 0xFFFFFFFFu;
+    bool cache_valid_ = false;
+    std::int64_t cache_lo_ = 0, cache_hi_ = 0, cache_offset_ = 0;
+    std::string scratch_, quality_scratch_, name_scratch_;
+};
+
+}  // namespace qorv_chemical_engineering_edge::export_profile

@@ -1,0 +1,108 @@
+// Bookkeeping shared by scanning and merging: tags, units, texts, unparsed rows, clock notes.
+#include <algorithm>
+#include <mutex>
+
+#include "export_state.hpp"
+
+namespace qorv_chemical_engineering_edge::export_profile {
+
+std::shared_ptr<const ScanSettings> make_settings(const ProfileOptions& options) {
+    auto s = std::make_shared<ScanSettings>();
+    s->options = options;
+    s->syntax = {options.timestamp_format, options.day_first, options.decimal};
+    if (!options.zone_tzif.empty()) {
+        auto zone = tz::Zone::from_tzif(options.zone_tzif);
+        if (zone)
+            s->zone = std::move(*zone);
+        else
+            s->zone_error = "the time-zone bytes given are not valid TZif data";
+    } else if (options.zone_name != "UTC" && !options.zone_name.empty()) {
+        auto zone = tz::load_zone(options.zone_name, &s->zone_error);
+        if (zone) s->zone = std::move(*zone);
+    }
+    const auto& periods = s->zone.periods();
+    s->zone_is_utc = periods.size() == 1 && periods[0].offset == 0;
+    return s;
+}
+
+std::uint32_t PartialProfile::State::tag_id(std::string_view name) {
+    const auto it = tag_index.find(name);
+    if (it != tag_index.end()) return it->second;
+    const auto id = static_cast<std::uint32_t>(tags.size());
+    tags.emplace_back().name = std::string(name);
+    tag_index.emplace(std::string(name), id);
+    return id;
+}
+
+void PartialProfile::State::note_unit(TagStats& tag, std::string_view unit) {
+    unit = trim(unit);
+    if (unit.empty()) return;
+    if (tag.unit.empty()) {
+        tag.unit = std::string(unit);
+        return;
+    }
+    if (unit == tag.unit || tag.other_units_overflow) return;
+    auto at = std::lower_bound(tag.other_units.begin(), tag.other_units.end(), unit);
+    if (at != tag.other_units.end() && *at == unit) return;
+    if (tag.other_units.size() == kMaxOtherUnits) {
+        tag.other_units.clear();
+        tag.other_units_overflow = true;
+        return;
+    }
+    tag.other_units.insert(at, std::string(unit));
+}
+
+void PartialProfile::State::note_unparsed(LineRef at) {
+    ++unparsed_rows;
+    if (first_unparsed.size() < kFirstRefs) first_unparsed.push_back(at);
+}
+
+void PartialProfile::State::note_text(std::string_view text) {
+    if (texts_overflow) return;
+    text = text.substr(0, kMaxTextBytes);
+    const auto it = texts.find(text);
+    if (it != texts.end()) {
+        ++it->second;
+        return;
+    }
+    if (texts.size() == kMaxTexts) {
+        texts.clear();
+        texts_overflow = true;
+        return;
+    }
+    texts.emplace(std::string(text), 1);
+}
+
+void PartialProfile::State::note_clock(StreamEnds& ends, std::int64_t t, LineRef at,
+                                       std::uint32_t stream) {
+    if (!ends.any) {
+        ends = {true, t, t, at};
+        return;
+    }
+    const std::int64_t back = ends.last_us - t;
+    if (back > 0 && back <= 3600 * kUsPerSecond && !settings->zone.has_dst() &&
+        clock.size() < kClockCandidates)
+        clock.push_back({at, stream, t});
+    ends.last_us = t;
+}
+
+std::string_view unquote(std::string_view cell, bool quoted, std::string& scratch) {
+    if (!quoted) return trim(cell);
+    cell = trim(cell);
+    scratch.clear();
+    bool inside = false;
+    for (std::size_t i = 0; i < cell.size(); ++i) {
+        const char c = cell[i];
+        if (c != '"') {
+            scratch.push_back(c);
+        } else if (inside && i + 1 < cell.size() && cell[i + 1] == '"') {
+            scratch.push_back('"');
+            ++i;
+        } else {
+            inside = !inside;
+        }
+    }
+    return trim(scratch);
+}
+
+}  // namespace qorv_chemical_engineering_edge::export_profile

@@ -1,0 +1,123 @@
+"""The qce command: every exit code, one-line reasons, never a traceback."""
+import json
+import os
+import subprocess
+import sys
+
+import pytest
+
+from export_files import write_export
+
+
+def qce(*args, stdin=None):
+    run = subprocess.run([sys.executable, "-m", "qorv_chemical_engineering_edge", *args],
+                         capture_output=True, text=True, input=stdin, timeout=120)
+    assert "Traceback" not in run.stderr
+    return run
+
+
+@pytest.fixture
+def export(tmp_path):
+    path = tmp_path / "export.csv"
+    write_export(path, 3, rows=300, tags=6, step_s=600)
+    return str(path)
+
+
+@pytest.mark.parametrize("flags, code", [
+    ([], 1),                                          # no licence: a critical witness missing
+    (["--license-cleared", "--baseline-present"], 0),  # caveats only
+    (["--license-cleared", "--baseline-present", "--strict"], 1),
+    (["--license-cleared"], 1),                       # no baseline
+])
+def test_readiness_exit_codes(export, flags, code):
+    run = qce("readiness", export, *flags)
+    assert run.returncode == code, run.stderr
+    assert run.stdout.split(":")[0] in ("ReadyWithCaveats", "NotReadyMissingCriticalWitnesses",
+                                        "Ready")
+    assert "court_hash" in run.stdout
+
+
+def test_readiness_json_to_stdout_is_the_report(export):
+    run = qce("readiness", export, "--license-cleared", "--baseline-present", "--json", "-")
+    assert run.returncode == 0
+    report = json.loads(run.stdout)
+    assert report["schema"] == "qce.export_report/1"
+    assert len(report["findings"]) == 13
+
+
+def test_readiness_writes_json_and_html_files(export, tmp_path):
+    out_json, out_html = tmp_path / "r.json", tmp_path / "r.html"
+    run = qce("readiness", export, "--json", str(out_json), "--html", str(out_html))
+    assert run.returncode == 1
+    assert json.loads(out_json.read_text())["verdict"] == "NotReadyMissingCriticalWitnesses"
+    assert out_html.read_text().startswith("<!DOCTYPE html>")
+
+
+@pytest.mark.parametrize("args, names", [
+    (["readiness", "{missing}"], "absent.csv"),
+    (["readiness", "{dir}"], "{dir}"),
+    (["readiness", "{garbage}"], "garbage.bin"),
+    (["readiness", "{export}", "--tz", "Mars/Olympus"], "Mars/Olympus"),
+    (["readiness", "{export}", "--baseline", "yesterday"], "baseline"),
+    (["readiness", "{export}", "--layout", "diagonal"], "layout"),
+    (["readiness", "{export}", "--tag-list", "{missing}"], "absent.csv"),
+    (["readiness"], "EXPORT"),
+    (["readiness", "{export}", "--no-such-flag"], "--no-such-flag"),
+    (["profile", "{missing}"], "absent.csv"),
+    (["units", "kPa"], "two units"),
+    (["units", "--pairs", "{missing}"], "absent.csv"),
+    (["units", "m", "m", "--court", "v9"], "court"),
+    ([], "command"),
+])
+def test_usage_and_input_errors_exit_2_with_one_line(tmp_path, export, args, names):
+    garbage = tmp_path / "garbage.bin"
+    garbage.write_bytes(bytes(range(256)) * 64)
+    fill = {"missing": str(tmp_path / "absent.csv"), "dir": str(tmp_path), "export": export,
+            "garbage": str(garbage)}
+    run = qce(*(a.format(**fill) for a in args))
+    assert run.returncode == 2
+    lines = run.stderr.strip().splitlines()
+    assert len(lines) == 1, run.stderr
+    assert names.format(**fill) in lines[0]
+
+
+def test_profile_prints_values_and_tags(export):
+    run = qce("profile", export)
+    assert run.returncode == 0, run.stderr
+    for word in ("n_tags", "derived", "FIC100.SP", "profile seal"):
+        assert word in run.stdout
+
+
+@pytest.mark.parametrize("args, code, word", [
+    (["units", "kg/h", "KG/H", "--court", "v1"], 0, "consistent"),
+    (["units", "kPa", "Pa", "--court", "v1"], 1, "scale_mismatch"),
+    (["units", "degF", "degC"], 1, "affine_offset_hazard"),
+    (["units", "barg", "bara"], 1, "pressure_reference_mismatch"),
+])
+def test_units_exit_codes(args, code, word):
+    run = qce(*args)
+    assert run.returncode == code, run.stderr
+    assert word in run.stdout and "court_hash" in run.stdout
+
+
+def test_units_pairs_file_with_and_without_header(tmp_path):
+    with_header = tmp_path / "pairs.csv"
+    with_header.write_text("context,a_unit,b_unit\nreboiler,degC,K\nfeed,kg/h,kg/h\n")
+    run = qce("units", "--pairs", str(with_header), "--court", "v1", "--json", "-")
+    assert run.returncode == 1
+    record = json.loads(run.stdout)
+    assert [f["context"] for f in record["findings"]] == ["reboiler", "feed"]
+    plain = qce("units", "--pairs", "-", "--court", "v1", stdin="kg/h,kg/h\nm,m\n")
+    assert plain.returncode == 0, plain.stderr
+
+
+@pytest.mark.parametrize("command", [[], ["readiness"], ["profile"], ["units"]])
+def test_help_for_every_command(command):
+    run = qce(*command, "--help")
+    assert run.returncode == 0
+    assert "usage: qce" in run.stdout
+
+
+def test_console_script_is_installed():
+    scripts = os.path.dirname(sys.executable)
+    assert os.path.exists(os.path.join(scripts, "qce"))

@@ -1,0 +1,80 @@
+"""The HTML report: self-contained, and drawn as it should be in a real browser."""
+import os
+import re
+import shutil
+import subprocess
+
+import pytest
+
+import qorv_chemical_engineering_edge as edge
+from export_files import write_export
+from png import read_png
+
+VERDICT_RGB = {"Ready": (0x1a, 0x7f, 0x37), "ReadyWithCaveats": (0xb7, 0x6e, 0x00),
+               "NotReadyMissingCriticalWitnesses": (0xc6, 0x28, 0x28)}
+NO_ROWS_RGB = (0x3b, 0x3f, 0x46)
+
+
+@pytest.fixture
+def report(tmp_path):
+    path = tmp_path / "export.csv"
+    # An outage (rows 300-420 absent) in the middle of a week of 10-minute rows.
+    write_export(path, 11, rows=1000, tags=8, step_s=600, outage=(300, 420), bad=0.05)
+    return edge.grade_export(str(path), license_cleared=True, baseline_present=True)
+
+
+def test_self_contained(report):
+    page = report.to_html()
+    assert page.startswith("<!DOCTYPE html>")
+    assert not re.search(r"<script|https?://(?!www\.w3\.org/2000/svg)|<link|@import|url\(",
+                         page)
+    # The verdict comes first, then the findings, the chart and the seals.
+    order = [page.index(s) for s in (report.verdict, "Findings", "Data availability",
+                                     "Tags", "Seals", report.court_hash)]
+    assert order == sorted(order)
+    assert page.count('class="level"') == 13
+    grid = report.profile.availability()
+    assert any(s is None for row in grid.shares for s in row), "the outage has no rows"
+    assert any(s is not None and s < 1 for row in grid.shares for s in row)
+
+
+def test_profile_and_record_pages(report):
+    assert "Export profile" in report.profile.to_html()
+    assert report.record.court_hash in report.record.to_html()
+
+
+def chromium():
+    for name in ("chromium", "chromium-browser", "google-chrome"):
+        found = shutil.which(name)
+        if found:
+            return found
+    return None
+
+
+def count(rows, rgb, box, tolerance=6):
+    x0, y0, x1, y1 = box
+    return sum(
+        1 for row in rows[y0:y1] for pixel in row[x0:x1]
+        if all(abs(a - b) <= tolerance for a, b in zip(pixel, rgb))
+    )
+
+
+@pytest.mark.skipif(chromium() is None, reason="chromium is not installed")
+def test_screenshot_in_headless_chromium(report, tmp_path):
+    page = tmp_path / "report.html"
+    page.write_text(report.to_html(), encoding="utf-8")
+    shot = tmp_path / "report.png"
+    subprocess.run(
+        [chromium(), "--headless", "--no-sandbox", "--disable-gpu", "--hide-scrollbars",
+         f"--user-data-dir={tmp_path / 'profile'}", f"--screenshot={shot}",
+         "--window-size=1280,1800", page.as_uri()],
+        check=True, capture_output=True, timeout=120)
+    width, height, rows = read_png(shot)
+    assert (width, height) == (1280, 1800)
+    # The banner: the verdict's colour across the top of the page.
+    banner = count(rows, VERDICT_RGB[report.verdict], (0, 0, width, 60))
+    assert banner > 0.5 * width * 60
+    # The availability chart: shaded cells, and the outage's dark cells among them.
+    assert count(rows, NO_ROWS_RGB, (0, 0, width, height)) > 200
+    greens = sum(1 for row in rows for (r, g, b) in row if g > 140 and r < 120 and b < 110)
+    assert greens > 2000

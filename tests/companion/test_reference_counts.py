@@ -1,0 +1,71 @@
+"""Reference counts and memory stay flat over a few thousand calls of every new function."""
+import gc
+import sys
+
+import pytest
+
+import qorv_chemical_engineering_edge as edge
+from export_files import write_export
+
+
+@pytest.fixture(scope="module")
+def export(tmp_path_factory):
+    path = tmp_path_factory.mktemp("refs") / "export.csv"
+    write_export(path, 2, rows=30, tags=3)
+    return str(path)
+
+
+def fresh(text):
+    return "".join(list(text))
+
+
+def calls(export):
+    pairs = [(fresh("kPa"), fresh("Pa")), (fresh("degC"), fresh("furlong"))]
+    table = None
+    try:
+        import pyarrow as pa
+        table = pa.table({"Timestamp": ["2026-01-01 00:00:00", "2026-01-01 00:01:00"],
+                          "A": [1.5, None]})
+    except ImportError:
+        pass
+    found = {
+        "grade": (edge.grade, (10, 1000, True, True, 0.05, 0.95), pairs),
+        "grade_error": (edge.grade, (10, 1000, 1, True, 0.05, 0.95), pairs),
+        "check_units_v1": (lambda p: edge.check_units(p, court="v1"), (pairs,), pairs),
+        "check_units_v2": (edge.check_units, (pairs,), pairs),
+        "parse_unit": (edge.parse_unit, (pairs[0][0],), pairs),
+        "parse_unit_none": (edge.parse_unit, (pairs[1][1],), pairs),
+        "profile_export": (edge.profile_export, (export,), [export]),
+        "grade_export": (edge.grade_export, (export,), [export]),
+        "missing_file": (edge.profile_export, (export + ".absent",), [export]),
+    }
+    if table is not None:
+        found["arrow"] = (edge.profile_export, (table,), [table])
+    return found
+
+
+def run(function, args, times):
+    for _ in range(times):
+        try:
+            function(*args)
+        except (TypeError, OSError):
+            pass
+
+
+@pytest.mark.parametrize("name", ["grade", "grade_error", "check_units_v1", "check_units_v2",
+                                  "parse_unit", "parse_unit_none", "profile_export",
+                                  "grade_export", "missing_file", "arrow"])
+def test_flat(export, name):
+    table = calls(export)
+    if name not in table:
+        pytest.skip("pyarrow is not installed")
+    function, args, watched = table[name]
+    times = 300 if "export" in name or name in ("arrow", "missing_file") else 3000
+    run(function, args, 50)
+    gc.collect()
+    refs = [sys.getrefcount(o) for o in watched]
+    blocks = sys.getallocatedblocks()
+    run(function, args, times)
+    gc.collect()
+    assert [sys.getrefcount(o) for o in watched] == refs
+    assert sys.getallocatedblocks() - blocks < 200
