@@ -1,5 +1,6 @@
 """Partial profiles without a cluster: random splits and merge orders, refused blobs, quote
 parity at cuts, and the optional extra."""
+import random
 import subprocess
 import sys
 
@@ -7,7 +8,7 @@ import pytest
 
 pytest.importorskip("dask")
 hypothesis = pytest.importorskip("hypothesis")
-from hypothesis import given, settings  # noqa: E402
+from hypothesis import example, given, settings  # noqa: E402
 from hypothesis import strategies as st  # noqa: E402
 
 from qorv_chemical_engineering_edge import _native, _options, profile_export  # noqa: E402
@@ -57,10 +58,15 @@ WHOLE = _profile(_scan([TEXT])[0])
 @given(cuts=st.lists(st.integers(min_value=200, max_value=len(TEXT) - 1), max_size=8,
                      unique=True),
        order=st.randoms(use_true_random=False))
+@example(cuts=[200, 262, 263], order=random.Random(0))
 def test_any_split_and_merge_order_rejoins_the_whole(cuts, order):
     bounds = [0, *sorted(cuts), len(TEXT)]
     blobs = _scan([TEXT[a:b] for a, b in zip(bounds, bounds[1:])])
     in_order = _native.merge_partials(blobs)
+    right_first = blobs[-1]
+    for blob in reversed(blobs[:-1]):
+        right_first = _native.merge_partials([blob, right_first])
+    assert right_first == in_order
     # Neighbours merged in a random order: every tree shape, every finishing order.
     pending = list(blobs)
     while len(pending) > 1:
