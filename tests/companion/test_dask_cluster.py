@@ -114,3 +114,17 @@ def test_bad_input_is_refused_by_name(client, exports, tmp_path):
     with dask.config.set({"distributed.comm.timeouts.connect": "1s"}):
         with pytest.raises(ConnectionError, match="tcp://127.0.0.1:9"):
             qd.profile_files(paths, client="tcp://127.0.0.1:9")
+
+
+@pytest.mark.parametrize("command", ["profile", "readiness"])
+def test_the_cli_takes_a_glob_and_a_scheduler(client, exports, capsys, command):
+    from qorv_chemical_engineering_edge import cli
+
+    pattern = os.path.join(os.path.dirname(exports["wide"][0]), "[abc].csv")
+    outputs = []
+    for extra in ([], ["--scheduler", client.scheduler.address]):
+        code = cli.main([command, pattern, "--json", "-", *extra])
+        outputs.append((code, capsys.readouterr().out))
+    assert outputs[0] == outputs[1]
+    outputs = outputs[0][1]
+    assert '"seal"' in outputs and exports["wide"][2] in outputs
