@@ -250,6 +250,11 @@ def _opening(path: str, size: int, first_cut: int, options: Dict[str, Any]) -> b
 
 def _files_graph(paths: Sequence[str], options: Dict[str, Any], chunk: int,
                  split_every: int) -> Delayed:
+    return _reduce(_file_leaves(paths, options, chunk), options, split_every)
+
+
+def _file_leaves(paths: Sequence[str], options: Dict[str, Any], chunk: int) -> List[Delayed]:
+    """One blob per piece, in export order."""
     leaves: List[Delayed] = []
     for path in paths:
         size = os.path.getsize(path)
@@ -273,7 +278,7 @@ def _files_graph(paths: Sequence[str], options: Dict[str, Any], chunk: int,
             delayed(_settle, pure=True)(scanned, parities, i, path, s, e, opening, options)
             for i, (scanned, s, e) in enumerate(zip(scans, cuts, ends))
         )
-    return _reduce(leaves, options, split_every)
+    return leaves
 
 
 def _reduce(leaves: List[Delayed], options: Dict[str, Any], split_every: int) -> Delayed:
