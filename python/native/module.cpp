@@ -19,7 +19,7 @@ PyMethodDef functions[] = {
     {"profile_files", profile_files, METH_VARARGS, "Profile export files."},
     {"profile_stream", profile_stream, METH_VARARGS, "Profile an Arrow C stream."},
     {"scan_ranges", scan_ranges, METH_VARARGS, "Profile row ranges of an export's bytes."},
-    QCE_PARTIAL_FUNCTIONS
+    QCE_PARTIAL_FUNCTIONS,
     {nullptr, nullptr, 0, nullptr},
 };
 

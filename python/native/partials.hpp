@@ -32,15 +32,17 @@ PyObject* render_table(PyObject* module, PyObject* args);
 
 }  // namespace qorv_chemical_engineering_edge_py
 
-// The module table's entries for the functions above.
+// The module table's entries for the functions above (no trailing comma).
+// clang-format off
 #define QCE_PARTIAL_FUNCTIONS                                                                   \
     {"scan_range", qorv_chemical_engineering_edge_py::scan_range, METH_VARARGS,                 \
      "Scan a byte range of an export file to a partial profile."},                              \
-        {"scan_text", qorv_chemical_engineering_edge_py::scan_text, METH_VARARGS,               \
-         "Scan export text in memory to a partial profile."},                                   \
-        {"merge_partials", qorv_chemical_engineering_edge_py::merge_partials, METH_VARARGS,     \
-         "Merge partial profiles in stream order."},                                            \
-        {"finalize_partial", qorv_chemical_engineering_edge_py::finalize_partial, METH_VARARGS, \
-         "Finish a partial profile into the profile."},                                         \
-        {"render_table", qorv_chemical_engineering_edge_py::render_table, METH_VARARGS,         \
-         "Render an Arrow table as export text."},
+    {"scan_text", qorv_chemical_engineering_edge_py::scan_text, METH_VARARGS,                   \
+     "Scan export text in memory to a partial profile."},                                       \
+    {"merge_partials", qorv_chemical_engineering_edge_py::merge_partials, METH_VARARGS,         \
+     "Merge partial profiles in stream order."},                                                \
+    {"finalize_partial", qorv_chemical_engineering_edge_py::finalize_partial, METH_VARARGS,     \
+     "Finish a partial profile into the profile."},                                             \
+    {"render_table", qorv_chemical_engineering_edge_py::render_table, METH_VARARGS,             \
+     "Render an Arrow table as export text."}
+// clang-format on
