@@ -126,6 +126,10 @@ def expand_paths(paths_or_glob: Any) -> List[str]:
             paths.extend(matches)
         else:
             paths.append(text)
+    for path in paths:
+        if path.lower().endswith((".parquet", ".pq")):
+            raise ValueError(f"{path}: Parquet is read as a data frame: use "
+                             "profile_dataframe(dask.dataframe.read_parquet(...))")
     return list(_options.paths_of(paths))
 
 
