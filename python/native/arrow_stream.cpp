@@ -1,6 +1,6 @@
 // Profiling a table offered through the Arrow C stream interface (`__arrow_c_stream__`): the
-// batches are read in place, rendered to export text in blocks and fed to one scanner. The
-// profile's input digest is then the digest of that text.
+// batches are read in place and rendered to export text, which is scanned in blocks on worker
+// threads. The profile's input digest is then the digest of that text.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -8,6 +8,7 @@
 
 #include "arrow_c.h"
 #include "arrow_text.hpp"
+#include "block_scan.hpp"
 #include "profile_options.hpp"
 
 namespace qorv_chemical_engineering_edge_py {
@@ -16,7 +17,7 @@ namespace profile = qorv_chemical_engineering_edge::export_profile;
 
 namespace {
 
-constexpr std::size_t kBlock = std::size_t{1} << 20;  // text handed to the scanner at a time
+constexpr std::size_t kFlushAt = std::size_t{2} << 20;  // rendered text handed over in blocks
 
 // Owns a stream, schema or array and calls its release callback once.
 template <class T>
@@ -59,7 +60,8 @@ Outcome scan_stream(ArrowArrayStream& stream, const std::string& label,
     const auto n_columns = static_cast<std::size_t>(schema.n_children);
     std::vector<arrow::ColumnType> types(n_columns);
     const char delimiter = options.delimiter;
-    std::string text;
+    BlockScan scan(options, label, options.threads);
+    std::string& text = scan.buffer();
     for (std::size_t c = 0; c < n_columns; ++c) {
         const ArrowSchema& column = *schema.children[c];
         const char* name = column.name != nullptr ? column.name : "";
@@ -71,7 +73,6 @@ Outcome scan_stream(ArrowArrayStream& stream, const std::string& label,
     }
     text.push_back('\n');
 
-    profile::ExportScanner scanner(options, label);
     while (true) {
         Released<ArrowArray> batch;
         if (const int code = stream.get_next(&stream, &batch); code != 0) {
@@ -86,14 +87,10 @@ Outcome scan_stream(ArrowArrayStream& stream, const std::string& label,
                                    options.decimal, text);
             }
             text.push_back('\n');
-            if (text.size() >= kBlock) {
-                scanner.feed(text);
-                text.clear();
-            }
+            if (text.size() >= kFlushAt) scan.flush();
         }
     }
-    scanner.feed(text);
-    auto partial = scanner.finish();
+    auto partial = scan.finish();
     if (!partial) return fail(PyExc_ValueError, partial.error().reason);
     auto finished = partial.value().finalize(options);
     if (!finished) return fail(PyExc_ValueError, finished.error().reason);

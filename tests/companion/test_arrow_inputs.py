@@ -102,3 +102,25 @@ def test_a_consumed_stream_is_refused():
     edge.profile_export(once)
     with pytest.raises(ValueError, match="consumed"):
         edge.profile_export(once)
+
+
+def test_blocks_and_quoted_cells_across_block_edges(tmp_path):
+    pa = pytest.importorskip("pyarrow")
+    pacsv = pytest.importorskip("pyarrow.csv")
+    import random
+    rng = random.Random(5)
+    rows = 40_000  # several MiB of text: many blocks, cut inside rows and quoted cells
+    texts = ["1.5", "-2e3", "Bad Input", 'say "hi"', "a,b", "line\nbreak", "", "OPEN"]
+    table = pa.table({
+        "Timestamp": [f"2026-01-01 {h // 60 % 24:02d}:{h % 60:02d}:{s:02d}"
+                      for h, s in ((i // 60, i % 60) for i in range(rows))],
+        **{f"T{c}.PV": [rng.choice(texts) if rng.random() < 0.3 else f"{rng.random():.4f}"
+                        for _ in range(rows)] for c in range(6)},
+    })
+    path = tmp_path / "written.csv"
+    pacsv.write_csv(table, path)
+    from_file = edge.profile_export(str(path))
+    one, many = edge.profile_export(table, threads=1), edge.profile_export(table, threads=3)
+    same_profile(one, from_file)
+    assert (one.tags, one.input_digest, one.notes) == (many.tags, many.input_digest, many.notes)
+    assert one.notes.input_digest_complete

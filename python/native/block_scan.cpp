@@ -1,0 +1,112 @@
+// Scanning export text in digest-aligned blocks on worker threads; see block_scan.hpp.
+#include "block_scan.hpp"
+
+#include <algorithm>
+#include <new>
+#include <utility>
+
+namespace qorv_chemical_engineering_edge_py {
+
+namespace profile = qorv_chemical_engineering_edge::export_profile;
+
+namespace {
+constexpr std::size_t kBlock = profile::ExportScanner::kDigestBlock;
+}
+
+BlockScan::BlockScan(const profile::ProfileOptions& options, std::string label, unsigned threads)
+    : options_(options), label_(std::move(label)) {
+    if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
+    queue_limit_ = 2 * threads;
+    pending_.reserve(2 * kBlock);
+    for (unsigned i = 0; i < threads; ++i) workers_.emplace_back([this] { work(); });
+}
+
+BlockScan::~BlockScan() {
+    {
+        std::lock_guard lock(mutex_);
+        closing_ = true;
+    }
+    changed_.notify_all();
+    for (auto& worker : workers_) {
+        if (worker.joinable()) worker.join();
+    }
+}
+
+void BlockScan::flush() {
+    while (pending_.size() >= kBlock) {
+        std::string block(pending_, 0, kBlock);
+        pending_.erase(0, kBlock);
+        hand_over(std::move(block));
+    }
+}
+
+void BlockScan::hand_over(std::string text) {
+    if (blocks_ == 0) opening_ = text;
+    const bool starts_quoted = inside_quotes_;
+    const auto quotes = std::count(text.begin(), text.end(), '"');
+    inside_quotes_ = (quotes % 2 == 1) != inside_quotes_;
+    const std::uint64_t offset = offset_;
+    offset_ += text.size();
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return queue_.size() < queue_limit_; });
+    partials_.emplace_back();
+    queue_.push_back(Block{blocks_++, std::move(text), offset, starts_quoted});
+    lock.unlock();
+    changed_.notify_all();
+}
+
+void BlockScan::work() {
+    while (true) {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return closing_ || !queue_.empty(); });
+        if (queue_.empty()) return;
+        Block block = std::move(queue_.front());
+        queue_.pop_front();
+        lock.unlock();
+        changed_.notify_all();
+        try {
+            auto scanner = block.index == 0
+                               ? profile::Result<profile::ExportScanner>(
+                                     profile::ExportScanner(options_, label_))
+                               : profile::ExportScanner::resume_at(
+                                     options_, label_, opening_, block.offset, block.inside_quotes);
+            std::optional<profile::Result<profile::PartialProfile>> partial;
+            if (scanner) {
+                scanner.value().feed(block.text);
+                partial.emplace(scanner.value().finish());
+            } else {
+                partial.emplace(scanner.error());
+            }
+            lock.lock();
+            partials_[block.index] = std::move(partial);
+        } catch (...) {  // out of memory: reported by finish()
+            if (!lock.owns_lock()) lock.lock();
+            failed_ = true;
+        }
+    }
+}
+
+profile::Result<profile::PartialProfile> BlockScan::finish() {
+    if (!pending_.empty() || blocks_ == 0) hand_over(std::move(pending_));
+    {
+        std::lock_guard lock(mutex_);
+        closing_ = true;
+    }
+    changed_.notify_all();
+    for (auto& worker : workers_) worker.join();
+    if (failed_) throw std::bad_alloc();
+    std::optional<profile::PartialProfile> whole;
+    for (auto& partial : partials_) {
+        if (!partial || !*partial) {
+            return partial ? partial->error() : profile::ProfileError{label_, "a block was lost"};
+        }
+        if (whole) {
+            whole->merge(std::move(partial->value()));
+        } else {
+            whole = std::move(partial->value());
+        }
+    }
+    return std::move(*whole);
+}
+
+}  // namespace qorv_chemical_engineering_edge_py
