@@ -190,7 +190,10 @@ def _scan_piece(path: str, start: int, end: int, opening: Optional[bytes],
     return _native.scan_range(path, start, end, opening, None if start else False, options)
 
 
-def _scan_gzip(path: str, options: Dict[str, Any]) -> Tuple[bytes, bool, bool]:
+def _scan_whole(path: str, options: Dict[str, Any]) -> bytes:
+    """A file in one task: from its first byte, or decompressed when it is gzip."""
+    if not path.lower().endswith(".gz"):
+        return _native.scan_range(path, 0, -1, None, False, options)[0]
     pieces = []
     with gzip.open(path, "rb") as file:
         while True:
@@ -198,7 +201,7 @@ def _scan_gzip(path: str, options: Dict[str, Any]) -> Tuple[bytes, bool, bool]:
             if not piece:
                 break
             pieces.append(piece)
-    return _native.scan_text(path, 0, None, False, options, pieces), False, False
+    return _native.scan_text(path, 0, None, False, options, pieces)
 
 
 def _quotes_odd(scanned: Tuple[bytes, bool, bool]) -> bool:
@@ -220,10 +223,6 @@ def _settle(scanned: Tuple[bytes, bool, bool], parities: List[bool], index: int,
     if assumed == parities[index]:
         return blob
     return _native.scan_range(path, start, end, opening, parities[index], options)[0]
-
-
-def _blob(scanned: Tuple[bytes, bool, bool]) -> bytes:
-    return scanned[0]
 
 
 def _merge(*blobs: bytes) -> bytes:
@@ -262,14 +261,9 @@ def _file_leaves(paths: Sequence[str], options: Dict[str, Any], chunk: int) -> L
     leaves: List[Delayed] = []
     for path in paths:
         size = os.path.getsize(path)
-        if path.lower().endswith(".gz"):
-            scanned = delayed(_scan_gzip, pure=True)(path, options)
-            leaves.append(delayed(_blob, pure=True)(scanned))
-            continue
-        cuts = list(range(0, size, chunk)) or [0]
+        cuts = [0] if path.lower().endswith(".gz") else list(range(0, size, chunk)) or [0]
         if len(cuts) == 1:
-            scanned = delayed(_scan_piece, pure=True)(path, 0, -1, None, options)
-            leaves.append(delayed(_blob, pure=True)(scanned))
+            leaves.append(delayed(_scan_whole, pure=True)(path, options))
             continue
         opening = delayed(_opening(path, size, cuts[1], options),
                           name="qce-opening-" + dask.base.tokenize(path, size))

@@ -1,6 +1,7 @@
 """The identity guarantee on a two-process LocalCluster: files, byte ranges and Parquet
 partitions give the one-process profile, seal and court_hash; a killed worker changes nothing;
 bad input is refused by name. Cluster start-up takes a few seconds, once per module."""
+import gzip
 import os
 
 import pytest
@@ -25,7 +26,11 @@ def client():
 @pytest.fixture(scope="module")
 def exports(tmp_path_factory):
     folder = tmp_path_factory.mktemp("exports")
-    return {"wide": tricky_wide(folder), "long": tricky_long(folder)}
+    wide = tricky_wide(folder)
+    packed = str(folder / "b.csv.gz")  # a gzip file is one task, whatever its size
+    with open(wide[1], "rb") as plain, open(packed, "wb") as out:
+        out.write(gzip.compress(plain.read(), mtime=0))
+    return {"wide": wide, "long": tricky_long(folder), "gzip": [wide[0], packed, wide[2]]}
 
 
 def test_the_seams_are_in_the_exports(exports):
@@ -39,7 +44,7 @@ def test_the_seams_are_in_the_exports(exports):
     assert long.values["duplicate_timestamps"].value > 0
 
 
-@pytest.mark.parametrize("layout", ["wide", "long"])
+@pytest.mark.parametrize("layout", ["wide", "long", "gzip"])
 @pytest.mark.parametrize("chunk, split_every", [(qd.DEFAULT_CHUNK, 8), (MIB, 8), (MIB, 2)],
                          ids=["files", "ranges", "ranges-deep-tree"])
 def test_any_split_gives_the_one_process_report(client, exports, layout, chunk, split_every):
