@@ -387,12 +387,14 @@ def _client_of(client: Any) -> Iterator[Any]:
     afterwards; the wait is Dask's `distributed.comm.timeouts.connect`), the active one, or
     None for the local threads."""
     if client is None:
+        active = None
         try:
             from distributed import get_client
 
-            yield get_client()
-        except (ImportError, ValueError):
-            yield None
+            active = get_client()
+        except (ImportError, ValueError):  # no distributed, or no client: local threads
+            pass
+        yield active
         return
     if isinstance(client, str):
         from distributed import Client

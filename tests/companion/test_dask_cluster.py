@@ -116,6 +116,9 @@ def test_bad_input_is_refused_by_name(client, exports, tmp_path):
     for bad in (prose, big_prose):
         with pytest.raises(ValueError, match=bad.name):
             qd.profile_files([paths[0], str(bad)], client=client, chunk_bytes=MIB)
+    with client.as_current():  # the active client, found without being named
+        with pytest.raises(ValueError, match=prose.name):
+            qd.profile_files([paths[0], str(prose)])
     with dask.config.set({"distributed.comm.timeouts.connect": "1s"}):
         with pytest.raises(ConnectionError, match="tcp://127.0.0.1:9"):
             qd.profile_files(paths, client="tcp://127.0.0.1:9")
