@@ -257,18 +257,19 @@ def _files_graph(paths: Sequence[str], options: Dict[str, Any], chunk: int,
 
 
 def _file_leaves(paths: Sequence[str], options: Dict[str, Any], chunk: int) -> List[Delayed]:
-    """One blob per piece, in export order."""
+    """One blob per piece, in export order. Scans get fresh keys every run: a file rewritten
+    between two runs on one client must not reuse the first run's results."""
     leaves: List[Delayed] = []
     for path in paths:
         size = os.path.getsize(path)
         cuts = [0] if path.lower().endswith(".gz") else list(range(0, size, chunk)) or [0]
         if len(cuts) == 1:
-            leaves.append(delayed(_scan_whole, pure=True)(path, options))
+            leaves.append(delayed(_scan_whole, pure=False)(path, options))
             continue
         opening = delayed(_opening(path, size, cuts[1], options),
-                          name="qce-opening-" + dask.base.tokenize(path, size))
+                          name="qce-opening-" + dask.base.tokenize(path, size, os.urandom(8)))
         ends = cuts[1:] + [size]
-        scans = [delayed(_scan_piece, pure=True)(path, s, e, opening if s else None, options)
+        scans = [delayed(_scan_piece, pure=False)(path, s, e, opening if s else None, options)
                  for s, e in zip(cuts, ends)]
         odd = [delayed(_quotes_odd, pure=True)(s) for s in scans]
         parities = delayed(_parities_at_cuts, pure=True)(*odd)
