@@ -440,6 +440,9 @@ def _run(final: Delayed, active: Any, progress: bool) -> Dict[str, Any]:
         with ProgressBar():
             return final.compute(scheduler="threads")
     future = active.compute(final)
+    # From here only the scheduler holds the graph's inputs (a data frame's rendered
+    # partitions, say), so each is freed once the tasks that read it have run.
+    del final
     try:
         if progress:
             from distributed import progress as show
