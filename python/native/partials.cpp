@@ -314,6 +314,7 @@ PyObject* render_table(PyObject*, PyObject* args) {
         offered->release = nullptr;
 
         std::string header, body, error;
+        PyObject* error_type = PyExc_TypeError;
         without_gil([&] {
             Released<ArrowSchema> schema;
             if (stream.get_schema(&stream, &schema) != 0 ||
@@ -337,6 +338,7 @@ PyObject* render_table(PyObject*, PyObject* args) {
             while (true) {
                 Released<ArrowArray> batch;
                 if (stream.get_next(&stream, &batch) != 0) {
+                    error_type = PyExc_ValueError;
                     error = "the Arrow stream failed";
                     return;
                 }
@@ -353,7 +355,7 @@ PyObject* render_table(PyObject*, PyObject* args) {
             }
         });
         if (!error.empty()) {
-            PyErr_SetString(PyExc_TypeError, error.c_str());
+            PyErr_SetString(error_type, error.c_str());
             return nullptr;
         }
         return Py_BuildValue("(y#y#)", header.data(), static_cast<Py_ssize_t>(header.size()),

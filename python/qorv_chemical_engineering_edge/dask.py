@@ -239,16 +239,16 @@ def _opening(path: str, size: int, first_cut: int, options: Dict[str, Any]) -> b
     """The file's opening bytes, enough to resume at `first_cut`; ValueError naming the file
     when it is not an export (checked here, before any task is sent)."""
     with open(path, "rb") as file:
-        for want in _OPENING:
-            opening = file.read(min(want, size)) if want == _OPENING[0] else \
-                opening + file.read(min(want, size) - len(opening))
-            try:
-                _native.scan_text(path, first_cut, opening, False, options, [])
-                return opening
-            except ValueError:
-                if want == _OPENING[-1] or len(opening) >= size:
-                    raise
-    raise AssertionError("unreachable")
+        opening = file.read(min(_OPENING[0], size))
+        try:
+            _native.scan_text(path, first_cut, opening, False, options, [])
+            return opening
+        except ValueError:
+            if len(opening) >= size:
+                raise
+        opening += file.read(min(_OPENING[1], size) - len(opening))  # a very wide header
+    _native.scan_text(path, first_cut, opening, False, options, [])
+    return opening
 
 
 def _files_graph(paths: Sequence[str], options: Dict[str, Any], chunk: int,
