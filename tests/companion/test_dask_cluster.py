@@ -71,7 +71,7 @@ def test_parquet_partitions_give_the_one_process_report(client, exports, tmp_pat
     pq.write_table(whole, tmp_path / "w.parquet", row_group_size=7_000)
     frame = dd.read_parquet(tmp_path / "w.parquet", split_row_groups=True)
     assert frame.npartitions > 4
-    expected = edge.grade_export(whole, license_cleared=True)
+    expected = edge.grade_export(str(tmp_path / "w.parquet"), license_cleared=True)
     got = qd.grade_dataframe(frame, client=client, label=expected.profile.source[0],
                              license_cleared=True)
     assert got.profile == expected.profile and got.court_hash == expected.court_hash
