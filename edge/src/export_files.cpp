@@ -207,7 +207,7 @@ class Pool {
 
 // Reads the opening bytes and returns the data offset, growing the read until the layout is known.
 std::optional<ProfileError> read_opening(FileInfo& f, const ScanSettings& settings,
-                                         std::uint64_t& data_offset) {
+                                         std::uint64_t& first_row_end) {
     Fd fd(f.path);
     if (fd.fd < 0) return ProfileError{f.path, "the file cannot be opened"};
     for (std::size_t want = kOpening;; want *= 2) {
@@ -219,7 +219,7 @@ std::optional<ProfileError> read_opening(FileInfo& f, const ScanSettings& settin
         const bool at_end = n == f.size;
         auto layout = read_layout(f.opening, at_end, settings, &why);
         if (layout) {
-            data_offset = layout->data_offset;
+            first_row_end = layout->first_row_end;
             return std::nullopt;
         }
         if (!why.empty()) return ProfileError{f.path, why};
@@ -314,10 +314,10 @@ Result<ExportProfile> profile_files(std::span<const std::string> paths,
                                     "or feed its bytes"};
             jobs.push_back({i, true, 0, f.size, jobs.size(), true});
         } else {
-            std::uint64_t data_offset = 0;
-            if (auto err = read_opening(f, *settings, data_offset)) return *err;
-            // The first chunk holds the header and at least one byte of data.
-            std::uint64_t cut = std::max<std::uint64_t>(kChunk, data_offset + 1);
+            std::uint64_t first_row_end = 0;
+            if (auto err = read_opening(f, *settings, first_row_end)) return *err;
+            // The first chunk holds the header and the first data row.
+            std::uint64_t cut = std::max<std::uint64_t>(kChunk, first_row_end);
             cut = (cut + ExportScanner::kDigestBlock - 1) / ExportScanner::kDigestBlock *
                   ExportScanner::kDigestBlock;
             cut = std::min(cut, f.size);

@@ -220,6 +220,7 @@ std::optional<FileLayout> read_layout(std::string_view bytes, bool at_end,
         ParsedTime pt;
         if (parse_timestamp(first, settings.syntax, pt)) {
             L.data_offset = row_from;
+            L.first_row_end = end == bytes.size() ? end : end + 1;
             L.data_line = static_cast<std::uint64_t>(std::count(
                 bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(row_from), '\n'));
             IsoFastPath fast;

@@ -35,12 +35,19 @@ void PartialProfile::merge(PartialProfile&& later) {
     const bool cont = R.head_open;
 
     // The row cut at the boundary, or the last row of L's file.
+    auto extend = [](Fragment& f, const Fragment& more) {
+        f.add(more.bytes);
+        f.length += more.length - more.bytes.size();
+        if (f.length > kMaxRecordBytes) f.bytes.clear();
+        f.line_feeds += more.line_feeds;
+    };
+    const bool all_head = L.head_open && !L.head_closed;  // L lies inside one row
     if (cont) {
-        if (R.head_closed) {
-            L.tail.add(R.head.bytes);
-            L.tail.length += R.head.length - R.head.bytes.size();
-            if (L.tail.length > kMaxRecordBytes) L.tail.bytes.clear();
-            L.tail.line_feeds += R.head.line_feeds;
+        if (all_head) {
+            extend(L.head, R.head);
+            L.head_closed = R.head_closed;
+        } else if (R.head_closed) {
+            extend(L.tail, R.head);
             const auto part = static_cast<std::uint32_t>(L.files.size() - 1);
             if (L.tail.length > kMaxRecordBytes) {
                 ++L.oversized_rows;
@@ -50,11 +57,10 @@ void PartialProfile::merge(PartialProfile&& later) {
             }
             L.tail = {};
         } else {
-            L.tail.add(R.head.bytes);
-            L.tail.length += R.head.length - R.head.bytes.size();
-            if (L.tail.length > kMaxRecordBytes) L.tail.bytes.clear();
-            L.tail.line_feeds += R.head.line_feeds;
+            extend(L.tail, R.head);
         }
+    } else if (all_head) {
+        L.head_closed = true;  // the file ended inside that row, which closes it
     } else {
         close_tail(L);
     }

@@ -214,8 +214,10 @@ Result<ExportScanner> ExportScanner::resume_at(const ProfileOptions& options, st
         if (why.empty()) why = "the opening bytes given end before the first data row";
         return ProfileError{file, why};
     }
-    if (offset < layout->data_offset)
-        return ProfileError{file, "a range may not start before the first data row"};
+    // The piece before must hold the whole first data row, which settles the layout.
+    if (offset < layout->first_row_end || layout->first_row_end > opening_bytes.size() ||
+        opening_bytes[layout->first_row_end - 1] != '\n')
+        return ProfileError{file, "a range may start only after the first data row"};
     m.start_part(std::move(*layout), true);
     m.offset = offset;
     m.head_pending = true;

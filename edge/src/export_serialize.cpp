@@ -1,6 +1,8 @@
 // PartialProfile's binary form: "export_profile_partial" text, a version, the payload length,
-// then every field of the state and of the options it was scanned with, little-endian.
-// Reading checks each length against what is left, so corrupt input is an error, never a crash.
+// every field of the state and of the options it was scanned with (little-endian), and the
+// SHA-256 of that payload. Reading checks the digest, each length against what is left, every
+// index against what it indexes, and that no time axis holds more instants than bytes were
+// scanned, so damaged or crafted input is an error value, never a crash or a runaway.
 #include <cstring>
 
 #include "export_state.hpp"
@@ -210,6 +212,7 @@ void put_layout(Writer& w, const FileLayout& L) {
     w.u64(static_cast<unsigned char>(L.delimiter));
     w.u64(L.data_offset);
     w.u64(L.data_line);
+    w.u64(L.first_row_end);
     w.u64(L.n_columns);
     w.u64(L.metadata_skipped);
     w.u64(L.unnamed_columns);
@@ -229,6 +232,7 @@ void get_layout(Reader& r, FileLayout& L) {
     L.delimiter = static_cast<char>(r.u64());
     L.data_offset = r.u64();
     L.data_line = r.u64();
+    L.first_row_end = r.u64();
     L.n_columns = r.u64();
     L.metadata_skipped = r.u64();
     L.unnamed_columns = r.u64();
@@ -254,6 +258,21 @@ void get_layout(Reader& r, FileLayout& L) {
         r.ok = false;
     for (auto c : {L.tag_col, L.time_col, L.value_col, L.quality_col, L.unit_col})
         if (c >= static_cast<std::int64_t>(cols)) r.ok = false;
+}
+
+hashing::Sha256Digest sha256_of(std::string_view bytes) {
+    hashing::Sha256 h;
+    h.update(bytes);
+    return h.finish();
+}
+
+// Adds the axis's instants to `used`; false once they pass `limit` (no overflow on the way).
+bool fits(const TimeAxis& axis, std::uint64_t limit, std::uint64_t& used) {
+    for (const auto& run : axis.runs) {
+        if (run.count > limit - used) return false;
+        used += run.count;
+    }
+    return true;
 }
 
 }  // namespace
@@ -337,14 +356,22 @@ std::string PartialProfile::serialize() const {
     head.out.append(kMagic);
     head.u64(kVersion);
     head.u64(w.out.size());
-    return head.out + w.out;
+    const auto digest = sha256_of(w.out);
+    return head.out + w.out +
+           std::string(reinterpret_cast<const char*>(digest.data()), digest.size());
 }
 
 Result<PartialProfile> PartialProfile::deserialize(std::string_view bytes) {
     const ProfileError corrupt{"", "not a partial profile of this version, or corrupt"};
     if (bytes.substr(0, kMagic.size()) != kMagic) return corrupt;
     Reader r{bytes.substr(kMagic.size())};
-    if (r.u64() != kVersion || r.u64() != r.in.size() || !r.ok) return corrupt;
+    if (r.u64() != kVersion || r.u64() + 32 != r.in.size() || !r.ok) return corrupt;
+    const std::string_view payload = r.in.substr(0, r.in.size() - 32);
+    const auto digest = sha256_of(payload);
+    if (r.in.substr(payload.size()) !=
+        std::string_view(reinterpret_cast<const char*>(digest.data()), digest.size()))
+        return corrupt;
+    r.in = payload;
     PartialProfile p;
     State& s = *p.s_;
     s.used = r.b();
@@ -438,6 +465,12 @@ Result<PartialProfile> PartialProfile::deserialize(std::string_view bytes) {
     for (const ClockCandidate& c : s.clock)
         if (c.at.file >= n_files || (c.stream != kRowStream && c.stream >= n_tags)) r.ok = false;
     if (s.used && n_files == 0) r.ok = false;
+    std::uint64_t scanned = 0;
+    for (const FilePart& f : s.files) scanned += std::min<std::uint64_t>(f.bytes, 1ULL << 50);
+    std::uint64_t instants = 0;
+    bool small = s.repeated.size() <= scanned && fits(s.rows, scanned, instants);
+    for (const TagStats& t : s.tags) small = small && fits(t.axis, scanned, instants);
+    if (!small) r.ok = false;
     if (!r.ok || !r.in.empty()) return corrupt;
     if (!s.settings->zone_error.empty()) return ProfileError{"", s.settings->zone_error};
     for (std::uint32_t i = 0; i < n_tags; ++i) s.tag_index.emplace(s.tags[i].name, i);

@@ -87,8 +87,9 @@ struct TagStats {
 struct FileLayout {
     Layout layout = Layout::Wide;
     char delimiter = ',';
-    std::uint64_t data_offset = 0;  // bytes before the first data row
-    std::uint64_t data_line = 0;    // physical lines before it
+    std::uint64_t data_offset = 0;    // bytes before the first data row
+    std::uint64_t data_line = 0;      // physical lines before it
+    std::uint64_t first_row_end = 0;  // just past the line feed of the first timestamped row
     std::uint64_t n_columns = 0;
     std::uint64_t metadata_skipped = 0;
     std::uint64_t unnamed_columns = 0;

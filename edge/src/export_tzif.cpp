@@ -252,8 +252,10 @@ std::optional<Zone> Zone::from_tzif(std::string_view bytes) {
             if (!rule) return std::nullopt;
             extend_with_rule(z.periods_, *rule);
             z.has_dst_ = rule->has_dst;
+            return z;
         }
     }
+    // Without a rule, the transitions tell whether the zone keeps summer time.
     for (const Period& p : z.periods_) z.has_dst_ = z.has_dst_ || p.is_dst;
     return z;
 }

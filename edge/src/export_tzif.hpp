@@ -35,6 +35,7 @@ class Zone {
     // Parses TZif bytes; absent when they are not a valid TZif file.
     static std::optional<Zone> from_tzif(std::string_view bytes);
 
+    // Daylight saving in the zone's current rule (the TZif footer), or in any period without one.
     bool has_dst() const noexcept { return has_dst_; }
     std::int32_t offset_at(std::int64_t utc_s) const noexcept;
     WallResolution resolve(std::int64_t wall_s) const noexcept;

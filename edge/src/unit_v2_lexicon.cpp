@@ -1,14 +1,16 @@
 // The index over the vocabulary's spellings and the reading of one written atom.
 //
-// Spellings go into two open-addressing hash tables built once, one keyed by the exact bytes
-// and one by the ASCII-lower-cased bytes. An atom is read by looking up the whole text and
-// the text after each prefix that can start it: a hash probe each, a few per atom, so that a
-// plant unit parses within the 100 ns budget (bench/unit_v2_bench.cpp).
+// Every spelling with every prefix its unit takes ("Pa", "kPa", "MPa", ...) goes into two
+// open-addressing hash tables built once, one keyed by the exact bytes and one by the
+// ASCII-lower-cased bytes, so reading an atom is one hash probe. Trying each prefix in turn
+// instead took a third of a parse (bench/unit_v2_bench.cpp).
 #include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "unit_v2_vocabulary.hpp"
@@ -28,6 +30,15 @@ bool equal_folded(std::string_view x, std::string_view y) noexcept {
     return true;
 }
 
+// Short texts compared inline; a library call cost more than the comparison.
+bool equal_exact(std::string_view x, std::string_view y) noexcept {
+    if (x.size() != y.size()) return false;
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        if (x[i] != y[i]) return false;
+    }
+    return true;
+}
+
 std::uint32_t hash(std::string_view text, bool fold) noexcept {
     std::uint32_t h = 2166136261u;  // FNV-1a
     for (char c : text) {
@@ -37,58 +48,94 @@ std::uint32_t hash(std::string_view text, bool fold) noexcept {
     return h;
 }
 
-constexpr std::size_t kSlots = 1024;  // a power of two, several times the spellings
+constexpr std::size_t kSlots = 4096;  // a power of two, about three times the prefixed spellings
 
+// The full hash is kept so that a probe compares texts only when the hashes agree.
 struct Slot {
     std::string_view spelling;
+    std::uint32_t hash = 0;
     std::uint16_t unit = 0;
+    std::uint8_t prefix = kNoPrefix;
     bool used = false;
 };
+
+template <class Each>
+void for_each_spelling(std::string_view spellings, Each&& each) {
+    while (!spellings.empty()) {
+        const std::size_t bar = std::min(spellings.find('|'), spellings.size());
+        each(spellings.substr(0, bar));
+        spellings.remove_prefix(std::min(bar + 1, spellings.size()));
+    }
+}
 
 class SpellingIndex {
   public:
     explicit SpellingIndex(bool fold) : fold_(fold) {
         const auto all = units();
+        // The prefixed spellings live in one buffer, sized first so that views into it stay put.
+        std::size_t bytes = 0;
+        for (const UnitDef& def : all) {
+            for_each_spelling(def.spellings, [&](std::string_view spelling) {
+                for (const Prefix& prefix : kPrefixes) {
+                    if ((def.prefixes & prefix.bit) != 0)
+                        bytes += prefix.text.size() + spelling.size();
+                }
+            });
+        }
+        text_ = std::make_unique<char[]>(bytes);
         for (std::size_t u = 0; u < all.size(); ++u) {
-            std::string_view rest = all[u].spellings;
-            while (!rest.empty()) {
-                const std::size_t bar = std::min(rest.find('|'), rest.size());
-                insert(rest.substr(0, bar), static_cast<std::uint16_t>(u));
-                rest.remove_prefix(std::min(bar + 1, rest.size()));
-            }
+            const UnitDef& def = all[u];
+            const auto unit = static_cast<std::uint16_t>(u);
+            for_each_spelling(def.spellings, [&](std::string_view spelling) {
+                if ((def.prefixes & kBare) != 0 || def.role == Role::Ambiguous) {
+                    insert(spelling, unit, kNoPrefix);
+                }
+                for (std::size_t p = 0; p < kPrefixes.size(); ++p) {
+                    if ((def.prefixes & kPrefixes[p].bit) == 0) continue;
+                    char* at = text_.get() + used_;
+                    std::copy(kPrefixes[p].text.begin(), kPrefixes[p].text.end(), at);
+                    std::copy(spelling.begin(), spelling.end(), at + kPrefixes[p].text.size());
+                    used_ += kPrefixes[p].text.size() + spelling.size();
+                    insert(std::string_view(at, kPrefixes[p].text.size() + spelling.size()), unit,
+                           static_cast<std::uint8_t>(p));
+                }
+            });
         }
     }
 
-    // Calls `found(unit)` for every unit with this spelling.
+    // Calls `found(unit, prefix)` for every reading of this text.
     template <class Found>
     void find(std::string_view text, Found&& found) const noexcept {
-        for (std::size_t i = hash(text, fold_) & (kSlots - 1);; i = (i + 1) & (kSlots - 1)) {
+        const std::uint32_t h = hash(text, fold_);
+        for (std::size_t i = h & (kSlots - 1);; i = (i + 1) & (kSlots - 1)) {
             const Slot& slot = slots_[i];
             if (!slot.used) return;
-            if (fold_ ? equal_folded(slot.spelling, text) : slot.spelling == text) {
-                found(slot.unit);
+            if (slot.hash != h) continue;
+            if (fold_ ? equal_folded(slot.spelling, text) : equal_exact(slot.spelling, text)) {
+                found(slot.unit, slot.prefix);
             }
         }
     }
 
-    std::size_t size() const noexcept { return size_; }
-
   private:
-    void insert(std::string_view spelling, std::uint16_t unit) {
-        std::size_t i = hash(spelling, fold_) & (kSlots - 1);
+    void insert(std::string_view spelling, std::uint16_t unit, std::uint8_t prefix) {
+        const std::uint32_t h = hash(spelling, fold_);
+        std::size_t i = h & (kSlots - 1);
         while (slots_[i].used) {
-            // The folded table keeps one slot per unit and folded spelling ("L" and "l").
-            if (fold_ && slots_[i].unit == unit && equal_folded(slots_[i].spelling, spelling)) {
+            // One slot per reading: the folded table would otherwise hold "L" and "l" twice.
+            const Slot& slot = slots_[i];
+            if (slot.unit == unit && slot.prefix == prefix && slot.hash == h &&
+                (fold_ ? equal_folded(slot.spelling, spelling) : slot.spelling == spelling)) {
                 return;
             }
             i = (i + 1) & (kSlots - 1);
         }
-        slots_[i] = Slot{spelling, unit, true};
-        ++size_;
+        slots_[i] = Slot{spelling, h, unit, prefix, true};
     }
 
     bool fold_;
-    std::size_t size_ = 0;
+    std::unique_ptr<char[]> text_;
+    std::size_t used_ = 0;
     std::array<Slot, kSlots> slots_{};
 };
 
@@ -105,10 +152,10 @@ bool has_phrase_char(std::string_view spelling) noexcept {
 }  // namespace
 
 int read_atom(std::string_view text, bool fold, std::array<Reading, kMaxReadings>& out) noexcept {
-    const SpellingIndex& idx = index(fold);
-    const auto all = units();
     int n = 0;
-    auto add = [&](std::uint16_t unit, std::uint8_t prefix) {
+    index(fold).find(text, [&](std::uint16_t unit, std::uint8_t prefix) {
+        // Distinct readings only: "M" as mega and as the field thousand are two, "L" and "l"
+        // one.
         const double factor = prefix == kNoPrefix ? 1.0 : kPrefixes[prefix].factor;
         for (int k = 0; k < std::min(n, kMaxReadings); ++k) {
             const double other = out[k].prefix == kNoPrefix ? 1.0 : kPrefixes[out[k].prefix].factor;
@@ -116,43 +163,73 @@ int read_atom(std::string_view text, bool fold, std::array<Reading, kMaxReadings
         }
         if (n < kMaxReadings) out[n] = Reading{unit, prefix};
         ++n;
-    };
-    idx.find(text, [&](std::uint16_t unit) {
-        const UnitDef& def = all[unit];
-        if ((def.prefixes & kBare) != 0 || def.role == Role::Ambiguous) add(unit, kNoPrefix);
     });
-    if (text.size() < 2) return n;
-    const char first = fold ? lower(text[0]) : text[0];
-    for (std::size_t p = 0; p < kPrefixes.size(); ++p) {
-        const Prefix& prefix = kPrefixes[p];
-        const char lead = fold ? lower(prefix.text[0]) : prefix.text[0];
-        if (lead != first || text.size() <= prefix.text.size()) continue;
-        const std::string_view head = text.substr(0, prefix.text.size());
-        if (fold ? !equal_folded(head, prefix.text) : head != prefix.text) continue;
-        idx.find(text.substr(prefix.text.size()), [&](std::uint16_t unit) {
-            if ((all[unit].prefixes & prefix.bit) != 0) add(unit, static_cast<std::uint8_t>(p));
-        });
-    }
     return n;
 }
 
-PhraseMatch match_phrase(std::string_view rest, bool fold) noexcept {
-    // Few phrases exist; scanning them is cheaper than indexing them.
-    const auto all = units();
-    PhraseMatch best;
-    for (std::size_t u = 0; u < all.size(); ++u) {
-        std::string_view spellings = all[u].spellings;
-        if (!has_phrase_char(spellings)) continue;
-        while (!spellings.empty()) {
-            const std::size_t bar = std::min(spellings.find('|'), spellings.size());
-            const std::string_view spelling = spellings.substr(0, bar);
-            spellings.remove_prefix(std::min(bar + 1, spellings.size()));
-            if (!has_phrase_char(spelling) || spelling.size() > rest.size()) continue;
-            const std::string_view head = rest.substr(0, spelling.size());
-            const bool hit = fold ? equal_folded(head, spelling) : head == spelling;
-            if (hit && spelling.size() > best.length) {
-                best = PhraseMatch{static_cast<std::uint16_t>(u), spelling.size()};
+namespace {
+
+struct Phrase {
+    std::string_view spelling;
+    std::uint16_t unit = 0;
+};
+
+constexpr std::size_t kMaxPhrases = 16;
+
+// The phrase spellings, gathered once so that a '/' in a text costs a short scan.
+struct PhraseList {
+    std::array<Phrase, kMaxPhrases> phrases{};
+    std::size_t count = 0;
+    std::uint64_t first_letters = 0;  // a cheap filter: bit (c & 63) for each first letter c
+
+    PhraseList() {
+        const auto all = units();
+        for (std::size_t u = 0; u < all.size(); ++u) {
+            std::string_view rest = all[u].spellings;
+            while (!rest.empty()) {
+                const std::size_t bar = std::min(rest.find('|'), rest.size());
+                const std::string_view spelling = rest.substr(0, bar);
+                rest.remove_prefix(std::min(bar + 1, rest.size()));
+                if (has_phrase_char(spelling) && count < kMaxPhrases) {
+                    phrases[count++] = Phrase{spelling, static_cast<std::uint16_t>(u)};
+                    first_letters |= 1ull << (lower(spelling[0]) & 63);
+                }
             }
+        }
+    }
+};
+
+const PhraseList& phrase_list() noexcept {
+    static const PhraseList list;
+    return list;
+}
+
+}  // namespace
+
+bool starts_phrase(std::string_view word) noexcept {
+    const PhraseList& list = phrase_list();
+    if (word.empty() || (list.first_letters & (1ull << (lower(word[0]) & 63))) == 0) return false;
+    for (std::size_t i = 0; i < list.count; ++i) {
+        const std::string_view spelling = list.phrases[i].spelling;
+        if (spelling.size() > word.size() &&
+            (spelling[word.size()] == '/' || spelling[word.size()] == '^') &&
+            equal_folded(spelling.substr(0, word.size()), word)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+PhraseMatch match_phrase(std::string_view rest, bool fold) noexcept {
+    const PhraseList& list = phrase_list();
+    PhraseMatch best;
+    for (std::size_t i = 0; i < list.count; ++i) {
+        const Phrase& phrase = list.phrases[i];
+        if (phrase.spelling.size() > rest.size() || phrase.spelling.size() <= best.length) continue;
+        if (lower(phrase.spelling[0]) != lower(rest[0])) continue;
+        const std::string_view head = rest.substr(0, phrase.spelling.size());
+        if (fold ? equal_folded(head, phrase.spelling) : head == phrase.spelling) {
+            best = PhraseMatch{phrase.unit, phrase.spelling.size()};
         }
     }
     return best;

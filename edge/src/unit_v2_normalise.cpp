@@ -4,6 +4,7 @@
 // stray bytes are reported where they stand instead of being misread. Only the characters
 // that plant exports really use in units are mapped; any other character makes the text
 // unknown, with its code point in the reason.
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -134,6 +135,13 @@ bool is_blank(std::string_view text) noexcept {
 
 bool normalise(std::string_view text, NormalisedText& out, std::string* why) {
     out.size = 0;
+    // Most units are short printable ASCII without blanks: copied as they are.
+    if (text.size() <= kMaxUnitBytes &&
+        std::all_of(text.begin(), text.end(), [](char c) { return c > 0x20 && c < 0x7F; })) {
+        std::copy(text.begin(), text.end(), out.bytes.begin());
+        out.size = text.size();
+        return true;
+    }
     // Trim leading and trailing white space by decoding; only inner text is bounded.
     std::size_t begin = 0;
     while (begin < text.size()) {

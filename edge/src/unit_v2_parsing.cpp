@@ -122,12 +122,13 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 10> kJoiners
     {"mass", "mass"},
 }};
 
+// No default values: the parser's array of atoms is written before it is read.
 struct Atom {
-    std::uint16_t unit = 0;
-    std::uint8_t prefix = kNoPrefix;
-    int exponent = 1;
-    PressureReference pressure = PressureReference::None;
-    FractionBasis basis = FractionBasis::None;
+    std::uint16_t unit;
+    std::uint8_t prefix;
+    int exponent;
+    PressureReference pressure;
+    FractionBasis basis;
 };
 
 enum class Found : std::uint8_t { None, One, Ambiguous };
@@ -141,10 +142,12 @@ struct Resolution {
 };
 
 // Reads one word as a prefixed unit, then as a unit with an attached mark. Refused spellings
-// ("ton") count only when `refusals` is set: "M3" is not the refused "M" cubed.
-Resolution resolve_word(std::string_view word, bool fold, bool refusals) noexcept {
+// ("ton") count only when `refusals` is set: "M3" is not the refused "M" cubed. Written into
+// the caller's record rather than returned: copying the returned record stalled on store
+// forwarding in a profile.
+void resolve_word(std::string_view word, bool fold, bool refusals, Resolution& r) noexcept {
     const auto all = vocabulary::units();
-    Resolution r;
+    r = Resolution{};
     std::array<Reading, vocabulary::kMaxReadings> raw{};
     const int n = vocabulary::read_atom(word, fold, raw);
     for (int k = 0; k < std::min(n, vocabulary::kMaxReadings); ++k) {
@@ -172,10 +175,10 @@ Resolution resolve_word(std::string_view word, bool fold, bool refusals) noexcep
     } else if (r.n > 1) {
         r.found = Found::Ambiguous;
     }
-    return r;
 }
 
-void append_reading(std::string& out, const Reading& reading) {
+template <class Out>
+void append_reading(Out& out, const Reading& reading) {
     if (reading.prefix != kNoPrefix) out.append(kPrefixes[reading.prefix].text);
     out.append(vocabulary::units()[reading.unit].canonical);
 }
@@ -326,7 +329,8 @@ class Parser {
         const std::size_t start = pos_;
         const std::size_t end = word_end(start);
         const std::string_view word = s_.substr(start, end - start);
-        const bool phrase_possible = end < s_.size() && (s_[end] == '/' || s_[end] == '^');
+        const bool phrase_possible = end < s_.size() && (s_[end] == '/' || s_[end] == '^') &&
+                                     vocabulary::starts_phrase(word);
         const bool joinable = end < s_.size() && (s_[end] == ' ' || s_[end] == '.');
 
         for (bool fold : {false, true}) {
@@ -336,14 +340,16 @@ class Parser {
             if (joinable) {
                 if (const int joined = join(word, end, fold); joined != 0) return joined > 0;
             }
-            Resolution r = resolve_word(word, fold, true);
+            // No spelling ends in a digit, so "m3" is read as "m" and its power at once.
+            Resolution r;
+            if (!is_digit(word.back())) resolve_word(word, fold, true, r);
             std::size_t letters_end = end;
             if (r.found == Found::None) {
                 letters_end = start;
                 while (letters_end < end && !is_digit(s_[letters_end])) ++letters_end;
                 // Digits follow, so a refused spelling ("M") is not read: "M3" is m3.
                 if (letters_end < end) {
-                    r = resolve_word(s_.substr(start, letters_end - start), fold, false);
+                    resolve_word(s_.substr(start, letters_end - start), fold, false, r);
                 }
             }
             if (r.found == Found::Ambiguous) {
@@ -370,6 +376,9 @@ class Parser {
     }
 
     void separate_mark(const UnitDef& def, PressureReference& pressure, FractionBasis& basis) {
+        const bool markable = def.role == Role::Pressure ||
+                              (def.role == Role::Fraction && def.basis == FractionBasis::Unstated);
+        if (!markable) return;
         std::size_t p = pos_;
         if (p < s_.size() && (s_[p] == ' ' || s_[p] == '-')) ++p;
         std::size_t word_begin = p;
@@ -435,7 +444,8 @@ class Parser {
         std::copy(stem.begin(), stem.end(), buffer);
         std::copy(second.begin(), second.end(), buffer + stem.size());
         const std::string_view together(buffer, stem.size() + second.size());
-        const Resolution r = resolve_word(together, fold, true);
+        Resolution r;
+        resolve_word(together, fold, true, r);
         if (r.found == Found::None) return 0;
         if (r.found == Found::Ambiguous) return refuse(together, r) ? 1 : -1;
         pos_ = next_end;
@@ -445,7 +455,7 @@ class Parser {
     std::string_view s_;
     std::string* why_;
     std::size_t pos_ = 0;
-    std::array<Atom, kMaxAtoms> atoms_{};
+    std::array<Atom, kMaxAtoms> atoms_;
     std::size_t count_ = 0;
 };
 
@@ -470,9 +480,12 @@ void append_atom(std::string& out, const Atom& atom, int exponent) {
         out.append(name(atom.basis));
         out.push_back(')');
     }
-    if (exponent != 1) {
+    if (exponent != 1) {  // |exponent| <= kMaxExponent: at most two digits
         out.push_back('^');
-        out.append(std::to_string(exponent));
+        if (exponent < 0) out.push_back('-');
+        const int magnitude = exponent < 0 ? -exponent : exponent;
+        if (magnitude >= 10) out.push_back(static_cast<char>('0' + magnitude / 10));
+        out.push_back(static_cast<char>('0' + magnitude % 10));
     }
 }
 
@@ -486,21 +499,29 @@ void write_canonical(std::string& out, std::span<const Atom> atoms) {
         append_atom(out, a, a.exponent);
     }
     if (numerators == 0) out.push_back('1');
-    if (denominators == 0) return;
-    out.append(denominators > 1 ? "/(" : "/");
-    bool first = true;
-    for (const Atom& a : atoms) {
-        if (a.exponent > 0) continue;
-        if (!first) out.push_back('*');
-        first = false;
-        append_atom(out, a, -a.exponent);
+    if (denominators > 0) {
+        out.append(denominators > 1 ? "/(" : "/");
+        bool first = true;
+        for (const Atom& a : atoms) {
+            if (a.exponent > 0) continue;
+            if (!first) out.push_back('*');
+            first = false;
+            append_atom(out, a, -a.exponent);
+        }
+        if (denominators > 1) out.push_back(')');
     }
-    if (denominators > 1) out.push_back(')');
+}
+
+// Pieces appended one by one: GCC 12 at -O2 warns falsely (-Wrestrict) on a concatenation.
+bool refuse(std::string* why, std::initializer_list<std::string_view> pieces) {
+    if (why == nullptr) return false;
+    why->clear();
+    for (std::string_view piece : pieces) why->append(piece);
+    return false;
 }
 
 bool refuse(std::string* why, std::string_view reason) {
-    if (why != nullptr) why->assign(reason);
-    return false;
+    return refuse(why, {reason});
 }
 
 // The unit a list of atoms multiplies to.
@@ -522,8 +543,8 @@ bool assemble(std::span<const Atom> atoms, UnitV2& out, std::string* why) {
         int volume_power = 0;
         if (def.role == Role::CubeOnly) {
             if (a.exponent % 3 != 0) {
-                return refuse(why, "'" + std::string(def.canonical) +
-                                       "' is a referenced cubic metre and takes the power 3");
+                return refuse(why, {"'", def.canonical,
+                                    "' is a referenced cubic metre and takes the power 3"});
             }
             volume_power = a.exponent / 3;
             scale *= power_of(prefix, volume_power) * power_of(def.scale, a.exponent);
@@ -582,7 +603,16 @@ bool assemble(std::span<const Atom> atoms, UnitV2& out, std::string* why) {
     }
     if (!std::isfinite(scale) || scale == 0.0) return refuse(why, "scale out of range");
 
-    UnitV2 unit;
+    // Written in place (failure leaves `out` unspecified): a parse makes no second UnitV2.
+    UnitV2& unit = out;
+    unit.offset = 0.0;
+    unit.pressure = PressureReference::None;
+    unit.volume = VolumeReference::None;
+    unit.reference_temperature_k = vocabulary::kNaN;
+    unit.reference_pressure_pa = vocabulary::kNaN;
+    unit.volume_power = 0;
+    unit.basis = FractionBasis::None;
+    unit.logarithmic = false;
     unit.dim = DimensionV2{static_cast<std::int8_t>(dim[0]), static_cast<std::int8_t>(dim[1]),
                            static_cast<std::int8_t>(dim[2]), static_cast<std::int8_t>(dim[3]),
                            static_cast<std::int8_t>(dim[4]), static_cast<std::int8_t>(dim[5])};
@@ -613,7 +643,6 @@ bool assemble(std::span<const Atom> atoms, UnitV2& out, std::string* why) {
                      : amount ? FractionBasis::Mole
                               : FractionBasis::Volume;
     }
-    out = std::move(unit);
     return true;
 }
 
@@ -626,7 +655,7 @@ bool parse(std::string_view text, UnitV2& out, std::string* why, bool canonical)
     if (s.empty()) return refuse(why, "no unit given");
     if (s == "-") {
         out = UnitV2{};
-        if (canonical) out.canonical = "1";
+        if (canonical) out.canonical.push_back('1');
         return true;
     }
     Parser parser(s, why);

@@ -14,8 +14,10 @@ namespace qorv_chemical_engineering_edge::unit_consistency_v2::detail {
 // longest accepted text always fits.
 inline constexpr std::size_t kNormalisedCap = 2 * kMaxUnitBytes;
 
+// Only the first `size` bytes are ever written or read; the rest stays uninitialised, as
+// clearing it showed as the largest single cost of a parse in a profile.
 struct NormalisedText {
-    std::array<char, kNormalisedCap> bytes{};
+    std::array<char, kNormalisedCap> bytes;
     std::size_t size = 0;
     std::string_view view() const noexcept { return {bytes.data(), size}; }
 };

@@ -110,6 +110,10 @@ struct PhraseMatch {
 };
 PhraseMatch match_phrase(std::string_view rest, bool fold) noexcept;
 
+// Whether some phrase begins with this word and then '/' or '^' ("kg" of "kg/cm2"): only
+// then is a phrase looked for, which keeps "kg/h" from scanning the phrases.
+bool starts_phrase(std::string_view word) noexcept;
+
 VocabularySize count() noexcept;
 
 }  // namespace qorv_chemical_engineering_edge::unit_consistency_v2::vocabulary

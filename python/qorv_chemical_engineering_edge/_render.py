@@ -8,7 +8,7 @@ from __future__ import annotations
 
 import json
 import math
-from typing import Any, Dict, Iterable, List, Optional, Sequence
+from typing import Any, Dict, Iterable, Optional, Sequence
 
 JSON = Dict[str, Any]
 
@@ -81,4 +81,3 @@ def lines(*blocks: str) -> str:
     return "\n\n".join(b for b in blocks if b)
 
 
-__all__: List[str] = []

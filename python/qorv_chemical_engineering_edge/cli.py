@@ -124,7 +124,7 @@ def _read_pairs(path: str, relation: str) -> List[UnitAssertion]:
     header = [c.strip() for c in rows[0]]
     assertions = []
     if "a_unit" in header and "b_unit" in header:
-        for number, row in enumerate(rows[1:], start=2):
+        for row in rows[1:]:
             fields: Dict[str, Any] = {"relation": relation}
             fields.update({k: v.strip() for k, v in zip(header, row) if k})
             try:

@@ -1,5 +1,4 @@
 """The HTML report: self-contained, and drawn as it should be in a real browser."""
-import os
 import re
 import shutil
 import subprocess

@@ -1,0 +1,260 @@
+// Scanning in pieces: every split of a small export merges back to one scan; the binary form
+// round-trips; profile_files on real files agrees with one scan, with any thread count.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+#include "export_state.hpp"
+#include "qorv_chemical_engineering_edge/export_profile.hpp"
+
+#if defined(QCE_HAVE_ZLIB)
+#include <zlib.h>
+#endif
+
+namespace ep = qorv_chemical_engineering_edge::export_profile;
+
+namespace {
+
+struct SplitCase {
+    const char* name;
+    std::string csv;
+    const char* zone;
+};
+
+void PrintTo(const SplitCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+std::vector<SplitCase> split_cases() {
+    return {
+        {"wide_quoted_crlf_no_final_newline",
+         "Time,\"FIC1.PV\",FIC1.SP,Note\r\nunits,kg/h,\"k\"\"Pa\",\r\ndesc,a,b,c\r\n"
+         "2024-10-27 02:00:00,1.5,\"2,5\",\"line one\nline two\"\r\n"
+         "2024-10-27 02:30:00,,Bad,\"he said \"\"hi\"\"\"\r\n\r\n"
+         "garbage,1,2,3\r\n2024-10-27 02:00:00,3,4,\"x\ny\nz\"\r\n"
+         "2024-10-27 02:30:00,5e-3,OPEN,plain\r\n2024-10-27 03:00:00,7,8,\"tail\"",
+         "UTC"},
+        {"long_berlin_repeated_hour",
+         "Tag;Time;Value;Status;Unit\nA;2024-10-27 02:00;1;good;degC\n"
+         "B;2024-10-27 02:00;\"x;y\";good;bar\nA;2024-10-27 02:30;2;bad;K\n"
+         "A;2024-10-27 02:00;3;;degC\nB;2024-10-27 02:30;4;good;bar\n"
+         "B;2024-10-27 02:00;5;good;\"b\nar\"\nA;2024-10-27 03:00;6;good;degC\n",
+         "Europe/Berlin"},
+        {"wide_quotes_everywhere",
+         "\"Time\",\"A\",\"B\"\n\"2024-01-01 00:00\",\"1\",\"\"\"\"\n"
+         "\"2024-01-01 00:01\",\"\",\"a\"\"b,c\"\n\"2024-01-01 00:02\",\"-1.5\",\"N/A\"\n",
+         "UTC"},
+    };
+}
+
+ep::ProfileOptions options_for(const SplitCase& c) {
+    ep::ProfileOptions o;
+    o.zone_name = c.zone;
+    return o;
+}
+
+// Ranges that do not start on a digest block cannot share the one scan's block digests; the
+// rest of the state must match exactly.
+ep::PartialProfile without_digest(ep::PartialProfile p) {
+    for (auto& f : p.state().files) {
+        f.blocks.clear();
+        f.digest_complete = true;
+        f.ends_mid_block = false;
+    }
+    return p;
+}
+
+bool odd_quotes_before(const std::string& s, std::size_t at) {
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < at; ++i) n += s[i] == '"';
+    return n % 2 == 1;
+}
+
+ep::PartialProfile scan(const ep::ProfileOptions& o, std::string_view bytes) {
+    ep::ExportScanner s(o, "f.csv");
+    s.feed(bytes);
+    auto r = s.finish();
+    EXPECT_TRUE(r) << (r ? "" : r.error().reason);
+    return r ? std::move(r).value() : ep::PartialProfile();
+}
+
+class EverySplit : public ::testing::TestWithParam<SplitCase> {};
+
+TEST_P(EverySplit, MergedPiecesEqualOneScan) {
+    const std::string& csv = GetParam().csv;
+    const ep::ProfileOptions o = options_for(GetParam());
+    const ep::PartialProfile whole = scan(o, csv);
+    const auto whole_profile = whole.finalize(o);
+    ASSERT_TRUE(whole_profile);
+    const std::string seal = whole_profile.value().seal;
+    const ep::PartialProfile whole_nd = without_digest(whole);
+    const auto whole_nd_seal = whole_nd.finalize(o).value().seal;
+    std::size_t ranges = 0;
+    for (std::size_t at = 0; at <= csv.size(); ++at) {
+        const std::string_view head = std::string_view(csv).substr(0, at);
+        const std::string_view rest = std::string_view(csv).substr(at);
+        // One stream fed in two pieces.
+        ep::ExportScanner fed(o, "f.csv");
+        fed.feed(head);
+        fed.feed(rest);
+        auto two = fed.finish();
+        ASSERT_TRUE(two);
+        EXPECT_TRUE(two.value() == whole) << "feed split at " << at;
+        EXPECT_EQ(two.value().finalize(o).value().seal, seal);
+        // Two ranges scanned apart and merged.
+        auto right = ep::ExportScanner::resume_at(o, "f.csv", csv, at, odd_quotes_before(csv, at));
+        if (!right) continue;  // the cut lies in the header rows
+        ++ranges;
+        right.value().feed(rest);
+        auto r = right.value().finish();
+        ASSERT_TRUE(r);
+        ep::PartialProfile left = scan(o, head);
+        left.merge(std::move(r).value());
+        EXPECT_TRUE(without_digest(left) == whole_nd) << "range split at " << at;
+        EXPECT_EQ(without_digest(left).finalize(o).value().seal, whole_nd_seal) << at;
+    }
+    EXPECT_GT(ranges, csv.size() / 2);
+}
+
+TEST_P(EverySplit, ThreePiecesMergeAssociatively) {
+    const std::string& csv = GetParam().csv;
+    const ep::ProfileOptions o = options_for(GetParam());
+    const ep::PartialProfile whole = without_digest(scan(o, csv));
+    auto range = [&](std::size_t from, std::size_t to) {
+        auto s = ep::ExportScanner::resume_at(o, "f.csv", csv, from, odd_quotes_before(csv, from));
+        EXPECT_TRUE(s);
+        s.value().feed(std::string_view(csv).substr(from, to - from));
+        return std::move(s.value().finish()).value();
+    };
+    std::size_t start = 0;  // the first offset a range may start at
+    while (!ep::ExportScanner::resume_at(o, "f.csv", csv, start, false)) ++start;
+    for (std::size_t a = start; a <= csv.size(); a += 3) {
+        for (std::size_t b = a; b <= csv.size(); b += 5) {
+            // (L + M) + R
+            ep::PartialProfile x = scan(o, std::string_view(csv).substr(0, a));
+            x.merge(range(a, b));
+            x.merge(range(b, csv.size()));
+            // L + (M + R)
+            ep::PartialProfile m = range(a, b);
+            m.merge(range(b, csv.size()));
+            ep::PartialProfile y = scan(o, std::string_view(csv).substr(0, a));
+            y.merge(std::move(m));
+            EXPECT_TRUE(without_digest(x) == whole) << a << " " << b;
+            EXPECT_TRUE(without_digest(y) == whole) << a << " " << b;
+        }
+    }
+}
+
+TEST_P(EverySplit, BinaryFormRoundTripsAndRefusesDamage) {
+    const ep::ProfileOptions o = options_for(GetParam());
+    const ep::PartialProfile p = scan(o, GetParam().csv);
+    const std::string blob = p.serialize();
+    auto back = ep::PartialProfile::deserialize(blob);
+    ASSERT_TRUE(back) << back.error().reason;
+    EXPECT_TRUE(back.value() == p);
+    EXPECT_EQ(back.value().finalize(o).value().seal, p.finalize(o).value().seal);
+    for (std::size_t n = 0; n < blob.size(); ++n)
+        EXPECT_FALSE(ep::PartialProfile::deserialize(std::string_view(blob).substr(0, n))) << n;
+    std::string bumped = blob;
+    bumped[22] = 2;  // the version, just after the schema text
+    EXPECT_FALSE(ep::PartialProfile::deserialize(bumped));
+    for (std::size_t i = 0; i < blob.size(); ++i) {
+        std::string flipped = blob;
+        flipped[i] = static_cast<char>(flipped[i] ^ 0x5A);
+        auto r = ep::PartialProfile::deserialize(flipped);
+        if (r) (void)r.value().finalize(o);  // damage that parses must still finalise safely
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(SmallExports, EverySplit, ::testing::ValuesIn(split_cases()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A file over several chunks, with quoted line breaks landing anywhere.
+std::string big_export() {
+    std::string s = "Time,FIC7.PV,FIC7.OP,Note\nunits,m3/h,%,\n";
+    char line[160];
+    for (int r = 0; s.size() < (std::size_t{19} << 20); ++r) {
+        const int n = std::snprintf(line, sizeof line,
+                                    "2024-01-%02d %02d:%02d:%02d,%d.%03d,%s,\"n%d\n,\"\"%d\"\"\"\n",
+                                    1 + r / 86400, r / 3600 % 24, r / 60 % 60, r % 60, r % 97,
+                                    r % 1000, r % 13 == 0 ? "Bad" : "5", r, r % 7);
+        s.append(line, static_cast<std::size_t>(n));
+    }
+    return s;
+}
+
+TEST(ProfileFiles, ChunkedAndThreadedScansEqualOneScan) {
+    const std::string csv = big_export();
+    const std::string path = ::testing::TempDir() + "export_profile_big.csv";
+    std::ofstream(path, std::ios::binary) << csv;
+    ep::ProfileOptions o;
+    const auto one = scan(o, csv).finalize(o);
+    ASSERT_TRUE(one);
+    for (unsigned threads : {1u, 2u, 3u}) {
+        o.threads = threads;
+        std::uint64_t last_done = 0, calls = 0;
+        const std::vector<std::string> paths{path};
+        const auto r = ep::profile_files(paths, o, [&](std::uint64_t done, std::uint64_t total) {
+            EXPECT_LE(done, total);
+            EXPECT_GE(done, last_done);
+            last_done = done;
+            ++calls;
+        });
+        ASSERT_TRUE(r) << r.error().reason;
+        EXPECT_EQ(last_done, csv.size());
+        EXPECT_GT(calls, 1u);
+        ep::ExportProfile a = r.value(), b = one.value();
+        EXPECT_TRUE(a.notes.input_digest_complete);
+        EXPECT_EQ(a.input_digest, b.input_digest);
+        EXPECT_EQ(a.seal, b.seal) << threads;
+        EXPECT_EQ(a.n_rows.value, b.n_rows.value);
+    }
+    std::remove(path.c_str());
+}
+
+TEST(ProfileFiles, FileListsGzipAndMissingFiles) {
+    const std::string dir = ::testing::TempDir();
+    const std::string day1 = "Time,A,B\n2024-01-01 00:00,1,2\n2024-01-01 00:01,1,2\n";
+    const std::string day2 = "Time,B,C\n2024-01-01 00:02,1,\n2024-01-01 00:03,1,2\n";
+    std::ofstream(dir + "day1.csv", std::ios::binary) << day1;
+    std::ofstream(dir + "day2.csv", std::ios::binary) << day2;
+    std::vector<std::string> paths{dir + "day1.csv", dir + "day2.csv"};
+    auto r = ep::profile_files(paths, {});
+    ASSERT_TRUE(r) << r.error().reason;
+    EXPECT_EQ(r.value().n_tags.value, 3u);
+    EXPECT_EQ(r.value().n_rows.value, 4u);
+    EXPECT_DOUBLE_EQ(r.value().missingness.value, 1.0 / 8);  // absent tags are not counted
+    EXPECT_TRUE(r.value().sampling_regular.value);
+    EXPECT_EQ(r.value().files.size(), 2u);
+
+    paths.push_back(dir + "no_such_file.csv");
+    r = ep::profile_files(paths, {});
+    ASSERT_FALSE(r);
+    EXPECT_EQ(r.error().file, dir + "no_such_file.csv");
+
+    const std::string gz = dir + "day1.csv.gz";
+#if defined(QCE_HAVE_ZLIB)
+    gzFile g = gzopen(gz.c_str(), "wb");
+    gzwrite(g, day1.data(), static_cast<unsigned>(day1.size()));
+    gzclose(g);
+    const std::vector<std::string> gz_paths{gz};
+    r = ep::profile_files(gz_paths, {});
+    ASSERT_TRUE(r) << r.error().reason;
+    const auto plain = scan({}, day1).finalize({});
+    EXPECT_EQ(r.value().seal, plain.value().seal);  // the digest covers the content
+    std::ofstream(gz, std::ios::binary) << std::string("\x1f\x8b\x08\x00garbage", 11);
+    r = ep::profile_files(gz_paths, {});
+    ASSERT_FALSE(r);
+    EXPECT_EQ(r.error().file, gz);
+#else
+    std::ofstream(gz, std::ios::binary) << "x";
+    const std::vector<std::string> gz_paths{gz};
+    r = ep::profile_files(gz_paths, {});
+    ASSERT_FALSE(r);
+    EXPECT_NE(r.error().reason.find("gzip"), std::string::npos);
+#endif
+}
+
+}  // namespace

@@ -1,0 +1,151 @@
+// Timestamp syntax and time-zone resolution for the export profiler.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "export_timestamps.hpp"
+#include "export_tzif.hpp"
+#include "qorv_chemical_engineering_edge/export_profile.hpp"
+
+namespace ep = qorv_chemical_engineering_edge::export_profile;
+namespace tz = qorv_chemical_engineering_edge::export_profile::tz;
+
+namespace {
+
+struct TimeCase {
+    const char* cell;
+    ep::TimestampFormat format;
+    bool day_first;
+    const char* expected;  // format_instant of the parsed value; nullptr: no timestamp
+    bool naive;
+};
+
+class TimestampSyntax : public ::testing::TestWithParam<TimeCase> {};
+
+TEST_P(TimestampSyntax, ParsesOrRefuses) {
+    const TimeCase& c = GetParam();
+    ep::ParsedTime pt;
+    const bool ok = ep::parse_timestamp(c.cell, {c.format, c.day_first, '.'}, pt);
+    if (!c.expected) {
+        EXPECT_FALSE(ok) << c.cell;
+        return;
+    }
+    ASSERT_TRUE(ok) << c.cell;
+    EXPECT_EQ(ep::format_instant(pt.us), c.expected) << c.cell;
+    EXPECT_EQ(pt.naive, c.naive) << c.cell;
+    // The fast path agrees wherever it answers.
+    ep::IsoFastPath fast;
+    ep::ParsedTime ft;
+    if (fast.parse(c.cell, ft)) {
+        EXPECT_EQ(ft.us, pt.us);
+        EXPECT_EQ(ft.naive, pt.naive);
+    }
+}
+
+using F = ep::TimestampFormat;
+INSTANTIATE_TEST_SUITE_P(
+    EveryFormat, TimestampSyntax,
+    ::testing::Values(
+        TimeCase{"2024-03-05T10:20:30Z", F::Auto, false, "2024-03-05T10:20:30Z", false},
+        TimeCase{"2024-03-05 10:20:30", F::Auto, false, "2024-03-05T10:20:30Z", true},
+        TimeCase{"2024-03-05 10:20:30.25+01:00", F::Auto, false, "2024-03-05T09:20:30.250000Z",
+                 false},
+        TimeCase{"2024-03-05T10:20:30-0530", F::Auto, false, "2024-03-05T15:50:30Z", false},
+        TimeCase{"2024-03-05 10:20:30 +02", F::Auto, false, "2024-03-05T08:20:30Z", false},
+        TimeCase{"2024-03-05T10:20", F::Auto, false, "2024-03-05T10:20:00Z", true},
+        TimeCase{"2024-03-05", F::Auto, false, "2024-03-05T00:00:00Z", true},
+        TimeCase{"2024/03/05 10:20:30", F::Auto, false, "2024-03-05T10:20:30Z", true},
+        TimeCase{"2024/03/05 10:20", F::Auto, false, "2024-03-05T10:20:00Z", true},
+        TimeCase{"03/05/2024 10:20:30 PM", F::Auto, false, "2024-03-05T22:20:30Z", true},
+        TimeCase{"3/5/2024 12:00 AM", F::Auto, false, "2024-03-05T00:00:00Z", true},
+        TimeCase{"03/05/2024 12:10 pm", F::Auto, false, "2024-03-05T12:10:00Z", true},
+        TimeCase{"05/03/2024 10:20", F::Auto, true, "2024-03-05T10:20:00Z", true},
+        TimeCase{"05.03.2024 10:20:30", F::Auto, false, "2024-03-05T10:20:30Z", true},
+        TimeCase{"05-Mar-2024 10:20:30", F::Auto, false, "2024-03-05T10:20:30Z", true},
+        TimeCase{"5-mar-2024 10:20:30", F::Auto, false, "2024-03-05T10:20:30Z", true},
+        TimeCase{"45356.5", F::ExcelSerial, false, "2024-03-05T12:00:00Z", true},
+        TimeCase{"1709634030", F::UnixSeconds, false, "2024-03-05T10:20:30Z", false},
+        TimeCase{"1709634030250", F::UnixMilliseconds, false, "2024-03-05T10:20:30.250000Z", false},
+        TimeCase{"2024-02-29 00:00:00", F::Auto, false, "2024-02-29T00:00:00Z", true},
+        TimeCase{"2023-02-29 00:00:00", F::Auto, false, nullptr, false},
+        TimeCase{"2024-13-01 00:00:00", F::Auto, false, nullptr, false},
+        TimeCase{"2024-03-05 24:00:00", F::Auto, false, nullptr, false},
+        TimeCase{"2024-03-05 10:20:30 XM", F::Auto, false, nullptr, false},
+        TimeCase{"13/05/2024 10:20", F::Auto, false, nullptr, false},
+        TimeCase{"03/05/2024 13:20 PM", F::Auto, false, nullptr, false},
+        TimeCase{"1709634030", F::Auto, false, nullptr, false},
+        TimeCase{"2024-03-05", F::UnixSeconds, false, nullptr, false},
+        TimeCase{"Units", F::Auto, false, nullptr, false},
+        TimeCase{"", F::Auto, false, nullptr, false}));
+
+std::string zone_file(const std::string& name) {
+    std::ifstream in("/usr/share/zoneinfo/" + name, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+struct WallCase {
+    const char* zone;
+    const char* wall;  // naive ISO
+    tz::WallKind kind;
+    const char* first;
+    const char* second = nullptr;  // Repeated only
+};
+
+class ZoneResolution : public ::testing::TestWithParam<WallCase> {};
+
+TEST_P(ZoneResolution, ResolvesWallTimes) {
+    const WallCase& c = GetParam();
+    std::string why;
+    const auto zone = tz::load_zone(c.zone, &why);
+    ASSERT_TRUE(zone) << why;
+    ep::ParsedTime pt;
+    ASSERT_TRUE(ep::parse_timestamp(c.wall, {}, pt));
+    const tz::WallResolution r = zone->resolve(pt.us / 1000000);
+    EXPECT_EQ(r.kind, c.kind) << c.zone << " " << c.wall;
+    EXPECT_EQ(ep::format_instant(r.first_s * 1000000), c.first);
+    if (c.second) {
+        EXPECT_EQ(ep::format_instant(r.second_s * 1000000), c.second);
+    }
+    // Bytes handed over by a caller read the same as the system file.
+    const auto from_bytes = tz::Zone::from_tzif(zone_file(c.zone));
+    ASSERT_TRUE(from_bytes);
+    EXPECT_EQ(from_bytes->resolve(pt.us / 1000000).first_s, r.first_s);
+}
+
+using K = tz::WallKind;
+INSTANTIATE_TEST_SUITE_P(
+    RealZones, ZoneResolution,
+    ::testing::Values(
+        WallCase{"Europe/Berlin", "2024-07-01 12:00:00", K::Unique, "2024-07-01T10:00:00Z"},
+        WallCase{"Europe/Berlin", "2024-01-15 12:00:00", K::Unique, "2024-01-15T11:00:00Z"},
+        WallCase{"Europe/Berlin", "2024-10-27 02:30:00", K::Repeated, "2024-10-27T00:30:00Z",
+                 "2024-10-27T01:30:00Z"},
+        WallCase{"Europe/Berlin", "2024-03-31 02:30:00", K::Gap, "2024-03-31T01:30:00Z"},
+        WallCase{"America/New_York", "2024-11-03 01:30:00", K::Repeated, "2024-11-03T05:30:00Z",
+                 "2024-11-03T06:30:00Z"},
+        WallCase{"America/New_York", "2024-03-10 02:30:00", K::Gap, "2024-03-10T07:30:00Z"},
+        WallCase{"America/New_York", "2024-03-10 03:00:00", K::Unique, "2024-03-10T07:00:00Z"},
+        // Past the file's transitions, from the footer rule.
+        WallCase{"Europe/Berlin", "2150-07-01 12:00:00", K::Unique, "2150-07-01T10:00:00Z"},
+        WallCase{"America/New_York", "2150-12-01 12:00:00", K::Unique, "2150-12-01T17:00:00Z"},
+        WallCase{"Asia/Kolkata", "2024-10-27 02:30:00", K::Unique, "2024-10-26T21:00:00Z"},
+        WallCase{"UTC", "2024-10-27 02:30:00", K::Unique, "2024-10-27T02:30:00Z"}));
+
+TEST(ZoneData, RefusesWhatIsNotAZone) {
+    std::string why;
+    EXPECT_FALSE(tz::load_zone("../etc/passwd", &why));
+    EXPECT_FALSE(why.empty());
+    EXPECT_FALSE(tz::load_zone("Mars/Olympus_Mons", &why));
+    std::string bytes = zone_file("Europe/Berlin");
+    ASSERT_GT(bytes.size(), 100u);
+    EXPECT_FALSE(tz::Zone::from_tzif(bytes.substr(0, 60)));
+    EXPECT_FALSE(tz::Zone::from_tzif("TZif2 not really"));
+    // Every truncation fails cleanly or yields a zone; none crashes.
+    for (std::size_t n = 0; n < bytes.size(); n += 7) (void)tz::Zone::from_tzif(bytes.substr(0, n));
+    EXPECT_TRUE(tz::load_zone("Europe/Berlin", &why)->has_dst());
+    EXPECT_FALSE(tz::load_zone("Asia/Kolkata", &why)->has_dst());
+}
+
+}  // namespace
