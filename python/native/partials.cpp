@@ -324,17 +324,23 @@ PyObject* render_table(PyObject*, PyObject* args) {
             }
             const auto n_columns = static_cast<std::size_t>(schema.n_children);
             std::vector<arrow::ColumnType> types(n_columns);
-            for (std::size_t c = 0; c < n_columns; ++c) {
-                const ArrowSchema& column = *schema.children[c];
-                const char* name = column.name != nullptr ? column.name : "";
-                if (auto why = arrow::resolve(column, types[c]); !why.empty()) {
-                    error = "column '" + std::string(name) + "': " + why;
-                    return;
+            const arrow::TextStyle style(options.delimiter, options.decimal);
+            {
+                arrow::Text out(header);
+                for (std::size_t c = 0; c < n_columns; ++c) {
+                    const ArrowSchema& column = *schema.children[c];
+                    const char* name = column.name != nullptr ? column.name : "";
+                    if (auto why = arrow::resolve(column, types[c]); !why.empty()) {
+                        error = "column '" + std::string(name) + "': " + why;
+                        return;
+                    }
+                    if (c != 0) out.push_back(options.delimiter);
+                    arrow::append_text(name, style, out);
                 }
-                if (c != 0) header.push_back(options.delimiter);
-                arrow::append_text(name, options.delimiter, header);
+                out.push_back('\n');
             }
-            header.push_back('\n');
+            arrow::Text out(body);
+            std::vector<char> plain(n_columns);
             while (true) {
                 Released<ArrowArray> batch;
                 if (stream.get_next(&stream, &batch) != 0) {
@@ -343,14 +349,19 @@ PyObject* render_table(PyObject*, PyObject* args) {
                     return;
                 }
                 if (batch.release == nullptr) break;
+                for (std::size_t c = 0; c < n_columns; ++c) {
+                    const ArrowArray& column = *batch.children[c];
+                    plain[c] = arrow::plain_text(types[c], column, batch.offset + column.offset,
+                                                 batch.length, style);
+                }
                 for (std::int64_t row = 0; row < batch.length; ++row) {
                     for (std::size_t c = 0; c < n_columns; ++c) {
-                        if (c != 0) body.push_back(options.delimiter);
+                        if (c != 0) out.push_back(options.delimiter);
                         const ArrowArray& column = *batch.children[c];
                         arrow::append_cell(types[c], column, row + batch.offset + column.offset,
-                                           options.delimiter, options.decimal, body);
+                                           style, plain[c] != 0, out);
                     }
-                    body.push_back('\n');
+                    out.push_back('\n');
                 }
             }
         });

@@ -50,10 +50,6 @@ def _profile(blob):
 WHOLE = _profile(_scan([TEXT])[0])
 
 
-# Strict: once the profiler joins a left piece lying wholly inside one row (cuts 262 and 263
-# make one) as that row's continuing head, this passes and the mark must go.
-@pytest.mark.xfail(strict=True, reason="PartialProfile::merge takes a left piece inside one "
-                   "row for a tail; associativity breaks for that tree shape")
 @settings(max_examples=40, deadline=None)
 @given(cuts=st.lists(st.integers(min_value=200, max_value=len(TEXT) - 1), max_size=8,
                      unique=True),
