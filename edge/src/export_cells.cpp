@@ -82,7 +82,7 @@ std::span<const std::string_view> bad_state_list() noexcept {
     return kBadStates;
 }
 
-bool is_good_quality(std::string_view s, const std::vector<std::string>& declared) noexcept {
+bool is_good_quality_slow(std::string_view s, const std::vector<std::string>& declared) noexcept {
     s = trim(s);
     if (!declared.empty()) {
         for (const std::string& g : declared)

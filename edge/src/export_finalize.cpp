@@ -62,14 +62,24 @@ struct Sampling {
 Sampling sampling(const std::vector<std::int64_t>& sorted) {
     Sampling s;
     std::map<std::int64_t, std::uint64_t> histogram;
+    // Steps repeat in long runs; count a run before touching the map.
+    std::int64_t run_step = 0;
+    std::uint64_t run_length = 0;
     for (std::size_t i = 0; i < sorted.size(); ++i) {
         if (i > 0 && sorted[i] == sorted[i - 1]) continue;
         if (s.distinct > 0) {
-            ++histogram[sorted[i] - sorted[i - 1]];
+            const std::int64_t step = sorted[i] - sorted[i - 1];
+            if (run_length > 0 && step != run_step) {
+                histogram[run_step] += run_length;
+                run_length = 0;
+            }
+            run_step = step;
+            ++run_length;
             ++s.steps;
         }
         ++s.distinct;
     }
+    if (run_length > 0) histogram[run_step] += run_length;
     if (histogram.empty()) return s;
     std::int64_t mode = histogram.begin()->first;
     std::uint64_t best = 0;
@@ -342,13 +352,13 @@ Result<ExportProfile> PartialProfile::finalize(const ProfileOptions& options) co
     ExportProfile p;
     std::vector<std::size_t> order(s.repeated.size());
     for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
         const RepeatedWall& x = s.repeated[a];
         const RepeatedWall& y = s.repeated[b];
         if (x.file != y.file) return x.file < y.file;
         if (x.stream != y.stream) return x.stream < y.stream;
         if (x.window_s != y.window_s) return x.window_s < y.window_s;
-        return x.line < y.line;
+        return x.line != y.line ? x.line < y.line : a < b;
     });
     for (std::size_t k = 0; k < order.size();) {
         const RepeatedWall& g = s.repeated[order[k]];
@@ -506,8 +516,10 @@ Result<ExportProfile> PartialProfile::finalize(const ProfileOptions& options) co
             p.notes.bad_state_texts.push_back({std::string(bad[k]), s.bad_state_counts[k]});
     for (const auto& [text, count] : s.texts)
         p.notes.other_texts.push_back({clean_utf8(text), count});
-    std::stable_sort(p.notes.other_texts.begin(), p.notes.other_texts.end(),
-                     [](const TextCount& a, const TextCount& b) { return a.count > b.count; });
+    std::sort(p.notes.other_texts.begin(), p.notes.other_texts.end(),
+              [](const TextCount& a, const TextCount& b) {
+                  return a.count != b.count ? a.count > b.count : a.text < b.text;
+              });
     p.notes.other_texts_complete = !s.texts_overflow;
     for (const FilePart& f : s.files) {
         p.notes.metadata_rows_skipped += f.layout.metadata_skipped;

@@ -19,7 +19,9 @@ PartialProfile& PartialProfile::operator=(const PartialProfile& other) {
 namespace {
 
 bool by_position(const ClockCandidate& a, const ClockCandidate& b) {
-    return a.at.file != b.at.file ? a.at.file < b.at.file : a.at.line < b.at.line;
+    if (a.at.file != b.at.file) return a.at.file < b.at.file;
+    if (a.at.line != b.at.line) return a.at.line < b.at.line;
+    return a.stream != b.stream ? a.stream < b.stream : a.us < b.us;
 }
 
 }  // namespace
@@ -169,7 +171,7 @@ void PartialProfile::merge(PartialProfile&& later) {
         boundary.push_back(c);
     }
     L.clock.insert(L.clock.end(), boundary.begin(), boundary.end());
-    std::stable_sort(L.clock.begin(), L.clock.end(), by_position);
+    std::sort(L.clock.begin(), L.clock.end(), by_position);
     if (L.clock.size() > kClockCandidates) L.clock.resize(kClockCandidates);
 
     if (!(cont && !R.head_closed)) {

@@ -6,6 +6,12 @@
 namespace qorv_chemical_engineering_edge::export_profile {
 namespace {
 
+// Most cells are unquoted: trimming them inline keeps unquote off the hot path.
+inline std::string_view text_of(const CellRef& c, std::string& scratch) {
+    const std::string_view raw(c.b, static_cast<std::size_t>(c.e - c.b));
+    return c.quoted ? unquote(raw, true, scratch) : trim(raw);
+}
+
 std::int64_t floor_div(std::int64_t a, std::int64_t b) {
     const std::int64_t q = a / b;
     return q * b > a ? q - 1 : q;
@@ -77,10 +83,7 @@ void RecordProcessor::classify(TagStats& tag, const CellRef& cell, const CellRef
     }
     auto good = [&] {
         if (!quality) return true;
-        std::string_view q =
-            unquote(std::string_view(quality->b, static_cast<std::size_t>(quality->e - quality->b)),
-                    quality->quoted, quality_scratch_);
-        return is_good_quality(q, good_);
+        return is_good_quality(text_of(*quality, quality_scratch_), good_);
     };
     // An unquoted cell lies in the scanned buffer, where reading a whole word is safe.
     const bool number = !cell.quoted && limit_ && s.size() - 1 < 8
@@ -160,9 +163,7 @@ void RecordProcessor::process(CellRef* cells, std::size_t n, std::size_t n_total
         return;
     }
     const CellRef& name_cell = cell_at(layout_.tag_col);
-    const std::string_view name =
-        unquote(std::string_view(name_cell.b, static_cast<std::size_t>(name_cell.e - name_cell.b)),
-                name_cell.quoted, name_scratch_);
+    const std::string_view name = text_of(name_cell, name_scratch_);
     if (name.empty()) {
         st_.note_unparsed(at);
         return;
@@ -187,8 +188,8 @@ void RecordProcessor::process(CellRef* cells, std::size_t n, std::size_t n_total
              q >= 0 && static_cast<std::size_t>(q) < n ? &cells[q] : nullptr);
     if (layout_.unit_col >= 0) {
         const CellRef& u = cell_at(layout_.unit_col);
-        st_.note_unit(tag, unquote(std::string_view(u.b, static_cast<std::size_t>(u.e - u.b)),
-                                   u.quoted, scratch_));
+        const std::string_view unit = text_of(u, scratch_);
+        if (unit != tag.unit) st_.note_unit(tag, unit);
     }
 }
 

@@ -16,8 +16,9 @@ namespace {
 
 template <class T>
 void line(const char* label, const ep::ProfileField<T>& f) {
-    std::printf("%-22s %-14s %s\n", label, std::to_string(f.value).c_str(),
-                std::string(ep::name(f.provenance)).c_str());
+    char value[40];
+    std::snprintf(value, sizeof value, "%.17g", static_cast<double>(f.value));
+    std::printf("%-22s %-24s %s\n", label, value, std::string(ep::name(f.provenance)).c_str());
 }
 
 }  // namespace
