@@ -13,7 +13,7 @@ import glob
 import io
 import os
 import sys
-from typing import Any, Dict, List, NoReturn, Optional, Sequence
+from typing import Any, Callable, Dict, List, NoReturn, Optional, Sequence
 
 from . import __version__
 from ._options import parse_baseline
@@ -104,7 +104,7 @@ def _units(args: argparse.Namespace) -> int:
     else:
         raise UsageError("qce units: give two units A B, or --pairs FILE (see qce units --help)")
     record = check_units(assertions, court=args.court)
-    _write_outputs(args, record.to_json, None)
+    _write_outputs(args, record.to_json, record.to_html)
     if args.json != "-":
         print(record)
     return 1 if record.n_hazard else 0
@@ -140,13 +140,14 @@ def _read_pairs(path: str, relation: str) -> List[UnitAssertion]:
     return assertions
 
 
-def _write_outputs(args: argparse.Namespace, to_json: Any, to_html: Any) -> None:
+def _write_outputs(args: argparse.Namespace, to_json: Callable[[], str],
+                   to_html: Callable[[], str]) -> None:
     if args.json == "-":
         sys.stdout.write(to_json() + "\n")
     elif args.json:
         with open(args.json, "w", encoding="utf-8") as file:
             file.write(to_json() + "\n")
-    if getattr(args, "html", None):
+    if args.html:
         with open(args.html, "w", encoding="utf-8") as file:
             file.write(to_html())
 
@@ -231,7 +232,7 @@ def _build_parser() -> argparse.ArgumentParser:
                            help="declare lab samples")
     readiness.add_argument("--strict", action="store_true",
                            help="exit 1 on caveats too")
-    _output_arguments(readiness, html=True)
+    _output_arguments(readiness)
     readiness.set_defaults(run=_readiness)
 
     profile = commands.add_parser(
@@ -240,7 +241,7 @@ def _build_parser() -> argparse.ArgumentParser:
         "provenance, the per-tag table, notes and seals. Exit code 0, or 2 for a usage error "
         "or an unreadable input.")
     _export_arguments(profile)
-    _output_arguments(profile, html=True)
+    _output_arguments(profile)
     profile.set_defaults(run=_profile)
 
     units = commands.add_parser(
@@ -255,7 +256,7 @@ def _build_parser() -> argparse.ArgumentParser:
                        help="v2 (default) or the first court, v1")
     units.add_argument("--relation", choices=RELATIONS, default=RELATIONS[0],
                        help="how the pairs meet (default: same_quantity)")
-    _output_arguments(units, html=False)
+    _output_arguments(units)
     units.set_defaults(run=_units)
     return parser
 
@@ -283,10 +284,9 @@ def _export_arguments(parser: argparse.ArgumentParser) -> None:
                         "default: this machine's cores")
 
 
-def _output_arguments(parser: argparse.ArgumentParser, html: bool) -> None:
+def _output_arguments(parser: argparse.ArgumentParser) -> None:
     parser.add_argument("--json", metavar="FILE", help="write JSON to FILE ('-': stdout only)")
-    if html:
-        parser.add_argument("--html", metavar="FILE", help="write the HTML report to FILE")
+    parser.add_argument("--html", metavar="FILE", help="write the HTML report to FILE")
 
 
 if __name__ == "__main__":

@@ -14,6 +14,7 @@ if TYPE_CHECKING:
     from ._availability import Availability
     from .profile import ExportProfile, ExportReport
     from .readiness import ReadinessRecord
+    from .units import UnitCourtRecord
 
 VERDICT_COLOURS = {
     "Ready": "#1a7f37",
@@ -51,6 +52,38 @@ def readiness_page(record: "ReadinessRecord") -> str:
     return _page(record.verdict, [
         _banner(record.verdict, record.n_caveat, record.n_critical_missing, "profile given"),
         _findings(record),
+        _section("Seal", _kv([("court_hash", f"<code>{record.court_hash}</code>")])),
+    ])
+
+
+HAZARD_OK = "#dff3e4"
+HAZARD_BAD = "#fde0e0"
+
+
+def units_page(record: "UnitCourtRecord") -> str:
+    rows = []
+    for f in record.findings:
+        colour = HAZARD_OK if f.hazard == "consistent" else HAZARD_BAD
+        conversion = "–" if f.factor is None else (
+            f"× {f.factor:.10g}" + ("" if not f.offset else f" {f.offset:+.10g}"))
+        rows.append(
+            f"<tr><td>{_e(f.context)}</td><td style=\"white-space:nowrap\">{_e(f.a)}</td>"
+            f"<td style=\"white-space:nowrap\">{_e(f.b)}</td>"
+            f'<td><span class="level" style="background:{colour}">{_e(f.hazard)}</span></td>'
+            f"<td>{_e(conversion)}</td><td>{_e(f.message)}</td></tr>"
+        )
+    colour = VERDICT_COLOURS["Ready"] if record.n_hazard == 0 else VERDICT_COLOURS[
+        "NotReadyMissingCriticalWitnesses"]
+    banner = (
+        f'<div class="banner" id="verdict" style="background:{colour}">'
+        f"<h1>{record.n_hazard} unit hazard{'s' if record.n_hazard != 1 else ''}</h1>"
+        f"<p>{record.assertions_checked} assertions · {record.n_consistent} consistent · "
+        f"{_e(record.court)}</p></div>"
+    )
+    return _page(f"{record.court}: {record.n_hazard} hazards", [
+        banner,
+        _section("Findings", _table(("context", "a", "b", "hazard", "x_b = x_a × factor + offset",
+                                     "message"), rows)),
         _section("Seal", _kv([("court_hash", f"<code>{record.court_hash}</code>")])),
     ])
 

@@ -6,7 +6,7 @@ import datetime as _dt
 from dataclasses import dataclass, field
 from typing import Any, Callable, Dict, List, Mapping, Optional, Sequence, Tuple, Union
 
-from . import _native, _options, _render
+from . import _args, _native, _options, _render
 from ._availability import Availability
 from .readiness import PROFILE_FIELDS, Finding, ReadinessRecord, grade
 
@@ -342,15 +342,14 @@ def grade_export(
     unknown = set(profile_options) - set(_PROFILE_OPTIONS)
     if unknown:
         raise TypeError(f"grade_export() got an unexpected keyword argument '{sorted(unknown)[0]}'")
+    # A licence is only ever declared cleared; False leaves the default (not cleared).
     declared = {
         "baseline_present": baseline_present,
-        "license_cleared": True if license_cleared is True else None,
+        "license_cleared": True if _args.flag(license_cleared, "license_cleared") else None,
         "has_maintenance": has_maintenance,
         "has_batches": has_batches,
         "has_lab_samples": has_lab_samples,
     }
-    if license_cleared not in (True, False):
-        raise TypeError("argument 'license_cleared': must be True or False")
     progress = profile_options.pop("progress", None)
     options = {**_PROFILE_OPTIONS, **profile_options}
     profile = _profile(source, options, progress, declared, baseline)

@@ -131,6 +131,11 @@ class UnitCourtRecord:
     def to_json(self, indent: Optional[int] = 2) -> str:
         return _render.dumps(self.to_dict(), indent)
 
+    def to_html(self) -> str:
+        from . import html
+
+        return html.units_page(self)
+
 
 def parse_unit(text: str, *, court: str = "v2") -> Optional[ParsedUnit]:
     """The parsed unit, or None when the court's parser does not recognise the text."""

@@ -152,3 +152,15 @@ def test_nan_values_grade_as_unknown(tmp_path):
     assert math.isnan(report.values["missingness"].value) or report.values[
         "missingness"].value == 1.0
     assert report.court_hash == q.grade_readiness(**report.profile_arguments)["court_hash"]
+
+
+def test_declared_flags_take_numpy_booleans_and_refuse_others(tmp_path):
+    np = pytest.importorskip("numpy")
+    path, _ = export(tmp_path, 1, {})
+    report = edge.grade_export(path, license_cleared=np.bool_(True), has_batches=np.bool_(False))
+    assert report.values["license_cleared"].value is True
+    assert report.values["license_cleared"].provenance == "declared"
+    assert report.values["has_batches"].provenance == "declared"
+    for bad in ({"license_cleared": 1}, {"has_batches": "yes"}, {"baseline_present": 0}):
+        with pytest.raises(TypeError, match=next(iter(bad))):
+            edge.grade_export(path, **bad)

@@ -37,9 +37,13 @@ def test_self_contained(report):
     assert any(s is not None and s < 1 for row in grid.shares for s in row)
 
 
-def test_profile_and_record_pages(report):
+def test_profile_record_and_unit_pages(report):
     assert "Export profile" in report.profile.to_html()
     assert report.record.court_hash in report.record.to_html()
+    units = edge.check_units([("degF", "degC"), ("kg/h", "kg/h"), ("barg", "bara")])
+    page = units.to_html()
+    assert "2 unit hazards" in page and units.court_hash in page
+    assert page.count('class="level"') == 3 and "<script" not in page
 
 
 def chromium():
