@@ -42,6 +42,7 @@ DIGEST_BLOCK = 1 << 20  # the profiler's digest block; range starts are multiple
 DEFAULT_CHUNK = 64 << 20
 _OPENING = (1 << 20, 16 << 20)  # bytes read for a split file's header, then more if needed
 _GLOB_CHARS = frozenset("*?[")
+_GUESS_WINDOW = 64 << 10  # as far back as a task looks for the row before its range
 
 
 # ---- public entry points -----------------------------------------------------------------------
@@ -57,8 +58,9 @@ def profile_files(
 ) -> ExportProfile:
     """Profile an export of one or many files on Dask; the same profile as `profile_export`.
 
-    `paths_or_glob` is a path, a glob (matches in sorted order) or a list of either, in export
-    order. `client` is a `distributed.Client`, a scheduler address, or None for the active
+    `paths_or_glob` is a path, a glob (matches in sorted order) or a list of them, in export
+    order; a URL that fsspec opens (``s3://bucket/day-*.csv``) is read through fsspec, each task
+    fetching only its byte range. `client` is a `distributed.Client`, a scheduler address, or None for the active
     client if there is one, else the local threads. `profile_options` are those of
     `profile_export` (`threads` is ignored: each task scans on one core). `progress` shows
     Dask's own progress bar. Every file is checked before any work is sent; a missing file is
@@ -119,7 +121,9 @@ def expand_paths(paths_or_glob: Any) -> List[str]:
     paths: List[str] = []
     for item in items:
         text = os.fspath(item)
-        if _GLOB_CHARS.intersection(text) and not os.path.exists(text):
+        if _is_url(text):
+            paths.extend(_expand_url(text))
+        elif _GLOB_CHARS.intersection(text) and not os.path.exists(text):
             matches = sorted(_glob.glob(text))
             if not matches:
                 raise FileNotFoundError(2, "no file matches the pattern", text)
@@ -130,7 +134,45 @@ def expand_paths(paths_or_glob: Any) -> List[str]:
         if path.lower().endswith((".parquet", ".pq")):
             raise ValueError(f"{path}: Parquet is read as a data frame: use "
                              "profile_dataframe(dask.dataframe.read_parquet(...))")
-    return list(_options.paths_of(paths))
+    local = [p for p in paths if not _is_url(p)]
+    if local:
+        _options.paths_of(local)  # FileNotFoundError / PermissionError naming the file
+    return paths
+
+
+def _is_url(path: str) -> bool:
+    return "://" in path
+
+
+def _remote(url: str) -> Tuple[Any, str]:
+    """(fsspec file system, path within it) of a URL such as s3://bucket/key."""
+    import fsspec
+
+    return fsspec.core.url_to_fs(url)  # type: ignore[no-any-return]
+
+
+def _expand_url(url: str) -> List[str]:
+    fs, path = _remote(url)
+    if _GLOB_CHARS.intersection(path) and not fs.exists(path):
+        matches = sorted(fs.glob(path))
+        if not matches:
+            raise FileNotFoundError(2, "no file matches the pattern", url)
+        return [fs.unstrip_protocol(m) for m in matches]
+    if not fs.isfile(path):
+        raise FileNotFoundError(2, "no such file", url)
+    return [url]
+
+
+def _size(path: str) -> int:
+    if not _is_url(path):
+        return os.path.getsize(path)
+    fs, inner = _remote(path)
+    return int(fs.size(inner))
+
+
+def _read(url: str, start: int, end: Optional[int]) -> bytes:
+    fs, path = _remote(url)
+    return bytes(fs.cat_file(path, start, end))
 
 
 # ---- options ----------------------------------------------------------------------------------
@@ -187,21 +229,46 @@ def _split(split_every: int) -> int:
 def _scan_piece(path: str, start: int, end: int, opening: Optional[bytes],
                 options: Dict[str, Any]) -> Tuple[bytes, bool, bool]:
     """(blob, parity assumed at start, parity of the quotes inside the range)."""
-    return _native.scan_range(path, start, end, opening, None if start else False, options)
+    if not _is_url(path):
+        return _native.scan_range(path, start, end, opening, None if start else False, options)
+    # As scan_range does for a local file: the parity guessed from the row before the range.
+    window = _read(path, max(0, start - _GUESS_WINDOW), start) if start else b""
+    row_start = window.rfind(b"\n")
+    inside = row_start >= 0 and window.count(b'"', row_start + 1) % 2 == 1
+    data = _read(path, start, end)
+    blob = _native.scan_text(path, start, opening, inside, options, [data])
+    return blob, inside, data.count(b'"') % 2 == 1
+
+
+def _rescan(path: str, start: int, end: int, opening: bytes, inside: bool,
+            options: Dict[str, Any]) -> bytes:
+    if not _is_url(path):
+        return _native.scan_range(path, start, end, opening, inside, options)[0]
+    return _native.scan_text(path, start, opening, inside, options, [_read(path, start, end)])
 
 
 def _scan_whole(path: str, options: Dict[str, Any]) -> bytes:
     """A file in one task: from its first byte, or decompressed when it is gzip."""
     if not path.lower().endswith(".gz"):
+        if _is_url(path):
+            return _native.scan_text(path, 0, None, False, options, [_read(path, 0, None)])
         return _native.scan_range(path, 0, -1, None, False, options)[0]
     pieces = []
-    with gzip.open(path, "rb") as file:
+    with _open_gzip(path) as file:
         while True:
             piece = file.read(DIGEST_BLOCK)
             if not piece:
                 break
             pieces.append(piece)
     return _native.scan_text(path, 0, None, False, options, pieces)
+
+
+def _open_gzip(path: str) -> Any:
+    if not _is_url(path):
+        return gzip.open(path, "rb")
+    import fsspec
+
+    return fsspec.open(path, "rb", compression="gzip").open()
 
 
 def _quotes_odd(scanned: Tuple[bytes, bool, bool]) -> bool:
@@ -222,7 +289,7 @@ def _settle(scanned: Tuple[bytes, bool, bool], parities: List[bool], index: int,
     blob, assumed, _ = scanned
     if assumed == parities[index]:
         return blob
-    return _native.scan_range(path, start, end, opening, parities[index], options)[0]
+    return _rescan(path, start, end, opening, parities[index], options)
 
 
 def _merge(*blobs: bytes) -> bytes:
@@ -238,17 +305,20 @@ def _finalize(blob: bytes, options: Dict[str, Any]) -> Dict[str, Any]:
 def _opening(path: str, size: int, first_cut: int, options: Dict[str, Any]) -> bytes:
     """The file's opening bytes, enough to resume at `first_cut`; ValueError naming the file
     when it is not an export (checked here, before any task is sent)."""
-    with open(path, "rb") as file:
-        opening = file.read(min(_OPENING[0], size))
+    for want in _OPENING:
+        opening = _read(path, 0, min(want, size)) if _is_url(path) else _head_of(path, want)
         try:
             _native.scan_text(path, first_cut, opening, False, options, [])
             return opening
         except ValueError:
-            if len(opening) >= size:
+            if want == _OPENING[-1] or len(opening) >= size:
                 raise
-        opening += file.read(min(_OPENING[1], size) - len(opening))  # a very wide header
-    _native.scan_text(path, first_cut, opening, False, options, [])
-    return opening
+    raise AssertionError("unreachable")
+
+
+def _head_of(path: str, n: int) -> bytes:
+    with open(path, "rb") as file:
+        return file.read(n)
 
 
 def _files_graph(paths: Sequence[str], options: Dict[str, Any], chunk: int,
@@ -261,7 +331,7 @@ def _file_leaves(paths: Sequence[str], options: Dict[str, Any], chunk: int) -> L
     between two runs on one client must not reuse the first run's results."""
     leaves: List[Delayed] = []
     for path in paths:
-        size = os.path.getsize(path)
+        size = _size(path)
         cuts = [0] if path.lower().endswith(".gz") else list(range(0, size, chunk)) or [0]
         if len(cuts) == 1:
             leaves.append(delayed(_scan_whole, pure=False)(path, options))

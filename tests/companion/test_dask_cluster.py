@@ -137,3 +137,16 @@ def test_the_cli_takes_a_glob_and_a_scheduler(client, exports, capsys, command):
     assert outputs[0] == outputs[1]
     outputs = outputs[0][1]
     assert '"seal"' in outputs and exports["wide"][2] in outputs
+
+
+def test_urls_are_read_through_fsspec(client, exports):
+    urls = {k: ["file://" + os.path.abspath(p) for p in v] for k, v in exports.items()}
+    # Same bytes under other names: the seal holds no file name unless a note does.
+    long = qd.profile_files(urls["long"], client=client, chunk_bytes=MIB)
+    assert long.seal == edge.profile_export(exports["long"]).seal
+    wide = qd.profile_files(urls["wide"], client=client, chunk_bytes=MIB)  # quotes across cuts
+    expected = edge.profile_export(exports["wide"])
+    assert (wide.values, wide.tags, wide.input_digest) == \
+        (expected.values, expected.tags, expected.input_digest)
+    packed = qd.profile_files(urls["gzip"], client=client)
+    assert packed.values == expected.values
