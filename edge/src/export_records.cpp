@@ -68,7 +68,7 @@ bool RecordProcessor::instant(const ParsedTime& pt, std::uint64_t line, std::uin
     return true;
 }
 
-void RecordProcessor::classify(TagStats& tag, const CellRef& cell, const CellRef* quality) {
+inline void RecordProcessor::classify(TagStats& tag, const CellRef& cell, const CellRef* quality) {
     ++tag.cells;
     std::string_view s;
     if (!cell.quoted) {

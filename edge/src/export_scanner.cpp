@@ -2,6 +2,7 @@
 // own header; a range resumed mid-file keeps the row cut at its start as the partial's head.
 #include <algorithm>
 
+#include "export_digest.hpp"
 #include "export_records.hpp"
 #include "export_state.hpp"
 #include "export_tokenize.hpp"
@@ -57,6 +58,16 @@ struct ExportScanner::Impl {
     }
 
     void hash(const char* p, std::size_t n) {
+        static_assert(kDigestBlock == kBlockBytes);
+        if (!block_started && offset % kDigestBlock == 0 && n >= kDigestBlock) {
+            const std::size_t whole = n / kDigestBlock;
+            const std::size_t from = blocks.size();
+            blocks.resize(from + whole);
+            digest_whole_blocks(p, whole, blocks.data() + from);
+            offset += whole * kDigestBlock;
+            p += whole * kDigestBlock;
+            n -= whole * kDigestBlock;
+        }
         while (n) {
             const std::size_t room = kDigestBlock - static_cast<std::size_t>(offset % kDigestBlock);
             const std::size_t take = std::min(room, n);

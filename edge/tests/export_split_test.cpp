@@ -6,6 +6,7 @@
 #include <fstream>
 #include <string>
 
+#include "export_digest.hpp"
 #include "export_state.hpp"
 #include "qorv_chemical_engineering_edge/export_profile.hpp"
 
@@ -183,6 +184,19 @@ std::string big_export() {
         s.append(line, static_cast<std::size_t>(n));
     }
     return s;
+}
+
+TEST(InputDigest, WholeBlocksTwoAtATimeMatchPlainHashing) {
+    std::string data(3 * ep::kBlockBytes, '\0');
+    std::uint32_t x = 12345;
+    for (char& c : data) c = static_cast<char>((x = x * 1103515245u + 12345u) >> 24);
+    std::vector<qorv_chemical_engineering_edge::hashing::Sha256Digest> got(3);
+    ep::digest_whole_blocks(data.data(), 3, got.data());
+    for (std::size_t i = 0; i < 3; ++i) {
+        qorv_chemical_engineering_edge::hashing::Sha256 h;
+        h.update(data.data() + i * ep::kBlockBytes, ep::kBlockBytes);
+        EXPECT_EQ(got[i], h.finish()) << i;
+    }
 }
 
 TEST(ProfileFiles, ChunkedAndThreadedScansEqualOneScan) {
