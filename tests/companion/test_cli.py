@@ -121,3 +121,31 @@ def test_help_for_every_command(command):
 def test_console_script_is_installed():
     scripts = os.path.dirname(sys.executable)
     assert os.path.exists(os.path.join(scripts, "qce"))
+
+
+def test_progress_bar_only_on_a_terminal(export):
+    pty = pytest.importorskip("pty")
+    pytest.importorskip("tqdm")
+    import fcntl
+    import struct
+    import termios
+
+    controller, terminal = pty.openpty()
+    fcntl.ioctl(terminal, termios.TIOCSWINSZ, struct.pack("HHHH", 24, 100, 0, 0))
+    run = subprocess.run([sys.executable, "-m", "qorv_chemical_engineering_edge", "profile",
+                          export], stdout=subprocess.PIPE, stderr=terminal, timeout=120)
+    os.close(terminal)
+    shown = b""
+    try:
+        while True:
+            chunk = os.read(controller, 65536)
+            if not chunk:
+                break
+            shown += chunk
+    except OSError:  # the terminal is closed once everything is read
+        pass
+    os.close(controller)
+    assert run.returncode == 0
+    assert b"profiling" in shown
+    piped = qce("profile", export)
+    assert piped.returncode == 0 and piped.stderr == ""
