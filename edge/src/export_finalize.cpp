@@ -398,7 +398,11 @@ Result<ExportProfile> PartialProfile::finalize(const ProfileOptions& options) co
     std::map<std::string, std::uint64_t> unknown;
     std::uint64_t missing_total = 0, cells_total = 0, dup_records = 0, recognised = 0;
     std::uint64_t judged = 0, judged_regular = 0;
+    // One tag's instants at a time; kept only for tags a clock-change candidate names.
     std::vector<std::vector<std::int64_t>> tag_axes(is_long ? s.tags.size() : 0);
+    std::vector<bool> keep_axis(s.tags.size(), false);
+    for (const ClockCandidate& c : s.clock)
+        if (c.stream != kRowStream) keep_axis[c.stream] = true;
     for (std::size_t i = 0; i < s.tags.size(); ++i) {
         const TagStats& t = s.tags[i];
         TagEvidence e;
@@ -432,8 +436,7 @@ Result<ExportProfile> PartialProfile::finalize(const ProfileOptions& options) co
         missing_total += m.missing;
         cells_total += t.cells;
         if (is_long) {
-            tag_axes[i] = t.axis.sorted();
-            const auto& ax = tag_axes[i];
+            std::vector<std::int64_t> ax = t.axis.sorted();
             const Sampling ts = sampling(ax);
             dup_records += ax.size() - ts.distinct;
             if (!ax.empty()) {
@@ -446,6 +449,7 @@ Result<ExportProfile> PartialProfile::finalize(const ProfileOptions& options) co
                 judged_regular += ts.regular;
                 e.regular = ts.regular;
             }
+            if (keep_axis[i]) tag_axes[i] = std::move(ax);
         }
         p.tags.push_back(std::move(e));
     }

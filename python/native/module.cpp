@@ -5,6 +5,7 @@
 // against the stable ABI (abi3). The module keeps no state of its own, so every interpreter
 // that imports it gets an independent module object.
 #include "native.hpp"
+#include "partials.hpp"
 
 namespace qorv_chemical_engineering_edge_py {
 namespace {
@@ -18,6 +19,7 @@ PyMethodDef functions[] = {
     {"profile_files", profile_files, METH_VARARGS, "Profile export files."},
     {"profile_stream", profile_stream, METH_VARARGS, "Profile an Arrow C stream."},
     {"scan_ranges", scan_ranges, METH_VARARGS, "Profile row ranges of an export's bytes."},
+    QCE_PARTIAL_FUNCTIONS,
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -9,7 +9,9 @@ from __future__ import annotations
 
 import argparse
 import csv
+import glob
 import io
+import os
 import sys
 from typing import Any, Callable, Dict, List, NoReturn, Optional, Sequence
 
@@ -63,8 +65,8 @@ def _reason(error: BaseException) -> str:
 
 def _readiness(args: argparse.Namespace) -> int:
     baseline = parse_baseline(args.baseline) if args.baseline else None
-    report = grade_export(
-        args.export,
+    report = _on_dask(args, "grade_files", grade_export)(
+        _export_paths(args.export),
         baseline_present=True if args.baseline_present else None,
         baseline=baseline,
         license_cleared=args.license_cleared,
@@ -84,7 +86,8 @@ def _readiness(args: argparse.Namespace) -> int:
 
 
 def _profile(args: argparse.Namespace) -> int:
-    profile = profile_export(args.export, **_profile_options(args))
+    profile = _on_dask(args, "profile_files", profile_export)(
+        _export_paths(args.export), **_profile_options(args))
     _write_outputs(args, profile.to_json, profile.to_html)
     if args.json != "-":
         print(profile)
@@ -163,6 +166,38 @@ def _profile_options(args: argparse.Namespace) -> Dict[str, Any]:
         "threads": args.threads,
         "progress": True,  # a bar only when standard error is a terminal
     }
+
+
+def _export_paths(patterns: Sequence[str]) -> List[str]:
+    """The files in order; a pattern the shell left unexpanded ('data/*.csv') expands here,
+    sorted."""
+    paths: List[str] = []
+    for pattern in patterns:
+        if any(c in pattern for c in "*?[") and not os.path.exists(pattern):
+            matches = sorted(glob.glob(pattern))
+            if not matches:
+                raise FileNotFoundError(2, "no file matches the pattern", pattern)
+            paths.extend(matches)
+        else:
+            paths.append(pattern)
+    return paths
+
+
+def _on_dask(args: argparse.Namespace, name: str, local: Any) -> Any:
+    """The local function, or its Dask counterpart bound to --scheduler."""
+    if args.scheduler is None:
+        return local
+    try:
+        from . import dask as on_dask
+    except ImportError as error:
+        raise UsageError(f"qce: --scheduler: {error}") from None
+    shown = sys.stdout.isatty() and args.json != "-"  # Dask's bar writes to standard output
+
+    def run(paths: List[str], **options: Any) -> Any:
+        options["progress"] = shown
+        return getattr(on_dask, name)(paths, client=args.scheduler, **options)
+
+    return run
 
 
 # ---- the parser ----------------------------------------------------------------------------
@@ -244,6 +279,9 @@ def _export_arguments(parser: argparse.ArgumentParser) -> None:
     parser.add_argument("--good-quality", action="append", default=None, metavar="TEXT",
                         help="a quality text meaning good (repeatable; replaces the default)")
     parser.add_argument("--threads", type=int, default=None, help="default: every core")
+    parser.add_argument("--scheduler", metavar="ADDRESS", default=None,
+                        help="run on the Dask scheduler at ADDRESS (needs the dask extra); "
+                        "default: this machine's cores")
 
 
 def _output_arguments(parser: argparse.ArgumentParser) -> None:

@@ -1,0 +1,523 @@
+"""Profiling and grading exports on a Dask cluster, with the profile one process would give.
+
+Each file is one task; a file larger than `chunk_bytes` is cut into byte ranges at multiples of
+the profiler's 1 MiB digest block (so the input digest stays complete). Every task scans its
+piece with the C++ scanner into a partial profile, which travels as the profiler's checked
+binary serialisation; an ordered tree reduction on the cluster merges the partials and
+finishes the profile. However the work is cut and in whatever order the tasks finish, the
+profile, its seal and the court's `court_hash` equal those of `profile_export` on the same
+input in one process.
+
+The quote parity at a range's first byte decides how the scanner reads it. A task guesses it
+from the row before its range (right unless a quoted line break straddles that row start) and
+reports the parity of the quotes inside its range; a small task per file chains those into
+the true parity at each cut, and only a range whose guess was wrong is scanned again.
+
+Needs the `dask` extra: ``pip install 'qorv-chemical-engineering[dask]'``.
+"""
+from __future__ import annotations
+
+import glob as _glob
+import gzip
+import os
+from contextlib import contextmanager
+from typing import Any, Dict, Iterator, List, Mapping, Optional, Sequence, Tuple, Union
+
+try:
+    import dask
+    from dask.delayed import Delayed, delayed
+except ImportError as _missing:  # pragma: no cover - depends on the environment
+    raise ImportError(
+        "qorv_chemical_engineering_edge.dask needs Dask and distributed: "
+        "pip install 'qorv-chemical-engineering[dask]'"
+    ) from _missing
+
+from . import _native, _options
+from .profile import _PROFILE_OPTIONS, ExportProfile, ExportReport, _from_native
+from .readiness import grade
+
+__all__ = ["profile_files", "profile_dataframe", "grade_files", "grade_dataframe"]
+
+DIGEST_BLOCK = 1 << 20  # the profiler's digest block; range starts are multiples of it
+DEFAULT_CHUNK = 64 << 20
+_OPENING = (1 << 20, 16 << 20)  # bytes read for a split file's header, then more if needed
+_GLOB_CHARS = frozenset("*?[")
+_GUESS_WINDOW = 64 << 10  # as far back as a task looks for the row before its range
+
+
+# ---- public entry points -----------------------------------------------------------------------
+
+def profile_files(
+    paths_or_glob: Union[str, "os.PathLike[str]", Sequence[Union[str, "os.PathLike[str]"]]],
+    *,
+    client: Any = None,
+    chunk_bytes: int = DEFAULT_CHUNK,
+    split_every: int = 8,
+    progress: bool = False,
+    **profile_options: Any,
+) -> ExportProfile:
+    """Profile an export of one or many files on Dask; the same profile as `profile_export`.
+
+    `paths_or_glob` is a path, a glob (matches in sorted order) or a list of them, in export
+    order; a URL that fsspec opens (``s3://bucket/day-*.csv``) is read through fsspec, each task
+    fetching only its byte range. `client` is a `distributed.Client`, a scheduler address, or None for the active
+    client if there is one, else the local threads. `profile_options` are those of
+    `profile_export` (`threads` is ignored: each task scans on one core). `progress` shows
+    Dask's own progress bar. Every file is checked before any work is sent; a missing file is
+    FileNotFoundError and a file that is not an export is ValueError, both naming the file.
+    """
+    paths = expand_paths(paths_or_glob)
+    options = _build_options(profile_options, None, None)
+    final = _files_graph(paths, options, _chunk(chunk_bytes), _split(split_every))
+    return _from_native(_compute(final, client, progress), tuple(paths), options)
+
+
+def grade_files(paths_or_glob: Any, *, client: Any = None, chunk_bytes: int = DEFAULT_CHUNK,
+                split_every: int = 8, progress: bool = False, **options: Any) -> ExportReport:
+    """`grade_export` on Dask: the declared fields of `grade_export` plus `profile_files`'s
+    arguments. The report's `court_hash` equals that of `grade_export` on the same files."""
+    profile_options, declared, baseline = _split_declared(options, "grade_files")
+    paths = expand_paths(paths_or_glob)
+    native = _build_options(profile_options, declared, baseline)
+    final = _files_graph(paths, native, _chunk(chunk_bytes), _split(split_every))
+    profile = _from_native(_compute(final, client, progress), tuple(paths), native)
+    return ExportReport(record=grade(**profile.profile_arguments), profile=profile)
+
+
+def profile_dataframe(ddf: Any, *, client: Any = None, label: Optional[str] = None,
+                      split_every: int = 8, progress: bool = False,
+                      **profile_options: Any) -> ExportProfile:
+    """Profile a Dask DataFrame (wide or long layout), partition by partition.
+
+    Each partition goes through the Arrow stream input, rendered to the export text
+    `profile_export` scans for a table; the text is cut at digest-block multiples across
+    partitions, so the profile equals `profile_export` of the whole table under the same
+    `label` (default: the label `profile_export` gives the computed pandas frame).
+    """
+    options = _build_options(profile_options, None, None, table=True)
+    label = label if label is not None else _frame_label(ddf)
+    return _from_native(_frame_profile(ddf, label, options, client, split_every, progress),
+                        (label,), options)
+
+
+def grade_dataframe(ddf: Any, *, client: Any = None, label: Optional[str] = None,
+                    split_every: int = 8, progress: bool = False,
+                    **options: Any) -> ExportReport:
+    """`grade_export` of a Dask DataFrame; see `profile_dataframe` and `grade_files`."""
+    profile_options, declared, baseline = _split_declared(options, "grade_dataframe")
+    native = _build_options(profile_options, declared, baseline, table=True)
+    label = label if label is not None else _frame_label(ddf)
+    profile = _from_native(_frame_profile(ddf, label, native, client, split_every, progress),
+                           (label,), native)
+    return ExportReport(record=grade(**profile.profile_arguments), profile=profile)
+
+
+def expand_paths(paths_or_glob: Any) -> List[str]:
+    """The files named: globs expanded (sorted), every file checked to be there and readable."""
+    items = [paths_or_glob] if isinstance(paths_or_glob, (str, os.PathLike)) else paths_or_glob
+    if not isinstance(items, (list, tuple)):
+        raise TypeError("paths_or_glob must be a path, a glob or a list of them, "
+                        f"not {type(paths_or_glob).__name__}")
+    paths: List[str] = []
+    for item in items:
+        text = os.fspath(item)
+        if _is_url(text):
+            paths.extend(_expand_url(text))
+        elif _GLOB_CHARS.intersection(text) and not os.path.exists(text):
+            matches = sorted(_glob.glob(text))
+            if not matches:
+                raise FileNotFoundError(2, "no file matches the pattern", text)
+            paths.extend(matches)
+        else:
+            paths.append(text)
+    for path in paths:
+        if path.lower().endswith((".parquet", ".pq")):
+            raise ValueError(f"{path}: Parquet is read as a data frame: use "
+                             "profile_dataframe(dask.dataframe.read_parquet(...))")
+    local = [p for p in paths if not _is_url(p)]
+    if local:
+        _options.paths_of(local)  # FileNotFoundError / PermissionError naming the file
+    return paths
+
+
+def _is_url(path: str) -> bool:
+    return "://" in path
+
+
+def _remote(url: str) -> Tuple[Any, str]:
+    """(fsspec file system, path within it) of a URL such as s3://bucket/key."""
+    import fsspec
+
+    return fsspec.core.url_to_fs(url)  # type: ignore[no-any-return]
+
+
+def _expand_url(url: str) -> List[str]:
+    fs, path = _remote(url)
+    if _GLOB_CHARS.intersection(path) and not fs.exists(path):
+        matches = sorted(fs.glob(path))
+        if not matches:
+            raise FileNotFoundError(2, "no file matches the pattern", url)
+        return [fs.unstrip_protocol(m) for m in matches]
+    if not fs.isfile(path):
+        raise FileNotFoundError(2, "no such file", url)
+    return [url]
+
+
+def _size(path: str) -> int:
+    if not _is_url(path):
+        return os.path.getsize(path)
+    fs, inner = _remote(path)
+    return int(fs.size(inner))
+
+
+def _read(url: str, start: int, end: Optional[int]) -> bytes:
+    fs, path = _remote(url)
+    return bytes(fs.cat_file(path, start, end))
+
+
+# ---- options ----------------------------------------------------------------------------------
+
+_DECLARED = ("baseline_present", "baseline", "license_cleared", "has_maintenance",
+             "has_batches", "has_lab_samples")
+
+
+def _build_options(settings: Mapping[str, Any], declared: Optional[Mapping[str, Any]],
+                   baseline: Any, table: bool = False) -> Dict[str, Any]:
+    unknown = set(settings) - set(_PROFILE_OPTIONS) - {"threads"}
+    if unknown:
+        raise TypeError(f"unexpected keyword argument '{sorted(unknown)[0]}'")
+    merged = {k: v for k, v in {**_PROFILE_OPTIONS, **settings}.items() if k != "progress"}
+    if table:  # as profile_export renders a table
+        merged["delimiter"] = ";" if merged.get("decimal") == "," else ","
+    return _options.build(**merged, declared=declared, baseline=baseline)
+
+
+def _split_declared(options: Dict[str, Any], caller: str) -> Tuple[Dict[str, Any], Any, Any]:
+    """Separates grade_export's declared fields from the profile options, as it reads them."""
+    given = {k: options.pop(k) for k in _DECLARED if k in options}
+    license_cleared = given.get("license_cleared", False)
+    if license_cleared not in (True, False):
+        raise TypeError("argument 'license_cleared': must be True or False")
+    declared = {
+        "baseline_present": given.get("baseline_present"),
+        "license_cleared": True if license_cleared is True else None,
+        "has_maintenance": given.get("has_maintenance"),
+        "has_batches": given.get("has_batches"),
+        "has_lab_samples": given.get("has_lab_samples"),
+    }
+    unknown = set(options) - set(_PROFILE_OPTIONS) - {"threads"}
+    if unknown:
+        raise TypeError(f"{caller}() got an unexpected keyword argument '{sorted(unknown)[0]}'")
+    return options, declared, given.get("baseline")
+
+
+def _chunk(chunk_bytes: int) -> int:
+    if not isinstance(chunk_bytes, int) or chunk_bytes < DIGEST_BLOCK or chunk_bytes % DIGEST_BLOCK:
+        raise ValueError(f"option chunk_bytes={chunk_bytes!r} must be a positive multiple of "
+                         f"{DIGEST_BLOCK} (the digest block)")
+    return chunk_bytes
+
+
+def _split(split_every: int) -> int:
+    if not isinstance(split_every, int) or split_every < 2:
+        raise ValueError(f"option split_every={split_every!r} must be an int of 2 or more")
+    return split_every
+
+
+# ---- tasks (module level, so that workers import them by name) ---------------------------------
+
+def _scan_piece(path: str, start: int, end: int, opening: Optional[bytes],
+                options: Dict[str, Any]) -> Tuple[bytes, bool, bool]:
+    """(blob, parity assumed at start, parity of the quotes inside the range)."""
+    if not _is_url(path):
+        return _native.scan_range(path, start, end, opening, None if start else False, options)
+    # As scan_range does for a local file: the parity guessed from the row before the range.
+    window = _read(path, max(0, start - _GUESS_WINDOW), start) if start else b""
+    row_start = window.rfind(b"\n")
+    inside = row_start >= 0 and window.count(b'"', row_start + 1) % 2 == 1
+    data = _read(path, start, end)
+    blob = _native.scan_text(path, start, opening, inside, options, [data])
+    return blob, inside, data.count(b'"') % 2 == 1
+
+
+def _rescan(path: str, start: int, end: int, opening: bytes, inside: bool,
+            options: Dict[str, Any]) -> bytes:
+    if not _is_url(path):
+        return _native.scan_range(path, start, end, opening, inside, options)[0]
+    return _native.scan_text(path, start, opening, inside, options, [_read(path, start, end)])
+
+
+def _scan_whole(path: str, options: Dict[str, Any]) -> bytes:
+    """A file in one task: from its first byte, or decompressed when it is gzip."""
+    if not path.lower().endswith(".gz"):
+        if _is_url(path):
+            return _native.scan_text(path, 0, None, False, options, [_read(path, 0, None)])
+        return _native.scan_range(path, 0, -1, None, False, options)[0]
+    pieces = []
+    with _open_gzip(path) as file:
+        while True:
+            piece = file.read(DIGEST_BLOCK)
+            if not piece:
+                break
+            pieces.append(piece)
+    return _native.scan_text(path, 0, None, False, options, pieces)
+
+
+def _open_gzip(path: str) -> Any:
+    if not _is_url(path):
+        return gzip.open(path, "rb")
+    import fsspec
+
+    return fsspec.open(path, "rb", compression="gzip").open()
+
+
+def _quotes_odd(scanned: Tuple[bytes, bool, bool]) -> bool:
+    return scanned[2]
+
+
+def _parities_at_cuts(*odd: bool) -> List[bool]:
+    """The quote parity at each range start of one file, from the parities inside the ranges."""
+    at = [False]
+    for inside in odd[:-1]:
+        at.append(at[-1] ^ inside)
+    return at
+
+
+def _settle(scanned: Tuple[bytes, bool, bool], parities: List[bool], index: int, path: str,
+            start: int, end: int, opening: bytes, options: Dict[str, Any]) -> bytes:
+    """The range's blob under its true quote parity, scanning again only after a wrong guess."""
+    blob, assumed, _ = scanned
+    if assumed == parities[index]:
+        return blob
+    return _rescan(path, start, end, opening, parities[index], options)
+
+
+def _merge(*blobs: bytes) -> bytes:
+    return _native.merge_partials(list(blobs))
+
+
+def _finalize(blob: bytes, options: Dict[str, Any]) -> Dict[str, Any]:
+    return _native.finalize_partial(blob, options)
+
+
+# ---- files ------------------------------------------------------------------------------------
+
+def _opening(path: str, size: int, first_cut: int, options: Dict[str, Any]) -> bytes:
+    """The file's opening bytes, enough to resume at `first_cut`; ValueError naming the file
+    when it is not an export (checked here, before any task is sent)."""
+    for want in _OPENING:
+        opening = _read(path, 0, min(want, size)) if _is_url(path) else _head_of(path, want)
+        try:
+            _native.scan_text(path, first_cut, opening, False, options, [])
+            return opening
+        except ValueError:
+            if want == _OPENING[-1] or len(opening) >= size:
+                raise
+    raise AssertionError("unreachable")
+
+
+def _head_of(path: str, n: int) -> bytes:
+    with open(path, "rb") as file:
+        return file.read(n)
+
+
+def _files_graph(paths: Sequence[str], options: Dict[str, Any], chunk: int,
+                 split_every: int) -> Delayed:
+    return _reduce(_file_leaves(paths, options, chunk), options, split_every)
+
+
+def _file_leaves(paths: Sequence[str], options: Dict[str, Any], chunk: int) -> List[Delayed]:
+    """One blob per piece, in export order. Scans get fresh keys every run: a file rewritten
+    between two runs on one client must not reuse the first run's results."""
+    leaves: List[Delayed] = []
+    for path in paths:
+        size = _size(path)
+        cuts = [0] if path.lower().endswith(".gz") else list(range(0, size, chunk)) or [0]
+        if len(cuts) == 1:
+            leaves.append(delayed(_scan_whole, pure=False)(path, options))
+            continue
+        opening = delayed(_opening(path, size, cuts[1], options),
+                          name="qce-opening-" + dask.base.tokenize(path, size, os.urandom(8)))
+        ends = cuts[1:] + [size]
+        scans = [delayed(_scan_piece, pure=False)(path, s, e, opening if s else None, options)
+                 for s, e in zip(cuts, ends)]
+        odd = [delayed(_quotes_odd, pure=True)(s) for s in scans]
+        parities = delayed(_parities_at_cuts, pure=True)(*odd)
+        leaves.extend(
+            delayed(_settle, pure=True)(scanned, parities, i, path, s, e, opening, options)
+            for i, (scanned, s, e) in enumerate(zip(scans, cuts, ends))
+        )
+    return leaves
+
+
+def _reduce(leaves: List[Delayed], options: Dict[str, Any], split_every: int) -> Delayed:
+    """An ordered tree: consecutive groups of `split_every` merged, level by level."""
+    level = leaves
+    while len(level) > 1:
+        level = [delayed(_merge, pure=True)(*level[i:i + split_every])
+                 for i in range(0, len(level), split_every)]
+    return delayed(_finalize, pure=True)(level[0], options)
+
+
+# ---- data frames ------------------------------------------------------------------------------
+
+def _frame_label(ddf: Any) -> str:
+    meta = getattr(ddf, "_meta", None)
+    kind = type(meta) if meta is not None else type(ddf)
+    return f"<{kind.__module__.split('.')[0]}.{kind.__name__}>"
+
+
+def _render(part: Any, options: Dict[str, Any]) -> Tuple[bytes, bytes]:
+    """(header, rows) of one partition as the export text profile_export scans for a table."""
+    import pyarrow as pa
+
+    table = part if isinstance(part, pa.Table) else pa.Table.from_pandas(part, preserve_index=False)
+    return _native.render_table(table.__arrow_c_stream__(), options)
+
+
+def _text_facts(rendered: Tuple[bytes, bytes]) -> Tuple[bytes, int, bool]:
+    header, body = rendered
+    return header, len(body), body.count(b'"') % 2 == 1
+
+
+def _head(rendered: Tuple[bytes, bytes], n: int) -> bytes:
+    return rendered[1][:n]
+
+
+def _scan_frame_piece(label: str, offset: int, opening: bytes, inside: bool,
+                      options: Dict[str, Any], header: bytes,
+                      rendered: Tuple[bytes, bytes], skip: int, *more: bytes) -> bytes:
+    """Scans global text [offset, ...): the rest of one partition's rows from `skip` on, then
+    the heads of the partitions after it. `inside` is the parity before this partition."""
+    body = rendered[1]
+    inside ^= body.count(b'"', 0, skip) % 2 == 1
+    pieces = ([header] if offset == 0 else []) + [memoryview(body)[skip:].tobytes(), *more]
+    return _native.scan_text(label, offset, opening, inside, options, pieces)
+
+
+def _frame_profile(ddf: Any, label: str, options: Dict[str, Any], client: Any,
+                   split_every: int, progress: bool) -> Dict[str, Any]:
+    with _client_of(client) as active:
+        return _run(_frame_graph(ddf, label, options, active, _split(split_every)), active,
+                    progress)
+
+
+def _frame_graph(ddf: Any, label: str, options: Dict[str, Any], client: Any,
+                 split_every: int) -> Delayed:
+    """The graph over the partitions' text; `client` is the active distributed client or None,
+    and holds the rendered partitions until the graph has run."""
+    parts = ddf.to_delayed()
+    if not parts:
+        raise ValueError(f"{label}: the data frame has no partitions")
+    rendered = _persist([delayed(_render, pure=True)(p, options) for p in parts], client)
+    facts = _gather([delayed(_text_facts, pure=True)(r) for r in rendered], client)
+    header = facts[0][0]
+    for p, (other, _, _) in enumerate(facts):
+        if other != header:
+            raise ValueError(f"{label}: partition {p} has other columns than partition 0")
+    # Where each partition's rows start in the one text (header, rows of 0, rows of 1, ...),
+    # and the quote parity there.
+    starts, parity_before = [], []
+    at, odd = len(header), header.count(b'"') % 2 == 1
+    for _, length, inside in facts:
+        starts.append(at)
+        parity_before.append(odd)
+        at, odd = at + length, odd ^ inside
+    total = at
+    # A piece starts at the first block multiple inside a partition (the first piece at 0) and
+    # runs to the next piece's start; a partition without a multiple joins the piece before.
+    cuts = [(0, 0)]
+    for p in range(1, len(starts)):
+        cut = -(-starts[p] // DIGEST_BLOCK) * DIGEST_BLOCK
+        if cut < starts[p] + facts[p][1]:
+            cuts.append((p, cut))
+    opening_heads, need = [], min(_OPENING[1], total) - len(header)
+    for p, r in enumerate(rendered):
+        if need <= 0:
+            break
+        opening_heads.append(delayed(_head, pure=True)(r, need))
+        need -= facts[p][1]
+    opening = delayed(header + b"".join(_gather(opening_heads, client)),
+                      name="qce-opening-" + dask.base.tokenize(label, total))
+    leaves = []
+    for k, (p, cut) in enumerate(cuts):
+        end = cuts[k + 1][1] if k + 1 < len(cuts) else total
+        heads = [delayed(_head, pure=True)(rendered[q], end - starts[q])
+                 for q in range(p + 1, len(starts)) if starts[q] < end]
+        leaves.append(delayed(_scan_frame_piece, pure=True)(
+            label, cut, opening, parity_before[p], options, header, rendered[p],
+            max(cut - starts[p], 0), *heads))
+    return _reduce(leaves, options, split_every)
+
+
+# ---- running ----------------------------------------------------------------------------------
+
+@contextmanager
+def _client_of(client: Any) -> Iterator[Any]:
+    """The distributed client to use: the one given, one connected to an address (closed
+    afterwards; the wait is Dask's `distributed.comm.timeouts.connect`), the active one, or
+    None for the local threads."""
+    if client is None:
+        active = None
+        try:
+            from distributed import get_client
+
+            active = get_client()
+        except (ImportError, ValueError):  # no distributed, or no client: local threads
+            pass
+        yield active
+        return
+    if isinstance(client, str):
+        from distributed import Client
+
+        try:
+            connected = Client(client, set_as_default=False)
+        except (OSError, TimeoutError) as error:
+            raise ConnectionError(f"{client}: no Dask scheduler answers ({error})") from None
+        try:
+            yield connected
+        finally:
+            connected.close()
+        return
+    yield client
+
+
+def _persist(items: List[Delayed], client: Any) -> List[Delayed]:
+    if client is None:
+        return list(dask.persist(*items, scheduler="threads"))
+    return list(client.persist(items))
+
+
+def _gather(items: List[Delayed], client: Any) -> List[Any]:
+    if not items:
+        return []
+    if client is None:
+        return list(dask.compute(*items, scheduler="threads"))
+    return list(client.gather(client.compute(items)))
+
+
+def _compute(final: Delayed, client: Any, progress: bool) -> Dict[str, Any]:
+    with _client_of(client) as active:
+        return _run(final, active, progress)
+
+
+def _run(final: Delayed, active: Any, progress: bool) -> Dict[str, Any]:
+    if active is None:
+        if not progress:
+            return final.compute(scheduler="threads")
+        from dask.diagnostics import ProgressBar
+
+        with ProgressBar():
+            return final.compute(scheduler="threads")
+    future = active.compute(final)
+    # From here only the scheduler holds the graph's inputs (a data frame's rendered
+    # partitions, say), so each is freed once the tasks that read it have run.
+    del final
+    try:
+        if progress:
+            from distributed import progress as show
+
+            show(future)
+        return future.result()
+    finally:
+        future.release()

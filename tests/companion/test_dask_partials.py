@@ -1,0 +1,121 @@
+"""Partial profiles without a cluster: random splits and merge orders, refused blobs, quote
+parity at cuts, and the optional extra."""
+import random
+import subprocess
+import sys
+
+import pytest
+
+pytest.importorskip("dask")
+hypothesis = pytest.importorskip("hypothesis")
+from hypothesis import example, given, settings  # noqa: E402
+from hypothesis import strategies as st  # noqa: E402
+
+from qorv_chemical_engineering_edge import _native, _options, profile_export  # noqa: E402
+from qorv_chemical_engineering_edge import dask as qd  # noqa: E402
+from qorv_chemical_engineering_edge.profile import _PROFILE_OPTIONS, _from_native  # noqa: E402
+
+from dask_exports import MIB, tricky_wide  # noqa: E402
+
+OPTIONS = _options.build(**{k: v for k, v in _PROFILE_OPTIONS.items() if k != "progress"})
+
+# Quoted cells with delimiters, doubled quotes and line feeds, a unit change, a repeated
+# instant and a step back, so random cuts land inside quotes and inside every kind of row.
+TEXT = (
+    "Timestamp,Flow,Note,Temp\nUnits,kg/h,,degC\n"
+    + "".join(
+        f"2026-01-01 00:{m // 60:02d}:{m % 60:02d},{m * 1.5:.1f},"
+        + ('"a, ""b""\nc"' if m % 7 == 0 else "ok")
+        + f",{20 + m % 5}\n"
+        for m in range(120)
+    )
+    + "2026-01-01 00:01:59,1,\"x\n\",20\n2026-01-01 00:01:00,2,,21\n"
+).encode()
+
+
+def _scan(pieces):
+    """Blobs of consecutive byte pieces of TEXT, each with its exact quote parity."""
+    opening, blobs, offset = TEXT[:200], [], 0
+    for piece in pieces:
+        inside = TEXT[:offset].count(b'"') % 2 == 1
+        blobs.append(_native.scan_text("t.csv", offset, opening, inside, OPTIONS, [piece]))
+        offset += len(piece)
+    return blobs
+
+
+def _profile(blob):
+    return _from_native(_native.finalize_partial(blob, OPTIONS), ("t.csv",), OPTIONS)
+
+
+WHOLE = _profile(_scan([TEXT])[0])
+
+
+@settings(max_examples=40, deadline=None)
+@given(cuts=st.lists(st.integers(min_value=200, max_value=len(TEXT) - 1), max_size=8,
+                     unique=True),
+       order=st.randoms(use_true_random=False))
+@example(cuts=[200, 262, 263], order=random.Random(0))
+def test_any_split_and_merge_order_rejoins_the_whole(cuts, order):
+    bounds = [0, *sorted(cuts), len(TEXT)]
+    blobs = _scan([TEXT[a:b] for a, b in zip(bounds, bounds[1:])])
+    in_order = _native.merge_partials(blobs)
+    right_first = blobs[-1]
+    for blob in reversed(blobs[:-1]):
+        right_first = _native.merge_partials([blob, right_first])
+    assert right_first == in_order
+    # Neighbours merged in a random order: every tree shape, every finishing order.
+    pending = list(blobs)
+    while len(pending) > 1:
+        i = order.randrange(len(pending) - 1)
+        pending[i:i + 2] = [_native.merge_partials(pending[i:i + 2])]
+    assert pending[0] == in_order
+    merged = _profile(in_order)
+    assert (merged.values, merged.tags) == (WHOLE.values, WHOLE.tags)
+    # Cuts off the 1 MiB digest grid leave the digest incomplete, and say so.
+    assert merged.notes.input_digest_complete == (not cuts)
+    assert merged.notes.unit_disagreements == WHOLE.notes.unit_disagreements
+
+
+def _flip(blob, at):
+    return blob[:at] + bytes([blob[at] ^ 0x40]) + blob[at + 1:]
+
+
+@pytest.mark.parametrize("mangle", [
+    lambda b: b"",
+    lambda b: b[:-1],
+    lambda b: b + b"\0",
+    lambda b: _flip(b, 3),  # the schema text
+    lambda b: _flip(b, len("export_profile_partial")),  # the version
+    lambda b: b"\x80\x04\x95" + b[3:],  # a pickle's opening
+    lambda b: b[len(b) // 2:],
+], ids=["empty", "truncated", "trailing", "schema", "version", "foreign", "half"])
+def test_a_corrupt_or_foreign_partial_is_refused(mangle):
+    good = _scan([TEXT])[0]
+    bad = mangle(good)
+    with pytest.raises(ValueError, match="partial profile 1 is not usable"):
+        _native.merge_partials([good, bad])
+    with pytest.raises(ValueError, match="partial profile 0 is not usable"):
+        _native.finalize_partial(bad, OPTIONS)
+
+
+def test_quoted_line_feeds_across_cuts_on_local_threads(tmp_path):
+    paths = tricky_wide(tmp_path)
+    data = open(paths[0], "rb").read()
+    # The row-start guess is wrong at this cut (a quoted line feed straddles it) ...
+    _, guessed, _ = _native.scan_range(paths[0], MIB, 2 * MIB, data[:MIB], None, OPTIONS)
+    assert guessed != (data[:MIB].count(b'"') % 2 == 1)
+    # ... and the settled scan still rebuilds the one-process profile exactly.
+    assert qd.profile_files(paths, chunk_bytes=MIB, split_every=2) == profile_export(paths)
+
+
+def test_the_package_imports_without_dask_and_the_module_names_the_extra():
+    code = (
+        "import sys; sys.modules['dask'] = None\n"
+        "import qorv_chemical_engineering_edge\n"
+        "try:\n"
+        "    import qorv_chemical_engineering_edge.dask\n"
+        "except ImportError as e:\n"
+        "    print(e)\n"
+    )
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
+    assert "pip install 'qorv-chemical-engineering[dask]'" in out.stdout
