@@ -82,28 +82,39 @@ class Pool {
           quotes_known_(jobs.size(), false),
           quotes_(jobs.size(), 0),
           parity_(jobs.size(), false),
-          parity_known_(jobs.size(), false) {}
+          parity_known_(jobs.size(), false),
+          done_(jobs.size(), false) {}
 
-    void run(unsigned threads, const Progress& progress, std::uint64_t total) {
+    // Runs the jobs and merges their partials in order as they arrive, on the calling thread,
+    // so pieces lying inside one long row are joined (and dropped past the row limit) early
+    // instead of all being held at once.
+    std::optional<ProfileError> run(unsigned threads, const Progress& progress, std::uint64_t total,
+                                    PartialProfile& merged) {
         std::vector<std::thread> workers;
         for (unsigned k = 0; k < threads; ++k) workers.emplace_back([this] { work(); });
-        {
-            std::unique_lock lock(mu_);
-            while (finished_ < jobs_.size()) {
-                done_cv_.wait(lock);
-                if (progress) {
-                    const std::uint64_t done = bytes_done_;
-                    lock.unlock();
-                    progress(done, total);
-                    lock.lock();
-                }
+        std::optional<ProfileError> error;
+        std::size_t next_merge = 0;
+        std::unique_lock lock(mu_);
+        while (next_merge < jobs_.size()) {
+            done_cv_.wait(lock, [&] { return done_[next_merge] || finished_ != reported_; });
+            reported_ = finished_;
+            const std::uint64_t done = bytes_done_;
+            std::vector<std::size_t> ready;
+            while (next_merge < jobs_.size() && done_[next_merge]) ready.push_back(next_merge++);
+            lock.unlock();
+            for (std::size_t k : ready) {
+                if (!error && !*results_[k]) error = results_[k]->error();
+                if (!error) merged.merge(std::move(*results_[k]).value());
+                results_[k].reset();
             }
+            if (progress) progress(done, total);
+            lock.lock();
         }
+        lock.unlock();
         for (auto& w : workers) w.join();
         if (progress) progress(total, total);
+        return error;
     }
-
-    std::vector<std::optional<Result<PartialProfile>>>& results() { return results_; }
 
   private:
     void publish_quotes(std::size_t k, std::uint64_t quotes) {
@@ -133,6 +144,7 @@ class Pool {
     void finish(std::size_t k, Result<PartialProfile> r, std::uint64_t bytes) {
         results_[k] = std::move(r);
         std::lock_guard lock(mu_);
+        done_[k] = true;
         ++finished_;
         bytes_done_ += bytes;
         done_cv_.notify_all();
@@ -201,7 +213,9 @@ class Pool {
     std::vector<bool> quotes_known_;
     std::vector<std::uint64_t> quotes_;
     std::vector<bool> parity_, parity_known_;
+    std::vector<bool> done_;
     std::size_t finished_ = 0;
+    std::size_t reported_ = 0;
     std::uint64_t bytes_done_ = 0;
 };
 
@@ -331,12 +345,8 @@ Result<ExportProfile> profile_files(std::span<const std::string> paths,
     unsigned threads = options.threads ? options.threads : std::thread::hardware_concurrency();
     threads = std::clamp<unsigned>(threads, 1, static_cast<unsigned>(jobs.size()));
     Pool pool(files, jobs, options);
-    pool.run(threads, progress, total);
     PartialProfile all;
-    for (auto& r : pool.results()) {
-        if (!*r) return r->error();
-        all.merge(std::move(*r).value());
-    }
+    if (auto error = pool.run(threads, progress, total, all)) return *error;
     return all.finalize(options);
 }
 

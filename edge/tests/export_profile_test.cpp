@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <string>
 
 #include "qorv_chemical_engineering_edge/export_profile.hpp"
@@ -238,6 +240,15 @@ std::vector<ProfileCase> cases() {
              EXPECT_EQ(p.notes.repeated_hour_second, 2u);
              EXPECT_EQ(ep::format_instant(*p.tags[0].first_us), "2024-10-27T00:00:00Z");
          }},
+        {"zone_from_caller_supplied_tzif_bytes",
+         "Time,A\n2024-10-27 02:00,1\n2024-10-27 02:30,1\n2024-10-27 02:00,1\n",
+         [](ep::ProfileOptions& o) {
+             std::ifstream in("/usr/share/zoneinfo/Europe/Berlin", std::ios::binary);
+             o.zone_tzif.assign(std::istreambuf_iterator<char>(in), {});
+             o.zone_name = "Caller/Supplied";  // the bytes are used, not a file of this name
+         },
+         1, 3, 0, 0, 0, 1.0, true, false,
+         [](const ep::ExportProfile& p) { EXPECT_EQ(p.notes.repeated_hour_second, 1u); }},
         {"long_autumn_change_per_tag_in_new_york",
          "tag,timestamp,value\nA,2024-11-03 01:00,1\nB,2024-11-03 01:00,1\nA,2024-11-03 01:30,1\n"
          "B,2024-11-03 01:30,1\nA,2024-11-03 01:00,1\nB,2024-11-03 01:00,1\n"

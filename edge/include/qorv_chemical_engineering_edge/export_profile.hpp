@@ -231,7 +231,7 @@ struct ProfileNotes {
 
 struct FileSummary {
     std::string path;
-    std::uint64_t bytes = 0;  // as stored (compressed bytes for .gz)
+    std::uint64_t bytes = 0;  // bytes scanned (decompressed, for .gz)
     std::string layout;       // "wide" or "long"
     char delimiter = ',';
     std::uint64_t data_rows = 0;  // rows (wide) or records (long) with a parsed timestamp
@@ -258,7 +258,8 @@ struct ExportProfile {
     std::vector<TagEvidence> tags;
     ProfileNotes notes;
     std::vector<FileSummary> files;
-    std::string input_digest;     // hex SHA-256 over each file's digest of 1 MiB block digests
+    std::string input_digest;     // hex: SHA-256 over the files' digests, each the SHA-256 over
+                                  // the SHA-256 digests of its consecutive 1 MiB blocks
     ProfileOptions options;       // as given
     std::string unit_vocabulary;  // names the unit recogniser; part of the seal
     std::string seal;             // hex, through the canonical hasher under kSchema
@@ -302,11 +303,12 @@ class PartialProfile {
 };
 
 // Scans one file's bytes. From the first byte (the default) it reads the header itself. For a
-// byte range of a file (a Dask task, a thread), `resume_at` takes the file's opening bytes
-// (header and metadata rows inside), the range's offset and whether that offset lies inside a
-// quoted field (the parity of the quotes before it); the partial keeps the row cut at each end
-// of the range so that merging the ranges in order rejoins it exactly. The input digest is
-// complete when ranges start at multiples of kDigestBlock.
+// byte range of a file (a Dask task, a thread), `resume_at` takes the file's opening bytes (the
+// header, metadata rows and first data row, whole), the range's offset (after that first data
+// row) and whether the offset lies inside a quoted field (the parity of the quotes before it);
+// the partial keeps the rows cut at each end of the range so that merging the ranges in order
+// rejoins them exactly. The input digest (SHA-256 over the digests of the file's kDigestBlock
+// blocks) is complete when ranges start at multiples of kDigestBlock.
 class ExportScanner {
   public:
     static constexpr std::size_t kDigestBlock = std::size_t{1} << 20;
