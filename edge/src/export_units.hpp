@@ -8,7 +8,7 @@
 
 namespace qorv_chemical_engineering_edge::export_profile {
 
-inline constexpr std::string_view kUnitVocabulary = "unit_consistency.parse_unit/v1";
+inline constexpr std::string_view kUnitVocabulary = "unit_consistency_court_v2.parse_unit";
 
 // The dimension tag of a recognised unit text ("ML^-1T^-2", "1"); absent when not recognised.
 std::optional<std::string> recognised_unit(std::string_view text);

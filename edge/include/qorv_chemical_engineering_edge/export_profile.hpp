@@ -43,9 +43,10 @@
 //  - n_rows (derived): wide, data rows with a parsed timestamp; long, distinct instants.
 //  - missingness (derived): wide, missing cells / (rows x tags of each file); long, missing
 //    records / records with a parsed timestamp. NaN when nothing is counted.
-//  - unit_coverage (derived): tags whose unit is non-empty and recognised / n_tags (NaN with no
-//    tags). A tag's unit is its non-empty tag-list unit (names matched after trimming), else the
-//    first non-empty unit the export gives it; later different units are noted.
+//  - unit_coverage (derived): tags whose unit is non-empty and recognised by the second unit
+//    court's parser (unit_consistency_v2::parse_unit) / n_tags (NaN with no tags). A tag's unit is
+//    its non-empty tag-list unit (names matched after trimming), else the first non-empty unit the
+//    export gives it; later different units are noted.
 //  - duplicate_timestamps (derived): wide, rows whose instant repeats an earlier row's / rows;
 //    long, records whose (tag, instant) repeats / records. NaN when nothing is counted.
 //  - time_span_hours (derived): latest minus earliest instant, hours; NaN with no instant.
