@@ -335,7 +335,8 @@ class Parser {
         const std::size_t start = pos_;
         const std::size_t end = word_end(start);
         const std::string_view word = s_.substr(start, end - start);
-        const bool phrase_possible = end < s_.size() && (s_[end] == '/' || s_[end] == '^');
+        const bool phrase_possible = end < s_.size() && (s_[end] == '/' || s_[end] == '^') &&
+                                     vocabulary::may_start_phrase(word[0]);
         const bool joinable = end < s_.size() && (s_[end] == ' ' || s_[end] == '.');
 
         for (bool fold : {false, true}) {
@@ -506,7 +507,9 @@ void write_product(std::string& out, std::span<const Atom> atoms) {
 
 // Whether a phrase unit's spelling ("kgf/cm2", "w/w") contains an operator.
 bool is_phrase_unit(const Atom& atom) noexcept {
-    return vocabulary::units()[atom.unit].canonical.find('/') != std::string_view::npos;
+    const std::string_view spelling = vocabulary::units()[atom.unit].canonical;
+    return vocabulary::may_start_phrase(spelling[0]) &&
+           spelling.find('/') != std::string_view::npos;
 }
 
 void write_canonical(std::string& out, std::span<const Atom> atoms) {
@@ -539,6 +542,7 @@ void write_canonical(std::string& out, std::span<const Atom> atoms) {
     if (denominators > 1) out.push_back(')');
     for (std::size_t i = 0; i < out.size(); ++i) {
         if (i > 0 && out[i - 1] != '*' && out[i - 1] != '/' && out[i - 1] != '(') continue;
+        if (!vocabulary::may_start_phrase(out[i])) continue;
         if (vocabulary::match_phrase(std::string_view(out).substr(i), false).length == 0) continue;
         if (std::find(phrase_at.begin(), phrase_at.begin() + phrases, i) ==
             phrase_at.begin() + phrases) {
