@@ -34,7 +34,6 @@ using vocabulary::Reading;
 using vocabulary::Role;
 using vocabulary::UnitDef;
 
-constexpr int kMaxAtoms = 16;
 constexpr int kMaxExponent = 99;
 
 constexpr DimensionV2 kPressureDim{1, -1, -2, 0, 0, 0};
@@ -481,11 +480,10 @@ void append_atom(std::string& out, const Atom& atom, int exponent) {
     append_reading(out, Reading{atom.unit, atom.prefix});
     if (atom.pressure == PressureReference::Gauge) out.append("(g)");
     if (atom.pressure == PressureReference::Absolute) out.append("(a)");
-    if (atom.basis != FractionBasis::None) {
-        out.push_back('(');
-        out.append(name(atom.basis));
-        out.push_back(')');
-    }
+    // The short basis marks keep every canonical atom within kMaxCanonicalAtom bytes.
+    if (atom.basis == FractionBasis::Mass) out.append("(w)");
+    if (atom.basis == FractionBasis::Volume) out.append("(v)");
+    if (atom.basis == FractionBasis::Mole) out.append("(mol)");
     if (exponent != 1) {  // |exponent| <= kMaxExponent: at most two digits
         out.push_back('^');
         if (exponent < 0) out.push_back('-');
