@@ -145,10 +145,6 @@ const SpellingIndex& index(bool fold) noexcept {
     return fold ? folded : exact;
 }
 
-bool has_phrase_char(std::string_view spelling) noexcept {
-    return spelling.find_first_of("/^") != std::string_view::npos;
-}
-
 }  // namespace
 
 int read_atom(std::string_view text, bool fold, std::array<Reading, kMaxReadings>& out) noexcept {
@@ -167,45 +163,8 @@ int read_atom(std::string_view text, bool fold, std::array<Reading, kMaxReadings
     return n;
 }
 
-namespace {
-
-struct Phrase {
-    std::string_view spelling;
-    std::uint16_t unit = 0;
-};
-
-constexpr std::size_t kMaxPhrases = 16;
-
-// The phrase spellings, gathered once so that a '/' in a text costs a short scan.
-struct PhraseList {
-    std::array<Phrase, kMaxPhrases> phrases{};
-    std::size_t count = 0;
-
-    PhraseList() {
-        const auto all = units();
-        for (std::size_t u = 0; u < all.size(); ++u) {
-            std::string_view rest = all[u].spellings;
-            while (!rest.empty()) {
-                const std::size_t bar = std::min(rest.find('|'), rest.size());
-                const std::string_view spelling = rest.substr(0, bar);
-                rest.remove_prefix(std::min(bar + 1, rest.size()));
-                if (has_phrase_char(spelling) && count < kMaxPhrases) {
-                    phrases[count++] = Phrase{spelling, static_cast<std::uint16_t>(u)};
-                }
-            }
-        }
-    }
-};
-
-const PhraseList& phrase_list() noexcept {
-    static const PhraseList list;
-    return list;
-}
-
-}  // namespace
-
 PhraseMatch match_phrase(std::string_view rest, bool fold) noexcept {
-    const PhraseList& list = phrase_list();
+    const PhraseList& list = kPhraseList;
     PhraseMatch best;
     for (std::size_t i = 0; i < list.count; ++i) {
         const Phrase& phrase = list.phrases[i];

@@ -34,7 +34,6 @@ using vocabulary::Reading;
 using vocabulary::Role;
 using vocabulary::UnitDef;
 
-constexpr int kMaxAtoms = 16;
 constexpr int kMaxExponent = 99;
 
 constexpr DimensionV2 kPressureDim{1, -1, -2, 0, 0, 0};
@@ -335,7 +334,8 @@ class Parser {
         const std::size_t start = pos_;
         const std::size_t end = word_end(start);
         const std::string_view word = s_.substr(start, end - start);
-        const bool phrase_possible = end < s_.size() && (s_[end] == '/' || s_[end] == '^');
+        const bool phrase_possible = end < s_.size() && (s_[end] == '/' || s_[end] == '^') &&
+                                     vocabulary::may_start_phrase(word[0]);
         const bool joinable = end < s_.size() && (s_[end] == ' ' || s_[end] == '.');
 
         for (bool fold : {false, true}) {
@@ -467,6 +467,8 @@ class Parser {
 // x^n for a small integer n, by repeated squaring (exact for the powers of ten of prefixes
 // as far as doubles allow, and the same on every build, unlike std::pow).
 double power_of(double x, int n) noexcept {
+    if (n == 1) return x;  // the common cases, without a loop
+    if (n == -1) return 1.0 / x;
     double result = 1.0;
     double base = n < 0 ? 1.0 / x : x;
     for (unsigned m = static_cast<unsigned>(n < 0 ? -n : n); m != 0; m >>= 1) {
@@ -480,11 +482,10 @@ void append_atom(std::string& out, const Atom& atom, int exponent) {
     append_reading(out, Reading{atom.unit, atom.prefix});
     if (atom.pressure == PressureReference::Gauge) out.append("(g)");
     if (atom.pressure == PressureReference::Absolute) out.append("(a)");
-    if (atom.basis != FractionBasis::None) {
-        out.push_back('(');
-        out.append(name(atom.basis));
-        out.push_back(')');
-    }
+    // The short basis marks keep every canonical atom within kMaxCanonicalAtom bytes.
+    if (atom.basis == FractionBasis::Mass) out.append("(w)");
+    if (atom.basis == FractionBasis::Volume) out.append("(v)");
+    if (atom.basis == FractionBasis::Mole) out.append("(mol)");
     if (exponent != 1) {  // |exponent| <= kMaxExponent: at most two digits
         out.push_back('^');
         if (exponent < 0) out.push_back('-');
@@ -504,44 +505,39 @@ void write_product(std::string& out, std::span<const Atom> atoms) {
     }
 }
 
-// Whether a phrase unit's spelling ("kgf/cm2", "w/w") contains an operator.
-bool is_phrase_unit(const Atom& atom) noexcept {
-    return vocabulary::units()[atom.unit].canonical.find('/') != std::string_view::npos;
-}
-
 void write_canonical(std::string& out, std::span<const Atom> atoms) {
     out.clear();
-    // Where the phrase units were written: a phrase found anywhere else would read back as
-    // something else ("kg/cm^2" of a mass per area reads as the pressure).
-    std::array<std::size_t, kMaxAtoms> phrase_at;
-    std::size_t phrases = 0;
-    const auto write = [&](const Atom& a, int exponent) {
-        if (is_phrase_unit(a)) phrase_at[phrases++] = out.size();
-        append_atom(out, a, exponent);
+    // Where each unit was written: a phrase found where its own unit was not written would
+    // read back as something else ("kg/cm^2" of a mass per area reads as the pressure).
+    std::array<std::size_t, kMaxAtoms> written_at;
+    const auto write = [&](std::size_t k, int exponent) {
+        written_at[k] = out.size();
+        append_atom(out, atoms[k], exponent);
     };
     int numerators = 0, denominators = 0;
     for (const Atom& a : atoms) (a.exponent > 0 ? numerators : denominators) += 1;
-    for (const Atom& a : atoms) {
-        if (a.exponent < 0) continue;
+    for (std::size_t k = 0; k < atoms.size(); ++k) {
+        if (atoms[k].exponent < 0) continue;
         if (out.size() > 0) out.push_back('*');
-        write(a, a.exponent);
+        write(k, atoms[k].exponent);
     }
     if (numerators == 0) out.push_back('1');
     if (denominators == 0) return;
     out.append(denominators > 1 ? "/(" : "/");
     bool first = true;
-    for (const Atom& a : atoms) {
-        if (a.exponent > 0) continue;
+    for (std::size_t k = 0; k < atoms.size(); ++k) {
+        if (atoms[k].exponent > 0) continue;
         if (!first) out.push_back('*');
         first = false;
-        write(a, -a.exponent);
+        write(k, -atoms[k].exponent);
     }
     if (denominators > 1) out.push_back(')');
-    for (std::size_t i = 0; i < out.size(); ++i) {
-        if (i > 0 && out[i - 1] != '*' && out[i - 1] != '/' && out[i - 1] != '(') continue;
-        if (vocabulary::match_phrase(std::string_view(out).substr(i), false).length == 0) continue;
-        if (std::find(phrase_at.begin(), phrase_at.begin() + phrases, i) ==
-            phrase_at.begin() + phrases) {
+    for (std::size_t k = 0; k < atoms.size(); ++k) {
+        const std::size_t at = written_at[k];
+        if (!vocabulary::may_start_phrase(out[at])) continue;
+        const vocabulary::PhraseMatch phrase =
+            vocabulary::match_phrase(std::string_view(out).substr(at), false);
+        if (phrase.length > 0 && phrase.unit != atoms[k].unit) {
             write_product(out, atoms);
             return;
         }
@@ -592,9 +588,12 @@ bool assemble(std::span<const Atom> atoms, UnitV2& out, std::string* why) {
             if (def.volume != VolumeReference::None) volume_power = a.exponent;
             if (def.dim == kLengthDim && a.exponent % 3 == 0) volume_power = a.exponent / 3;
         }
-        const std::array<std::int8_t, 6> exps{def.dim.mass,        def.dim.length, def.dim.time,
-                                              def.dim.temperature, def.dim.amount, def.dim.current};
-        for (std::size_t k = 0; k < 6; ++k) dim[k] += exps[k] * a.exponent;
+        dim[0] += def.dim.mass * a.exponent;
+        dim[1] += def.dim.length * a.exponent;
+        dim[2] += def.dim.time * a.exponent;
+        dim[3] += def.dim.temperature * a.exponent;
+        dim[4] += def.dim.amount * a.exponent;
+        dim[5] += def.dim.current * a.exponent;
 
         if (def.role == Role::Logarithmic && (atoms.size() != 1 || a.exponent != 1)) {
             return refuse(why, "pH is a logarithmic scale and takes no power or other unit");

@@ -12,8 +12,12 @@
 // it; standard conditions are 15 degC and 101.325 kPa for Sm3 and scm, 60 degF and 14.696 psi
 // for scf; normal conditions 0 degC and 101.325 kPa. Rows marked Ambiguous are refused with
 // their reason rather than guessed.
+#include <algorithm>
 #include <array>
+#include <cstddef>
+#include <cstdint>
 #include <span>
+#include <string_view>
 
 #include "unit_v2_vocabulary.hpp"
 
@@ -269,5 +273,25 @@ constexpr std::array kUnits = std::to_array<UnitDef>({
 }  // namespace
 
 constinit const std::span<const UnitDef> kUnitTable = kUnits;
+
+// Spellings with an operator in them, gathered from the table when compiling.
+constinit const PhraseList kPhraseList = [] {
+    PhraseList list;
+    for (std::size_t u = 0; u < kUnits.size(); ++u) {
+        std::string_view rest = kUnits[u].spellings;
+        while (!rest.empty()) {
+            const std::size_t bar = std::min(rest.find('|'), rest.size());
+            const std::string_view spelling = rest.substr(0, bar);
+            rest.remove_prefix(std::min(bar + 1, rest.size()));
+            if (spelling.find_first_of("/^") == std::string_view::npos) continue;
+            list.phrases[list.count++] = Phrase{spelling, static_cast<std::uint16_t>(u)};
+            const char c = spelling[0];
+            list.first[static_cast<unsigned char>(c)] = true;
+            if (c >= 'a' && c <= 'z') list.first[static_cast<unsigned char>(c - 'a' + 'A')] = true;
+            if (c >= 'A' && c <= 'Z') list.first[static_cast<unsigned char>(c - 'A' + 'a')] = true;
+        }
+    }
+    return list;
+}();
 
 }  // namespace qorv_chemical_engineering_edge::unit_consistency_v2::vocabulary

@@ -114,6 +114,24 @@ struct PhraseMatch {
 };
 PhraseMatch match_phrase(std::string_view rest, bool fold) noexcept;
 
+// The phrase spellings and the characters they start with (either case), derived from the
+// table at compile time: a test of one character decides most texts without a scan.
+struct Phrase {
+    std::string_view spelling;
+    std::uint16_t unit = 0;
+};
+inline constexpr std::size_t kMaxPhrases = 16;
+struct PhraseList {
+    std::array<Phrase, kMaxPhrases> phrases{};
+    std::size_t count = 0;
+    std::array<bool, 256> first{};
+};
+extern const PhraseList kPhraseList;
+
+inline bool may_start_phrase(char c) noexcept {
+    return kPhraseList.first[static_cast<unsigned char>(c)];
+}
+
 VocabularySize count() noexcept;
 
 }  // namespace qorv_chemical_engineering_edge::unit_consistency_v2::vocabulary

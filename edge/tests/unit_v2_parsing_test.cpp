@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "qorv_chemical_engineering_edge/unit_consistency_v2.hpp"
+#include "unit_v2_parsing.hpp"
 #include "unit_v2_vocabulary.hpp"
 
 namespace {
@@ -197,6 +198,8 @@ const std::vector<Spelling>& spellings() {
         {"kg/Cm2", "ML^-2", 1e4, 0, ""},
         {"kg*cm^-2", "ML^-2", 1e4, 0, ""},
         {"d1kg/Cm2", "ML^-2T", 864e6, 0, ""},
+        // Sixteen units whose canonical spelling is longer than the text (found by fuzzing).
+        {"%w %w %w %w %w %w %w %w %w %w %w/%w %w %w %w %w", ONE, 1e-12, 0, "b:mass"},
         {"kg/cm2*kg/Cm2", "M^2L^-3T^-2", KGFCM2 * 1e4, 0, ""},
         {"kgf/m2", P, KGF, 0, "p:unstated"},
 
@@ -636,7 +639,7 @@ const std::vector<Spelling>& spellings() {
         {"kg\u20AC", NO, 0, 0, "no unit uses the character U+20AC at byte 2"},
         {"kg\x01", NO, 0, 0, "U+0001"},
         {"((((((((((m))))))))))", NO, 0, 0, "nested deeper"},
-        {std::string(200, 'm'), NO, 0, 0, "longer than 128 bytes"},
+        {std::string(300, 'm'), NO, 0, 0, "longer than 256 bytes"},
         {"barg/h", NO, 0, 0, "on a pressure only"},
         {"barg*bara", NO, 0, 0, "gauge and absolute"},
         {"Nm3/Sm3", NO, 0, 0, "different reference conditions"},
@@ -815,6 +818,18 @@ TEST(UnitV2Vocabulary, MatchesExactDefinitions) {
                 << u.spellings;
         }
         if (u.role == vocab::Role::Ambiguous) continue;
+        // Its longest canonical form ("MMscfd^-99*", "ppm(mol)^-99*") fits the bound that
+        // keeps every canonical spelling readable.
+        std::size_t prefix = 0;
+        for (const vocab::Prefix& p : vocab::kPrefixes) {
+            if ((u.prefixes & p.bit) != 0) prefix = std::max(prefix, p.text.size());
+        }
+        const bool marked =
+            u.role == vocab::Role::Pressure ||
+            (u.role == vocab::Role::Fraction && u.basis == v2::FractionBasis::Unstated);
+        const std::size_t mark = !marked ? 0 : u.role == vocab::Role::Pressure ? 3 : 5;
+        EXPECT_LE(prefix + u.canonical.size() + mark + 5, v2::detail::kMaxCanonicalAtom)
+            << u.canonical;
         EXPECT_TRUE(checked.count(u.canonical)) << "no definition checked for " << u.canonical;
         spellings +=
             1 + static_cast<std::size_t>(std::count(u.spellings.begin(), u.spellings.end(), '|'));

@@ -58,8 +58,10 @@ std::string_view name(FractionBasis basis) noexcept;  // "none", "unstated", "ma
 inline constexpr double kStandardAtmospherePa = 101325.0;
 
 // Longest unit text read (after trimming white space) and deepest parenthesis nesting; beyond
-// either the text is unknown, so no input can exhaust the stack or take long to read.
-inline constexpr std::size_t kMaxUnitBytes = 128;
+// either the text is unknown, so no input can exhaust the stack or take long to read. The
+// length also holds every canonical spelling (16 units of at most 15 bytes), so a canonical
+// spelling always reads back.
+inline constexpr std::size_t kMaxUnitBytes = 256;
 inline constexpr int kMaxNesting = 8;
 
 // A value x in the unit is x * scale + offset in the coherent SI unit (kelvin, pascal,
