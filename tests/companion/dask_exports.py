@@ -42,14 +42,14 @@ def tricky_wide(folder, rows=38000, step_s=5):
     c = [b[-1] - dt.timedelta(minutes=30) + i * step for i in range(rows)]
     tags = ["T1", "T2", "T3", "T4", "T5"]
     units = ["degC", "kPa", "kg/h", "m3/h", "bar"]
-    specs = [
+    files = [
         ("a.csv", ["Timestamp", "Note", *tags], ["Units", "", *units], a),
         ("b.csv", ["Timestamp", "Note", *tags, "T6"],
          ["Units", "", "degC", "bar", *units[2:], "kW"], b),
         ("c.csv", ["Timestamp", "Note", *tags], ["Units", "", *units], c),
     ]
     paths = []
-    for name, header, unit_row, stamps in specs:
+    for name, header, unit_row, stamps in files:
         path = str(folder / name)
         _wide_file(path, rng, header, unit_row, stamps)
         paths.append(path)
