@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "arrow_c.h"
+#include "arrow_capsule.hpp"
 #include "arrow_text.hpp"
 #include "block_scan.hpp"
 #include "profile_options.hpp"
@@ -25,16 +26,7 @@ namespace {
 
 using profile::ExportScanner;
 
-// Owns a stream, schema or array and calls its release callback once.
-template <class T>
-struct Released : T {
-    Released() : T{} {}
-    Released(const Released&) = delete;
-    Released& operator=(const Released&) = delete;
-    ~Released() {
-        if (this->release != nullptr) this->release(this);
-    }
-};
+using arrow::Released;
 
 std::string stream_error(ArrowArrayStream& stream, int code) {
     const char* text = stream.get_last_error != nullptr ? stream.get_last_error(&stream) : nullptr;
@@ -201,17 +193,8 @@ PyObject* profile_stream(PyObject*, PyObject* args) {
         }
         profile::ProfileOptions options;
         if (!read_profile_options(options_dict, options)) return nullptr;
-        auto* offered =
-            static_cast<ArrowArrayStream*>(PyCapsule_GetPointer(capsule, "arrow_array_stream"));
-        if (offered == nullptr) return nullptr;
-        if (offered->release == nullptr) {
-            PyErr_SetString(PyExc_ValueError, "the Arrow stream was already consumed");
-            return nullptr;
-        }
-        // Take the stream over: the capsule's destructor then finds it released.
         Released<ArrowArrayStream> stream;
-        static_cast<ArrowArrayStream&>(stream) = *offered;
-        offered->release = nullptr;
+        if (!arrow::take_stream(capsule, stream)) return nullptr;
 
         const std::string name(label);
         Outcome outcome = without_gil([&] { return scan_stream(stream, name, options); });

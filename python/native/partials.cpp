@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "arrow_c.h"
+#include "arrow_capsule.hpp"
 #include "arrow_text.hpp"
 #include "profile_options.hpp"
 
@@ -279,20 +280,7 @@ PyObject* finalize_partial(PyObject*, PyObject* args) {
     });
 }
 
-namespace {
-
-// Owns an Arrow structure and calls its release callback once.
-template <class T>
-struct Released : T {
-    Released() : T{} {}
-    Released(const Released&) = delete;
-    Released& operator=(const Released&) = delete;
-    ~Released() {
-        if (this->release != nullptr) this->release(this);
-    }
-};
-
-}  // namespace
+using arrow::Released;
 
 PyObject* render_table(PyObject*, PyObject* args) {
     return guarded([&]() -> PyObject* {
@@ -302,16 +290,8 @@ PyObject* render_table(PyObject*, PyObject* args) {
             return nullptr;
         profile::ProfileOptions options;
         if (!read_profile_options(options_dict, options)) return nullptr;
-        auto* offered =
-            static_cast<ArrowArrayStream*>(PyCapsule_GetPointer(capsule, "arrow_array_stream"));
-        if (offered == nullptr) return nullptr;
-        if (offered->release == nullptr) {
-            PyErr_SetString(PyExc_ValueError, "the Arrow stream was already consumed");
-            return nullptr;
-        }
         Released<ArrowArrayStream> stream;
-        static_cast<ArrowArrayStream&>(stream) = *offered;
-        offered->release = nullptr;
+        if (!arrow::take_stream(capsule, stream)) return nullptr;
 
         std::string header, body, error;
         PyObject* error_type = PyExc_TypeError;
