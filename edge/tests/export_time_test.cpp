@@ -3,6 +3,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 
 #include "export_timestamps.hpp"
@@ -147,5 +148,58 @@ TEST(ZoneData, RefusesWhatIsNotAZone) {
     EXPECT_TRUE(tz::load_zone("Europe/Berlin", &why)->has_dst());
     EXPECT_FALSE(tz::load_zone("Asia/Kolkata", &why)->has_dst());
 }
+
+struct NameCase {
+    std::string name;
+    const char* why;  // part of the error; nullptr: a well-formed name
+};
+
+void PrintTo(const NameCase& c, std::ostream* os) {
+    *os << c.name.substr(0, 40);
+}
+
+class ZoneNames : public ::testing::TestWithParam<NameCase> {};
+
+// A name is judged before any file is opened, whether the zone comes from a file or from the
+// caller's bytes (the name is sealed with the profile either way).
+TEST_P(ZoneNames, AreCheckedBeforeAnyLookup) {
+    const NameCase& c = GetParam();
+    std::string why;
+    EXPECT_EQ(tz::valid_zone_name(c.name, &why), c.why == nullptr) << why;
+    ep::ProfileOptions o;
+    o.zone_name = c.name;
+    o.zone_tzif = zone_file("Europe/Berlin");
+    ep::ExportScanner scanner(o, "plant.csv");
+    scanner.feed(std::string_view("Time,A\n2024-01-01 00:00,1\n"));
+    const auto partial = scanner.finish();
+    EXPECT_EQ(static_cast<bool>(partial), c.why == nullptr);
+    if (c.why) {
+        EXPECT_NE(why.find(c.why), std::string::npos) << why;
+        EXPECT_EQ(tz::load_zone(c.name, nullptr), std::nullopt);
+        ASSERT_FALSE(partial);
+        EXPECT_NE(partial.error().reason.find("the zone name '" + c.name.substr(0, 20)),
+                  std::string::npos)
+            << partial.error().reason;
+    }
+}
+
+std::string parts(int n) {
+    std::string s = "Europe";
+    for (int i = 1; i < n; ++i) s += "/a";
+    return s;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, ZoneNames,
+    ::testing::Values(
+        NameCase{"Europe/Berlin", nullptr}, NameCase{"America/Argentina/ComodRivadavia", nullptr},
+        NameCase{"Etc/GMT+5", nullptr}, NameCase{"EST5EDT", nullptr},
+        NameCase{"Caller/Supplied", nullptr}, NameCase{parts(120), nullptr},
+        NameCase{parts(1000), "longer than 255"}, NameCase{"Europe//Berlin", "empty part"},
+        NameCase{"Europe/Berlin/", "empty part"}, NameCase{"/usr/share/zoneinfo/UTC", "empty part"},
+        NameCase{"Europe/./Berlin", "'.' or '..'"}, NameCase{"../zoneinfo/UTC", "'.' or '..'"},
+        NameCase{"Europe/-Berlin", "starts with '-'"}, NameCase{"Europe/Ber lin", "other than"},
+        NameCase{std::string("UTC\0x", 5), "other than"},
+        NameCase{"Europe\\Berlin", "other than"}));
 
 }  // namespace
