@@ -1,4 +1,5 @@
 """The qce command: every exit code, one-line reasons, never a traceback."""
+import gzip
 import json
 import os
 import subprocess
@@ -109,6 +110,63 @@ def test_units_pairs_file_with_and_without_header(tmp_path):
     assert [f["context"] for f in record["findings"]] == ["reboiler", "feed"]
     plain = qce("units", "--pairs", "-", "--court", "v1", stdin="kg/h,kg/h\nm,m\n")
     assert plain.returncode == 0, plain.stderr
+
+
+BOM = b"\xef\xbb\xbf"
+PAIRS = {
+    "pairs_header": b"a_unit,b_unit\ndegC,K\nkg/h,kg/h\n",
+    "pairs_context": b"context,a_unit,b_unit\nreboiler,degC,K\nfeed,kg/h,kg/h\n",
+    "pairs_plain": b"degC,K\nkg/h,kg/h\n",
+    "pairs_stdin": b"a_unit,b_unit\ndegC,K\nkg/h,kg/h\n",
+}
+
+
+def _bom_input(kind, folder, bom, export_path):
+    """The command line (and standard input) reading one text input of `kind`, written with
+    or without a leading byte-order mark."""
+    mark = BOM if bom else b""
+    name = folder / f"{kind}{'-bom' if bom else ''}"
+    if kind.startswith("pairs"):
+        data = mark + PAIRS[kind]
+        if kind == "pairs_stdin":
+            return ["units", "--pairs", "-", "--json", "-"], data
+        name.write_bytes(data)
+        return ["units", "--pairs", str(name), "--json", "-"], None
+    if kind == "tag_list":
+        name.write_bytes(mark + b"Tag,Unit\nFIC100.SP,kg/h\nTI200,degC\n")
+        return ["profile", export_path, "--tag-list", str(name), "--json", "-"], None
+    raw = open(export_path, "rb").read()
+    if kind == "export_gz":
+        name = folder / f"export{'-bom' if bom else ''}.csv.gz"
+        name.write_bytes(gzip.compress(mark + raw, mtime=0))
+        return ["profile", str(name), "--json", "-"], None
+    name = folder / f"export{'-bom' if bom else ''}.csv"
+    name.write_bytes(mark + raw)
+    if kind == "export_second_file":
+        return ["profile", export_path, str(name), "--json", "-"], None
+    return ["profile", str(name), "--json", "-"], None
+
+
+def _judged(record):
+    """What a run concluded, less what names the files or covers their bytes."""
+    if "court_hash" in record:
+        return record["assertions_checked"], record["court_hash"]
+    return record["values"], record["tags"], record["notes"]
+
+
+@pytest.mark.parametrize("kind", [*PAIRS, "tag_list", "export", "export_gz",
+                                  "export_second_file"])
+def test_one_byte_order_mark_is_not_content(tmp_path, export, kind):
+    seen = []
+    for bom in (False, True):
+        args, stdin = _bom_input(kind, tmp_path, bom, export)
+        run = subprocess.run([sys.executable, "-m", "qorv_chemical_engineering_edge", *args],
+                             capture_output=True, input=stdin, timeout=120)
+        assert run.returncode in (0, 1), run.stderr
+        seen.append(_judged(json.loads(run.stdout)))
+    assert seen[1] == seen[0]
+    if kind.startswith("pairs"):
+        assert seen[0][0] == 2
 
 
 @pytest.mark.parametrize("command", [[], ["readiness"], ["profile"], ["units"]])
