@@ -13,50 +13,38 @@ namespace qorv_chemical_engineering_edge_py {
 
 namespace profile = qorv_chemical_engineering_edge::export_profile;
 
+ScanRelay::~ScanRelay() {
+    Py_DecRef(type_);
+    Py_DecRef(value_);
+    Py_DecRef(traceback_);
+}
+
+void ScanRelay::progress(std::uint64_t done, std::uint64_t total) {
+    if (callable_ == nullptr || callable_ == Py_None || type_ != nullptr) return;
+    PyEval_RestoreThread(caller_);
+    PyObject* result = PyObject_CallFunction(callable_, "KK", static_cast<unsigned long long>(done),
+                                             static_cast<unsigned long long>(total));
+    if (result == nullptr) PyErr_Fetch(&type_, &value_, &traceback_);
+    Py_DecRef(result);
+    caller_ = PyEval_SaveThread();
+}
+
+bool ScanRelay::cancelled() {
+    if (type_ != nullptr) return true;
+    PyEval_RestoreThread(caller_);
+    if (PyErr_CheckSignals() != 0) PyErr_Fetch(&type_, &value_, &traceback_);
+    caller_ = PyEval_SaveThread();
+    return type_ != nullptr;
+}
+
+bool ScanRelay::failed() {
+    if (type_ == nullptr) return false;
+    PyErr_Restore(type_, value_, traceback_);
+    type_ = value_ = traceback_ = nullptr;
+    return true;
+}
+
 namespace {
-
-// The Python side of a scan, on the profiler's calling thread (the thread that called in, its
-// lock released): the progress callable and the signal handlers. The first exception either
-// raises is kept, and stops the scan; failed() makes it the pending one again.
-struct ScanRelay {
-    PyObject* callable = nullptr;     // borrowed; None or null: no progress
-    PyThreadState* caller = nullptr;  // the calling thread's state while the lock is released
-    PyObject* type = nullptr;
-    PyObject* value = nullptr;
-    PyObject* traceback = nullptr;
-
-    void progress(std::uint64_t done, std::uint64_t total) {
-        if (callable == nullptr || callable == Py_None || type != nullptr) return;
-        PyEval_RestoreThread(caller);
-        PyObject* result =
-            PyObject_CallFunction(callable, "KK", static_cast<unsigned long long>(done),
-                                  static_cast<unsigned long long>(total));
-        if (result == nullptr) PyErr_Fetch(&type, &value, &traceback);
-        Py_DecRef(result);
-        caller = PyEval_SaveThread();
-    }
-    // Runs the handlers of signals that arrived (SIGINT's raises KeyboardInterrupt); true when
-    // the scan is to stop.
-    bool cancelled() {
-        if (type != nullptr) return true;
-        PyEval_RestoreThread(caller);
-        if (PyErr_CheckSignals() != 0) PyErr_Fetch(&type, &value, &traceback);
-        caller = PyEval_SaveThread();
-        return type != nullptr;
-    }
-    // True when the callable or a signal handler raised; its exception is then the pending one.
-    bool failed() {
-        if (type == nullptr) return false;
-        PyErr_Restore(type, value, traceback);
-        type = value = traceback = nullptr;
-        return true;
-    }
-    ~ScanRelay() {
-        Py_DecRef(type);
-        Py_DecRef(value);
-        Py_DecRef(traceback);
-    }
-};
 
 bool read_paths(PyObject* list, std::vector<std::string>& paths) {
     for (Py_ssize_t i = 0, n = PyList_Size(list); i < n; ++i) {
@@ -75,11 +63,12 @@ PyObject* profile_files(PyObject*, PyObject* args) {
     return guarded([&]() -> PyObject* {
         PyObject* list = nullptr;
         PyObject* options_dict = nullptr;
-        ScanRelay relay;
+        PyObject* callable = nullptr;
         if (!PyArg_ParseTuple(args, "O!O!O:profile_files", &PyList_Type, &list, &PyDict_Type,
-                              &options_dict, &relay.callable)) {
+                              &options_dict, &callable)) {
             return nullptr;
         }
+        ScanRelay relay(callable);
         std::vector<std::string> paths;
         profile::ProfileOptions options;
         if (!read_paths(list, paths) || !read_profile_options(options_dict, options)) {
@@ -89,15 +78,8 @@ PyObject* profile_files(PyObject*, PyObject* args) {
             relay.progress(done, total);
         };
         const profile::Cancelled cancelled = [&relay] { return relay.cancelled(); };
-        auto result = [&] {
-            // The relay takes the lock back with the saved state, so the state moves with it.
-            struct Released {
-                ScanRelay& relay;
-                ~Released() { PyEval_RestoreThread(relay.caller); }
-            } released{relay};
-            relay.caller = PyEval_SaveThread();
-            return profile::profile_files(paths, options, progress, cancelled);
-        }();
+        auto result = relay.released(
+            [&] { return profile::profile_files(paths, options, progress, cancelled); });
         if (relay.failed()) return nullptr;
         if (!result) return raise_profile_error(result.error());
         return profile_to_python(result.value());

@@ -1,7 +1,8 @@
-"""Stopping a long file scan: Ctrl-C, or a progress callable that raises, ends it at once.
+"""Stopping a long scan: Ctrl-C, or a progress callable that raises, ends it at once.
 
 Each case runs in a child process on an export that takes seconds to scan (one file named many
-times over). The stop must arrive well before the scan could have finished on its own.
+times over, or an Arrow table of it repeated). The stop must arrive well before the scan could
+have finished on its own.
 """
 import json
 
@@ -33,13 +34,17 @@ def interrupt():
     marks["at"] = time.monotonic()
     os.kill(os.getpid(), signal.SIGINT)
 
+source = paths
+if via == "arrow":  # one table, rendered to text as it is scanned
+    import pyarrow as pa, pyarrow.csv
+    source = pa.concat_tables([pyarrow.csv.read_csv(paths[0])] * (len(paths) // 2))
 if trigger == "signal":
     threading.Thread(target=interrupt, daemon=True).start()
 try:
     if via == "cli":
         outcome = "exit %d" % main(["profile", *paths, "--json", out])
     else:
-        edge.profile_export(paths, progress=progress if via == "progress" else None)
+        edge.profile_export(source, progress=progress if via == "progress" else None)
         outcome = "finished"
 except BaseException as error:
     outcome = type(error).__name__ + (" (same object)" if error is raised else "")
@@ -62,8 +67,11 @@ def exports(tmp_path_factory):
     ("csv.gz", "signal", "plain", "KeyboardInterrupt"),
     ("csv", "signal", "cli", "exit 130"),
     ("csv", "raise", "progress", "LookupError (same object)"),
+    ("csv", "signal", "arrow", "KeyboardInterrupt"),
 ])
 def test_a_stop_ends_the_scan_at_once(exports, name, trigger, via, expected):
+    if via == "arrow":
+        pytest.importorskip("pyarrow")
     copies = 8
     paths = [str(exports / f"plant.{name}")] * copies
     out = str(exports / f"{name}-{trigger}-{via}.json")
