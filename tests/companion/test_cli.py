@@ -113,59 +113,41 @@ def test_units_pairs_file_with_and_without_header(tmp_path):
 
 
 BOM = b"\xef\xbb\xbf"
-PAIRS = {
-    "pairs_header": b"a_unit,b_unit\ndegC,K\nkg/h,kg/h\n",
-    "pairs_context": b"context,a_unit,b_unit\nreboiler,degC,K\nfeed,kg/h,kg/h\n",
-    "pairs_plain": b"degC,K\nkg/h,kg/h\n",
-    "pairs_stdin": b"a_unit,b_unit\ndegC,K\nkg/h,kg/h\n",
-}
+PAIRS = b"a_unit,b_unit\ndegC,K\nkg/h,kg/h\n"
+BOM_INPUTS = [  # (file name, its content (None: the export's), the command reading it as FILE)
+    ("pairs.csv", PAIRS, ["units", "--pairs", "FILE"]),
+    ("context.csv", b"context,a_unit,b_unit\nreboiler,degC,K\nfeed,kg/h,kg/h\n",
+     ["units", "--pairs", "FILE"]),
+    ("plain.csv", b"degC,K\nkg/h,kg/h\n", ["units", "--pairs", "FILE"]),
+    ("-", PAIRS, ["units", "--pairs", "-"]),
+    ("tags.csv", b"Tag,Unit\nFIC100.SP,kg/h\nTI200,degC\n",
+     ["profile", "EXPORT", "--tag-list", "FILE"]),
+    ("export.csv", None, ["profile", "FILE"]),
+    ("export.csv.gz", None, ["profile", "FILE"]),
+    ("second.csv", None, ["profile", "EXPORT", "FILE"]),
+]
 
 
-def _bom_input(kind, folder, bom, export_path):
-    """The command line (and standard input) reading one text input of `kind`, written with
-    or without a leading byte-order mark."""
-    mark = BOM if bom else b""
-    name = folder / f"{kind}{'-bom' if bom else ''}"
-    if kind.startswith("pairs"):
-        data = mark + PAIRS[kind]
-        if kind == "pairs_stdin":
-            return ["units", "--pairs", "-", "--json", "-"], data
-        name.write_bytes(data)
-        return ["units", "--pairs", str(name), "--json", "-"], None
-    if kind == "tag_list":
-        name.write_bytes(mark + b"Tag,Unit\nFIC100.SP,kg/h\nTI200,degC\n")
-        return ["profile", export_path, "--tag-list", str(name), "--json", "-"], None
-    raw = open(export_path, "rb").read()
-    if kind == "export_gz":
-        name = folder / f"export{'-bom' if bom else ''}.csv.gz"
-        name.write_bytes(gzip.compress(mark + raw, mtime=0))
-        return ["profile", str(name), "--json", "-"], None
-    name = folder / f"export{'-bom' if bom else ''}.csv"
-    name.write_bytes(mark + raw)
-    if kind == "export_second_file":
-        return ["profile", export_path, str(name), "--json", "-"], None
-    return ["profile", str(name), "--json", "-"], None
-
-
-def _judged(record):
-    """What a run concluded, less what names the files or covers their bytes."""
-    if "court_hash" in record:
-        return record["assertions_checked"], record["court_hash"]
-    return record["values"], record["tags"], record["notes"]
-
-
-@pytest.mark.parametrize("kind", [*PAIRS, "tag_list", "export", "export_gz",
-                                  "export_second_file"])
-def test_one_byte_order_mark_is_not_content(tmp_path, export, kind):
+@pytest.mark.parametrize("name, data, args", BOM_INPUTS, ids=[" ".join(c[2]) + " " + c[0]
+                                                              for c in BOM_INPUTS])
+def test_one_byte_order_mark_is_not_content(tmp_path, export, name, data, args):
     seen = []
-    for bom in (False, True):
-        args, stdin = _bom_input(kind, tmp_path, bom, export)
-        run = subprocess.run([sys.executable, "-m", "qorv_chemical_engineering_edge", *args],
-                             capture_output=True, input=stdin, timeout=120)
+    for mark in (b"", BOM):
+        content = mark + (open(export, "rb").read() if data is None else data)
+        path = tmp_path / (("bom-" if mark else "") + name)
+        if name != "-":
+            path.write_bytes(gzip.compress(content, mtime=0) if name.endswith(".gz") else content)
+        argv = [{"FILE": str(path), "EXPORT": export}.get(a, a) for a in args]
+        run = subprocess.run([sys.executable, "-m", "qorv_chemical_engineering_edge", *argv,
+                              "--json", "-"], capture_output=True, timeout=120,
+                             input=content if name == "-" else None)
         assert run.returncode in (0, 1), run.stderr
-        seen.append(_judged(json.loads(run.stdout)))
+        r = json.loads(run.stdout)
+        # What the run concluded, less what names the files or covers their bytes.
+        seen.append((r["assertions_checked"], r["court_hash"]) if "court_hash" in r
+                    else (r["values"], r["tags"], r["notes"]))
     assert seen[1] == seen[0]
-    if kind.startswith("pairs"):
+    if args[0] == "units":
         assert seen[0][0] == 2
 
 
