@@ -4,6 +4,7 @@ import json
 import os
 import subprocess
 import sys
+from pathlib import Path
 
 import pytest
 
@@ -133,7 +134,7 @@ BOM_INPUTS = [  # (file name, its content (None: the export's), the command read
 def test_one_byte_order_mark_is_not_content(tmp_path, export, name, data, args):
     seen = []
     for mark in (b"", BOM):
-        content = mark + (open(export, "rb").read() if data is None else data)
+        content = mark + (Path(export).read_bytes() if data is None else data)
         path = tmp_path / (("bom-" if mark else "") + name)
         if name != "-":
             path.write_bytes(gzip.compress(content, mtime=0) if name.endswith(".gz") else content)
