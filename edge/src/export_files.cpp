@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <fstream>
@@ -24,6 +25,8 @@ namespace {
 constexpr std::size_t kChunk = 8 * ExportScanner::kDigestBlock;
 constexpr std::size_t kOpening = ExportScanner::kDigestBlock;
 constexpr std::size_t kMaxOpening = std::size_t{64} << 20;
+// How long the calling thread waits for a piece before it asks whether to stop.
+constexpr std::chrono::milliseconds kCancelPoll{50};
 
 struct Fd {
     int fd = -1;
@@ -88,15 +91,28 @@ class Pool {
     // Runs the jobs and merges their partials in order as they arrive, on the calling thread,
     // so pieces lying inside one long row are joined (and dropped past the row limit) early
     // instead of all being held at once.
-    std::optional<ProfileError> run(unsigned threads, const Progress& progress, std::uint64_t total,
+    std::optional<ProfileError> run(unsigned threads, const Progress& progress,
+                                    const Cancelled& cancelled, std::uint64_t total,
                                     PartialProfile& merged) {
         std::vector<std::thread> workers;
         for (unsigned k = 0; k < threads; ++k) workers.emplace_back([this] { work(); });
         std::optional<ProfileError> error;
         std::size_t next_merge = 0;
+        // Asked without the lock: the caller may take its own (an interpreter's) meanwhile.
+        auto stop_asked = [&](std::unique_lock<std::mutex>& held) {
+            if (!cancelled) return false;
+            held.unlock();
+            const bool stop = cancelled();
+            held.lock();
+            return stop;
+        };
         std::unique_lock lock(mu_);
         while (next_merge < jobs_.size()) {
-            done_cv_.wait(lock, [&] { return done_[next_merge] || finished_ != reported_; });
+            const auto arrived = [&] { return done_[next_merge] || finished_ != reported_; };
+            if (!done_cv_.wait_for(lock, kCancelPoll, arrived)) {
+                if (!stop_asked(lock)) continue;
+                return stop(lock, workers);
+            }
             reported_ = finished_;
             const std::uint64_t done = bytes_done_;
             std::vector<std::size_t> ready;
@@ -109,6 +125,7 @@ class Pool {
             }
             if (progress) progress(done, total);
             lock.lock();
+            if (stop_asked(lock)) return stop(lock, workers);
         }
         lock.unlock();
         for (auto& w : workers) w.join();
@@ -117,6 +134,14 @@ class Pool {
     }
 
   private:
+    ProfileError stop(std::unique_lock<std::mutex>& lock, std::vector<std::thread>& workers) {
+        stop_ = true;
+        parity_cv_.notify_all();
+        lock.unlock();
+        for (auto& w : workers) w.join();
+        return ProfileError{"", std::string(kCancelled)};
+    }
+
     void publish_quotes(std::size_t k, std::uint64_t quotes) {
         std::lock_guard lock(mu_);
         quotes_[k] = quotes;
@@ -135,10 +160,22 @@ class Pool {
         parity_cv_.notify_all();
     }
 
-    bool wait_parity(std::size_t k) {
+    // The parity at job k's start; none when the scan is being stopped.
+    std::optional<bool> wait_parity(std::size_t k) {
         std::unique_lock lock(mu_);
-        parity_cv_.wait(lock, [&] { return parity_known_[k]; });
+        parity_cv_.wait(lock, [&] { return parity_known_[k] || stop_; });
+        if (stop_) return std::nullopt;
         return parity_[k];
+    }
+
+    // Feeds a job's bytes a digest block at a time, so that a stop waits for one block at most.
+    // False when stopped.
+    bool feed(ExportScanner& s, const char* p, std::size_t n) {
+        for (std::size_t at = 0; at < n; at += ExportScanner::kDigestBlock) {
+            if (stop_) return false;
+            s.feed(std::span<const char>(p + at, std::min(ExportScanner::kDigestBlock, n - at)));
+        }
+        return true;
     }
 
     void finish(std::size_t k, Result<PartialProfile> r, std::uint64_t bytes) {
@@ -153,6 +190,7 @@ class Pool {
     void work() {
         std::vector<char> buf;
         for (;;) {
+            if (stop_) return;
             const std::size_t k = next_.fetch_add(1);
             if (k >= jobs_.size()) return;
             const Job& job = jobs_[k];
@@ -171,18 +209,19 @@ class Pool {
                 continue;
             }
             publish_quotes(k, count_quotes(buf.data(), n));
-            const bool inside = wait_parity(k);
+            const std::optional<bool> inside = wait_parity(k);
+            if (!inside) return;
             if (job.first_of_file) {
                 ExportScanner s(options_, f.path);
-                s.feed(std::span<const char>(buf.data(), n));
+                if (!feed(s, buf.data(), n)) return;
                 finish(k, s.finish(), n);
             } else {
-                auto s = ExportScanner::resume_at(options_, f.path, f.opening, job.from, inside);
+                auto s = ExportScanner::resume_at(options_, f.path, f.opening, job.from, *inside);
                 if (!s) {
                     finish(k, s.error(), n);
                     continue;
                 }
-                s.value().feed(std::span<const char>(buf.data(), n));
+                if (!feed(s.value(), buf.data(), n)) return;
                 finish(k, s.value().finish(), n);
             }
         }
@@ -195,6 +234,7 @@ class Pool {
         ExportScanner s(options_, f.path);
         buf.resize(ExportScanner::kDigestBlock);
         for (;;) {
+            if (stop_) return ProfileError{f.path, std::string(kCancelled)};
             const long got = gz.read(buf.data(), buf.size(), &why);
             if (got < 0) return ProfileError{f.path, why};
             if (got == 0) break;
@@ -208,6 +248,7 @@ class Pool {
     const ProfileOptions& options_;
     std::vector<std::optional<Result<PartialProfile>>> results_;
     std::atomic<std::size_t> next_{0};
+    std::atomic<bool> stop_{false};
     std::mutex mu_;
     std::condition_variable parity_cv_, done_cv_;
     std::vector<bool> quotes_known_;
@@ -294,7 +335,8 @@ Result<std::vector<TagUnit>> parse_tag_list(std::string_view bytes, std::string_
 }
 
 Result<ExportProfile> profile_files(std::span<const std::string> paths,
-                                    const ProfileOptions& options_in, const Progress& progress) {
+                                    const ProfileOptions& options_in, const Progress& progress,
+                                    const Cancelled& cancelled) {
     ProfileOptions options = options_in;
     if (paths.empty()) return ProfileError{"", "no files were given"};
     if (!options.tag_list_path.empty()) {
@@ -346,7 +388,7 @@ Result<ExportProfile> profile_files(std::span<const std::string> paths,
     threads = std::clamp<unsigned>(threads, 1, static_cast<unsigned>(jobs.size()));
     Pool pool(files, jobs, options);
     PartialProfile all;
-    if (auto error = pool.run(threads, progress, total, all)) return *error;
+    if (auto error = pool.run(threads, progress, cancelled, total, all)) return *error;
     return all.finalize(options);
 }
 

@@ -10,7 +10,12 @@ std::shared_ptr<const ScanSettings> make_settings(const ProfileOptions& options)
     auto s = std::make_shared<ScanSettings>();
     s->options = options;
     s->syntax = {options.timestamp_format, options.day_first, options.decimal};
-    if (!options.zone_tzif.empty()) {
+    // The name is checked even when the caller gives the bytes: it is sealed with the profile.
+    const bool name_ok =
+        options.zone_name.empty() || tz::valid_zone_name(options.zone_name, &s->zone_error);
+    if (!name_ok) {
+        // zone_error names the zone; nothing is looked up.
+    } else if (!options.zone_tzif.empty()) {
         auto zone = tz::Zone::from_tzif(options.zone_tzif);
         if (zone)
             s->zone = std::move(*zone);

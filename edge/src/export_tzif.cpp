@@ -311,14 +311,44 @@ WallResolution Zone::resolve(std::int64_t wall_s) const noexcept {
     return r;
 }
 
-std::optional<Zone> load_zone(std::string_view name, std::string* error) {
-    const bool valid = !name.empty() && name.front() != '/' &&
-                       name.find("..") == std::string_view::npos &&
-                       name.find('\0') == std::string_view::npos;
-    if (!valid) {
-        if (error) *error = "the zone name '" + std::string(name) + "' is not a zone name";
-        return std::nullopt;
+bool valid_zone_name(std::string_view name, std::string* error) {
+    constexpr std::size_t kLongest = 255;
+    const char* why = nullptr;
+    if (name.empty()) {
+        why = "it is empty";
+    } else if (name.size() > kLongest) {
+        why = "it is longer than 255 bytes";
+    } else {
+        for (std::size_t from = 0; from <= name.size() && !why;) {
+            const std::size_t end = std::min(name.find('/', from), name.size());
+            const std::string_view part = name.substr(from, end - from);
+            if (part.empty())
+                why = "it has an empty part (a leading, trailing or doubled '/')";
+            else if (part == "." || part == "..")
+                why = "it has a '.' or '..' part";
+            else if (part.front() == '-')
+                why = "a part starts with '-'";
+            else if (!std::all_of(part.begin(), part.end(), [](char c) {
+                         return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                                (c >= '0' && c <= '9') || c == '.' || c == '_' || c == '+' ||
+                                c == '-';
+                     }))
+                why = "it holds a character other than letters, digits and . _ + -";
+            from = end + 1;
+        }
     }
+    if (!why) return true;
+    if (error) {
+        // A name can be any length; the message shows its start.
+        const std::string shown =
+            name.size() > 64 ? std::string(name.substr(0, 64)) + "..." : std::string(name);
+        *error = "the zone name '" + shown + "' is not a zone name: " + why;
+    }
+    return false;
+}
+
+std::optional<Zone> load_zone(std::string_view name, std::string* error) {
+    if (!valid_zone_name(name, error)) return std::nullopt;
     const char* dir = std::getenv("TZDIR");
     std::string path = (dir && *dir ? std::string(dir) : std::string("/usr/share/zoneinfo")) + "/" +
                        std::string(name);

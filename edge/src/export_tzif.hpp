@@ -47,6 +47,12 @@ class Zone {
     bool has_dst_ = false;
 };
 
+// An IANA-style name: at most 255 bytes of parts joined by '/', each part non-empty, not "."
+// or "..", not starting with '-', of letters, digits and . _ + - only. Checked before any file
+// is looked up, so a name can neither leave the zone folder nor be absurdly long. The error
+// text names the zone and says what is wrong.
+bool valid_zone_name(std::string_view name, std::string* error);
+
 // Loads a zone by IANA name from $TZDIR or /usr/share/zoneinfo. "UTC" needs no file. The error
 // text says why the zone is unusable.
 std::optional<Zone> load_zone(std::string_view name, std::string* error);

@@ -208,17 +208,26 @@ TEST(ProfileFiles, ChunkedAndThreadedScansEqualOneScan) {
     ASSERT_TRUE(one);
     for (unsigned threads : {1u, 2u, 3u}) {
         o.threads = threads;
-        std::uint64_t last_done = 0, calls = 0;
+        std::uint64_t last_done = 0, calls = 0, asks = 0;
         const std::vector<std::string> paths{path};
-        const auto r = ep::profile_files(paths, o, [&](std::uint64_t done, std::uint64_t total) {
+        const auto progress = [&](std::uint64_t done, std::uint64_t total) {
             EXPECT_LE(done, total);
             EXPECT_GE(done, last_done);
             last_done = done;
             ++calls;
-        });
+        };
+        const auto r = ep::profile_files(paths, o, progress, [&] { return ++asks == 0; });
         ASSERT_TRUE(r) << r.error().reason;
         EXPECT_EQ(last_done, csv.size());
         EXPECT_GT(calls, 1u);
+        EXPECT_GE(asks, calls - 1);  // asked after every report but the final one
+
+        // Stopped at the first ask: an error, and no report after the ask.
+        last_done = calls = 0;
+        const auto stopped = ep::profile_files(paths, o, progress, [] { return true; });
+        ASSERT_FALSE(stopped);
+        EXPECT_EQ(stopped.error().reason, ep::kCancelled);
+        EXPECT_LE(calls, 1u);
         ep::ExportProfile a = r.value(), b = one.value();
         EXPECT_TRUE(a.notes.input_digest_complete);
         EXPECT_EQ(a.input_digest, b.input_digest);

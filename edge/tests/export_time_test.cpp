@@ -3,7 +3,9 @@
 
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "export_timestamps.hpp"
 #include "export_tzif.hpp"
@@ -146,6 +148,43 @@ TEST(ZoneData, RefusesWhatIsNotAZone) {
     for (std::size_t n = 0; n < bytes.size(); n += 7) (void)tz::Zone::from_tzif(bytes.substr(0, n));
     EXPECT_TRUE(tz::load_zone("Europe/Berlin", &why)->has_dst());
     EXPECT_FALSE(tz::load_zone("Asia/Kolkata", &why)->has_dst());
+}
+
+// A name is judged before any file is opened, also when the caller gives the zone's bytes (the
+// name is sealed with the profile either way).
+TEST(ZoneData, NamesAreCheckedBeforeAnyLookup) {
+    const std::string many_parts = [] {
+        std::string s = "Europe";
+        for (int i = 1; i < 1000; ++i) s += "/a";
+        return s;
+    }();
+    const std::pair<std::string, const char*> names[] = {
+        {"America/Argentina/ComodRivadavia", nullptr},
+        {"Etc/GMT+5", nullptr},
+        {many_parts.substr(0, 253) + "bc", nullptr},
+        {many_parts, "longer than 255"},
+        {"Europe//Berlin", "empty part"},
+        {"/usr/share/zoneinfo/UTC", "empty part"},
+        {"Europe/./Berlin", "'.' or '..'"},
+        {"Europe/-Berlin", "starts with '-'"},
+        {std::string("UTC\0x", 5), "other than"},
+        {"Europe\\Berlin", "other than"}};
+    for (const auto& [name, fault] : names) {
+        std::string why;
+        EXPECT_EQ(tz::valid_zone_name(name, &why), fault == nullptr) << why;
+        ep::ProfileOptions o;
+        o.zone_name = name;
+        o.zone_tzif = zone_file("Europe/Berlin");
+        ep::ExportScanner scanner(o, "plant.csv");
+        scanner.feed(std::string_view("Time,A\n2024-01-01 00:00,1\n"));
+        const auto partial = scanner.finish();
+        ASSERT_EQ(static_cast<bool>(partial), fault == nullptr) << name.substr(0, 40);
+        if (!fault) continue;
+        EXPECT_NE(why.find(fault), std::string::npos) << why;
+        EXPECT_EQ(partial.error().reason, why);
+        EXPECT_EQ(why.find("the zone name '" + name.substr(0, 20)), 0u) << why;
+        EXPECT_FALSE(tz::load_zone(name, nullptr));
+    }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <deque>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -98,8 +99,9 @@ struct Outcome {
     std::string error;
 };
 
+// Ends early, with neither profile nor error, when `cancelled` says so.
 Outcome scan_stream(ArrowArrayStream& stream, const std::string& label,
-                    const profile::ProfileOptions& options) {
+                    const profile::ProfileOptions& options, std::function<bool()> cancelled) {
     Outcome outcome;
     auto fail = [&](PyObject* type, std::string text) {
         outcome.error_type = type;
@@ -118,6 +120,7 @@ Outcome scan_stream(ArrowArrayStream& stream, const std::string& label,
     const char delimiter = options.delimiter;
     const arrow::TextStyle style(delimiter, options.decimal);
     BlockScan scan(options, label, options.threads);
+    scan.watch(std::move(cancelled));
     std::string& text = scan.buffer();
     std::optional<arrow::Text> header(std::in_place, text);
     for (std::size_t c = 0; c < n_columns; ++c) {
@@ -158,13 +161,13 @@ Outcome scan_stream(ArrowArrayStream& stream, const std::string& label,
         wave.clear();
         while (batches.size() > 1) batches.pop_front();  // the last is still being sliced
     };
-    while (true) {
+    while (!scan.stopped()) {
         Released<ArrowArray>& batch = batches.emplace_back();
         if (const int code = stream.get_next(&stream, &batch); code != 0) {
             return fail(PyExc_ValueError, "the Arrow stream failed: " + stream_error(stream, code));
         }
         if (batch.release == nullptr) break;  // the end of the stream
-        for (std::int64_t row = 0; row < batch.length;) {
+        for (std::int64_t row = 0; row < batch.length && !scan.stopped();) {
             const std::int64_t end = std::min(batch.length, row + rows_per_slice);
             wave.push_back(Slice{&batch, row, end, {}});
             row = end;
@@ -172,6 +175,7 @@ Outcome scan_stream(ArrowArrayStream& stream, const std::string& label,
         }
     }
     render_wave();
+    if (scan.stopped()) return outcome;
     auto partial = scan.finish();
     if (!partial) return fail(PyExc_ValueError, partial.error().reason);
     auto finished = partial.value().finalize(options);
@@ -197,7 +201,10 @@ PyObject* profile_stream(PyObject*, PyObject* args) {
         if (!arrow::take_stream(capsule, stream)) return nullptr;
 
         const std::string name(label);
-        Outcome outcome = without_gil([&] { return scan_stream(stream, name, options); });
+        ScanRelay relay;
+        Outcome outcome = relay.released(
+            [&] { return scan_stream(stream, name, options, [&] { return relay.cancelled(); }); });
+        if (relay.failed()) return nullptr;
         if (!outcome.profile) {
             PyErr_SetString(outcome.error_type, outcome.error.c_str());
             return nullptr;

@@ -32,8 +32,24 @@ BlockScan::~BlockScan() {
     }
 }
 
+void BlockScan::poll() {
+    if (!cancelled_ || stopped_) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - last_poll_ < std::chrono::milliseconds(50)) return;
+    last_poll_ = now;
+    if (!cancelled_()) return;
+    {
+        std::lock_guard lock(mutex_);
+        stopped_ = true;
+        closing_ = true;
+        queue_.clear();
+    }
+    changed_.notify_all();
+}
+
 void BlockScan::flush() {
-    while (pending_.size() >= kBlock) {
+    poll();
+    while (!stopped_ && pending_.size() >= kBlock) {
         std::string block(pending_, 0, kBlock);
         pending_.erase(0, kBlock);
         hand_over(std::move(block));
@@ -48,7 +64,14 @@ void BlockScan::hand_over(std::string text) {
     const std::uint64_t offset = offset_;
     offset_ += text.size();
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return queue_.size() < queue_limit_; });
+    // The workers may be busy for long; the stop is asked for meanwhile, the lock let go.
+    while (!changed_.wait_for(lock, std::chrono::milliseconds(50),
+                              [this] { return queue_.size() < queue_limit_ || stopped_; })) {
+        lock.unlock();
+        poll();
+        lock.lock();
+    }
+    if (stopped_) return;
     partials_.emplace_back();
     queue_.push_back(Block{blocks_++, std::move(text), offset, starts_quoted});
     lock.unlock();
@@ -87,13 +110,14 @@ void BlockScan::work() {
 }
 
 profile::Result<profile::PartialProfile> BlockScan::finish() {
-    if (!pending_.empty() || blocks_ == 0) hand_over(std::move(pending_));
+    if (!stopped_ && (!pending_.empty() || blocks_ == 0)) hand_over(std::move(pending_));
     {
         std::lock_guard lock(mutex_);
         closing_ = true;
     }
     changed_.notify_all();
     for (auto& worker : workers_) worker.join();
+    if (stopped_) return profile::ProfileError{label_, std::string(profile::kCancelled)};
     if (failed_) throw std::bad_alloc();
     std::optional<profile::PartialProfile> whole;
     for (auto& partial : partials_) {

@@ -8,9 +8,12 @@
 // reader, which scans on every core; with blocks on worker threads the two meet.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -35,6 +38,11 @@ class BlockScan {
     // Hands the full blocks of buffer() to the workers (waiting while too many are queued).
     void flush();
 
+    // Asked by flush() about every 50 ms on the producer's thread; once it answers true, the
+    // workers drop what is queued, take no more blocks and stopped() holds.
+    void watch(std::function<bool()> cancelled) { cancelled_ = std::move(cancelled); }
+    bool stopped() const { return stopped_; }
+
     // Scans what is left, waits for the workers and merges: the partial of the whole text.
     qorv_chemical_engineering_edge::export_profile::Result<
         qorv_chemical_engineering_edge::export_profile::PartialProfile>
@@ -49,6 +57,7 @@ class BlockScan {
     };
     void hand_over(std::string text);
     void work();
+    void poll();  // asks cancelled_ when 50 ms have passed since it last did
 
     const qorv_chemical_engineering_edge::export_profile::ProfileOptions& options_;
     std::string label_;
@@ -68,6 +77,10 @@ class BlockScan {
     bool failed_ = false;  // a worker threw (out of memory); finish() reports it
     std::vector<std::thread> workers_;
     std::size_t queue_limit_;
+
+    std::function<bool()> cancelled_;
+    std::chrono::steady_clock::time_point last_poll_ = std::chrono::steady_clock::now();
+    std::atomic<bool> stopped_{false};
 };
 
 }  // namespace qorv_chemical_engineering_edge_py

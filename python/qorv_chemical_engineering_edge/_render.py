@@ -20,9 +20,21 @@ def schema_id(kind: str) -> str:
     return f"qce.{kind}/{SCHEMA_VERSION}"
 
 
-def number(value: float) -> Optional[float]:
-    """A float for JSON: NaN and infinities become None."""
-    return value if math.isfinite(value) else None
+def number(value: Optional[float]) -> Optional[float]:
+    """A float for JSON: NaN and infinities become None (as does None)."""
+    return value if value is not None and math.isfinite(value) else None
+
+
+def plain(data: Any) -> Any:
+    """`data` with every NaN or infinity inside it (dicts, lists, tuples) replaced by None and
+    tuples made lists: what `json.loads` gives back for its JSON."""
+    if isinstance(data, float):
+        return number(data)
+    if isinstance(data, dict):
+        return {k: plain(v) for k, v in data.items()}
+    if isinstance(data, (list, tuple)):
+        return [plain(v) for v in data]
+    return data
 
 
 def table(headers: Sequence[str], rows: Iterable[Sequence[object]]) -> str:

@@ -8,6 +8,13 @@ from typing import Any, Callable, Iterator, Optional, Sequence, Tuple, Union
 
 Progress = Callable[[int, int], None]
 _PARQUET = (".parquet", ".pq")
+_BOM = "\ufeff"
+
+
+def without_bom(text: str) -> str:
+    """Text read from a file or a pipe, less one leading byte-order mark: the way the core
+    library reads exports and tag lists (their bytes are handed to it as read)."""
+    return text[1:] if text.startswith(_BOM) else text
 
 
 def arrow_stream(source: Any) -> Optional[Tuple[str, Any]]:

@@ -17,6 +17,7 @@ from typing import Any, Callable, Dict, List, NoReturn, Optional, Sequence
 
 from . import __version__
 from ._options import parse_baseline
+from ._sources import without_bom
 from .profile import grade_export, profile_export
 from .units import COURTS, RELATIONS, UnitAssertion, check_units
 
@@ -114,10 +115,10 @@ def _read_pairs(path: str, relation: str) -> List[UnitAssertion]:
     """Unit pairs from CSV: a header naming a_unit and b_unit (and optionally context, a_name,
     b_name, relation), or no header and the two units in the first two columns."""
     if path == "-":
-        text = sys.stdin.read()
+        text = without_bom(sys.stdin.read())
     else:
         with open(path, encoding="utf-8", newline="") as file:
-            text = file.read()
+            text = without_bom(file.read())
     rows = [r for r in csv.reader(io.StringIO(text)) if r and not r[0].startswith("#")]
     if not rows:
         raise ValueError(f"{path}: no unit pairs in the file")

@@ -64,7 +64,9 @@ class TagEvidence:
                 + self.missing_sentinel + self.missing_quality)
 
     def to_dict(self) -> Dict[str, Any]:
-        return dataclasses.asdict(self)
+        data = dataclasses.asdict(self)
+        data["modal_step_seconds"] = _render.number(self.modal_step_seconds)
+        return data
 
 
 @dataclass(frozen=True)
@@ -201,7 +203,7 @@ class ExportProfile:
             "input_digest": self.input_digest,
             "unit_vocabulary": self.unit_vocabulary,
             "seal": self.seal,
-            "options": self.options,
+            "options": _render.plain(self.options),  # a sentinel may be NaN or an infinity
         }
 
     def to_json(self, indent: Optional[int] = 2) -> str:

@@ -83,8 +83,8 @@ class UnitFinding:
             "relation": self.relation,
             "hazard": self.hazard,
             "message": self.message,
-            "factor": self.factor,
-            "offset": self.offset,
+            "factor": _render.number(self.factor),  # may overflow to an infinity
+            "offset": _render.number(self.offset),
         }
 
 

@@ -72,3 +72,18 @@ def write_export(path, seed, *, layout="wide", rows=120, tags=5, step_s=60, empt
         file.write(data)
     return {"rows": kept + written_twice, "tags": tags, "distinct_rows": kept,
             "duplicates": written_twice}
+
+
+def write_large(path, megabytes, *, tags=40, gz=False):
+    """A long export of about `megabytes` MB, written fast (one day's rows, repeated day after
+    day with the date changed), for tests that need a scan to take a while."""
+    names = [f"FIC{100 + i}.PV" for i in range(tags)]
+    day = "".join(f"{n},@ {m // 60:02d}:{m % 60:02d}:00,{(m * 7 + i) % 1000 / 10:.1f},degC\n"
+                  for m in range(1440) for i, n in enumerate(names))
+    days = max(1, round(megabytes * 1e6 / len(day)))
+    t0 = dt.date(2026, 1, 5)
+    text = "Tag,Timestamp,Value,Units\n" + "".join(
+        day.replace("@", (t0 + dt.timedelta(days=d)).isoformat()) for d in range(days))
+    data = text.encode()
+    with open(path, "wb") as file:
+        file.write(gzip.compress(data, compresslevel=1, mtime=0) if gz else data)

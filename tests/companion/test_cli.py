@@ -1,8 +1,10 @@
 """The qce command: every exit code, one-line reasons, never a traceback."""
+import gzip
 import json
 import os
 import subprocess
 import sys
+from pathlib import Path
 
 import pytest
 
@@ -109,6 +111,45 @@ def test_units_pairs_file_with_and_without_header(tmp_path):
     assert [f["context"] for f in record["findings"]] == ["reboiler", "feed"]
     plain = qce("units", "--pairs", "-", "--court", "v1", stdin="kg/h,kg/h\nm,m\n")
     assert plain.returncode == 0, plain.stderr
+
+
+BOM = b"\xef\xbb\xbf"
+PAIRS = b"a_unit,b_unit\ndegC,K\nkg/h,kg/h\n"
+BOM_INPUTS = [  # (file name, its content (None: the export's), the command reading it as FILE)
+    ("pairs.csv", PAIRS, ["units", "--pairs", "FILE"]),
+    ("context.csv", b"context,a_unit,b_unit\nreboiler,degC,K\nfeed,kg/h,kg/h\n",
+     ["units", "--pairs", "FILE"]),
+    ("plain.csv", b"degC,K\nkg/h,kg/h\n", ["units", "--pairs", "FILE"]),
+    ("-", PAIRS, ["units", "--pairs", "-"]),
+    ("tags.csv", b"Tag,Unit\nFIC100.SP,kg/h\nTI200,degC\n",
+     ["profile", "EXPORT", "--tag-list", "FILE"]),
+    ("export.csv", None, ["profile", "FILE"]),
+    ("export.csv.gz", None, ["profile", "FILE"]),
+    ("second.csv", None, ["profile", "EXPORT", "FILE"]),
+]
+
+
+@pytest.mark.parametrize("name, data, args", BOM_INPUTS, ids=[" ".join(c[2]) + " " + c[0]
+                                                              for c in BOM_INPUTS])
+def test_one_byte_order_mark_is_not_content(tmp_path, export, name, data, args):
+    seen = []
+    for mark in (b"", BOM):
+        content = mark + (Path(export).read_bytes() if data is None else data)
+        path = tmp_path / (("bom-" if mark else "") + name)
+        if name != "-":
+            path.write_bytes(gzip.compress(content, mtime=0) if name.endswith(".gz") else content)
+        argv = [{"FILE": str(path), "EXPORT": export}.get(a, a) for a in args]
+        run = subprocess.run([sys.executable, "-m", "qorv_chemical_engineering_edge", *argv,
+                              "--json", "-"], capture_output=True, timeout=120,
+                             input=content if name == "-" else None)
+        assert run.returncode in (0, 1), run.stderr
+        r = json.loads(run.stdout)
+        # What the run concluded, less what names the files or covers their bytes.
+        seen.append((r["assertions_checked"], r["court_hash"]) if "court_hash" in r
+                    else (r["values"], r["tags"], r["notes"]))
+    assert seen[1] == seen[0]
+    if args[0] == "units":
+        assert seen[0][0] == 2
 
 
 @pytest.mark.parametrize("command", [[], ["readiness"], ["profile"], ["units"]])

@@ -106,6 +106,31 @@ def test_time_zone_is_resolved_and_unknown_zone_is_named(tmp_path):
         edge.profile_export(path, tz="Mars/Olympus")
 
 
+@pytest.mark.parametrize("zone, why", [
+    ("/".join(["Europe"] * 1000), "longer than 255"),
+    ("Europe/" + "B" * 250, "longer than 255"),
+    ("Europe//Berlin", "empty part"),
+    ("Europe/Berlin/", "empty part"),
+    ("/usr/share/zoneinfo/UTC", "empty part"),
+    ("Europe/./Berlin", "'.' or '..'"),
+    ("Europe/-Berlin", "starts with '-'"),
+    ("Europe/Ber lin", "other than"),
+    ("Europe/Berl\u00efn", "other than"),
+    ("Europe\\Berlin", "other than"),
+])
+def test_malformed_zone_name_is_refused_before_any_lookup(tmp_path, zone, why):
+    path, _ = export(tmp_path, 1, {})
+    with pytest.raises(ValueError, match="not a zone name") as refused:
+        edge.profile_export(path, tz=zone)
+    assert repr(zone)[1:30] in str(refused.value) and why in str(refused.value)
+    # The core refuses the same name even with a zone's bytes in hand.
+    settings = {k: v for k, v in edge.profile._PROFILE_OPTIONS.items() if k != "progress"}
+    options = edge.profile._options.build(**{**settings, "tz": "Europe/Berlin"})
+    options["zone_name"] = zone
+    with pytest.raises(ValueError, match="not a zone name"):
+        edge.profile._native.profile_files([path], options, None)
+
+
 @pytest.mark.parametrize("option, value", [
     ("layout", "diagonal"), ("delimiter", ":"), ("decimal", ";"), ("timestamp_format", "%Y"),
     ("missing_values", ["minus nine"]), ("threads", 0),

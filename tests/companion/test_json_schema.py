@@ -1,4 +1,5 @@
 """Every to_json() validates against the package's schema and reads back as to_dict()."""
+import dataclasses
 import json
 import math
 from importlib import resources
@@ -48,3 +49,43 @@ def test_schema_rejects_what_it_should(tmp_path, validator):
     for broken in (dict(data, verdict="Maybe"), dict(data, court_hash="xyz"),
                    dict(data, findings=data["findings"][:12]), dict(data, extra=1)):
         assert not validator.is_valid(broken)
+
+
+def _with_unknown_step(profile):
+    tags = tuple(dataclasses.replace(t, modal_step_seconds=math.nan) for t in profile.tags)
+    return dataclasses.replace(profile, tags=tags)
+
+
+# Results holding a NaN or an infinity somewhere, and where its null must show in the JSON.
+NOT_FINITE = [
+    ("profile_nan_sentinel", lambda wide, long: edge.profile_export(wide, missing_values=["nan"]),
+     lambda d: d["options"]["missing_sentinels"], [None]),
+    ("profile_infinite_sentinels",
+     lambda wide, long: edge.profile_export(long, missing_values=["-inf", "inf", -999]),
+     lambda d: d["options"]["missing_sentinels"], [None, None, -999.0]),
+    ("report_nan_sentinel", lambda wide, long: edge.grade_export(long, missing_values=["nan"]),
+     lambda d: d["profile"]["options"]["missing_sentinels"], [None]),
+    ("readiness_not_known", lambda wide, long: edge.grade(1, 1, False, False, math.inf, math.nan),
+     lambda d: [d["profile"][k] for k in ("missingness", "unit_coverage", "time_span_hours")],
+     [None, None, None]),
+    ("units_overflowing_factor", lambda wide, long: edge.check_units([("km^60", "mm^60")]),
+     lambda d: d["findings"][0]["factor"], None),
+    ("tag_units_overflowing_factor",
+     lambda wide, long: edge.check_tag_units({"FI1.PV": "km^60"}, {"FI1.PV": "mm^60"}),
+     lambda d: d["findings"][0]["factor"], None),
+    ("tag_evidence_unknown_step", lambda wide, long: _with_unknown_step(edge.profile_export(long)),
+     lambda d: {t["modal_step_seconds"] for t in d["tags"]}, {None}),
+]
+
+
+@pytest.mark.parametrize("name, make, where, expected", NOT_FINITE, ids=[c[0] for c in NOT_FINITE])
+def test_not_finite_values_are_null(tmp_path, validator, name, make, where, expected):
+    wide, long = tmp_path / "wide.csv", tmp_path / "long.csv"
+    write_export(wide, 4, rows=50)
+    write_export(long, 5, layout="long", rows=40)
+    result = make(str(wide), str(long))
+    data = json.loads(result.to_json())
+    validator.validate(data)
+    assert where(data) == expected
+    assert data == result.to_dict()
+    json.dumps(result.to_dict(), allow_nan=False)  # no NaN or infinity left in to_dict() either

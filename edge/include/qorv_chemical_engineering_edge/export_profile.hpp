@@ -337,8 +337,15 @@ class ExportScanner {
 // Called on the calling thread, now and then and once at the end.
 using Progress = std::function<void(std::uint64_t bytes_done, std::uint64_t bytes_total)>;
 
+// Asked on the calling thread after each progress report and at least every 50 ms while the
+// workers scan. True stops the scan: the workers leave within one 1 MiB block and
+// profile_files returns the error kCancelled, with nothing of the profile kept.
+using Cancelled = std::function<bool()>;
+inline constexpr std::string_view kCancelled = "the scan was cancelled";
+
 Result<ExportProfile> profile_files(std::span<const std::string> paths,
-                                    const ProfileOptions& options, const Progress& progress = {});
+                                    const ProfileOptions& options, const Progress& progress = {},
+                                    const Cancelled& cancelled = {});
 
 // True when the build reads .gz files itself.
 bool has_gzip_support() noexcept;
