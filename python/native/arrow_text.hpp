@@ -81,6 +81,7 @@ class Text {
         data_[used_++] = c;
     }
     void append(const char* bytes, std::size_t n) {
+        if (n == 0) return;  // `bytes` may then be null (an empty cell without a data buffer)
         if (target_.size() - used_ < n) grow(n);
         std::memcpy(data_ + used_, bytes, n);
         used_ += n;
