@@ -191,6 +191,28 @@ def test_duckdb_numeric_and_time_columns():
         (name, True, 5) for name in ("lit", "num", "huge", "t", "b")]
 
 
+def test_pyarrow_numeric_and_binary_columns():
+    pa = pytest.importorskip("pyarrow")
+    import decimal
+    import numpy as np
+    n = 5
+    columns = {
+        "Timestamp": pa.array([dt.datetime(2026, 1, 1, 0, m) for m in range(n)]),
+        "half": pa.array(np.arange(n, dtype=np.float16) / 4),
+        "d256": pa.array([decimal.Decimal(f"{m}.25") for m in range(n)], pa.decimal256(40, 2)),
+        "dur": pa.array([m * 1500 for m in range(n)], pa.duration("ms")),
+        "t32": pa.array([m * 1000 for m in range(n)], pa.time32("ms")),
+        "lbin": pa.array([f"{m}.5".encode() for m in range(n)], pa.large_binary()),
+        "dict": pa.array([decimal.Decimal(f"{m % 2}.5") for m in range(n)],
+                         pa.decimal128(5, 1)).dictionary_encode(),
+    }
+    if hasattr(pa, "binary_view"):
+        columns["bview"] = pa.array([f"{m}.75".encode() for m in range(n)], pa.binary_view())
+    profile = edge.profile_export(pa.table(columns))
+    assert [(t.name, t.numeric, t.present) for t in profile.tags] == [
+        (name, True, n) for name in list(columns)[1:]]
+
+
 # ---- instants at the extremes -----------------------------------------------------------------
 
 def instant_text(value, per_second, zoned, date_only=False):
@@ -268,11 +290,21 @@ def dask_files(path):
     return qd.profile_files(path, chunk_bytes=MIB, split_every=2)
 
 
+def dask_frame(table):
+    qd = pytest.importorskip("qorv_chemical_engineering_edge.dask")
+    dd = pytest.importorskip("dask.dataframe")
+    pd = pytest.importorskip("pandas")
+    pytest.importorskip("pyarrow")
+    frame = pd.DataFrame({name: cells for name, cells in table}, dtype=object)
+    return qd.profile_dataframe(dd.from_pandas(frame, npartitions=3))
+
+
 READERS = {
     "csv": lambda path, table: edge.profile_export(path),
     "gz": lambda path, table: edge.profile_export(gzipped(path)),
     "arrow": lambda path, table: edge.profile_export(Stream([utf8_column(n, c) for n, c in table])),
     "dask": lambda path, table: dask_files(path),
+    "dask frame": lambda path, table: dask_frame(table),
 }
 
 
