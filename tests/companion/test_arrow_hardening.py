@@ -206,6 +206,10 @@ def test_pyarrow_numeric_and_binary_columns():
         "dict": pa.array([decimal.Decimal(f"{m % 2}.5") for m in range(n)],
                          pa.decimal128(5, 1)).dictionary_encode(),
     }
+    polars = pytest.importorskip("polars")
+    nulls = polars.DataFrame({"Timestamp": [f"2026-01-01 00:0{m}:00" for m in range(n)],
+                              "half": [0.5] * n, "none": [None] * n})
+    assert edge.profile_export(nulls).values["n_rows"].value == n  # a null column with a buffer
     if hasattr(pa, "binary_view"):
         columns["bview"] = pa.array([f"{m}.75".encode() for m in range(n)], pa.binary_view())
     profile = edge.profile_export(pa.table(columns))
