@@ -13,8 +13,10 @@ struct Released : T {
     Released() : T{} {}
     Released(const Released&) = delete;
     Released& operator=(const Released&) = delete;
-    ~Released() {
+    ~Released() { reset(); }
+    void reset() {
         if (this->release != nullptr) this->release(this);
+        this->release = nullptr;
     }
 };
 

@@ -44,24 +44,9 @@ struct Slice {
 
 void render_slice(Slice& slice, const std::vector<arrow::ColumnType>& types,
                   const arrow::TextStyle& style, std::size_t bytes_per_row) {
-    const ArrowArray& batch = *slice.batch;
     slice.text.reserve(static_cast<std::size_t>(slice.end - slice.begin) * bytes_per_row);
     arrow::Text out(slice.text);
-    std::vector<char> plain(types.size());
-    for (std::size_t c = 0; c < types.size(); ++c) {
-        const ArrowArray& column = *batch.children[c];
-        plain[c] = arrow::plain_text(types[c], column, slice.begin + batch.offset + column.offset,
-                                     slice.end - slice.begin, style);
-    }
-    for (std::int64_t row = slice.begin; row < slice.end; ++row) {
-        for (std::size_t c = 0; c < types.size(); ++c) {
-            if (c != 0) out.push_back(style.delimiter);
-            const ArrowArray& column = *batch.children[c];
-            arrow::append_cell(types[c], column, row + batch.offset + column.offset, style,
-                               plain[c] != 0, out);
-        }
-        out.push_back('\n');
-    }
+    arrow::render_rows(types, *slice.batch, slice.begin, slice.end, style, out);
 }
 
 // Renders the slices, all but the first on threads of their own.
@@ -112,8 +97,11 @@ Outcome scan_stream(ArrowArrayStream& stream, const std::string& label,
     if (const int code = stream.get_schema(&stream, &schema); code != 0) {
         return fail(PyExc_ValueError, "the Arrow stream failed: " + stream_error(stream, code));
     }
-    if (std::string_view(schema.format) != "+s") {
+    if (schema.format == nullptr || std::string_view(schema.format) != "+s") {
         return fail(PyExc_TypeError, "the Arrow stream's rows are not a struct (a table)");
+    }
+    if (auto why = arrow::check_table_schema(schema); !why.empty()) {
+        return fail(PyExc_ValueError, why);
     }
     const auto n_columns = static_cast<std::size_t>(schema.n_children);
     std::vector<arrow::ColumnType> types(n_columns);
@@ -144,6 +132,7 @@ Outcome scan_stream(ArrowArrayStream& stream, const std::string& label,
     std::deque<Released<ArrowArray>> batches;  // alive until their slices are rendered
     std::vector<Slice> wave;
     std::int64_t rows_per_slice = 64;  // until the first slice tells the text per row
+    std::int64_t rows_before = 0;
     std::size_t bytes_per_row = 16;
     auto render_wave = [&] {
         render_slices(wave, types, style, bytes_per_row + bytes_per_row / 8);
@@ -167,6 +156,10 @@ Outcome scan_stream(ArrowArrayStream& stream, const std::string& label,
             return fail(PyExc_ValueError, "the Arrow stream failed: " + stream_error(stream, code));
         }
         if (batch.release == nullptr) break;  // the end of the stream
+        if (auto why = arrow::check_batch(schema, types, batch, rows_before); !why.empty()) {
+            return fail(PyExc_ValueError, why);
+        }
+        rows_before += batch.length;
         for (std::int64_t row = 0; row < batch.length && !scan.stopped();) {
             const std::int64_t end = std::min(batch.length, row + rows_per_slice);
             wave.push_back(Slice{&batch, row, end, {}});
@@ -204,6 +197,9 @@ PyObject* profile_stream(PyObject*, PyObject* args) {
         ScanRelay relay;
         Outcome outcome = relay.released(
             [&] { return scan_stream(stream, name, options, [&] { return relay.cancelled(); }); });
+        // Released before an error is set or restored: a stream implemented in Python runs
+        // code there, which must not find an exception pending (nor may it replace ours).
+        stream.reset();
         if (relay.failed()) return nullptr;
         if (!outcome.profile) {
             PyErr_SetString(outcome.error_type, outcome.error.c_str());

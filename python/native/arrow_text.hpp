@@ -2,9 +2,15 @@
 //
 // The scanner reads bytes as a historian writes them, so an Arrow table reaches it as CSV text
 // rendered straight from the Arrow buffers (no Python objects, no copy of the table): numbers
-// in their shortest round-trip form with the declared decimal separator, strings quoted when
-// they hold the delimiter, a quote or a line break, timestamps as ISO text ("Z" when the
-// column has a zone, naive otherwise), nulls as empty cells.
+// in their shortest round-trip form with the declared decimal separator, decimals exactly from
+// their integer and scale, times and durations as numbers of seconds, strings quoted when
+// they hold the delimiter, a quote or a line break, binary cells as their UTF-8 text,
+// timestamps as ISO text ("Z" when the column has a zone, naive otherwise), nulls as empty
+// cells.
+//
+// Nothing here needs Python: the module and the fuzz targets compile this file alike. The
+// arrays come from another program, so every batch is checked against its schema
+// (check_batch) before a cell of it is read.
 #pragma once
 
 #include <algorithm>
@@ -14,6 +20,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "arrow_c.h"
 
@@ -38,6 +45,10 @@ enum class Kind : std::uint8_t {
     Timestamp,
     Date32,
     Date64,
+    Float16,
+    Decimal,    // two's complement integers of `bytes` bytes, scaled by 10^-scale
+    Seconds32,  // time32: units of 1/per_second s
+    Seconds64,  // time64, duration
 };
 
 // A column's type, resolved once from its schema.
@@ -45,6 +56,9 @@ struct ColumnType {
     Kind kind = Kind::Null;
     std::int64_t per_second = 1;  // timestamps: units per second
     bool zoned = false;           // timestamps: the column has a time zone (instants in UTC)
+    bool binary = false;          // Utf8 kinds holding binary: each cell must be UTF-8 text
+    int bytes = 0;                // decimals: width of a value
+    int scale = 0;                // decimals: digits after the point (negative: zeros appended)
     std::unique_ptr<ColumnType> dictionary;  // set when the column is dictionary-encoded;
                                              // `kind` is then the index type
 };
@@ -67,6 +81,7 @@ class Text {
         data_[used_++] = c;
     }
     void append(const char* bytes, std::size_t n) {
+        if (n == 0) return;  // `bytes` may then be null (an empty cell without a data buffer)
         if (target_.size() - used_ < n) grow(n);
         std::memcpy(data_ + used_, bytes, n);
         used_ += n;
@@ -98,6 +113,22 @@ struct TextStyle {
 
 // Resolves `format`; an empty string on success, else the reason the type is not supported.
 std::string resolve(const ArrowSchema& schema, ColumnType& type);
+
+// A table's schema is a struct whose children are the columns. An empty string when its
+// structure holds together (formats and children present), else what is wrong.
+std::string check_table_schema(const ArrowSchema& schema);
+
+// Checks a batch of the table against its schema and the columns' resolved types before any
+// cell is read: child counts, buffer counts, lengths and offsets, offsets and views within
+// their buffers, dictionaries present and their indices within them, binary cells UTF-8. An
+// empty string when the batch may be read, else the reason, naming the column. `first_row`
+// (the rows of the batches before) numbers the rows in the reason.
+std::string check_batch(const ArrowSchema& schema, const std::vector<ColumnType>& types,
+                        const ArrowArray& batch, std::int64_t first_row = 0);
+
+// Renders rows [begin, end) of a checked batch, a line each.
+void render_rows(const std::vector<ColumnType>& types, const ArrowArray& batch, std::int64_t begin,
+                 std::int64_t end, const TextStyle& style, Text& out);
 
 // True when the column is text whose bytes in `array` (rows from `begin`, the array's own
 // offset included, `length` of them) hold nothing that needs quotes: its cells can then be

@@ -11,10 +11,11 @@ namespace profile = qorv_chemical_engineering_edge::export_profile;
 
 namespace {
 constexpr std::size_t kBlock = profile::ExportScanner::kDigestBlock;
-}
+constexpr std::size_t kMaxOpening = 64 * kBlock;  // as the file reader's opening read
+}  // namespace
 
 BlockScan::BlockScan(const profile::ProfileOptions& options, std::string label, unsigned threads)
-    : options_(options), label_(std::move(label)) {
+    : options_(options), label_(std::move(label)), opening_wanted_(kBlock) {
     if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
     queue_limit_ = 2 * threads;
     pending_.reserve(2 * kBlock);
@@ -50,10 +51,25 @@ void BlockScan::poll() {
 void BlockScan::flush() {
     poll();
     while (!stopped_ && pending_.size() >= kBlock) {
-        std::string block(pending_, 0, kBlock);
-        pending_.erase(0, kBlock);
+        std::size_t size = kBlock;
+        if (blocks_ == 0) {
+            if (pending_.size() < opening_wanted_) return;
+            size = pending_.size() / kBlock * kBlock;
+            if (size < kMaxOpening && !holds_layout(size)) {
+                opening_wanted_ = 2 * size;
+                return;
+            }
+        }
+        std::string block(pending_, 0, size);
+        pending_.erase(0, size);
         hand_over(std::move(block));
     }
+}
+
+bool BlockScan::holds_layout(std::size_t size) const {
+    // A scanner resumed right after these bytes reads the layout from them, or says why not.
+    return static_cast<bool>(profile::ExportScanner::resume_at(
+        options_, label_, std::string_view(pending_).substr(0, size), size, false));
 }
 
 void BlockScan::hand_over(std::string text) {

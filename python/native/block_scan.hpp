@@ -6,6 +6,10 @@
 // the opening bytes) and the partial profiles are merged in order at the end. Measured on the
 // 150 MB wide bench export: one thread renders and scans at about half the speed of the file
 // reader, which scans on every core; with blocks on worker threads the two meet.
+//
+// The first block is the opening the later blocks resume from, so it must hold the header and
+// the first data row whole: it is held back, growing by whole blocks (a doubling size at a
+// time, as the file reader grows its opening read), until it does, or up to 64 MiB.
 #pragma once
 
 #include <atomic>
@@ -58,6 +62,8 @@ class BlockScan {
     void hand_over(std::string text);
     void work();
     void poll();  // asks cancelled_ when 50 ms have passed since it last did
+    // True when the first `size` bytes of buffer() hold the header and the first data row.
+    bool holds_layout(std::size_t size) const;
 
     const qorv_chemical_engineering_edge::export_profile::ProfileOptions& options_;
     std::string label_;
@@ -66,6 +72,7 @@ class BlockScan {
     std::uint64_t offset_ = 0;
     bool inside_quotes_ = false;
     std::size_t blocks_ = 0;
+    std::size_t opening_wanted_;  // the size at which the held-back opening is tried next
 
     std::mutex mutex_;
     std::condition_variable changed_;

@@ -297,9 +297,14 @@ PyObject* render_table(PyObject*, PyObject* args) {
         PyObject* error_type = PyExc_TypeError;
         without_gil([&] {
             Released<ArrowSchema> schema;
-            if (stream.get_schema(&stream, &schema) != 0 ||
+            if (stream.get_schema(&stream, &schema) != 0 || schema.format == nullptr ||
                 std::string_view(schema.format) != "+s") {
                 error = "the Arrow stream does not offer a table";
+                return;
+            }
+            if (auto why = arrow::check_table_schema(schema); !why.empty()) {
+                error_type = PyExc_ValueError;
+                error = std::move(why);
                 return;
             }
             const auto n_columns = static_cast<std::size_t>(schema.n_children);
@@ -320,7 +325,7 @@ PyObject* render_table(PyObject*, PyObject* args) {
                 out.push_back('\n');
             }
             arrow::Text out(body);
-            std::vector<char> plain(n_columns);
+            std::int64_t rows_before = 0;
             while (true) {
                 Released<ArrowArray> batch;
                 if (stream.get_next(&stream, &batch) != 0) {
@@ -329,22 +334,17 @@ PyObject* render_table(PyObject*, PyObject* args) {
                     return;
                 }
                 if (batch.release == nullptr) break;
-                for (std::size_t c = 0; c < n_columns; ++c) {
-                    const ArrowArray& column = *batch.children[c];
-                    plain[c] = arrow::plain_text(types[c], column, batch.offset + column.offset,
-                                                 batch.length, style);
+                if (auto why = arrow::check_batch(schema, types, batch, rows_before);
+                    !why.empty()) {
+                    error_type = PyExc_ValueError;
+                    error = std::move(why);
+                    return;
                 }
-                for (std::int64_t row = 0; row < batch.length; ++row) {
-                    for (std::size_t c = 0; c < n_columns; ++c) {
-                        if (c != 0) out.push_back(options.delimiter);
-                        const ArrowArray& column = *batch.children[c];
-                        arrow::append_cell(types[c], column, row + batch.offset + column.offset,
-                                           style, plain[c] != 0, out);
-                    }
-                    out.push_back('\n');
-                }
+                rows_before += batch.length;
+                arrow::render_rows(types, batch, 0, batch.length, style, out);
             }
         });
+        stream.reset();  // before an error is set: a Python stream's release runs code
         if (!error.empty()) {
             PyErr_SetString(error_type, error.c_str());
             return nullptr;

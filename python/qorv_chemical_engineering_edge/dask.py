@@ -302,18 +302,27 @@ def _finalize(blob: bytes, options: Dict[str, Any]) -> Dict[str, Any]:
 
 # ---- files ------------------------------------------------------------------------------------
 
-def _opening(path: str, size: int, first_cut: int, options: Dict[str, Any]) -> bytes:
-    """The file's opening bytes, enough to resume at `first_cut`; ValueError naming the file
-    when it is not an export (checked here, before any task is sent)."""
+def _opening(path: str, size: int, options: Dict[str, Any]) -> bytes:
+    """The file's opening bytes, holding its header and first data row whole; ValueError naming
+    the file when it is not an export (checked here, before any task is sent)."""
     for want in _OPENING:
         opening = _read(path, 0, min(want, size)) if _is_url(path) else _head_of(path, want)
         try:
-            _native.scan_text(path, first_cut, opening, False, options, [])
+            _native.scan_text(path, len(opening), opening, False, options, [])
             return opening
         except ValueError:
             if want == _OPENING[-1] or len(opening) >= size:
                 raise
     raise AssertionError("unreachable")
+
+
+def _resumes_at(path: str, cut: int, opening: bytes, options: Dict[str, Any]) -> bool:
+    """Whether a range may start at `cut`: only after the first data row, which may be long."""
+    try:
+        _native.scan_text(path, cut, opening, False, options, [])
+        return True
+    except ValueError:
+        return False
 
 
 def _head_of(path: str, n: int) -> bytes:
@@ -333,11 +342,12 @@ def _file_leaves(paths: Sequence[str], options: Dict[str, Any], chunk: int) -> L
     for path in paths:
         size = _size(path)
         cuts = [0] if path.lower().endswith(".gz") else list(range(0, size, chunk)) or [0]
+        head = _opening(path, size, options) if len(cuts) > 1 else b""
+        cuts = [c for c in cuts if c == 0 or c >= len(head) or _resumes_at(path, c, head, options)]
         if len(cuts) == 1:
             leaves.append(delayed(_scan_whole, pure=False)(path, options))
             continue
-        opening = delayed(_opening(path, size, cuts[1], options),
-                          name="qce-opening-" + dask.base.tokenize(path, size, os.urandom(8)))
+        opening = delayed(head, name="qce-opening-" + dask.base.tokenize(path, size, os.urandom(8)))
         ends = cuts[1:] + [size]
         scans = [delayed(_scan_piece, pure=False)(path, s, e, opening if s else None, options)
                  for s, e in zip(cuts, ends)]
