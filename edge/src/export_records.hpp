@@ -27,8 +27,13 @@ class RecordProcessor {
 
   private:
     bool parse_time(const CellRef& cell, ParsedTime& pt);
-    // The instant of a parsed time; false when it is a repeated wall time, deferred.
-    bool instant(const ParsedTime& pt, std::uint64_t line, std::uint32_t stream, std::int64_t& out);
+    // Unique and Moved (out of a spring gap) give an instant; Repeated, a wall time in an autumn
+    // change's repeated hour, is resolved at the end; OutOfRange has no supported instant.
+    enum class Instant : std::uint8_t { Unique, Moved, Repeated, OutOfRange };
+    Instant instant(const ParsedTime& pt, std::int64_t& out, tz::WallResolution& repeated);
+    void note_instant(Instant kind, std::int64_t t, const ParsedTime& pt,
+                      const tz::WallResolution& rep, std::uint64_t line, std::uint32_t stream,
+                      FilePart& part, TimeAxis* tag_axis, StreamEnds& ends);
     // Inlined into the row loop: the call cost was a tenth of the wide scan.
     [[gnu::always_inline]] inline void classify(TagStats& tag, const CellRef& cell,
                                                 const CellRef* quality);

@@ -1,6 +1,7 @@
 // ExportScanner: bytes in, a PartialProfile out. A stream scanned from its first byte reads its
 // own header; a range resumed mid-file keeps the row cut at its start as the partial's head.
 #include <algorithm>
+#include <cstring>
 
 #include "export_digest.hpp"
 #include "export_records.hpp"
@@ -17,6 +18,11 @@ struct ExportScanner::Impl {
 
     bool layout_ready = false;
     std::string opening;  // bytes held until the header and first data row are in
+    // The layout is read again only when a line feed came in and the opening has doubled since
+    // the last try, so a long opening costs linear time however finely it is fed.
+    std::size_t tried_at = 0;
+    bool line_feed_since_try = false;
+    bool header_line_seen = false;  // a line feed among the opening bytes
 
     bool head_pending = false;  // a range still reading the row cut at its start
     bool pending = false;       // an unfinished record is held in `carry`
@@ -180,11 +186,32 @@ struct ExportScanner::Impl {
             scan(p, n);
             return;
         }
+        const void* lf = std::memchr(p, '\n', n);
+        // A stream whose first line holds a NUL or does not end within kMaxHeaderBytes is no
+        // text export: refused on the bytes seen so far, before a compressed stream is inflated
+        // further (profile_files stops reading once the scanner has failed).
+        if (!header_line_seen) {
+            const std::size_t line =
+                lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - p) : n;
+            if (std::memchr(p, '\0', line)) {
+                error =
+                    ProfileError{file, "binary data (NUL bytes) in the header; not a text export"};
+                return;
+            }
+            if (!lf && opening.size() + n > kMaxHeaderBytes) {
+                error = ProfileError{file, "no line end in the first 16 MiB; not a text export"};
+                return;
+            }
+            header_line_seen = lf != nullptr;
+        }
         opening.append(p, n);
-        try_layout(false);
+        line_feed_since_try = line_feed_since_try || lf != nullptr;
+        if (line_feed_since_try && opening.size() >= 2 * tried_at) try_layout(false);
     }
 
     void try_layout(bool at_end) {
+        tried_at = opening.size();
+        line_feed_since_try = false;
         std::string why;
         auto layout = read_layout(opening, at_end, *settings, &why);
         if (!layout) {
@@ -240,6 +267,10 @@ Result<ExportScanner> ExportScanner::resume_at(const ProfileOptions& options, st
 
 void ExportScanner::feed(std::span<const char> bytes) {
     impl_->feed(bytes.data(), bytes.size());
+}
+
+bool ExportScanner::failed() const noexcept {
+    return impl_->error.has_value();
 }
 
 Result<PartialProfile> ExportScanner::finish() {

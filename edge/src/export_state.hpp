@@ -23,6 +23,7 @@
 namespace qorv_chemical_engineering_edge::export_profile {
 
 inline constexpr std::size_t kMaxRecordBytes = std::size_t{16} << 20;  // longer rows: unparsed
+inline constexpr std::size_t kMaxHeaderBytes = std::size_t{16} << 20;  // the first line ends within
 inline constexpr std::size_t kMaxTexts = 1024;
 inline constexpr std::size_t kMaxTextBytes = 64;
 inline constexpr std::size_t kFirstRefs = 5;

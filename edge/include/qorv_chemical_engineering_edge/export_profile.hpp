@@ -323,6 +323,9 @@ class ExportScanner {
     ExportScanner& operator=(ExportScanner&&) noexcept;
 
     void feed(std::span<const char> bytes);
+    // True once the bytes fed show the stream is no export (finish gives the error): the
+    // caller may stop reading, as profile_files does for a compressed stream.
+    bool failed() const noexcept;
     // The partial of everything fed; an error when the stream is not an export.
     Result<PartialProfile> finish();
 
