@@ -29,6 +29,29 @@ std::int64_t saturating_add(std::int64_t a, std::int64_t b) {
 
 }  // namespace
 
+bool rows_inside(std::string_view record, const FileLayout& layout, const TimeSyntax& syntax) {
+    const auto time_index =
+        static_cast<std::size_t>(layout.layout == Layout::Long ? layout.time_col : 0);
+    std::string scratch;
+    for (std::size_t lf = record.find('\n'); lf != std::string_view::npos;
+         lf = record.find('\n', lf + 1)) {
+        std::string_view line = record.substr(lf + 1);
+        line = line.substr(0, line.find('\n'));
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        std::size_t from = 0;
+        for (std::size_t k = 0; k < time_index && from != std::string_view::npos; ++k) {
+            from = line.find(layout.delimiter, from);
+            if (from != std::string_view::npos) ++from;
+        }
+        if (from == std::string_view::npos) continue;
+        std::string_view cell = line.substr(from);
+        cell = cell.substr(0, cell.find(layout.delimiter));
+        ParsedTime pt;
+        if (parse_timestamp(unquote(cell, true, scratch), syntax, pt)) return true;
+    }
+    return false;
+}
+
 RecordProcessor::RecordProcessor(PartialProfile::State& state, std::uint32_t part)
     : st_(state),
       set_(*state.settings),
@@ -151,9 +174,14 @@ bool RecordProcessor::parse_time(const CellRef& cell, ParsedTime& pt) {
 }
 
 void RecordProcessor::process(CellRef* cells, std::size_t n, std::size_t n_total,
-                              std::size_t length, std::uint64_t line) {
+                              std::size_t length, std::uint64_t line, std::uint64_t quoted_lf) {
     FilePart& part = st_.files[part_index_];
     const LineRef at{part_index_, line};
+    if (quoted_lf)
+        st_.note_quotes(
+            at, quoted_lf, length,
+            n > 0 && length <= kMaxQuotedRecordBytes &&
+                rows_inside(std::string_view(cells[0].b, length), layout_, set_.syntax));
     if (length > kMaxRecordBytes) {
         ++st_.oversized_rows;
         st_.note_unparsed(at);
@@ -235,14 +263,18 @@ void process_record(PartialProfile::State& state, std::uint32_t part, std::strin
     refs.reserve(cells.size());
     for (const CellText& c : cells)
         refs.push_back({c.text.data(), c.text.data() + c.text.size(), c.quoted});
+    // A whole record's line feeds all lie inside quotes.
+    const auto quoted_lf =
+        static_cast<std::uint64_t>(std::count(record.begin(), record.end(), '\n'));
     RecordProcessor(state, part)
-        .process(refs.data(), refs.size(), refs.size(), record.size(), line);
+        .process(refs.data(), refs.size(), refs.size(), record.size(), line, quoted_lf);
 }
 
 void close_tail(PartialProfile::State& state) {
     if (state.tail.length == 0 || state.files.empty()) return;
     const auto part = static_cast<std::uint32_t>(state.files.size() - 1);
     if (state.tail.length > kMaxRecordBytes) {
+        state.note_quotes({part, state.tail_line}, state.tail.line_feeds, state.tail.length, false);
         ++state.oversized_rows;
         state.note_unparsed({part, state.tail_line});
     } else {

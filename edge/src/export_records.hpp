@@ -13,14 +13,19 @@ struct CellRef {
     bool quoted;
 };
 
+// True when a line after a line feed in `record` (all inside quotes) reads as a row: its
+// timestamp cell parses. The mark of a stray quote's run, not of a multi-line note.
+bool rows_inside(std::string_view record, const FileLayout& layout, const TimeSyntax& syntax);
+
 class RecordProcessor {
   public:
     RecordProcessor(PartialProfile::State& state, std::uint32_t part);
 
     // `cells` holds the first n of the record's n_total cells; `length` is its byte length
-    // without the line feed; `line` its 0-based line in the file part.
+    // without the line feed; `line` its 0-based line in the file part; `quoted_lf` the line
+    // feeds inside its quotes.
     void process(CellRef* cells, std::size_t n, std::size_t n_total, std::size_t length,
-                 std::uint64_t line);
+                 std::uint64_t line, std::uint64_t quoted_lf);
 
     // Bytes up to here may be read past a cell's end (the scanned buffer's end).
     void set_read_limit(const char* limit) noexcept { limit_ = limit; }

@@ -96,6 +96,7 @@ struct ExportScanner::Impl {
             st().head_closed = true;
             head_pending = false;
         } else if (frag.length > kMaxRecordBytes) {
+            st().note_quotes({0, carry_line}, frag.line_feeds, frag.length, false);
             ++st().oversized_rows;
             st().note_unparsed({0, carry_line});
         } else {
@@ -113,13 +114,16 @@ struct ExportScanner::Impl {
         const char* record_from;
         std::uint64_t line;  // of the current record
         std::uint64_t base_lines, records = 0, qlf_base;
+        std::uint64_t qlf_before;  // quoted line feeds before the current record
 
         void cell(const char* b, const char* e, bool quoted) {
             if (n < cap) cells[n++] = {b, e, quoted};
             ++n_total;
         }
         void record_end(const char* pos, std::uint64_t qlf) {
-            proc.process(cells, n, n_total, static_cast<std::size_t>(pos - record_from), line);
+            proc.process(cells, n, n_total, static_cast<std::size_t>(pos - record_from), line,
+                         qlf - qlf_before);
+            qlf_before = qlf;
             record_from = pos + 1;
             n = n_total = 0;
             ++records;
@@ -162,9 +166,17 @@ struct ExportScanner::Impl {
             from = i + 1;
         }
         if (from == n) return;
-        Sink sink{
-            RecordProcessor(st(), 0), cells.data(), cells.size(), 0, 0, p + from, lines, lines, 0,
-            tok.quoted_line_feeds};
+        Sink sink{RecordProcessor(st(), 0),
+                  cells.data(),
+                  cells.size(),
+                  0,
+                  0,
+                  p + from,
+                  lines,
+                  lines,
+                  0,
+                  tok.quoted_line_feeds,
+                  tok.quoted_line_feeds};
         sink.proc.set_read_limit(p + n);
         const std::size_t used =
             tokenize(p + from, n - from, st().files[0].layout.delimiter, tok, sink);
@@ -209,6 +221,30 @@ struct ExportScanner::Impl {
         if (line_feed_since_try && opening.size() >= 2 * tried_at) try_layout(false);
     }
 
+    // The header and metadata rows are records too: a stray quote there swallows rows alike.
+    void note_opening_quotes(std::string_view b) {
+        bool inside = false;
+        std::uint64_t line = 0, quoted_lf = 0;
+        std::size_t start = 0;
+        for (std::size_t i = 0; i < b.size(); ++i) {
+            if (b[i] == '"') {
+                inside = !inside;
+            } else if (b[i] == '\n') {
+                if (inside) {
+                    ++quoted_lf;
+                    continue;
+                }
+                const std::string_view record = b.substr(start, i - start);
+                st().note_quotes(
+                    {0, line}, quoted_lf, record.size(),
+                    quoted_lf && rows_inside(record, st().files[0].layout, settings->syntax));
+                line += quoted_lf + 1;
+                quoted_lf = 0;
+                start = i + 1;
+            }
+        }
+    }
+
     void try_layout(bool at_end) {
         tried_at = opening.size();
         line_feed_since_try = false;
@@ -221,6 +257,7 @@ struct ExportScanner::Impl {
         const std::uint64_t data_offset = layout->data_offset;
         lines = layout->data_line;
         start_part(std::move(*layout), false);
+        note_opening_quotes(std::string_view(opening).substr(0, data_offset));
         std::string bytes = std::move(opening);
         opening.clear();
         opening.shrink_to_fit();

@@ -148,6 +148,11 @@ struct ProfileOptions {
     std::string tag_list_path;              // profile_files reads it into tag_units
     DeclaredFields declared;
     unsigned threads = 0;  // 0: every core
+    // Read a quoted field whose lines read as rows (their timestamp cell parses), or one with a
+    // line feed in a record over 1 MiB, as one cell (counted in the notes). Off: such an export
+    // is refused, for that is how a stray quote swallows the rows up to the next quote.
+    // Multi-line notes of text are read either way.
+    bool accept_multiline_fields = false;
 };
 
 // The bad-state texts, compared in any case after trimming.
@@ -228,6 +233,12 @@ struct ProfileNotes {
     std::uint64_t oversized_rows = 0;   // rows over 16 MiB, counted as unparsed
     std::uint64_t unnamed_columns = 0;  // wide columns with an empty header cell, not tags
     bool input_digest_complete = true;  // false when ranges were not cut at kDigestBlock
+    // Quoted fields running long (see accept_multiline_fields): how many, the line feeds inside
+    // them (lines not read as rows), and the first one's row with its line feeds.
+    std::uint64_t multiline_fields = 0;
+    std::uint64_t multiline_field_lines = 0;
+    std::optional<RowRef> first_multiline_field;
+    std::uint64_t first_multiline_field_lines = 0;
 };
 
 struct FileSummary {
