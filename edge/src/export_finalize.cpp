@@ -359,10 +359,11 @@ Result<ExportProfile> PartialProfile::finalize(const ProfileOptions& options) co
         return ProfileError{
             s.files[at.file].path,
             "line " + std::to_string(at.line + 1) + ": a quoted field opens in the row there and " +
-                "runs over " + std::to_string(s.first_multiline_lines + 1) + " lines (" +
+                "runs on past " + std::to_string(s.first_multiline_lines) +
+                " line ends, and lines inside it read as rows (" +
                 std::to_string(s.multiline_fields) + " such field(s), " +
                 std::to_string(s.multiline_lines) +
-                " line ends inside them); a stray quote reads so and swallows the rows after it. "
+                " line ends inside them in all): a stray quote swallows the rows after it so. "
                 "Pass accept_multiline_fields=True to read such fields as cells"};
     }
 
