@@ -217,3 +217,16 @@ def test_csv_reader_input(tmp_path, name, make, expect):
             file, line, ends = out["multiline"][2]
             assert [file.rsplit("/", 1)[-1], line, ends] == first, out
             assert out["shown"] == {"file": file, "line": line, "line_ends": ends}, out
+
+
+def test_cli_refuses_a_stray_quote_naming_the_flag_and_reads_it_when_given(tmp_path, capsys):
+    from qorv_chemical_engineering_edge import cli
+
+    path = stray_quote(tmp_path)[0]
+    assert cli.main(["profile", path]) == 2
+    error = capsys.readouterr().err
+    assert "line 12" in error and "accept_multiline_fields" in error, error
+    assert cli.main(["profile", path, "--accept-multiline-fields", "--json", "-"]) == 0
+    notes = json.loads(capsys.readouterr().out)["notes"]
+    assert notes["multiline_fields"] == 1, notes
+    assert notes["first_multiline_field"] == {"file": path, "line": 12, "line_ends": 1990}
