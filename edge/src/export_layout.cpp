@@ -158,7 +158,8 @@ std::optional<FileLayout> read_layout(std::string_view bytes, bool at_end,
         L.unit_col = find_column(header, kUnitNames);
     } else {
         // Names looked up by hash: a header of many tag and quality pairs stays linear.
-        std::unordered_set<std::string_view> names(header.begin() + 1, header.end());
+        std::unordered_set<std::string_view> names;
+        for (std::size_t j = 1; j < header.size(); ++j) names.insert(header[j]);
         auto quality_base = [&](std::string_view h, std::string_view suffix) {
             if (h.size() <= suffix.size() || !iequals(h.substr(h.size() - suffix.size()), suffix))
                 return std::string_view();
