@@ -142,9 +142,9 @@ CASES = [
      {"n_rows": 6, "multiline": [0, 0, None]}),
     # Numbers that are no finite instant: unparsed, not 1970-01-01 (span 472,222 h).
     ("unix_seconds_overflow",
-     lambda t: (timestamps(t, ["1700000000", "1e309", "-1e309", "1700003600"]),
+     lambda t: (timestamps(t, ["1700000000", "1e309", "-1e309", "NaN", "-inf", "1700003600"]),
                 {"options": {"timestamp_format": "unix_seconds"}}),
-     {"n_rows": 2, "unparsed": 2, "span": 1.0}),
+     {"n_rows": 2, "unparsed": 4, "span": 1.0}),
     ("unix_milliseconds_overflow",
      lambda t: (timestamps(t, ["1700000000000", "1e400", "1700003600000"]),
                 {"options": {"timestamp_format": "unix_milliseconds"}}),
