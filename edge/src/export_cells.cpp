@@ -3,6 +3,7 @@
 #include <array>
 #include <charconv>
 #include <cstring>
+#include <limits>
 
 namespace qorv_chemical_engineering_edge::export_profile {
 namespace {
@@ -20,6 +21,41 @@ constexpr std::array<std::string_view, 41> kBadStates = {
 
 constexpr char lower(char c) noexcept {
     return c >= 'A' && c <= 'Z' ? char(c + 32) : c;
+}
+
+// from_chars leaves its value untouched out of range (1e309 would read as 0): the decimal order
+// of the first significant digit tells an overflow (infinity) from an underflow (zero).
+double out_of_range(const char* p, std::size_t n) noexcept {
+    const bool negative = n > 0 && p[0] == '-';
+    const char* const end = p + n;
+    if (negative) ++p;
+    long long order = 0;  // of the first significant digit, once seen
+    bool significant = false, point = false;
+    long long leading = 0;
+    for (; p != end && *p != 'e' && *p != 'E'; ++p) {
+        if (*p == '.') {
+            point = true;
+        } else if (!significant && *p != '0') {
+            significant = true;
+            order = point ? -leading - 1 : 0;
+        } else if (significant && !point) {
+            ++order;
+        } else if (!significant && point) {
+            ++leading;
+        }
+    }
+    long long exponent = 0;
+    if (p != end) {
+        ++p;
+        const bool minus = p != end && *p == '-';
+        if (p != end && (*p == '-' || *p == '+')) ++p;
+        for (; p != end; ++p)
+            if (exponent < 100000) exponent = exponent * 10 + (*p - '0');
+        if (minus) exponent = -exponent;
+    }
+    const double magnitude =
+        significant && order + exponent > 0 ? std::numeric_limits<double>::infinity() : 0.0;
+    return negative ? -magnitude : magnitude;
 }
 
 }  // namespace
@@ -50,7 +86,7 @@ bool is_number_slow(std::string_view s, char decimal) noexcept {
 
 std::optional<double> to_double(std::string_view s, char decimal) noexcept {
     if (!is_number(s, decimal)) return std::nullopt;
-    char buf[128];
+    char buf[128] = {};
     if (s.size() >= sizeof buf) return std::nullopt;
     std::size_t n = 0;
     for (char c : s) {
@@ -59,7 +95,8 @@ std::optional<double> to_double(std::string_view s, char decimal) noexcept {
     }
     double v = 0;
     const auto r = std::from_chars(buf, buf + n, v);
-    if (r.ec != std::errc() && r.ec != std::errc::result_out_of_range) return std::nullopt;
+    if (r.ec == std::errc::result_out_of_range) return out_of_range(buf, n);
+    if (r.ec != std::errc()) return std::nullopt;
     return v;
 }
 

@@ -42,6 +42,16 @@ constexpr unsigned days_in_month(std::int64_t y, unsigned m) noexcept {
     return m == 2 && is_leap(y) ? 29 : kDays[m - 1];
 }
 
+// The instants a profile holds: 0001-01-01T00:00:00Z to 9999-12-31T23:59:59.999999Z, in
+// microseconds since 1970-01-01T00:00:00Z. Outside it no calendar date of four digits names the
+// instant, and callers (Python's datetime among them) cannot represent it.
+inline constexpr std::int64_t kMinInstantUs = days_from_civil(1, 1, 1) * 86'400'000'000;
+inline constexpr std::int64_t kMaxInstantUs = days_from_civil(10000, 1, 1) * 86'400'000'000 - 1;
+
+constexpr bool in_supported_range(std::int64_t us) noexcept {
+    return us >= kMinInstantUs && us <= kMaxInstantUs;
+}
+
 // 0 = Sunday.
 constexpr unsigned weekday(std::int64_t days) noexcept {
     return static_cast<unsigned>((days % 7 + 11) % 7);

@@ -239,6 +239,7 @@ class Pool {
             if (got < 0) return ProfileError{f.path, why};
             if (got == 0) break;
             s.feed(std::span<const char>(buf.data(), static_cast<std::size_t>(got)));
+            if (s.failed()) break;  // no export: inflate no further
         }
         return s.finish();
     }

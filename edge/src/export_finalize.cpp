@@ -182,6 +182,7 @@ std::string seal_of(const ExportProfile& p) {
         h.field(label, !v ? std::string_view("unset") : *v ? "true" : "false");
     seal_optional(h, "baseline_start_us", d.baseline_start_us);
     seal_optional(h, "baseline_end_us", d.baseline_end_us);
+    if (o.accept_multiline_fields) h.field("accept_multiline_fields", std::uint64_t{1});
 
     seal_field(h, "n_tags", p.n_tags);
     seal_field(h, "n_rows", p.n_rows);
@@ -242,6 +243,13 @@ std::string seal_of(const ExportProfile& p) {
     h.field("blank_lines", n.blank_lines).field("ragged_rows", n.ragged_rows);
     h.field("oversized_rows", n.oversized_rows).field("unnamed_columns", n.unnamed_columns);
     h.field("input_digest_complete", static_cast<std::uint64_t>(n.input_digest_complete));
+    // Sealed only when present, so profiles without them keep their seals.
+    if (n.multiline_fields) {
+        h.field("multiline_fields", n.multiline_fields);
+        h.field("multiline_field_lines", n.multiline_field_lines);
+        h.field("file", n.first_multiline_field->file).field("line", n.first_multiline_field->line);
+        h.field("first_multiline_field_lines", n.first_multiline_field_lines);
+    }
     return std::move(h).finalize_hex();
 }
 
@@ -346,6 +354,18 @@ Result<ExportProfile> PartialProfile::finalize(const ProfileOptions& options) co
         if (f.layout.layout != layout)
             return ProfileError{f.path, "the files mix the wide and the long layout"};
     const bool is_long = layout == Layout::Long;
+    if (s.multiline_fields && !options.accept_multiline_fields) {
+        const LineRef at = *s.first_multiline;
+        return ProfileError{
+            s.files[at.file].path,
+            "line " + std::to_string(at.line + 1) + ": a quoted field opens in the row there and " +
+                "runs on past " + std::to_string(s.first_multiline_lines) +
+                " line ends, and lines inside it read as rows (" +
+                std::to_string(s.multiline_fields) + " such field(s), " +
+                std::to_string(s.multiline_lines) +
+                " line ends inside them in all): a stray quote swallows the rows after it so. "
+                "Pass accept_multiline_fields=True to read such fields as cells"};
+    }
 
     // Repeated wall times: per stream and change, in file order, the first occurrence until a
     // wall time fails to rise above the highest seen; the second from there on.
@@ -541,6 +561,12 @@ Result<ExportProfile> PartialProfile::finalize(const ProfileOptions& options) co
     p.notes.blank_lines = s.blank_lines;
     p.notes.ragged_rows = s.ragged_rows;
     p.notes.oversized_rows = s.oversized_rows;
+    p.notes.multiline_fields = s.multiline_fields;
+    p.notes.multiline_field_lines = s.multiline_lines;
+    if (s.first_multiline)
+        p.notes.first_multiline_field =
+            RowRef{s.files[s.first_multiline->file].path, s.first_multiline->line + 1};
+    p.notes.first_multiline_field_lines = s.first_multiline_lines;
 
     // The input digest: per file, SHA-256 over its block digests; then over the file digests.
     hashing::Sha256 all;

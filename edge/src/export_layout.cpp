@@ -1,6 +1,8 @@
 // Reading an export's opening bytes: BOM, delimiter, header, layout, metadata rows.
 #include <algorithm>
 #include <array>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "export_state.hpp"
 #include "export_tokenize.hpp"
@@ -155,6 +157,14 @@ std::optional<FileLayout> read_layout(std::string_view bytes, bool at_end,
         L.quality_col = find_column(header, kQualityNames);
         L.unit_col = find_column(header, kUnitNames);
     } else {
+        // Names looked up by hash: a header of many tag and quality pairs stays linear.
+        std::unordered_set<std::string_view> names;
+        for (std::size_t j = 1; j < header.size(); ++j) names.insert(header[j]);
+        auto quality_base = [&](std::string_view h, std::string_view suffix) {
+            if (h.size() <= suffix.size() || !iequals(h.substr(h.size() - suffix.size()), suffix))
+                return std::string_view();
+            return h.substr(0, h.size() - suffix.size());
+        };
         for (std::size_t j = 1; j < header.size(); ++j) {
             if (header[j].empty()) {
                 ++L.unnamed_columns;
@@ -162,13 +172,8 @@ std::optional<FileLayout> read_layout(std::string_view bytes, bool at_end,
             }
             bool is_quality = false;
             for (std::string_view suffix : kQualitySuffixes) {
-                const std::string& h = header[j];
-                if (h.size() <= suffix.size() ||
-                    !iequals(std::string_view(h).substr(h.size() - suffix.size()), suffix))
-                    continue;
-                const std::string_view base =
-                    std::string_view(h).substr(0, h.size() - suffix.size());
-                if (std::find(header.begin() + 1, header.end(), base) != header.end()) {
+                const std::string_view base = quality_base(header[j], suffix);
+                if (!base.empty() && names.count(base)) {
                     is_quality = true;
                     break;
                 }
@@ -178,17 +183,18 @@ std::optional<FileLayout> read_layout(std::string_view bytes, bool at_end,
             L.tag_column.push_back(static_cast<std::uint32_t>(j));
             L.quality_column.push_back(-1);
         }
+        // Every tag of a name takes the first quality column naming it.
+        std::unordered_map<std::string_view, std::vector<std::size_t>> tags_named;
+        for (std::size_t t = 0; t < L.tag_names.size(); ++t)
+            tags_named[L.tag_names[t]].push_back(t);
         for (std::size_t j = 1; j < header.size(); ++j) {
             for (std::string_view suffix : kQualitySuffixes) {
-                const std::string& h = header[j];
-                if (h.size() <= suffix.size() ||
-                    !iequals(std::string_view(h).substr(h.size() - suffix.size()), suffix))
-                    continue;
-                const std::string_view base =
-                    std::string_view(h).substr(0, h.size() - suffix.size());
-                for (std::size_t t = 0; t < L.tag_names.size(); ++t)
-                    if (L.tag_names[t] == base && L.quality_column[t] < 0)
-                        L.quality_column[t] = static_cast<std::int32_t>(j);
+                const std::string_view base = quality_base(header[j], suffix);
+                if (base.empty()) continue;
+                const auto it = tags_named.find(base);
+                if (it == tags_named.end()) continue;
+                for (std::size_t t : it->second)
+                    if (L.quality_column[t] < 0) L.quality_column[t] = static_cast<std::int32_t>(j);
             }
         }
     }

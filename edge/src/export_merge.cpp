@@ -52,6 +52,7 @@ void PartialProfile::merge(PartialProfile&& later) {
             extend(L.tail, R.head);
             const auto part = static_cast<std::uint32_t>(L.files.size() - 1);
             if (L.tail.length > kMaxRecordBytes) {
+                L.note_quotes({part, L.tail_line}, L.tail.line_feeds, L.tail.length, false);
                 ++L.oversized_rows;
                 L.note_unparsed({part, L.tail_line});
             } else {
@@ -171,6 +172,12 @@ void PartialProfile::merge(PartialProfile&& later) {
         boundary.push_back(c);
     }
     L.clock.insert(L.clock.end(), boundary.begin(), boundary.end());
+    L.multiline_fields += R.multiline_fields;
+    L.multiline_lines += R.multiline_lines;
+    if (!L.first_multiline && R.first_multiline) {
+        L.first_multiline = shift(*R.first_multiline);
+        L.first_multiline_lines = R.first_multiline_lines;
+    }
     std::sort(L.clock.begin(), L.clock.end(), by_position);
     if (L.clock.size() > kClockCandidates) L.clock.resize(kClockCandidates);
 
@@ -192,7 +199,9 @@ bool operator==(const PartialProfile& x, const PartialProfile& y) {
            a.oversized_rows == b.oversized_rows && a.gap_moved == b.gap_moved &&
            a.first_unparsed == b.first_unparsed && a.bad_state_counts == b.bad_state_counts &&
            a.texts == b.texts && a.texts_overflow == b.texts_overflow && a.repeated == b.repeated &&
-           a.clock == b.clock;
+           a.clock == b.clock && a.multiline_fields == b.multiline_fields &&
+           a.multiline_lines == b.multiline_lines && a.first_multiline == b.first_multiline &&
+           a.first_multiline_lines == b.first_multiline_lines;
 }
 
 }  // namespace qorv_chemical_engineering_edge::export_profile

@@ -1,6 +1,8 @@
 // One record into the scan state: the timestamp, its zone, every value cell. The hot path.
 #include <algorithm>
+#include <limits>
 
+#include "export_civil.hpp"
 #include "export_records.hpp"
 
 namespace qorv_chemical_engineering_edge::export_profile {
@@ -17,7 +19,38 @@ std::int64_t floor_div(std::int64_t a, std::int64_t b) {
     return q * b > a ? q - 1 : q;
 }
 
+// Zone periods may start near either end of int64 (crafted TZif data): clamp, never wrap.
+std::int64_t saturating_add(std::int64_t a, std::int64_t b) {
+    std::int64_t r = 0;
+    if (!__builtin_add_overflow(a, b, &r)) return r;
+    return b > 0 ? std::numeric_limits<std::int64_t>::max()
+                 : std::numeric_limits<std::int64_t>::min();
+}
+
 }  // namespace
+
+bool rows_inside(std::string_view record, const FileLayout& layout, const TimeSyntax& syntax) {
+    const auto time_index =
+        static_cast<std::size_t>(layout.layout == Layout::Long ? layout.time_col : 0);
+    std::string scratch;
+    for (std::size_t lf = record.find('\n'); lf != std::string_view::npos;
+         lf = record.find('\n', lf + 1)) {
+        std::string_view line = record.substr(lf + 1);
+        line = line.substr(0, line.find('\n'));
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        std::size_t from = 0;
+        for (std::size_t k = 0; k < time_index && from != std::string_view::npos; ++k) {
+            from = line.find(layout.delimiter, from);
+            if (from != std::string_view::npos) ++from;
+        }
+        if (from == std::string_view::npos) continue;
+        std::string_view cell = line.substr(from);
+        cell = cell.substr(0, cell.find(layout.delimiter));
+        ParsedTime pt;
+        if (parse_timestamp(unquote(cell, true, scratch), syntax, pt)) return true;
+    }
+    return false;
+}
 
 RecordProcessor::RecordProcessor(PartialProfile::State& state, std::uint32_t part)
     : st_(state),
@@ -28,29 +61,32 @@ RecordProcessor::RecordProcessor(PartialProfile::State& state, std::uint32_t par
       good_(set_.options.good_quality),
       decimal_(set_.options.decimal) {}
 
-bool RecordProcessor::instant(const ParsedTime& pt, std::uint64_t line, std::uint32_t stream,
-                              std::int64_t& out) {
+RecordProcessor::Instant RecordProcessor::instant(const ParsedTime& pt, std::int64_t& out,
+                                                  tz::WallResolution& repeated) {
     if (!pt.naive || set_.zone_is_utc) {
         out = pt.us;
-        return true;
+        return in_supported_range(out) ? Instant::Unique : Instant::OutOfRange;
     }
     const std::int64_t wall_s = floor_div(pt.us, kUsPerSecond);
     const std::int64_t frac = pt.us - wall_s * kUsPerSecond;
     if (cache_valid_ && wall_s >= cache_lo_ && wall_s < cache_hi_) {
         out = (wall_s - cache_offset_) * kUsPerSecond + frac;
-        return true;
+        return in_supported_range(out) ? Instant::Unique : Instant::OutOfRange;
     }
+    // Wall times lie within the supported range and offsets within a day or so (the zone
+    // checks both), so none of these products overflows; the range check comes after.
     const tz::WallResolution r = set_.zone.resolve(wall_s);
     if (r.kind == tz::WallKind::Repeated) {
-        st_.repeated.push_back({part_index_, stream, line, pt.us, r.first_s * kUsPerSecond + frac,
-                                r.second_s * kUsPerSecond + frac, r.window_s});
-        return false;
+        repeated = r;
+        repeated.first_s = r.first_s * kUsPerSecond + frac;
+        repeated.second_s = r.second_s * kUsPerSecond + frac;
+        return in_supported_range(repeated.first_s) && in_supported_range(repeated.second_s)
+                   ? Instant::Repeated
+                   : Instant::OutOfRange;
     }
     out = r.first_s * kUsPerSecond + frac;
-    if (r.kind == tz::WallKind::Gap) {
-        ++st_.gap_moved;
-        return true;
-    }
+    if (!in_supported_range(out)) return Instant::OutOfRange;
+    if (r.kind == tz::WallKind::Gap) return Instant::Moved;
     // Remember the wall-time range that maps to this period alone.
     const auto& periods = set_.zone.periods();
     auto it = std::upper_bound(periods.begin(), periods.end(), r.first_s,
@@ -58,14 +94,32 @@ bool RecordProcessor::instant(const ParsedTime& pt, std::uint64_t line, std::uin
     const auto p = static_cast<std::size_t>(it - periods.begin()) - 1;
     const std::int64_t o = periods[p].offset;
     constexpr std::int64_t kFar = std::int64_t{1} << 60;
-    cache_lo_ =
-        p == 0 ? -kFar : periods[p].utc_start + std::max<std::int64_t>(o, periods[p - 1].offset);
+    cache_lo_ = p == 0 ? -kFar
+                       : saturating_add(periods[p].utc_start,
+                                        std::max<std::int64_t>(o, periods[p - 1].offset));
     cache_hi_ = p + 1 == periods.size()
                     ? kFar
-                    : periods[p + 1].utc_start + std::min<std::int64_t>(o, periods[p + 1].offset);
+                    : saturating_add(periods[p + 1].utc_start,
+                                     std::min<std::int64_t>(o, periods[p + 1].offset));
     cache_offset_ = o;
     cache_valid_ = true;
-    return true;
+    return Instant::Unique;
+}
+
+void RecordProcessor::note_instant(Instant kind, std::int64_t t, const ParsedTime& pt,
+                                   const tz::WallResolution& rep, std::uint64_t line,
+                                   std::uint32_t stream, FilePart& part, TimeAxis* tag_axis,
+                                   StreamEnds& ends) {
+    if (kind == Instant::Repeated) {
+        st_.repeated.push_back(
+            {part_index_, stream, line, pt.us, rep.first_s, rep.second_s, rep.window_s});
+        return;
+    }
+    if (kind == Instant::Moved) ++st_.gap_moved;
+    if (tag_axis) tag_axis->append(t);
+    st_.rows.append(t);
+    note_part_time(part, t);
+    st_.note_clock(ends, t, {part_index_, line}, stream);
 }
 
 inline void RecordProcessor::classify(TagStats& tag, const CellRef& cell, const CellRef* quality) {
@@ -120,9 +174,14 @@ bool RecordProcessor::parse_time(const CellRef& cell, ParsedTime& pt) {
 }
 
 void RecordProcessor::process(CellRef* cells, std::size_t n, std::size_t n_total,
-                              std::size_t length, std::uint64_t line) {
+                              std::size_t length, std::uint64_t line, std::uint64_t quoted_lf) {
     FilePart& part = st_.files[part_index_];
     const LineRef at{part_index_, line};
+    if (quoted_lf)
+        st_.note_quotes(
+            at, quoted_lf, length,
+            n > 0 && length <= kMaxQuotedRecordBytes &&
+                rows_inside(std::string_view(cells[0].b, length), layout_, set_.syntax));
     if (length > kMaxRecordBytes) {
         ++st_.oversized_rows;
         st_.note_unparsed(at);
@@ -140,7 +199,11 @@ void RecordProcessor::process(CellRef* cells, std::size_t n, std::size_t n_total
     };
     const std::int64_t time_col = layout_.layout == Layout::Long ? layout_.time_col : 0;
     ParsedTime pt;
-    if (!parse_time(cell_at(time_col), pt)) {
+    std::int64_t t = 0;
+    tz::WallResolution rep;
+    const Instant kind =
+        parse_time(cell_at(time_col), pt) ? instant(pt, t, rep) : Instant::OutOfRange;
+    if (kind == Instant::OutOfRange) {
         st_.note_unparsed(at);
         return;
     }
@@ -148,12 +211,7 @@ void RecordProcessor::process(CellRef* cells, std::size_t n, std::size_t n_total
         ++st_.parsed_rows;
         ++part.data_rows;
         if (n_total != layout_.n_columns) ++st_.ragged_rows;
-        std::int64_t t = 0;
-        if (instant(pt, line, kRowStream, t)) {
-            st_.rows.append(t);
-            note_part_time(part, t);
-            st_.note_clock(st_.row_ends, t, at, kRowStream);
-        }
+        note_instant(kind, t, pt, rep, line, kRowStream, part, nullptr, st_.row_ends);
         const std::size_t n_tags = layout_.tag_column.size();
         for (std::size_t i = 0; i < n_tags; ++i) {
             const std::int32_t q = layout_.quality_column[i];
@@ -176,13 +234,7 @@ void RecordProcessor::process(CellRef* cells, std::size_t n, std::size_t n_total
     ++st_.parsed_rows;
     ++part.data_rows;
     if (n_total != layout_.n_columns) ++st_.ragged_rows;
-    std::int64_t t = 0;
-    if (instant(pt, line, id, t)) {
-        tag.axis.append(t);
-        st_.rows.append(t);
-        note_part_time(part, t);
-        st_.note_clock(tag.ends, t, at, id);
-    }
+    note_instant(kind, t, pt, rep, line, id, part, &tag.axis, tag.ends);
     const std::int32_t q = layout_.quality_col;
     classify(tag, cell_at(layout_.value_col),
              q >= 0 && static_cast<std::size_t>(q) < n ? &cells[q] : nullptr);
@@ -211,14 +263,18 @@ void process_record(PartialProfile::State& state, std::uint32_t part, std::strin
     refs.reserve(cells.size());
     for (const CellText& c : cells)
         refs.push_back({c.text.data(), c.text.data() + c.text.size(), c.quoted});
+    // A whole record's line feeds all lie inside quotes.
+    const auto quoted_lf =
+        static_cast<std::uint64_t>(std::count(record.begin(), record.end(), '\n'));
     RecordProcessor(state, part)
-        .process(refs.data(), refs.size(), refs.size(), record.size(), line);
+        .process(refs.data(), refs.size(), refs.size(), record.size(), line, quoted_lf);
 }
 
 void close_tail(PartialProfile::State& state) {
     if (state.tail.length == 0 || state.files.empty()) return;
     const auto part = static_cast<std::uint32_t>(state.files.size() - 1);
     if (state.tail.length > kMaxRecordBytes) {
+        state.note_quotes({part, state.tail_line}, state.tail.line_feeds, state.tail.length, false);
         ++state.oversized_rows;
         state.note_unparsed({part, state.tail_line});
     } else {

@@ -13,22 +13,32 @@ struct CellRef {
     bool quoted;
 };
 
+// True when a line after a line feed in `record` (all inside quotes) reads as a row: its
+// timestamp cell parses. The mark of a stray quote's run, not of a multi-line note.
+bool rows_inside(std::string_view record, const FileLayout& layout, const TimeSyntax& syntax);
+
 class RecordProcessor {
   public:
     RecordProcessor(PartialProfile::State& state, std::uint32_t part);
 
     // `cells` holds the first n of the record's n_total cells; `length` is its byte length
-    // without the line feed; `line` its 0-based line in the file part.
+    // without the line feed; `line` its 0-based line in the file part; `quoted_lf` the line
+    // feeds inside its quotes.
     void process(CellRef* cells, std::size_t n, std::size_t n_total, std::size_t length,
-                 std::uint64_t line);
+                 std::uint64_t line, std::uint64_t quoted_lf);
 
     // Bytes up to here may be read past a cell's end (the scanned buffer's end).
     void set_read_limit(const char* limit) noexcept { limit_ = limit; }
 
   private:
     bool parse_time(const CellRef& cell, ParsedTime& pt);
-    // The instant of a parsed time; false when it is a repeated wall time, deferred.
-    bool instant(const ParsedTime& pt, std::uint64_t line, std::uint32_t stream, std::int64_t& out);
+    // Unique and Moved (out of a spring gap) give an instant; Repeated, a wall time in an autumn
+    // change's repeated hour, is resolved at the end; OutOfRange has no supported instant.
+    enum class Instant : std::uint8_t { Unique, Moved, Repeated, OutOfRange };
+    Instant instant(const ParsedTime& pt, std::int64_t& out, tz::WallResolution& repeated);
+    void note_instant(Instant kind, std::int64_t t, const ParsedTime& pt,
+                      const tz::WallResolution& rep, std::uint64_t line, std::uint32_t stream,
+                      FilePart& part, TimeAxis* tag_axis, StreamEnds& ends);
     // Inlined into the row loop: the call cost was a tenth of the wide scan.
     [[gnu::always_inline]] inline void classify(TagStats& tag, const CellRef& cell,
                                                 const CellRef* quality);

@@ -1,6 +1,7 @@
 // ExportScanner: bytes in, a PartialProfile out. A stream scanned from its first byte reads its
 // own header; a range resumed mid-file keeps the row cut at its start as the partial's head.
 #include <algorithm>
+#include <cstring>
 
 #include "export_digest.hpp"
 #include "export_records.hpp"
@@ -17,6 +18,11 @@ struct ExportScanner::Impl {
 
     bool layout_ready = false;
     std::string opening;  // bytes held until the header and first data row are in
+    // The layout is read again only when a line feed came in and the opening has doubled since
+    // the last try, so a long opening costs linear time however finely it is fed.
+    std::size_t tried_at = 0;
+    bool line_feed_since_try = false;
+    bool header_line_seen = false;  // a line feed among the opening bytes
 
     bool head_pending = false;  // a range still reading the row cut at its start
     bool pending = false;       // an unfinished record is held in `carry`
@@ -90,6 +96,7 @@ struct ExportScanner::Impl {
             st().head_closed = true;
             head_pending = false;
         } else if (frag.length > kMaxRecordBytes) {
+            st().note_quotes({0, carry_line}, frag.line_feeds, frag.length, false);
             ++st().oversized_rows;
             st().note_unparsed({0, carry_line});
         } else {
@@ -107,13 +114,16 @@ struct ExportScanner::Impl {
         const char* record_from;
         std::uint64_t line;  // of the current record
         std::uint64_t base_lines, records = 0, qlf_base;
+        std::uint64_t qlf_before;  // quoted line feeds before the current record
 
         void cell(const char* b, const char* e, bool quoted) {
             if (n < cap) cells[n++] = {b, e, quoted};
             ++n_total;
         }
         void record_end(const char* pos, std::uint64_t qlf) {
-            proc.process(cells, n, n_total, static_cast<std::size_t>(pos - record_from), line);
+            proc.process(cells, n, n_total, static_cast<std::size_t>(pos - record_from), line,
+                         qlf - qlf_before);
+            qlf_before = qlf;
             record_from = pos + 1;
             n = n_total = 0;
             ++records;
@@ -156,9 +166,17 @@ struct ExportScanner::Impl {
             from = i + 1;
         }
         if (from == n) return;
-        Sink sink{
-            RecordProcessor(st(), 0), cells.data(), cells.size(), 0, 0, p + from, lines, lines, 0,
-            tok.quoted_line_feeds};
+        Sink sink{RecordProcessor(st(), 0),
+                  cells.data(),
+                  cells.size(),
+                  0,
+                  0,
+                  p + from,
+                  lines,
+                  lines,
+                  0,
+                  tok.quoted_line_feeds,
+                  tok.quoted_line_feeds};
         sink.proc.set_read_limit(p + n);
         const std::size_t used =
             tokenize(p + from, n - from, st().files[0].layout.delimiter, tok, sink);
@@ -180,11 +198,56 @@ struct ExportScanner::Impl {
             scan(p, n);
             return;
         }
+        const void* lf = std::memchr(p, '\n', n);
+        // A stream whose first line holds a NUL or does not end within kMaxHeaderBytes is no
+        // text export: refused on the bytes seen so far, before a compressed stream is inflated
+        // further (profile_files stops reading once the scanner has failed).
+        if (!header_line_seen) {
+            const std::size_t line =
+                lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - p) : n;
+            if (std::memchr(p, '\0', line)) {
+                error =
+                    ProfileError{file, "binary data (NUL bytes) in the header; not a text export"};
+                return;
+            }
+            if (!lf && opening.size() + n > kMaxHeaderBytes) {
+                error = ProfileError{file, "no line end in the first 16 MiB; not a text export"};
+                return;
+            }
+            header_line_seen = lf != nullptr;
+        }
         opening.append(p, n);
-        try_layout(false);
+        line_feed_since_try = line_feed_since_try || lf != nullptr;
+        if (line_feed_since_try && opening.size() >= 2 * tried_at) try_layout(false);
+    }
+
+    // The header and metadata rows are records too: a stray quote there swallows rows alike.
+    void note_opening_quotes(std::string_view b) {
+        bool inside = false;
+        std::uint64_t line = 0, quoted_lf = 0;
+        std::size_t start = 0;
+        for (std::size_t i = 0; i < b.size(); ++i) {
+            if (b[i] == '"') {
+                inside = !inside;
+            } else if (b[i] == '\n') {
+                if (inside) {
+                    ++quoted_lf;
+                    continue;
+                }
+                const std::string_view record = b.substr(start, i - start);
+                st().note_quotes(
+                    {0, line}, quoted_lf, record.size(),
+                    quoted_lf && rows_inside(record, st().files[0].layout, settings->syntax));
+                line += quoted_lf + 1;
+                quoted_lf = 0;
+                start = i + 1;
+            }
+        }
     }
 
     void try_layout(bool at_end) {
+        tried_at = opening.size();
+        line_feed_since_try = false;
         std::string why;
         auto layout = read_layout(opening, at_end, *settings, &why);
         if (!layout) {
@@ -194,6 +257,7 @@ struct ExportScanner::Impl {
         const std::uint64_t data_offset = layout->data_offset;
         lines = layout->data_line;
         start_part(std::move(*layout), false);
+        note_opening_quotes(std::string_view(opening).substr(0, data_offset));
         std::string bytes = std::move(opening);
         opening.clear();
         opening.shrink_to_fit();
@@ -240,6 +304,10 @@ Result<ExportScanner> ExportScanner::resume_at(const ProfileOptions& options, st
 
 void ExportScanner::feed(std::span<const char> bytes) {
     impl_->feed(bytes.data(), bytes.size());
+}
+
+bool ExportScanner::failed() const noexcept {
+    return impl_->error.has_value();
 }
 
 Result<PartialProfile> ExportScanner::finish() {

@@ -11,7 +11,7 @@ namespace qorv_chemical_engineering_edge::export_profile {
 namespace {
 
 constexpr std::string_view kMagic = "export_profile_partial";
-constexpr std::uint32_t kVersion = 1;
+constexpr std::uint32_t kVersion = 2;  // 2: the multi-line field counts
 
 struct Writer {
     std::string out;
@@ -352,6 +352,15 @@ std::string PartialProfile::serialize() const {
         w.u64(c.stream);
         w.i64(c.us);
     }
+    // Multi-line fields (version 2).
+    w.u64(s.multiline_fields);
+    w.u64(s.multiline_lines);
+    w.b(s.first_multiline.has_value());
+    if (s.first_multiline) {
+        w.u64(s.first_multiline->file);
+        w.u64(s.first_multiline->line);
+    }
+    w.u64(s.first_multiline_lines);
     Writer head;
     head.out.append(kMagic);
     head.u64(kVersion);
@@ -452,6 +461,11 @@ Result<PartialProfile> PartialProfile::deserialize(std::string_view bytes) {
         c.stream = static_cast<std::uint32_t>(r.u64());
         c.us = r.i64();
     }
+    s.multiline_fields = r.u64();
+    s.multiline_lines = r.u64();
+    if (r.b()) s.first_multiline = LineRef{static_cast<std::uint32_t>(r.u64()), r.u64()};
+    s.first_multiline_lines = r.u64();
+    if (s.first_multiline.has_value() != (s.multiline_fields > 0)) r.ok = false;
     // Every index must point inside what it indexes.
     const auto n_files = s.files.size();
     const auto n_tags = s.tags.size();
@@ -460,6 +474,7 @@ Result<PartialProfile> PartialProfile::deserialize(std::string_view bytes) {
             if (id >= n_tags) r.ok = false;
     for (const LineRef& l : s.first_unparsed)
         if (l.file >= n_files) r.ok = false;
+    if (s.first_multiline && s.first_multiline->file >= n_files) r.ok = false;
     for (const RepeatedWall& w : s.repeated)
         if (w.file >= n_files || (w.stream != kRowStream && w.stream >= n_tags)) r.ok = false;
     for (const ClockCandidate& c : s.clock)

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -23,6 +24,10 @@
 namespace qorv_chemical_engineering_edge::export_profile {
 
 inline constexpr std::size_t kMaxRecordBytes = std::size_t{16} << 20;  // longer rows: unparsed
+// A record with a line feed inside quotes and over this many bytes is taken for a stray quote's
+// run, as is one where a line inside the quotes reads as a row (see note_quotes).
+inline constexpr std::uint64_t kMaxQuotedRecordBytes = std::uint64_t{1} << 20;
+inline constexpr std::size_t kMaxHeaderBytes = std::size_t{16} << 20;  // the first line ends within
 inline constexpr std::size_t kMaxTexts = 1024;
 inline constexpr std::size_t kMaxTextBytes = 64;
 inline constexpr std::size_t kFirstRefs = 5;
@@ -199,10 +204,28 @@ struct PartialProfile::State {
     bool texts_overflow = false;
     std::vector<RepeatedWall> repeated;
     std::vector<ClockCandidate> clock;
+    // Records holding a quoted field that runs long: the rows it swallowed are counted here, and
+    // finalize refuses them unless the caller accepts multi-line fields.
+    std::uint64_t multiline_fields = 0;
+    std::uint64_t multiline_lines = 0;  // line feeds inside those records
+    std::optional<LineRef> first_multiline;
+    std::uint64_t first_multiline_lines = 0;
 
     std::uint32_t tag_id(std::string_view name);
     void note_unit(TagStats& tag, std::string_view unit);
     void note_unparsed(LineRef at);
+    // Every record ends here once: `quoted_lf` line feeds inside its quotes, `length` bytes,
+    // `rows_inside` when a line inside its quotes reads as a row. A multi-line note reads as
+    // text; a stray quote's run holds whole rows, or grows past kMaxQuotedRecordBytes.
+    void note_quotes(LineRef at, std::uint64_t quoted_lf, std::uint64_t length, bool rows_inside) {
+        if (quoted_lf == 0 || (!rows_inside && length <= kMaxQuotedRecordBytes)) return;
+        ++multiline_fields;
+        multiline_lines += quoted_lf;
+        if (!first_multiline) {
+            first_multiline = at;
+            first_multiline_lines = quoted_lf;
+        }
+    }
     void note_text(std::string_view text);
     void note_clock(StreamEnds& ends, std::int64_t t, LineRef at, std::uint32_t stream);
 };

@@ -111,7 +111,7 @@ bool finish(int y, int mo, int d, int h, int mi, int s, std::int64_t frac, bool 
     if (!valid_date(y, mo, d)) return false;
     out.us = wall_us(y, mo, d, h, mi, s) + frac - offset_s * kUsPerS;
     out.naive = !has_zone;
-    return true;
+    return in_supported_range(out.us);
 }
 
 bool parse_text(std::string_view cell, bool day_first, ParsedTime& out) {
@@ -186,11 +186,12 @@ bool parse_timestamp(std::string_view cell, const TimeSyntax& syntax, ParsedTime
     } else if (syntax.format == TimestampFormat::UnixMilliseconds) {
         seconds = *v / 1000.0;
     }
-    if (!(seconds > -kLimitS && seconds < kLimitS)) return false;
+    if (!(seconds > -kLimitS && seconds < kLimitS)) return false;  // NaN and infinities too
     // Rounded to the microsecond: serial days rarely land on one exactly.
     const double us = seconds * 1.0e6;
     out.us = static_cast<std::int64_t>(us < 0 ? us - 0.5 : us + 0.5);
-    return true;
+    // A serial day is a wall time, checked again once its zone has made it an instant.
+    return in_supported_range(out.us);
 }
 
 bool IsoFastPath::parse(std::string_view cell, ParsedTime& out) noexcept {

@@ -52,8 +52,23 @@ bool read_header(Reader& r, char& version, Counts& c) {
     c.time = static_cast<std::uint32_t>(r.be(4));
     c.type = static_cast<std::uint32_t>(r.be(4));
     c.chars = static_cast<std::uint32_t>(r.be(4));
-    return !r.fail && c.type >= 1 && c.type <= 256 && c.time <= (1u << 20);
+    // RFC 8536: at least one type and one abbreviation byte; the indicator tables are empty or
+    // one entry per type.
+    return !r.fail && c.type >= 1 && c.type <= 256 && c.chars >= 1 && c.time <= (1u << 20) &&
+           c.leap <= (1u << 20) && (c.isut == 0 || c.isut == c.type) &&
+           (c.isstd == 0 || c.isstd == c.type);
 }
+
+// The bytes of a data block after its header, so every count is checked against the length
+// before anything is allocated.
+std::size_t block_bytes(const Counts& c, std::size_t time_size) {
+    return std::size_t{c.time} * (time_size + 1) + std::size_t{c.type} * 6 + c.chars +
+           std::size_t{c.leap} * (time_size + 4) + c.isstd + c.isut;
+}
+
+// RFC 8536 bounds a UT offset to -89999..93599 seconds; that keeps wall-time arithmetic on
+// instants of the supported range far from int64's ends.
+constexpr std::int32_t kMinOffset = -89999, kMaxOffset = 93599;
 
 // ---- POSIX TZ rule ("CET-1CEST,M3.5.0,M10.5.0/3") -------------------------------------------
 
@@ -97,20 +112,26 @@ struct RuleParser {
         while (more() && ((s[i] >= 'A' && s[i] <= 'Z') || (s[i] >= 'a' && s[i] <= 'z'))) ++i;
         if (i - from < 3) ok = false;
     }
-    // [+-]hh[:mm[:ss]] in seconds.
-    std::int32_t hms() {
+    // [+-]hh[:mm[:ss]] in seconds, hours up to max_hours (24 for an offset, 167 for a
+    // transition time), minutes and seconds up to 59.
+    std::int32_t hms(int max_hours) {
         int sign = 1;
         if (peek() == '+' || peek() == '-') sign = s[i++] == '-' ? -1 : 1;
-        std::int32_t v = number() * 3600;
+        const int h = number();
+        int m = 0, sec = 0;
         if (peek() == ':') {
             ++i;
-            v += number() * 60;
+            m = number();
             if (peek() == ':') {
                 ++i;
-                v += number();
+                sec = number();
             }
         }
-        return sign * v;
+        if (h > max_hours || m > 59 || sec > 59) {
+            ok = false;
+            return 0;
+        }
+        return sign * (h * 3600 + m * 60 + sec);
     }
     RuleDate date() {
         RuleDate d;
@@ -137,7 +158,7 @@ struct RuleParser {
         }
         if (peek() == '/') {
             ++i;
-            d.time = hms();
+            d.time = hms(167);
         }
         return d;
     }
@@ -147,12 +168,12 @@ std::optional<PosixRule> parse_rule(std::string_view text) {
     RuleParser p{text};
     PosixRule r;
     p.zone_name();
-    r.std_offset = -p.hms();
+    r.std_offset = -p.hms(24);
     if (p.ok && p.more()) {
         p.zone_name();
         r.has_dst = true;
         r.dst_offset = r.std_offset + 3600;
-        if (p.more() && p.peek() != ',') r.dst_offset = -p.hms();
+        if (p.more() && p.peek() != ',') r.dst_offset = -p.hms(24);
         if (p.peek() != ',') return std::nullopt;
         ++p.i;
         r.start = p.date();
@@ -180,7 +201,8 @@ std::int64_t rule_day(const RuleDate& d, std::int64_t year) {
 void extend_with_rule(std::vector<Period>& periods, const PosixRule& rule) {
     const std::int64_t after = periods.back().utc_start;
     if (!rule.has_dst) {
-        if (periods.back().offset != rule.std_offset)
+        if (periods.back().offset != rule.std_offset &&
+            after < std::numeric_limits<std::int64_t>::max())
             periods.push_back({after + 1, rule.std_offset, false});
         return;
     }
@@ -216,11 +238,11 @@ std::optional<Zone> Zone::from_tzif(std::string_view bytes) {
     std::size_t time_size = 4;
     if (version >= '2') {
         // Skip the 32-bit section; the 64-bit one follows with its own header.
-        r.skip(std::size_t{c.time} * 5 + std::size_t{c.type} * 6 + c.chars +
-               std::size_t{c.leap} * 8 + c.isstd + c.isut);
+        r.skip(block_bytes(c, 4));
         if (!read_header(r, version, c)) return std::nullopt;
         time_size = 8;
     }
+    if (!r.need(block_bytes(c, time_size))) return std::nullopt;
     std::vector<std::int64_t> times(c.time);
     for (auto& t : times) t = r.be(time_size);
     std::vector<std::uint8_t> index(c.time);
@@ -229,19 +251,28 @@ std::optional<Zone> Zone::from_tzif(std::string_view bytes) {
     std::vector<bool> dst(c.type);
     for (std::uint32_t k = 0; k < c.type; ++k) {
         offsets[k] = static_cast<std::int32_t>(r.be(4));
-        dst[k] = r.be(1) != 0;
-        r.skip(1);
+        const std::int64_t is_dst = r.be(1);
+        const std::int64_t abbreviation = r.be(1);
+        if (offsets[k] < kMinOffset || offsets[k] > kMaxOffset || is_dst > 1 ||
+            abbreviation >= c.chars)
+            return std::nullopt;
+        dst[k] = is_dst != 0;
     }
-    r.skip(c.chars + std::size_t{c.leap} * (time_size + 4) + c.isstd + c.isut);
+    r.skip(c.chars + std::size_t{c.leap} * (time_size + 4));
+    for (std::size_t k = 0; k < std::size_t{c.isstd} + c.isut; ++k)
+        if (r.be(1) > 1) return std::nullopt;
     if (r.fail) return std::nullopt;
     Zone z;
     z.periods_.push_back({kLowest, offsets[0], dst[0]});
     for (std::size_t k = 0; k < times.size(); ++k) {
         if (index[k] >= c.type) return std::nullopt;
-        if (times[k] <= z.periods_.back().utc_start) {
-            if (k != 0) return std::nullopt;  // transitions must rise
+        const Period p{times[k], offsets[index[k]], dst[index[k]]};
+        if (k == 0 && times[k] == kLowest) {
+            z.periods_[0] = p;  // a transition at the dawn of time sets the first period
+            continue;
         }
-        z.periods_.push_back({times[k], offsets[index[k]], dst[index[k]]});
+        if (times[k] <= z.periods_.back().utc_start) return std::nullopt;  // they must rise
+        z.periods_.push_back(p);
     }
     if (version >= '2' && r.at < bytes.size() && bytes[r.at] == '\n') {
         const std::size_t end = bytes.find('\n', r.at + 1);

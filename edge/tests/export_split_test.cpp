@@ -22,6 +22,7 @@ struct SplitCase {
     const char* name;
     std::string csv;
     const char* zone;
+    std::uint64_t multiline_fields = 0;  // quoted fields holding rows (stray quotes' runs)
 };
 
 void PrintTo(const SplitCase& c, std::ostream* os) {
@@ -47,12 +48,28 @@ std::vector<SplitCase> split_cases() {
          "\"Time\",\"A\",\"B\"\n\"2024-01-01 00:00\",\"1\",\"\"\"\"\n"
          "\"2024-01-01 00:01\",\"\",\"a\"\"b,c\"\n\"2024-01-01 00:02\",\"-1.5\",\"N/A\"\n",
          "UTC"},
+        // Stray quotes: a run over two rows, closed by a second stray quote; one that opens in
+        // the header; one that runs to the end of the file.
+        {"wide_stray_quotes",
+         "Time,A,B\n2024-01-01 00:00,1,2\n2024-01-01 00:01,5\",2\n2024-01-01 00:02,3,4\n"
+         "2024-01-01 00:03,3,4\n2024-01-01 00:04,7\",8\n2024-01-01 00:05,9,9\n",
+         "UTC", 1},
+        {"wide_stray_quote_in_header",
+         "Time,\"A,B\nunits,m,s\n2024-01-01 00:00,1,2\n2024-01-01 00:01,3\",4\n"
+         "2024-01-01 00:02,5,6\n2024-01-01 00:03,5,6\n2024-01-01 00:04,,6\n"
+         "2024-01-01 00:05,5,6\n2024-01-01 00:06,5,Bad\n2024-01-01 00:07,5,6\n",
+         "UTC", 1},
+        {"long_stray_quote_to_the_end",
+         "Tag,Time,Value\nA,2024-01-01 00:00,1\nA,2024-01-01 00:01,2\"\nA,2024-01-01 00:02,3\n"
+         "B,2024-01-01 00:03,4\n",
+         "UTC", 1},
     };
 }
 
 ep::ProfileOptions options_for(const SplitCase& c) {
     ep::ProfileOptions o;
     o.zone_name = c.zone;
+    o.accept_multiline_fields = true;
     return o;
 }
 
@@ -159,13 +176,30 @@ TEST_P(EverySplit, BinaryFormRoundTripsAndRefusesDamage) {
     for (std::size_t n = 0; n < blob.size(); ++n)
         EXPECT_FALSE(ep::PartialProfile::deserialize(std::string_view(blob).substr(0, n))) << n;
     std::string bumped = blob;
-    bumped[22] = 2;  // the version, just after the schema text
+    bumped[22] = static_cast<char>(blob[22] + 1);  // the version, just after the schema text
     EXPECT_FALSE(ep::PartialProfile::deserialize(bumped));
     for (std::size_t i = 0; i < blob.size(); ++i) {
         std::string flipped = blob;
         flipped[i] = static_cast<char>(flipped[i] ^ 0x5A);
         auto r = ep::PartialProfile::deserialize(flipped);
         if (r) (void)r.value().finalize(o);  // damage that parses must still finalise safely
+    }
+}
+
+TEST_P(EverySplit, StrayQuoteRunsAreCountedOrRefused) {
+    ep::ProfileOptions o = options_for(GetParam());
+    const ep::PartialProfile p = scan(o, GetParam().csv);
+    const auto accepted = p.finalize(o);
+    ASSERT_TRUE(accepted);
+    EXPECT_EQ(accepted.value().notes.multiline_fields, GetParam().multiline_fields);
+    EXPECT_EQ(accepted.value().notes.first_multiline_field.has_value(),
+              GetParam().multiline_fields > 0);
+    o.accept_multiline_fields = false;
+    const auto refused = p.finalize(o);
+    EXPECT_EQ(refused.ok(), GetParam().multiline_fields == 0);
+    if (!refused) {
+        EXPECT_NE(refused.error().reason.find("accept_multiline_fields"), std::string::npos);
+        EXPECT_EQ(refused.error().file, "f.csv");
     }
 }
 

@@ -138,6 +138,14 @@ PyObject* notes(const profile::ProfileNotes& n) {
         put(d.get(), "oversized_rows", count(n.oversized_rows)) &&
         put(d.get(), "unnamed_columns", count(n.unnamed_columns)) &&
         put(d.get(), "input_digest_complete", flag(n.input_digest_complete)) &&
+        put(d.get(), "multiline_fields", count(n.multiline_fields)) &&
+        put(d.get(), "multiline_field_lines", count(n.multiline_field_lines)) &&
+        put(d.get(), "first_multiline_field",
+            n.first_multiline_field
+                ? Py_BuildValue("(NKK)", str(n.first_multiline_field->file),
+                                static_cast<unsigned long long>(n.first_multiline_field->line),
+                                static_cast<unsigned long long>(n.first_multiline_field_lines))
+                : Py_BuildValue("")) &&
         put(d.get(), "loops", list_of(n.loops, [](const profile::ControlLoop& loop) {
                 return Py_BuildValue("(NN)", str(loop.base), list_of(loop.suffixes, str));
             }));

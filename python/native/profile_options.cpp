@@ -1,7 +1,8 @@
 // The options dict: every key is present, typed and checked by the Python layer; this side
 // only copies the values. Keys: layout, delimiter, decimal, day_first, timestamp_format,
 // zone_name, zone_tzif, missing_sentinels, good_quality, tag_list (None or (file, bytes)),
-// the declared fields (None or bool), baseline_start_us, baseline_end_us, threads.
+// the declared fields (None or bool), baseline_start_us, baseline_end_us, threads,
+// accept_multiline_fields.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -105,8 +106,11 @@ bool read_profile_options(PyObject* dict, profile::ProfileOptions& options) {
     PyObject* good = item(dict, "good_quality");
     PyObject* tag_list = item(dict, "tag_list");
     PyObject* threads = item(dict, "threads");
-    if (!day_first || !tzif || !sentinels || !good || !tag_list || !threads) return false;
+    PyObject* multiline = item(dict, "accept_multiline_fields");
+    if (!day_first || !tzif || !sentinels || !good || !tag_list || !threads || !multiline)
+        return false;
     options.day_first = PyObject_IsTrue(day_first) == 1;
+    options.accept_multiline_fields = PyObject_IsTrue(multiline) == 1;
 
     char* bytes = nullptr;
     Py_ssize_t size = 0;

@@ -37,6 +37,7 @@ def build(
     threads: Optional[int],
     declared: Optional[Mapping[str, Optional[bool]]] = None,
     baseline: Optional[Tuple[Instant, Instant]] = None,
+    accept_multiline_fields: bool = False,
 ) -> Dict[str, Any]:
     """The native options dict; see python/native/profile_options.cpp for its keys."""
     options: Dict[str, Any] = {
@@ -55,6 +56,7 @@ def build(
         "threads": 0 if threads is None else _threads(threads),
         "baseline_start_us": None,
         "baseline_end_us": None,
+        "accept_multiline_fields": _args.flag(accept_multiline_fields, "accept_multiline_fields"),
     }
     if options["delimiter"] and options["delimiter"] == options["decimal"]:
         raise ValueError("options delimiter and decimal must differ")
@@ -71,6 +73,8 @@ def public(options: Mapping[str, Any]) -> Dict[str, Any]:
     """The options as a report shows them (the zone's bytes and the tag list's content left
     out, the tag list named)."""
     shown = {k: v for k, v in options.items() if k not in ("zone_tzif", "tag_list")}
+    if not shown.get("accept_multiline_fields"):  # shown when given, as the seal holds it
+        shown.pop("accept_multiline_fields", None)
     tag_list = options.get("tag_list")
     shown["tag_list"] = None if tag_list is None else tag_list[0]
     return shown

@@ -165,6 +165,7 @@ def _profile_options(args: argparse.Namespace) -> Dict[str, Any]:
         "missing_values": args.missing_value,
         "good_quality": args.good_quality,
         "threads": args.threads,
+        "accept_multiline_fields": args.accept_multiline_fields,
         "progress": True,  # a bar only when standard error is a terminal
     }
 
@@ -280,6 +281,9 @@ def _export_arguments(parser: argparse.ArgumentParser) -> None:
     parser.add_argument("--good-quality", action="append", default=None, metavar="TEXT",
                         help="a quality text meaning good (repeatable; replaces the default)")
     parser.add_argument("--threads", type=int, default=None, help="default: every core")
+    parser.add_argument("--accept-multiline-fields", action="store_true",
+                        help="read quoted fields whose lines read as rows as cells; by default "
+                             "such an export (a stray quote reads so) is refused")
     parser.add_argument("--scheduler", metavar="ADDRESS", default=None,
                         help="run on the Dask scheduler at ADDRESS (needs the dask extra); "
                         "default: this machine's cores")

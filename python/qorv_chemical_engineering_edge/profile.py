@@ -2,7 +2,6 @@
 from __future__ import annotations
 
 import dataclasses
-import datetime as _dt
 from dataclasses import dataclass, field
 from typing import Any, Callable, Dict, List, Mapping, Optional, Sequence, Tuple, Union
 
@@ -11,17 +10,30 @@ from ._availability import Availability
 from .readiness import PROFILE_FIELDS, Finding, ReadinessRecord, grade
 
 Progress = Callable[[int, int], None]
-_EPOCH = _dt.datetime(1970, 1, 1, tzinfo=_dt.timezone.utc)
 
 
 def instant_text(us: Optional[int]) -> Optional[str]:
-    """Microseconds since the epoch as ISO 8601 UTC text ("...Z"); None stays None."""
+    """Microseconds since the epoch as ISO 8601 UTC text ("...Z"); None stays None.
+
+    The profiler keeps instants within 0001-01-01T00:00:00Z..9999-12-31T23:59:59.999999Z; any
+    other integer is still rendered (proleptic Gregorian, signed year) rather than raising."""
     if us is None:
         return None
-    m = _EPOCH + _dt.timedelta(microseconds=us)
+    seconds, micro = divmod(us, 1_000_000)
+    days, sod = divmod(seconds, 86400)
+    # Civil date from a day count (Howard Hinnant's algorithm): exact for every integer.
+    z = days + 719468
+    era, doe = divmod(z, 146097)
+    yoe = (doe - doe // 1460 + doe // 36524 - doe // 146096) // 365
+    doy = doe - (365 * yoe + yoe // 4 - yoe // 100)
+    mp = (5 * doy + 2) // 153
+    day = doy - (153 * mp + 2) // 5 + 1
+    month = mp + 3 if mp < 10 else mp - 9
+    year = yoe + era * 400 + (month <= 2)
     # Formatted by hand: strftime on CPython 3.13.0 leaks a small object per call.
-    text = f"{m.year:04d}-{m.month:02d}-{m.day:02d}T{m.hour:02d}:{m.minute:02d}:{m.second:02d}"
-    return text + (f".{m.microsecond:06d}Z" if m.microsecond else "Z")
+    text = (f"{year:04d}-{month:02d}-{day:02d}T{sod // 3600:02d}:{sod // 60 % 60:02d}:"
+            f"{sod % 60:02d}")
+    return text + (f".{micro:06d}Z" if micro else "Z")
 
 
 @dataclass(frozen=True)
@@ -102,12 +114,17 @@ class ProfileNotes:
     oversized_rows: int = 0
     unnamed_columns: int = 0
     input_digest_complete: bool = True
+    # Quoted fields holding rows (a stray quote's run), read as cells (accept_multiline_fields):
+    # how many, the line ends inside them, and the first (file, line where it opened, line ends).
+    multiline_fields: int = 0
+    multiline_field_lines: int = 0
+    first_multiline_field: Optional[Tuple[str, int, int]] = None
 
     def to_dict(self) -> Dict[str, Any]:
         def counts(items: Tuple[Tuple[str, int], ...]) -> List[Dict[str, Any]]:
             return [{"text": t, "count": n} for t, n in items]
 
-        return {
+        shown: Dict[str, Any] = {
             "unknown_units": counts(self.unknown_units),
             "bad_state_texts": counts(self.bad_state_texts),
             "other_texts": counts(self.other_texts),
@@ -128,6 +145,12 @@ class ProfileNotes:
             "unnamed_columns": self.unnamed_columns,
             "input_digest_complete": self.input_digest_complete,
         }
+        if self.multiline_fields:  # only when seen, as the seal holds them
+            file, line, ends = self.first_multiline_field or ("", 0, 0)
+            shown["multiline_fields"] = self.multiline_fields
+            shown["multiline_field_lines"] = self.multiline_field_lines
+            shown["first_multiline_field"] = {"file": file, "line": line, "line_ends": ends}
+        return shown
 
 
 @dataclass(frozen=True)
@@ -308,6 +331,7 @@ def profile_export(
     good_quality: Optional[Sequence[str]] = None,
     threads: Optional[int] = None,
     progress: Union[None, bool, Progress] = None,
+    accept_multiline_fields: bool = False,
 ) -> ExportProfile:
     """Profile one historian export.
 
@@ -315,13 +339,18 @@ def profile_export(
     pyarrow is installed), or any table offering `__arrow_c_stream__` (pyarrow, Polars, pandas
     2.2+, DuckDB results). `progress` is a callable `(bytes_done, bytes_total)`, or True for a
     bar on standard error when it is a terminal. Bad input raises OSError or ValueError naming
-    the file or the option.
+    the file or the option. A quoted field whose lines read as rows (or with a line end in a row
+    over 1 MiB) is what a stray quote looks like: such an export raises ValueError naming the
+    line, unless `accept_multiline_fields` reads those fields as cells and counts them in the
+    notes.
     """
     return _profile(source, dict(layout=layout, tag_list=tag_list, delimiter=delimiter,
                                  decimal=decimal, day_first=day_first,
                                  timestamp_format=timestamp_format, tz=tz,
                                  missing_values=missing_values, good_quality=good_quality,
-                                 threads=threads), progress, None, None)
+                                 threads=threads,
+                                 accept_multiline_fields=accept_multiline_fields),
+                    progress, None, None)
 
 
 def grade_export(
@@ -362,7 +391,7 @@ def grade_export(
 _PROFILE_OPTIONS: Dict[str, Any] = dict(
     layout="auto", tag_list=None, delimiter=None, decimal=".", day_first=False,
     timestamp_format=None, tz="UTC", missing_values=(), good_quality=None, threads=None,
-    progress=None,
+    progress=None, accept_multiline_fields=False,
 )
 
 
@@ -416,6 +445,9 @@ def _from_native(raw: Dict[str, Any], source: Tuple[str, ...],
             oversized_rows=notes["oversized_rows"],
             unnamed_columns=notes["unnamed_columns"],
             input_digest_complete=notes["input_digest_complete"],
+            multiline_fields=notes["multiline_fields"],
+            multiline_field_lines=notes["multiline_field_lines"],
+            first_multiline_field=notes["first_multiline_field"],
         ),
         files=tuple(FileSummary(*f) for f in raw["files"]),
         input_digest=raw["input_digest"],

@@ -13,7 +13,9 @@
 //    frequent outside quotes, ties in that order); quoting by quote parity: every '"' toggles
 //    quoting, so RFC 4180 fields read as written and any split of the bytes is resolved
 //    exactly; LF or CRLF; the decimal separator is `decimal` and there are no thousands
-//    separators.
+//    separators. A NUL before the first line feed, or no line feed in the first 16 MiB: not a
+//    text export. A quoted field whose lines read as rows, or a record with a quoted line feed
+//    over 1 MiB, is a stray quote's run: counted, and refused unless accept_multiline_fields.
 //  - Layout: long when the header names a tag column (tag, tagname, tag_name, name), a timestamp
 //    column (timestamp, time, datetime, date) and a value column (value, val), any order and
 //    case; optional quality (quality, status) and unit (unit, units, eu, uom,
@@ -36,8 +38,10 @@
 //    the long layout), a wall time in that hour fails to rise above the highest one seen in it;
 //    from there on it is the second. A wall time in a spring gap moves forward by the gap and is
 //    counted. In a zone without daylight saving, a step back of at most one hour onto an instant
-//    the stream already holds is noted as a likely clock change. Rows whose timestamp does not
-//    parse are excluded and counted, with the first five line numbers kept.
+//    the stream already holds is noted as a likely clock change. Supported instants are
+//    0001-01-01T00:00:00Z..9999-12-31T23:59:59.999999Z; a timestamp outside them (or a number
+//    that is no finite value) does not parse. Rows whose timestamp does not parse are excluded
+//    and counted, with the first five line numbers kept.
 //  - n_tags (derived): wide, the tag columns (the union over files, by trimmed name); long, the
 //    distinct tag names.
 //  - n_rows (derived): wide, data rows with a parsed timestamp; long, distinct instants.
@@ -148,6 +152,11 @@ struct ProfileOptions {
     std::string tag_list_path;              // profile_files reads it into tag_units
     DeclaredFields declared;
     unsigned threads = 0;  // 0: every core
+    // Read a quoted field whose lines read as rows (their timestamp cell parses), or one with a
+    // line feed in a record over 1 MiB, as one cell (counted in the notes). Off: such an export
+    // is refused, for that is how a stray quote swallows the rows up to the next quote.
+    // Multi-line notes of text are read either way.
+    bool accept_multiline_fields = false;
 };
 
 // The bad-state texts, compared in any case after trimming.
@@ -228,6 +237,12 @@ struct ProfileNotes {
     std::uint64_t oversized_rows = 0;   // rows over 16 MiB, counted as unparsed
     std::uint64_t unnamed_columns = 0;  // wide columns with an empty header cell, not tags
     bool input_digest_complete = true;  // false when ranges were not cut at kDigestBlock
+    // Quoted fields running long (see accept_multiline_fields): how many, the line feeds inside
+    // them (lines not read as rows), and the first one's row with its line feeds.
+    std::uint64_t multiline_fields = 0;
+    std::uint64_t multiline_field_lines = 0;
+    std::optional<RowRef> first_multiline_field;
+    std::uint64_t first_multiline_field_lines = 0;
 };
 
 struct FileSummary {
@@ -323,6 +338,9 @@ class ExportScanner {
     ExportScanner& operator=(ExportScanner&&) noexcept;
 
     void feed(std::span<const char> bytes);
+    // True once the bytes fed show the stream is no export (finish gives the error): the
+    // caller may stop reading, as profile_files does for a compressed stream.
+    bool failed() const noexcept;
     // The partial of everything fed; an error when the stream is not an export.
     Result<PartialProfile> finish();
 
