@@ -133,6 +133,31 @@ std::vector<ControlLoop> find_loops(const std::vector<TagStats>& tags) {
     return loops;
 }
 
+// The bins' kinds resolved by what each tag turned out to be (see missing_of).
+void fill_availability(AvailabilityBins& a, const PartialProfile::State& s,
+                       std::optional<std::int64_t> row_step) {
+    const TimeBins& tb = s.bins;
+    a.row_step_us = row_step;
+    if (!tb.any) return;
+    a.bin_us = TimeBins::kBaseUs << tb.level;
+    a.start_us = tb.first * a.bin_us;
+    a.bins = tb.rows.size();
+    a.rows = tb.rows;
+    a.complete = !tb.overflow;
+    if (tb.overflow) return;
+    a.counts.assign(s.tags.size() * a.bins * 3, 0);
+    std::uint32_t* out = a.counts.data();
+    for (std::size_t i = 0; i < s.tags.size(); ++i) {
+        const bool numeric = s.tags[i].numbers > 0;
+        for (std::size_t b = 0; b < a.bins; ++b, out += 3) {
+            const TimeBins::Counts c = tb.at(b, i);
+            out[0] = numeric ? c[TimeBins::GoodNumber] : c[TimeBins::GoodText];
+            out[1] = c[TimeBins::OtherMissing] + (numeric ? c[TimeBins::GoodText] : 0);
+            out[2] = c[TimeBins::BadState];
+        }
+    }
+}
+
 std::uint64_t double_bits(double v) {
     if (std::isnan(v)) return 0x7FF8000000000000ULL;
     return std::bit_cast<std::uint64_t>(v);
@@ -581,6 +606,7 @@ Result<ExportProfile> PartialProfile::finalize(const ProfileOptions& options) co
     }
     p.input_digest = hashing::to_hex(all.finish());
     p.seal = seal_of(p);
+    fill_availability(p.availability, s, row_sampling.modal);
     return p;
 }
 

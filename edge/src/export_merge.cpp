@@ -114,6 +114,7 @@ void PartialProfile::merge(PartialProfile&& later) {
         join_ends(a.ends, b.ends, id);
     }
     auto stream_of = [&](std::uint32_t s) { return s == kRowStream ? s : remap[s]; };
+    L.bins.merge(std::move(R.bins), remap, L.tags.size());
 
     // Files.
     for (std::size_t f = 0; f < R.files.size(); ++f) {
@@ -201,7 +202,7 @@ bool operator==(const PartialProfile& x, const PartialProfile& y) {
            a.texts == b.texts && a.texts_overflow == b.texts_overflow && a.repeated == b.repeated &&
            a.clock == b.clock && a.multiline_fields == b.multiline_fields &&
            a.multiline_lines == b.multiline_lines && a.first_multiline == b.first_multiline &&
-           a.first_multiline_lines == b.first_multiline_lines;
+           a.first_multiline_lines == b.first_multiline_lines && a.bins == b.bins;
 }
 
 }  // namespace qorv_chemical_engineering_edge::export_profile

@@ -122,7 +122,16 @@ void RecordProcessor::note_instant(Instant kind, std::int64_t t, const ParsedTim
     st_.note_clock(ends, t, {part_index_, line}, stream);
 }
 
-inline void RecordProcessor::classify(TagStats& tag, const CellRef& cell, const CellRef* quality) {
+inline TimeBins::Counts* RecordProcessor::bin_of_row(std::int64_t t, std::uint32_t samples) {
+    TimeBins::Counts* bin = st_.bins.add_row(t, st_.tags.size(), samples);
+    if (bin) [[likely]]
+        return bin;
+    dropped_.resize(st_.tags.size());
+    return dropped_.data();
+}
+
+inline void RecordProcessor::classify(TagStats& tag, const CellRef& cell, const CellRef* quality,
+                                      TimeBins::Counts& bin) {
     ++tag.cells;
     std::string_view s;
     if (!cell.quoted) {
@@ -133,6 +142,7 @@ inline void RecordProcessor::classify(TagStats& tag, const CellRef& cell, const 
     }
     if (s.empty()) {
         ++tag.empty;
+        ++bin[TimeBins::OtherMissing];
         return;
     }
     auto good = [&] {
@@ -149,20 +159,32 @@ inline void RecordProcessor::classify(TagStats& tag, const CellRef& cell, const 
             const auto v = to_double(s, decimal_);
             if (v && std::find(sentinels_.begin(), sentinels_.end(), *v) != sentinels_.end()) {
                 ++tag.sentinel;
+                ++bin[TimeBins::OtherMissing];
                 return;
             }
         }
-        if (!good()) ++tag.number_bad_quality;
+        if (good()) {
+            ++bin[TimeBins::GoodNumber];
+        } else {
+            ++tag.number_bad_quality;
+            ++bin[TimeBins::OtherMissing];
+        }
         return;
     }
     const int bad = bad_state_index(s);
     if (bad >= 0) {
         ++tag.bad_state;
         ++st_.bad_state_counts[static_cast<std::size_t>(bad)];
+        ++bin[TimeBins::BadState];
         return;
     }
     ++tag.text;
-    if (!good()) ++tag.text_bad_quality;
+    if (good()) {
+        ++bin[TimeBins::GoodText];
+    } else {
+        ++tag.text_bad_quality;
+        ++bin[TimeBins::OtherMissing];
+    }
     st_.note_text(s);
 }
 
@@ -207,16 +229,19 @@ void RecordProcessor::process(CellRef* cells, std::size_t n, std::size_t n_total
         st_.note_unparsed(at);
         return;
     }
+    const std::int64_t binned_at = kind == Instant::Repeated ? rep.first_s : t;  // first occurrence
     if (layout_.layout == Layout::Wide) {
         ++st_.parsed_rows;
         ++part.data_rows;
         if (n_total != layout_.n_columns) ++st_.ragged_rows;
         note_instant(kind, t, pt, rep, line, kRowStream, part, nullptr, st_.row_ends);
+        TimeBins::Counts* bin = bin_of_row(binned_at, part.repeats);
         const std::size_t n_tags = layout_.tag_column.size();
         for (std::size_t i = 0; i < n_tags; ++i) {
             const std::int32_t q = layout_.quality_column[i];
-            classify(st_.tags[part.tag_ids[i]], cell_at(layout_.tag_column[i]),
-                     q >= 0 && static_cast<std::size_t>(q) < n ? &cells[q] : nullptr);
+            const std::uint32_t id = part.tag_ids[i];
+            classify(st_.tags[id], cell_at(layout_.tag_column[i]),
+                     q >= 0 && static_cast<std::size_t>(q) < n ? &cells[q] : nullptr, bin[id]);
         }
         return;
     }
@@ -237,7 +262,8 @@ void RecordProcessor::process(CellRef* cells, std::size_t n, std::size_t n_total
     note_instant(kind, t, pt, rep, line, id, part, &tag.axis, tag.ends);
     const std::int32_t q = layout_.quality_col;
     classify(tag, cell_at(layout_.value_col),
-             q >= 0 && static_cast<std::size_t>(q) < n ? &cells[q] : nullptr);
+             q >= 0 && static_cast<std::size_t>(q) < n ? &cells[q] : nullptr,
+             bin_of_row(binned_at, 1)[id]);
     if (layout_.unit_col >= 0) {
         const CellRef& u = cell_at(layout_.unit_col);
         const std::string_view unit = text_of(u, scratch_);

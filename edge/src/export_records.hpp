@@ -41,7 +41,11 @@ class RecordProcessor {
                       FilePart& part, TimeAxis* tag_axis, StreamEnds& ends);
     // Inlined into the row loop: the call cost was a tenth of the wide scan.
     [[gnu::always_inline]] inline void classify(TagStats& tag, const CellRef& cell,
-                                                const CellRef* quality);
+                                                const CellRef* quality, TimeBins::Counts& bin);
+    // The bin counts of a row at t giving a tag at most `samples` samples; a scratch array once
+    // the counts are dropped.
+    [[gnu::always_inline]] inline TimeBins::Counts* bin_of_row(std::int64_t t,
+                                                               std::uint32_t samples);
     static void note_part_time(FilePart& part, std::int64_t t);
 
     PartialProfile::State& st_;
@@ -57,6 +61,7 @@ class RecordProcessor {
     bool cache_valid_ = false;
     std::int64_t cache_lo_ = 0, cache_hi_ = 0, cache_offset_ = 0;
     std::string scratch_, quality_scratch_, name_scratch_;
+    std::vector<TimeBins::Counts> dropped_;
 };
 
 }  // namespace qorv_chemical_engineering_edge::export_profile

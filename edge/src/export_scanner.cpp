@@ -56,6 +56,7 @@ struct ExportScanner::Impl {
         } else {
             for (const std::string& name : layout.tag_names) part.tag_ids.push_back(s.tag_id(name));
         }
+        part.repeats = most_repeated(part.tag_ids);
         part.layout = std::move(layout);
         s.files.push_back(std::move(part));
         s.head_open = continues;

@@ -361,6 +361,7 @@ std::string PartialProfile::serialize() const {
         w.u64(s.first_multiline->line);
     }
     w.u64(s.first_multiline_lines);
+    s.bins.serialize(w.out);
     Writer head;
     head.out.append(kMagic);
     head.u64(kVersion);
@@ -398,6 +399,7 @@ Result<PartialProfile> PartialProfile::deserialize(std::string_view bytes) {
         get_layout(r, f.layout);
         f.tag_ids.resize(r.count(8));
         for (auto& id : f.tag_ids) id = static_cast<std::uint32_t>(r.u64());
+        f.repeats = most_repeated(f.tag_ids);
         f.continues = r.b();
         f.bytes = r.u64();
         f.lines = r.u64();
@@ -466,6 +468,11 @@ Result<PartialProfile> PartialProfile::deserialize(std::string_view bytes) {
     if (r.b()) s.first_multiline = LineRef{static_cast<std::uint32_t>(r.u64()), r.u64()};
     s.first_multiline_lines = r.u64();
     if (s.first_multiline.has_value() != (s.multiline_fields > 0)) r.ok = false;
+    // The availability bins: a section of its own; every parsed row lies in one bin.
+    if (r.ok && !s.bins.deserialize(r.in, s.tags.size())) r.ok = false;
+    std::uint64_t binned = 0;
+    for (auto n : s.bins.rows) binned += std::min<std::uint64_t>(n, 1ULL << 50);
+    if (binned != s.parsed_rows) r.ok = false;
     // Every index must point inside what it indexes.
     const auto n_files = s.files.size();
     const auto n_tags = s.tags.size();

@@ -91,6 +91,16 @@ void PartialProfile::State::note_clock(StreamEnds& ends, std::int64_t t, LineRef
     ends.last_us = t;
 }
 
+std::uint32_t most_repeated(std::vector<std::uint32_t> ids) {
+    std::sort(ids.begin(), ids.end());
+    std::size_t most = 1;
+    for (std::size_t i = 0, j = 0; i < ids.size(); i = j) {
+        for (j = i; j < ids.size() && ids[j] == ids[i];) ++j;
+        most = std::max(most, j - i);
+    }
+    return static_cast<std::uint32_t>(most);
+}
+
 std::string_view unquote(std::string_view cell, bool quoted, std::string& scratch) {
     if (!quoted) return trim(cell);
     cell = trim(cell);

@@ -15,6 +15,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "export_bins.hpp"
 #include "export_cells.hpp"
 #include "export_timestamps.hpp"
 #include "export_tzif.hpp"
@@ -113,6 +114,7 @@ struct FilePart {
     std::string path;
     FileLayout layout;
     std::vector<std::uint32_t> tag_ids;  // wide: state tag index per layout tag
+    std::uint32_t repeats = 1;           // wide: the most columns one tag has (from tag_ids)
     bool continues = false;              // the piece began inside this file, not at its start
     std::uint64_t bytes = 0;             // bytes scanned (as fed)
     std::uint64_t lines = 0;             // line feeds scanned
@@ -210,6 +212,7 @@ struct PartialProfile::State {
     std::uint64_t multiline_lines = 0;  // line feeds inside those records
     std::optional<LineRef> first_multiline;
     std::uint64_t first_multiline_lines = 0;
+    TimeBins bins;  // availability; a repeated wall time counts at its first occurrence
 
     std::uint32_t tag_id(std::string_view name);
     void note_unit(TagStats& tag, std::string_view unit);
@@ -229,6 +232,9 @@ struct PartialProfile::State {
     void note_text(std::string_view text);
     void note_clock(StreamEnds& ends, std::int64_t t, LineRef at, std::uint32_t stream);
 };
+
+// The most times one id occurs (1 for none): a row gives a tag that many samples.
+std::uint32_t most_repeated(std::vector<std::uint32_t> ids);
 
 // Processes one complete record (no line feed) of `part` into `state`.
 void process_record(PartialProfile::State& state, std::uint32_t part, std::string_view record,

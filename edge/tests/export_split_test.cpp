@@ -266,6 +266,10 @@ TEST(ProfileFiles, ChunkedAndThreadedScansEqualOneScan) {
         EXPECT_TRUE(a.notes.input_digest_complete);
         EXPECT_EQ(a.input_digest, b.input_digest);
         EXPECT_EQ(a.seal, b.seal) << threads;
+        EXPECT_EQ(a.availability.start_us, b.availability.start_us) << threads;
+        EXPECT_EQ(a.availability.bin_us, b.availability.bin_us) << threads;
+        EXPECT_EQ(a.availability.rows, b.availability.rows) << threads;
+        EXPECT_EQ(a.availability.counts, b.availability.counts) << threads;
         EXPECT_EQ(a.n_rows.value, b.n_rows.value);
     }
     std::remove(path.c_str());

@@ -18,7 +18,6 @@ PyMethodDef functions[] = {
     {"parse_unit_v2", parse_unit_v2, METH_VARARGS, "The second court's unit parser."},
     {"profile_files", profile_files, METH_VARARGS, "Profile export files."},
     {"profile_stream", profile_stream, METH_VARARGS, "Profile an Arrow C stream."},
-    {"scan_ranges", scan_ranges, METH_VARARGS, "Profile row ranges of an export's bytes."},
     QCE_PARTIAL_FUNCTIONS,
     {nullptr, nullptr, 0, nullptr},
 };

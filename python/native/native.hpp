@@ -103,9 +103,5 @@ PyObject* parse_unit_v2(PyObject* module, PyObject* args);
 PyObject* profile_files(PyObject* module, PyObject* args);
 // profile_stream(capsule, label, options) -> the profile of an Arrow C stream's table.
 PyObject* profile_stream(PyObject* module, PyObject* args);
-// scan_ranges(data, label, options, n) -> [(n_rows, [(tag, present, samples, first_us,
-// last_us), ...]), ...]: the export's bytes cut at row ends into about n ranges; entry k holds
-// the counts of ranges 0..k together (the availability chart's raw counts).
-PyObject* scan_ranges(PyObject* module, PyObject* args);
 
 }  // namespace qorv_chemical_engineering_edge_py

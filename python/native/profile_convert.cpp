@@ -4,9 +4,15 @@
 //              missing_bad_state, missing_text, missing_sentinel, missing_quality, first_us,
 //              last_us, modal_step_us, regular)],
 //    "notes": {...}, "files": [(path, bytes, layout, delimiter, data_rows)],
-//    "input_digest": str, "unit_vocabulary": str, "seal": str}
-// Instants are microseconds since the epoch (UTC), None when absent.
+//    "input_digest": str, "unit_vocabulary": str, "seal": str,
+//    "availability": {"start_us", "bin_us", "bins", "complete", "rows": bytes (uint64 per bin),
+//                     "counts": bytes (uint32 [tag][bin][present, missing, bad-state]),
+//                     "first": bytes, "last": bytes, "step": bytes (int64 per tag; INT64_MIN
+//                     when absent; the step is the tag's (long) or the rows' (wide) modal step)}}
+// Instants are microseconds since the epoch (UTC), None when absent. Byte arrays are in the
+// machine's order, for memoryview.cast.
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -158,18 +164,49 @@ PyObject* file(const profile::FileSummary& f) {
                          static_cast<unsigned long long>(f.data_rows));
 }
 
+template <class T>
+PyObject* raw_bytes(const std::vector<T>& items) {
+    return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(items.data()),
+                                     static_cast<Py_ssize_t>(items.size() * sizeof(T)));
+}
+
+PyObject* availability(const profile::ExportProfile& p) {
+    const profile::AvailabilityBins& a = p.availability;
+    constexpr std::int64_t kNone = std::numeric_limits<std::int64_t>::min();
+    std::vector<std::int64_t> first, last, step;
+    first.reserve(p.tags.size());
+    last.reserve(p.tags.size());
+    step.reserve(p.tags.size());
+    const bool is_long = p.layout == "long";
+    for (const profile::TagEvidence& t : p.tags) {
+        first.push_back(t.first_us.value_or(kNone));
+        last.push_back(t.last_us.value_or(kNone));
+        step.push_back((is_long ? t.modal_step_us : a.row_step_us).value_or(kNone));
+    }
+    PyRef d(PyDict_New());
+    if (!d) return nullptr;
+    const bool ok =
+        put(d.get(), "start_us", PyLong_FromLongLong(a.start_us)) &&
+        put(d.get(), "bin_us", PyLong_FromLongLong(a.bin_us)) &&
+        put(d.get(), "bins", count(a.bins)) && put(d.get(), "complete", flag(a.complete)) &&
+        put(d.get(), "rows", raw_bytes(a.rows)) && put(d.get(), "counts", raw_bytes(a.counts)) &&
+        put(d.get(), "first", raw_bytes(first)) && put(d.get(), "last", raw_bytes(last)) &&
+        put(d.get(), "step", raw_bytes(step));
+    return ok ? d.release() : nullptr;
+}
+
 }  // namespace
 
 PyObject* profile_to_python(const profile::ExportProfile& p) {
     PyRef d(PyDict_New());
     if (!d) return nullptr;
-    const bool ok = put(d.get(), "values", values(p)) && put(d.get(), "layout", str(p.layout)) &&
-                    put(d.get(), "tags", list_of(p.tags, tag)) &&
-                    put(d.get(), "notes", notes(p.notes)) &&
-                    put(d.get(), "files", list_of(p.files, file)) &&
-                    put(d.get(), "input_digest", str(p.input_digest)) &&
-                    put(d.get(), "unit_vocabulary", str(p.unit_vocabulary)) &&
-                    put(d.get(), "seal", str(p.seal));
+    const bool ok =
+        put(d.get(), "values", values(p)) && put(d.get(), "layout", str(p.layout)) &&
+        put(d.get(), "tags", list_of(p.tags, tag)) && put(d.get(), "notes", notes(p.notes)) &&
+        put(d.get(), "files", list_of(p.files, file)) &&
+        put(d.get(), "input_digest", str(p.input_digest)) &&
+        put(d.get(), "unit_vocabulary", str(p.unit_vocabulary)) &&
+        put(d.get(), "seal", str(p.seal)) && put(d.get(), "availability", availability(p));
     return ok ? d.release() : nullptr;
 }
 

@@ -1,28 +1,43 @@
 """The data-availability grid: per tag and time bucket, the share of present samples.
 
-The profiler keeps no per-time counts, so the export's bytes are read again and cut at row
-ends into short ranges, scanned by the same profiler (so "present" means what it means in the
-profile); the native side returns the running totals after each range, and a range's own
-counts are the difference to the totals before it. They go to the time bucket holding the
-middle of the range's time (from the latest instant before it to its own latest instant).
-A bucket's share is present samples over the samples a regular grid would hold there (the
-modal step), so rows that are absent altogether (an outage) count as missing, not only empty
-or bad-state cells; a bucket no row falls in has no share at all.
+The profiler counts, while it scans, each tag's present, missing and bad-state samples and the
+timestamped rows in time bins (a power-of-two number of milliseconds wide, aligned to whole
+multiples of that since the epoch), so the grid comes from the profile alone and the export is
+never read again. A bucket is an aligned group of 2^k bins, as few as keep the buckets within
+the number asked for. A bucket's share is the tag's present samples over the samples it should
+hold there: its own, or more when its modal step puts more instants of a regular grid (from its
+first to its last instant) in the bucket, so rows absent altogether (an outage) count as
+missing, not only empty or bad-state cells. A bucket no row falls in (in the long layout: no
+record of the tag) has no share at all.
 """
 from __future__ import annotations
 
-import gzip
-import statistics
 from dataclasses import dataclass
-from typing import TYPE_CHECKING, Dict, List, Optional, Tuple
-
-from . import _native
+from typing import TYPE_CHECKING, Any, Dict, List, Optional, Sequence, Tuple
 
 if TYPE_CHECKING:
     from .profile import ExportProfile
 
-_RANGES_PER_BUCKET = 4
-_Range = Tuple[int, List[Tuple[str, int, int, Optional[int], Optional[int]]]]
+_NONE = -(2**63)  # an absent instant or step in the per-tag arrays
+
+
+@dataclass(frozen=True)
+class Bins:
+    """The profile's counted bins as the native module hands them over (machine-order bytes)."""
+
+    start_us: int
+    bin_us: int
+    bins: int
+    complete: bool
+    rows: bytes  # uint64 per bin
+    counts: bytes  # uint32 [tag][bin][present, missing, bad-state]
+    first: bytes  # int64 per tag
+    last: bytes
+    step: bytes
+
+
+def bins_of(raw: Dict[str, Any]) -> Bins:
+    return Bins(**raw)
 
 
 @dataclass(frozen=True)
@@ -32,137 +47,99 @@ class Availability:
     bucket_us: int
     shares: Tuple[Tuple[Optional[float], ...], ...]  # [tag][bucket]; None: no row in the bucket
     note: str = ""  # why the grid is empty, when it is
+    present: Tuple[Tuple[int, ...], ...] = ()  # [tag][bucket]: present samples
+    expected: Tuple[Tuple[int, ...], ...] = ()  # [tag][bucket]: the share's denominator
+    bad_state: Tuple[Tuple[int, ...], ...] = ()  # [tag][bucket]
 
     @property
     def buckets(self) -> int:
         return len(self.shares[0]) if self.shares else 0
 
 
-def compute(profile: "ExportProfile", buckets: int) -> Availability:
-    if not profile.files or any(p.startswith("<") for p in profile.source) or any(
-        p.lower().endswith((".parquet", ".pq")) for p in profile.source
-    ):
-        return Availability((), 0, 0, (), "drawn for CSV files only")
-    sizes = [f.bytes for f in profile.files]
-    total = max(sum(sizes), 1)
-    ranges: List[_Range] = []
-    for path, size in zip(profile.source, sizes):
-        with open(path, "rb") as file:
-            data = file.read()
-        if path.lower().endswith(".gz"):
-            data = gzip.decompress(data)
-        wanted = max(2, round(buckets * _RANGES_PER_BUCKET * size / total))
-        ranges.extend(_own_counts(_native.scan_ranges(data, path, profile._native_options,
-                                                      wanted)))
-
-    spans = [_span(tags) for _, tags in ranges]
-    firsts = [s[0] for s in spans if s is not None]
-    lasts = [s[1] for s in spans if s is not None]
-    if not firsts:
+def compute(profile: "ExportProfile", buckets: int = 96,
+            max_tags: Optional[int] = None) -> Availability:
+    bins = profile._bins
+    if bins is None:
+        return Availability((), 0, 0, (), "the profile carries no availability counts")
+    if not bins.bins:
         return Availability((), 0, 0, (), "no timestamped rows")
-    start, end = min(firsts), max(lasts)
-    bucket_us = max(1, -(-(end - start + 1) // buckets))
-    step = _row_step(ranges, spans)
-    names = [t.name for t in profile.tags]
-    index = {name: i for i, name in enumerate(names)}
-    present = [[0.0] * buckets for _ in names]
-    samples = [[0.0] * buckets for _ in names]
-    for (n_rows, tags), span in zip(ranges, spans):
-        if span is None:
-            continue
-        # The range's rows end at its latest instant and lie a step apart, so a gap before
-        # them (an outage between two ranges) takes none of their counts.
-        lo = span[0] if step is None else max(span[0], round(span[1] - n_rows * step))
-        for b, weight in _overlaps(lo, span[1], start, bucket_us, buckets):
-            for name, p, n, _, _ in tags:
-                i = index.get(name)
-                if i is not None:
-                    present[i][b] += p * weight
-                    samples[i][b] += n * weight
+    if not bins.complete:
+        return Availability((), 0, 0, (), "a time bin holds more than 4,294,967,295 samples")
+    if buckets < 1:
+        raise ValueError(f"buckets must be at least 1, not {buckets}")
+    n = bins.bins
+    rows = memoryview(bins.rows).cast("Q")
+    counts = memoryview(bins.counts).cast("I")
+    first = memoryview(bins.first).cast("q")
+    last = memoryview(bins.last).cast("q")
+    step = memoryview(bins.step).cast("q")
 
-    expected = _expected_per_bucket(profile, step, bucket_us, start, end, buckets)
-    shares = []
-    for i, name in enumerate(names):
-        row: List[Optional[float]] = []
-        grid = expected.get(name)
-        for b in range(buckets):
-            if samples[i][b] < 0.5:  # not one row's worth: no rows here
-                row.append(None)
-                continue
-            full = max(samples[i][b], 0.0 if grid is None else grid[b])
-            row.append(min(1.0, present[i][b] / full))
-        shares.append(tuple(row))
-    return Availability(tuple(names), start, bucket_us, tuple(shares))
+    # Aligned groups of 2^shift bins, as few as fit in `buckets`.
+    k0 = bins.start_us // bins.bin_us
+    shift = 0
+    while ((k0 + n - 1) >> shift) - (k0 >> shift) + 1 > buckets:
+        shift += 1
+    g0 = k0 >> shift
+    n_groups = ((k0 + n - 1) >> shift) - g0 + 1
+    bucket_us = bins.bin_us << shift
+    start = g0 * bucket_us
+    group = [((k0 + i) >> shift) - g0 for i in range(n)]
+    group_rows = [0] * n_groups
+    for i in range(n):
+        group_rows[group[i]] += rows[i]
 
-
-def _overlaps(lo: int, hi: int, start: int, bucket_us: int,
-              buckets: int) -> List[Tuple[int, float]]:
-    """(bucket, share of [lo, hi]) for the buckets the interval meets; a point is one bucket."""
-    first = min(buckets - 1, max(0, (lo - start) // bucket_us))
-    last = min(buckets - 1, max(0, (hi - start) // bucket_us))
-    if hi <= lo or first == last:
-        return [(last, 1.0)]
-    out = []
-    for b in range(first, last + 1):
-        a = max(lo, start + b * bucket_us)
-        z = min(hi, start + (b + 1) * bucket_us)
-        if z > a:
-            out.append((b, (z - a) / (hi - lo)))
-    return out
-
-
-def _row_step(ranges: List[_Range], spans: List[Optional[Tuple[int, int]]]) -> Optional[float]:
-    """The typical time between rows: a range after the first spans from the latest instant
-    before it to its own latest, which its rows fill a step apart."""
-    steps = [
-        (span[1] - span[0]) / n_rows
-        for (n_rows, _), span in list(zip(ranges, spans))[1:]
-        if span is not None and n_rows >= 1 and span[1] > span[0]
-    ]
-    return statistics.median(steps) if steps else None
+    wide = profile.layout != "long"
+    chosen = _least_data(profile, first, last, step, max_tags)
+    names, shares, present, expected, bad_state = [], [], [], [], []
+    for i in chosen:
+        p, m, bad = [0] * n_groups, [0] * n_groups, [0] * n_groups
+        base = i * n * 3
+        for b in range(n):
+            g = group[b]
+            p[g] += counts[base + 3 * b]
+            m[g] += counts[base + 3 * b + 1]
+            bad[g] += counts[base + 3 * b + 2]
+        row_share: List[Optional[float]] = []
+        row_full: List[int] = []
+        for g in range(n_groups):
+            samples = p[g] + m[g] + bad[g]
+            full = 0
+            if samples or (wide and group_rows[g]):
+                lo = start + g * bucket_us
+                full = max(samples, _grid_points(lo, lo + bucket_us - 1, first[i], last[i],
+                                                 step[i]))
+            row_share.append(p[g] / full if full else None)
+            row_full.append(full)
+        names.append(profile.tags[i].name)
+        shares.append(tuple(row_share))
+        present.append(tuple(p))
+        expected.append(tuple(row_full))
+        bad_state.append(tuple(bad))
+    return Availability(tuple(names), start, bucket_us, tuple(shares), "", tuple(present),
+                        tuple(expected), tuple(bad_state))
 
 
-def _own_counts(running: List[_Range]) -> List[_Range]:
-    """Per-range counts from running totals; a range's first instant is the latest before it."""
-    own: List[_Range] = []
-    rows_before = 0
-    before: Dict[str, Tuple[int, int, Optional[int]]] = {}
-    for n_rows, tags in running:
-        entries = []
-        for name, present, samples, first, last in tags:
-            p0, n0, last0 = before.get(name, (0, 0, None))
-            entries.append((name, present - p0, samples - n0, first if last0 is None else last0,
-                            last))
-            before[name] = (present, samples, last)
-        own.append((n_rows - rows_before, entries))
-        rows_before = n_rows
-    return own
+def _grid_points(lo: int, hi: int, first: int, last: int, step: int) -> int:
+    """Instants first + k*step within [lo, hi] and [first, last]."""
+    if first == _NONE or last == _NONE or step == _NONE or step <= 0:
+        return 0
+    lo, hi = max(lo, first), min(hi, last)
+    if lo > hi:
+        return 0
+    return (hi - first) // step - (-((lo - first) // -step)) + 1
 
 
-def _span(tags: List[Tuple[str, int, int, Optional[int], Optional[int]]]) -> Optional[Tuple[int, int]]:
-    firsts = [t[3] for t in tags if t[3] is not None]
-    lasts = [t[4] for t in tags if t[4] is not None]
-    return (min(firsts), max(lasts)) if firsts and lasts else None
+def _least_data(profile: "ExportProfile", first: Sequence[int], last: Sequence[int],
+                step: Sequence[int], max_tags: Optional[int]) -> List[int]:
+    """The tags to draw, in profile order: all, or the `max_tags` with the smallest share of
+    present samples over their whole span (counting the grid's instants, as buckets do)."""
+    order = list(range(len(profile.tags)))
+    if max_tags is None or len(order) <= max_tags:
+        return order
 
+    def share(i: int) -> float:
+        t = profile.tags[i]
+        full = max(t.samples, _grid_points(first[i], last[i], first[i], last[i], step[i]))
+        return t.present / full if full else 0.0
 
-def _expected_per_bucket(profile: "ExportProfile", step: Optional[float], bucket_us: int,
-                         start: int, end: int, buckets: int) -> Dict[str, List[float]]:
-    """Samples a regular grid holds per bucket: per tag (long) or for every tag (wide)."""
-    def grid(step_us: float) -> List[float]:
-        out = []
-        for b in range(buckets):
-            lo = start + b * bucket_us
-            hi = min(end + 1, lo + bucket_us)
-            out.append(max(0.0, (hi - lo) / step_us))
-        return out
-
-    if profile.layout == "long":
-        return {
-            t.name: grid(t.modal_step_seconds * 1e6)
-            for t in profile.tags
-            if t.modal_step_seconds
-        }
-    if not step:
-        return {}
-    per_bucket = grid(step)
-    return {t.name: per_bucket for t in profile.tags}
+    return sorted(sorted(order, key=share)[:max_tags])

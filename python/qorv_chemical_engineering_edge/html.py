@@ -162,7 +162,7 @@ def _values(profile: "ExportProfile") -> str:
 
 
 def _chart(profile: "ExportProfile") -> str:
-    grid = profile.availability()
+    grid = profile.availability(max_tags=120)
     if not grid.tags:
         return _section("Data availability", f"<p class=\"muted\">Not drawn: {_e(grid.note)}.</p>")
     return _section("Data availability", _svg(grid) + _legend())
@@ -189,7 +189,7 @@ def _svg(grid: "Availability", max_tags: int = 120) -> str:
         for b, share in enumerate(grid.shares[i]):
             x = label_w + b * cell_w
             fill = NO_ROWS if share is None else _shade(share)
-            tip = "no rows" if share is None else f"{share:.0%} present"
+            tip = "no rows" if share is None else _tip(grid, i, b)
             parts.append(
                 f'<rect x="{x:.2f}" y="{y}" width="{cell_w + 0.3:.2f}" height="{cell_h - 1}" '
                 f'fill="{fill}"><title>{_e(grid.tags[i])} · {_e(_time(grid, b))}: {tip}</title>'
@@ -207,6 +207,12 @@ def _svg(grid: "Availability", max_tags: int = 120) -> str:
                  f"{grid.buckets} buckets of {_duration(grid.bucket_us)}</text>")
     parts.append("</svg>")
     return "".join(parts)
+
+
+def _tip(grid: "Availability", tag: int, bucket: int) -> str:
+    present, full = grid.present[tag][bucket], grid.expected[tag][bucket]
+    bad = grid.bad_state[tag][bucket]
+    return f"{present:,} of {full:,} present" + (f", {bad:,} bad-state" if bad else "")
 
 
 def _legend() -> str:

@@ -6,7 +6,7 @@ from dataclasses import dataclass, field
 from typing import Any, Callable, Dict, List, Mapping, Optional, Sequence, Tuple, Union
 
 from . import _args, _native, _options, _render
-from ._availability import Availability
+from ._availability import Availability, Bins, bins_of
 from .readiness import PROFILE_FIELDS, Finding, ReadinessRecord, grade
 
 Progress = Callable[[int, int], None]
@@ -168,6 +168,7 @@ class ExportProfile:
     seal: str
     options: Dict[str, Any]  # as used (JSON-ready)
     _native_options: Dict[str, Any] = field(default_factory=dict, repr=False, compare=False)
+    _bins: Optional[Bins] = field(default=None, repr=False, compare=False)  # not sealed
 
     @property
     def profile_arguments(self) -> Dict[str, Any]:
@@ -207,11 +208,12 @@ class ExportProfile:
             text += f"\n… {len(rows) - len(shown)} more tags"
         return text
 
-    def availability(self, buckets: int = 96) -> Availability:
-        """Per tag and time bucket, the share of present samples (reads the files again)."""
+    def availability(self, buckets: int = 96, max_tags: Optional[int] = None) -> Availability:
+        """Per tag and time bucket, the share of present samples, from the counts the scan kept
+        (at most `buckets` buckets; with `max_tags`, only the tags with the least data)."""
         from ._availability import compute
 
-        return compute(self, buckets)
+        return compute(self, buckets, max_tags)
 
     def to_dict(self) -> Dict[str, Any]:
         return {
@@ -455,6 +457,7 @@ def _from_native(raw: Dict[str, Any], source: Tuple[str, ...],
         seal=raw["seal"],
         options=_options.public(options),
         _native_options=options,
+        _bins=bins_of(raw["availability"]),
     )
 
 

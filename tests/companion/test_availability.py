@@ -1,52 +1,224 @@
-"""The availability grid behind the HTML chart, and where time-zone data comes from."""
+"""The availability grid behind the HTML chart, and where time-zone data comes from.
+
+The grid is checked cell by cell against counts made here from the rows written: present
+samples, and the samples a tag should hold in a bucket (its own, or the instants of its
+10-minute grid there, so an outage counts as missing); a bucket without rows has no share.
+"""
+import gzip
+import re
 import zoneinfo
 
 import pytest
 
 import qorv_chemical_engineering_edge as edge
 from export_files import write_export
+from isolated import run_isolated
+
+T0_US = 1_767_571_200_000_000  # 2026-01-05T00:00:00Z
+STEP_US = 600_000_000
+TAGS = ("FIC1.PV", "TI2", "Note")
+OUTAGE = range(100, 161)  # rows never written
 
 
-@pytest.mark.parametrize("layout, step_s", [("wide", 600), ("wide", 60), ("long", 600)])
-def test_outage_is_a_gap_and_full_data_is_full(tmp_path, layout, step_s):
+def cells(r):
+    """Row r's cells: numbers with a few empties, bad states and a stray text; Note is text."""
+    a = "" if r % 17 == 0 else ("I/O Timeout" if 40 <= r < 52 else f"{r % 50}.5")
+    b = "oops" if r % 29 == 0 else str(r % 7)
+    note = "" if r % 5 == 0 else f"n{r % 3}"
+    return [a, b, note]
+
+
+def rows_written(n=300):
+    return [(T0_US + r * STEP_US, cells(r)) for r in range(n) if r not in OUTAGE]
+
+
+def stamp(us):
+    import datetime as dt
+    return (dt.datetime(1970, 1, 1) + dt.timedelta(microseconds=us)).strftime("%Y-%m-%d %H:%M:%S")
+
+
+def export_text(layout, rows):
+    if layout == "wide":
+        lines = ["Timestamp," + ",".join(TAGS)]
+        lines += [stamp(t) + "," + ",".join(c) for t, c in rows]
+    else:
+        lines = ["Tag,Timestamp,Value"]
+        lines += [f"{tag},{stamp(t)},{v}" for t, c in rows for tag, v in zip(TAGS, c)]
+    return "\n".join(lines) + "\n"
+
+
+def is_present(tag, value):
+    if tag == "Note":  # a text tag: any non-empty text is present
+        return value != ""
+    try:
+        float(value)
+        return True
+    except ValueError:
+        return False
+
+
+def hand_grid(layout, rows, bucket_us):
+    """(start_us, present, samples, bad-state, expected, shares) per tag and bucket."""
+    first, last = rows[0][0], rows[-1][0]
+    b0, b1 = first // bucket_us, last // bucket_us
+    n = b1 - b0 + 1
+    row_count = [0] * n
+    present = [[0] * n for _ in TAGS]
+    samples = [[0] * n for _ in TAGS]
+    bad = [[0] * n for _ in TAGS]
+    for t, values in rows:
+        b = t // bucket_us - b0
+        row_count[b] += 1
+        for i, (tag, v) in enumerate(zip(TAGS, values)):
+            samples[i][b] += 1
+            present[i][b] += is_present(tag, v)
+            bad[i][b] += v == "I/O Timeout"
+    expected, shares = [], []
+    for i in range(len(TAGS)):
+        full_row, share_row = [], []
+        for b in range(n):
+            lo, hi = (b0 + b) * bucket_us, (b0 + b + 1) * bucket_us
+            grid = sum(1 for t in range(first, last + 1, STEP_US) if lo <= t < hi)
+            has_rows = row_count[b] if layout == "wide" else samples[i][b]
+            full = max(samples[i][b], grid) if has_rows else 0
+            full_row.append(full)
+            share_row.append(present[i][b] / full if full else None)
+        expected.append(tuple(full_row))
+        shares.append(tuple(share_row))
+    return (b0 * bucket_us, tuple(map(tuple, present)), samples, bad, tuple(expected),
+            tuple(shares))
+
+
+@pytest.mark.parametrize("layout", ["wide", "long"])
+@pytest.mark.parametrize("buckets", [96, 20, 7])
+def test_shares_are_the_counted_bins(tmp_path, layout, buckets):
+    rows = rows_written()
     path = tmp_path / "export.csv"
-    rows, outage = 960, (400, 520)
-    write_export(path, 3, layout=layout, rows=rows, tags=4, step_s=step_s, empty=0.0, bad=0.0,
-                 duplicates=0, outage=outage)
-    profile = edge.profile_export(str(path))
-    grid = profile.availability(buckets=48)
-    assert grid.tags == tuple(t.name for t in profile.tags)
-    assert grid.buckets == 48
-    row_us = step_s * 1_000_000
-    for shares in grid.shares:
-        for b, share in enumerate(shares):
-            lo = grid.start_us + b * grid.bucket_us
-            hi = lo + grid.bucket_us
-            gap_lo, gap_hi = grid.start_us + outage[0] * row_us, grid.start_us + outage[1] * row_us
-            if gap_lo + row_us <= lo and hi <= gap_hi - row_us:
-                assert share is None, b  # wholly inside the outage: no rows at all
-            elif hi <= gap_lo - row_us or lo >= gap_hi + row_us:
-                assert share == pytest.approx(1.0, abs=0.06), b  # every sample present
+    path.write_text(export_text(layout, rows))
+    grid = edge.profile_export(str(path)).availability(buckets=buckets)
+    assert grid.tags == TAGS and not grid.note
+    # Buckets: a power-of-two number of milliseconds, the finest that fits in `buckets`.
+    ms = grid.bucket_us // 1000
+    assert grid.bucket_us % 1000 == 0 and ms & (ms - 1) == 0
+    span = rows[-1][0] // grid.bucket_us - rows[0][0] // grid.bucket_us + 1
+    finer = rows[-1][0] // (grid.bucket_us // 2) - rows[0][0] // (grid.bucket_us // 2) + 1
+    assert grid.buckets == span <= buckets < finer or ms == 1
+    start, present, samples, bad, expected, shares = hand_grid(layout, rows, grid.bucket_us)
+    assert grid.start_us == start
+    assert grid.present == present
+    assert grid.expected == expected
+    assert grid.shares == shares
+    # What the chart means: an outage's inner buckets have no rows; its edges miss samples.
+    gap_lo, gap_hi = T0_US + OUTAGE[0] * STEP_US, T0_US + OUTAGE[-1] * STEP_US
+    inside = [b for b in range(grid.buckets) if gap_lo <= start + b * grid.bucket_us
+              and start + (b + 1) * grid.bucket_us <= gap_hi]
+    assert all(grid.shares[i][b] is None for i in range(3) for b in inside)
+    assert inside or buckets < 20
+    edges = [b for b in range(grid.buckets) if grid.shares[0][b] is not None
+             and start + b * grid.bucket_us < gap_hi and gap_lo < start + (b + 1) * grid.bucket_us]
+    assert edges and all(expected[i][b] > samples[i][b] for i in range(3) for b in edges)
+    if buckets == 96:  # the report's chart says the same, cell by cell
+        page = edge.profile_export(str(path)).to_html()
+        said = re.findall(r"<title>FIC1\.PV · [-\d]+ [:\d]+: ([^<]*)</title>", page)
+        assert said == [
+            "no rows" if shares[0][b] is None else
+            f"{present[0][b]:,} of {expected[0][b]:,} present"
+            + (f", {bad[0][b]:,} bad-state" if bad[0][b] else "")
+            for b in range(grid.buckets)]
+        assert any("bad-state" in s for s in said)
 
 
-def test_bad_state_burst_lowers_the_share_where_it_is(tmp_path):
-    path = tmp_path / "burst.csv"
-    lines = ["Timestamp,A,B", "Units,kPa,degC"]
-    for minute in range(600):
-        a = "I/O Timeout" if 300 <= minute < 360 else "1.0"
-        lines.append(f"2026-01-01 {minute // 60:02d}:{minute % 60:02d}:00,{a},2.0")
+@pytest.mark.parametrize("source", ["csv", "gz", "two_files", "dask_files"])
+def test_every_source_gives_the_same_grid(tmp_path, source):
+    rows = rows_written()
+    text = export_text("wide", rows)
+    path = tmp_path / "export.csv"
+    path.write_text(text)
+    want = edge.profile_export(str(path)).availability(buckets=40)
+    if source == "csv":
+        profile = edge.profile_export(str(path), threads=2)
+    elif source == "gz":
+        gz = tmp_path / "export.csv.gz"
+        gz.write_bytes(gzip.compress(text.encode()))
+        profile = edge.profile_export(str(gz))
+    else:
+        cut = len(rows) // 3  # day files: the second begins before the outage
+        header = text.split("\n", 1)[0]
+        files = []
+        for k, part in enumerate((rows[:cut], rows[cut:])):
+            f = tmp_path / f"day{k}.csv"
+            f.write_text(header + "\n" + export_text("wide", part).split("\n", 1)[1])
+            files.append(str(f))
+        if source == "two_files":
+            profile = edge.profile_export(files)
+        else:
+            qd = pytest.importorskip("qorv_chemical_engineering_edge.dask")
+            profile = qd.profile_files(files, split_every=2)
+    got = profile.availability(buckets=40)
+    assert (got.start_us, got.bucket_us) == (want.start_us, want.bucket_us)
+    assert (got.present, got.expected, got.shares) == (want.present, want.expected, want.shares)
+    assert got.tags == TAGS
+
+
+def test_max_tags_keeps_those_with_the_least_data(tmp_path):
+    path = tmp_path / "export.csv"
+    write_export(path, 4, rows=200, tags=6, empty=0.0, bad=0.0, outage=(0, 0))
+    lines = path.read_text().splitlines()
+    # Empty the third tag's cells in most rows, and the fifth's in a few.
+    for r in range(2, len(lines)):
+        c = lines[r].split(",")
+        if r % 4:
+            c[3] = ""
+        if r % 9 == 0:
+            c[5] = ""
+        lines[r] = ",".join(c)
     path.write_text("\n".join(lines) + "\n")
-    grid = edge.profile_export(str(path)).availability(buckets=10)
-    a, b = grid.shares
-    assert min(a) == pytest.approx(0.0, abs=0.1) and a.index(min(a)) == 5
-    assert all(s == pytest.approx(1.0, abs=0.05) for s in b)
+    profile = edge.profile_export(str(path))
+    grid = profile.availability(max_tags=2)
+    names = [t.name for t in profile.tags]
+    assert grid.tags == (names[2], names[4])
+    assert len(grid.shares) == 2
 
 
-def test_arrow_tables_have_no_grid():
-    pa = pytest.importorskip("pyarrow")
-    table = pa.table({"Timestamp": ["2026-01-01 00:00:00", "2026-01-01 00:01:00"], "A": ["1", "2"]})
-    grid = edge.profile_export(table).availability()
-    assert grid.tags == () and grid.note
+def test_to_html_reads_nothing_and_holds_no_more_for_a_bigger_export(tmp_path):
+    """A .gz export four times larger: to_html's peak stays the same, and the file is gone."""
+    done = run_isolated(f"""
+        import gzip, os, random, sys, tracemalloc
+        sys.path.insert(0, {str(__import__('pathlib').Path(__file__).parent)!r})
+        import qorv_chemical_engineering_edge as edge
+
+        def export(path, rows):
+            rng = random.Random(rows)
+            lines = ["Timestamp," + ",".join(f"T{{i}}.PV" for i in range(20))]
+            for r in range(rows):
+                if 3000 <= r < 3500:
+                    continue
+                t = f"2026-01-{{1 + r // 86400:02d}} {{r // 3600 % 24:02d}}:{{r // 60 % 60:02d}}:{{r % 60:02d}}"
+                lines.append(t + "," + ",".join(f"{{rng.random():.2f}}" for _ in range(20)))
+            data = ("\\n".join(lines) + "\\n").encode()
+            with open(path, "wb") as f:
+                f.write(gzip.compress(data, 1))
+            return len(data)
+
+        peaks, profiles = [], []
+        for rows in (20_000, 80_000):
+            path = os.path.join({str(tmp_path)!r}, f"export{{rows}}.csv.gz")
+            size = export(path, rows)
+            profile = edge.profile_export(path)
+            tracemalloc.start()
+            page = profile.to_html()
+            peaks.append(tracemalloc.get_traced_memory()[1])
+            tracemalloc.stop()
+            profiles.append((path, profile, page))
+            print(size, peaks[-1])
+        assert peaks[1] < 1.25 * peaks[0] + 200_000, peaks
+        for path, profile, page in profiles:
+            os.remove(path)  # the report must not need the export
+            assert profile.to_html() == page
+            assert 'id="availability"' in page and page.count("<rect") >= 20 * 32, path
+            assert "no rows" in page  # the outage
+    """, timeout=120)
+    assert done.returncode == 0, done.stderr[-3000:]
 
 
 def test_zone_data_falls_back_to_the_tzdata_package(tmp_path):

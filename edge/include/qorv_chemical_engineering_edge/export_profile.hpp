@@ -253,6 +253,24 @@ struct FileSummary {
     std::uint64_t data_rows = 0;  // rows (wide) or records (long) with a parsed timestamp
 };
 
+// Per tag and time bin, what became of its samples, counted during the scan: the data behind an
+// availability chart, so that a report need not read the export again. Not part of the seal.
+// Bin i covers [start_us + i*bin_us, start_us + (i+1)*bin_us); bin_us is a power-of-two number
+// of milliseconds and bins are aligned to whole multiples of it since the epoch. At most 128
+// bins, fewer when there are many tags (about 2^19 tag-bins in all, at least two per tag). A
+// repeated wall time of an autumn change is binned at its first occurrence.
+struct AvailabilityBins {
+    std::int64_t start_us = 0;
+    std::int64_t bin_us = 0;
+    std::uint64_t bins = 0;           // 0: no timestamped row
+    std::vector<std::uint64_t> rows;  // timestamped rows (wide) or records (long) per bin
+    // [tag][bin][present, missing other than bad-state, bad-state], counted as TagEvidence counts
+    // them; empty when `complete` is false.
+    std::vector<std::uint32_t> counts;
+    std::optional<std::int64_t> row_step_us;  // modal step between distinct row instants
+    bool complete = true;  // false: a tag could pass 2^32-1 samples in a bin; counts dropped
+};
+
 struct ExportProfile {
     static constexpr std::string_view kSchema = "export_profile_v1";
 
@@ -279,6 +297,8 @@ struct ExportProfile {
     ProfileOptions options;       // as given
     std::string unit_vocabulary;  // names the unit recogniser; part of the seal
     std::string seal;             // hex, through the canonical hasher under kSchema
+
+    AvailabilityBins availability;  // not sealed
 
     data_readiness::ReadinessProfile readiness() const;
 };
