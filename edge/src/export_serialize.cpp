@@ -94,13 +94,20 @@ std::uint32_t narrow_u32(Reader& r, std::uint64_t v) {
     return static_cast<std::uint32_t>(v);
 }
 
+char narrow_char(Reader& r, std::uint64_t v) {
+    if (v > 0xFF) r.ok = false;
+    return static_cast<char>(v);
+}
+
 void put_opt_bool(Writer& w, const std::optional<bool>& v) {
     w.b(v.has_value());
     w.b(v.value_or(false));
 }
+// An unset value is written as false or 0; anything else would not write back the same.
 std::optional<bool> get_opt_bool(Reader& r) {
     const bool has = r.b();
     const bool v = r.b();
+    if (!has && v) r.ok = false;
     return has ? std::optional<bool>(v) : std::nullopt;
 }
 void put_opt_i64(Writer& w, const std::optional<std::int64_t>& v) {
@@ -110,6 +117,7 @@ void put_opt_i64(Writer& w, const std::optional<std::int64_t>& v) {
 std::optional<std::int64_t> get_opt_i64(Reader& r) {
     const bool has = r.b();
     const std::int64_t v = r.i64();
+    if (!has && v != 0) r.ok = false;
     return has ? std::optional<std::int64_t>(v) : std::nullopt;
 }
 
@@ -198,8 +206,8 @@ void get_options(Reader& r, ProfileOptions& o) {
     const std::uint64_t layout = r.u64();
     if (layout > 2) r.ok = false;
     o.layout = static_cast<Layout>(layout);
-    o.delimiter = static_cast<char>(r.u64());
-    o.decimal = static_cast<char>(r.u64());
+    o.delimiter = narrow_char(r, r.u64());
+    o.decimal = narrow_char(r, r.u64());
     o.day_first = r.b();
     const std::uint64_t format = r.u64();
     if (format > 3) r.ok = false;
@@ -223,7 +231,7 @@ void get_options(Reader& r, ProfileOptions& o) {
     d.has_lab_samples = get_opt_bool(r);
     d.baseline_start_us = get_opt_i64(r);
     d.baseline_end_us = get_opt_i64(r);
-    o.threads = static_cast<unsigned>(r.u64());
+    o.threads = narrow_u32(r, r.u64());
 }
 
 void put_layout(Writer& w, const FileLayout& L) {
@@ -248,7 +256,7 @@ void get_layout(Reader& r, FileLayout& L) {
     const std::uint64_t layout = r.u64();
     if (layout != 1 && layout != 2) r.ok = false;
     L.layout = static_cast<Layout>(layout);
-    L.delimiter = static_cast<char>(r.u64());
+    L.delimiter = narrow_char(r, r.u64());
     L.data_offset = r.u64();
     L.data_line = r.u64();
     L.first_row_end = r.u64();
