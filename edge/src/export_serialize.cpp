@@ -557,11 +557,16 @@ std::string check_axis(const TimeAxis& axis, std::string_view what, Total& insta
     return {};
 }
 
-std::string check_ends(const StreamEnds& e, std::string_view what, std::size_t n_files) {
+// A line of a listed file, at most its last (a last row without a line feed is on that line).
+bool line_in(const State& s, LineRef at) {
+    return at.file < s.files.size() && at.line <= s.files[at.file].lines;
+}
+
+std::string check_ends(const State& s, const StreamEnds& e, std::string_view what) {
     if (!e.any) return e == StreamEnds{} ? "" : std::string(what) + " has ends but no instants";
     if (!in_range(e.first_us) || !in_range(e.last_us))
         return std::string(what) + " ends outside the range of instants";
-    if (e.first_at.file >= n_files) return std::string(what) + " begins in a file not listed";
+    if (!line_in(s, e.first_at)) return std::string(what) + " begins on a line not scanned";
     return {};
 }
 
@@ -639,6 +644,7 @@ std::string check_files(const State& s) {
     if (std::string why = check_fragment(s.head, "the cut first row", s.files.front().bytes);
         !why.empty())
         return why;
+    if (s.tail_line > s.files.back().lines) return "the unfinished last row is past the last line";
     return check_fragment(s.tail, "the unfinished last row", s.files.back().bytes);
 }
 
@@ -668,7 +674,7 @@ std::string check_tags(const State& s) {
         Total instants;
         if (std::string why = check_axis(t.axis, tag, instants); !why.empty()) return why;
         if (instants.wrapped) return tag + " has more instants than can be counted";
-        if (std::string why = check_ends(t.ends, tag, s.files.size()); !why.empty()) return why;
+        if (std::string why = check_ends(s, t.ends, tag); !why.empty()) return why;
         if (t.ends.any != !t.axis.runs.empty() ||
             (t.ends.any &&
              (t.ends.first_us != t.axis.runs.front().start || t.ends.last_us != t.axis.last())))
@@ -696,8 +702,7 @@ std::string check_rows(const State& s) {
     if (!rows.equals(s.parsed_rows)) return "the parsed rows are not the files' rows";
     if (std::string why = check_axis(s.rows, "the row axis", row_instants); !why.empty())
         return why;
-    if (std::string why = check_ends(s.row_ends, "the row stream", s.files.size()); !why.empty())
-        return why;
+    if (std::string why = check_ends(s, s.row_ends, "the row stream"); !why.empty()) return why;
     if (s.row_ends.any && s.rows.runs.empty()) return "the row stream has ends but no instants";
     for (const TagStats& t : s.tags)
         for (const TimeAxis::Run& run : t.axis.runs) tag_instants += run.count;
@@ -714,7 +719,7 @@ std::string check_rows(const State& s) {
     if (s.first_unparsed.size() != std::min<std::uint64_t>(s.unparsed_rows, kFirstRefs))
         return "the unparsed rows noted are not the first of those counted";
     for (const LineRef& l : s.first_unparsed)
-        if (l.file >= s.files.size()) return "an unparsed row lies in a file not listed";
+        if (!line_in(s, l)) return "an unparsed row lies on a line not scanned";
     return {};
 }
 
@@ -748,16 +753,16 @@ std::string check_texts(const State& s) {
 std::string check_time_notes(const State& s) {
     for (std::size_t i = 0; i < s.repeated.size(); ++i) {
         const RepeatedWall& w = s.repeated[i];
-        if (!stream_fits(s, w.file, w.stream))
-            return nth("repeated wall time", i) + " names a stream its file does not have";
+        if (!stream_fits(s, w.file, w.stream) || !line_in(s, {w.file, w.line}))
+            return nth("repeated wall time", i) + " names a stream or line its file does not have";
         if (!in_range(w.wall_us) || !in_range(w.first_us) || !in_range(w.second_us))
             return nth("repeated wall time", i) + " lies outside the range of instants";
     }
     if (s.clock.size() > kClockCandidates) return "more clock changes are noted than are kept";
     for (std::size_t i = 0; i < s.clock.size(); ++i) {
         const ClockCandidate& c = s.clock[i];
-        if (!stream_fits(s, c.at.file, c.stream))
-            return nth("clock change", i) + " names a stream its file does not have";
+        if (!stream_fits(s, c.at.file, c.stream) || !line_in(s, c.at))
+            return nth("clock change", i) + " names a stream or line its file does not have";
         if (!in_range(c.us)) return nth("clock change", i) + " lies outside the range of instants";
     }
     return {};

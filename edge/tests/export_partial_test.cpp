@@ -44,10 +44,10 @@ std::vector<Crafted> crafted_cases() {
     using State = ep::PartialProfile::State;
     return {
         {"wide_clock_note_on_a_tag", &kWide, [](State& s) { s.clock.at(0).stream = 0; },
-         "clock change 0 names a stream its file does not have", true},
+         "clock change 0 names a stream or line its file does not have", true},
         {"long_clock_note_on_the_rows", &kLong,
          [](State& s) { s.clock.at(0).stream = ep::kRowStream; },
-         "clock change 0 names a stream its file does not have", true},
+         "clock change 0 names a stream or line its file does not have", true},
         {"zero_step_run_of_2_40_on_claimed_bytes", &kWide,
          [](State& s) {
              s.rows.runs.at(0) = {s.rows.runs[0].start, 0, std::uint64_t{1} << 40};
@@ -97,6 +97,9 @@ std::vector<Crafted> crafted_cases() {
              s.tags[0].other_units = {"degC", "bar"};
          },
          "tag 0 has units that are not a scan's", true},
+        {"a_clock_note_past_the_last_line", &kWide,
+         [](State& s) { s.clock.at(0).at.line = s.files[0].lines + 1; },
+         "clock change 0 names a stream or line its file does not have", true},
         {"unparsed_rows_noted_but_not_counted", &kWide,
          [](State& s) {
              s.first_unparsed.push_back({0, 3});

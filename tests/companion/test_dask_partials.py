@@ -102,7 +102,8 @@ def test_a_corrupt_or_foreign_partial_is_refused(mangle):
 
 
 # A wide export a minute apart with one step back, which leaves a clock-change note.
-WIDE = ("Time,FT1.PV,FT1.SP\n" + "".join(f"2026-03-01 00:{m:02d}:00,{m},{2 * m}\n" for m in range(10))
+WIDE = ("Time,FT1.PV,FT1.SP\n"
+        + "".join(f"2026-03-01 00:{m:02d}:00,{m},{2 * m}\n" for m in range(10))
         + "2026-03-01 00:05:30,1,2\n").encode()
 T0 = 1772323200 * 10**6  # 2026-03-01T00:00:00Z in microseconds
 HEAD = len(b"export_profile_partial") + 16  # schema text, version, payload length
@@ -124,11 +125,13 @@ def _put(payload, old, new):
     payload[at:at + len(new)] = new
 
 
-def _row_run(start, step, count):
-    """Replaces the row axis's first run (the ten regular rows) and claims 2**50 bytes scanned."""
+def _row_run(start, step, count, claim=None):
+    """Replaces the row axis's first run (the ten regular rows); `claim`: the bytes scanned."""
     def edit(payload):
-        _put(payload, struct.pack("<qqQ", T0, 60 * 10**6, 10), struct.pack("<qqQ", start, step, count))
-        _put(payload, struct.pack("<Q", len(WIDE)), struct.pack("<Q", 2**50))
+        _put(payload, struct.pack("<qqQ", T0, 60 * 10**6, 10),
+             struct.pack("<qqQ", start, step, count))
+        if claim:
+            _put(payload, struct.pack("<Q", len(WIDE)), struct.pack("<Q", claim))
     return edit
 
 
@@ -136,20 +139,25 @@ def _clock_on_tag(payload):
     payload[-16:-8] = struct.pack("<Q", 0)  # the last clock note's stream: tag 0, not the rows
 
 
-@pytest.mark.parametrize("edit, call", [
-    (_clock_on_tag, "finalize"),  # was a segmentation fault
-    (_row_run(T0, 0, 2**40), "merge"),  # was endless: every repeat replayed
-    (_row_run(T0, 0, 2**31), "finalize"),  # was a 16 GiB allocation
-    (_row_run(2**62, 2**62, 3), "finalize"),  # instants past 64 bits: undefined, then a profile
+@pytest.mark.parametrize("edit, call, reason", [
+    (_clock_on_tag, "finalize",  # a segmentation fault
+     "clock change 0 names a stream or line its file does not have"),
+    (_row_run(T0, 0, 2**40, claim=2**50), "merge",  # endless: every repeat replayed
+     "file 0 claims more bytes than it has block digests for"),
+    (_row_run(T0, 0, 2**31, claim=2**50), "finalize",  # a 16 GiB allocation
+     "file 0 claims more bytes than it has block digests for"),
+    (_row_run(2**62, 2**62, 3), "finalize",  # instants past 64 bits: undefined, then a profile
+     "the row axis run 0 leaves the range of instants"),
 ], ids=["wide_clock_note_on_a_tag", "zero_step_2_40", "instants_2_31", "instant_overflow"])
-def test_a_crafted_partial_is_a_value_error(edit, call):
+def test_a_crafted_partial_is_a_value_error(edit, call, reason):
     blob = _craft(edit)
     entry = ("_native.merge_partials([blob, blob])" if call == "merge"
              else "_native.finalize_partial(blob, OPTIONS)")
     done = run_isolated(f"""
         import os, resource
-        if "asan" not in os.environ.get("LD_PRELOAD", ""):  # its shadow memory needs the room
-            resource.setrlimit(resource.RLIMIT_AS, (4 << 30, 4 << 30))  # a runaway fails, not the host
+        # A runaway allocation fails the child, not the host (ASan's shadow memory needs the room).
+        if "asan" not in os.environ.get("LD_PRELOAD", ""):
+            resource.setrlimit(resource.RLIMIT_AS, (4 << 30, 4 << 30))
         from qorv_chemical_engineering_edge import _native
         blob, OPTIONS = {blob!r}, {OPTIONS!r}
         try:
@@ -159,7 +167,7 @@ def test_a_crafted_partial_is_a_value_error(edit, call):
         """, timeout=30)
     assert done.returncode == 0, done.stderr[-2000:]
     assert done.stdout.startswith("ValueError partial profile "), done.stdout
-    assert "corrupt partial profile" in done.stdout
+    assert f"corrupt partial profile: {reason}" in done.stdout
 
 
 def test_quoted_line_feeds_across_cuts_on_local_threads(tmp_path):
