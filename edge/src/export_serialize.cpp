@@ -82,7 +82,8 @@ struct Reader {
     }
 };
 
-// Indices written wide but held narrow: a value that does not fit is no index.
+// Fields written as 64 bits but held narrower: a value that does not fit would not read back
+// as written (a wide index would wrap onto another).
 std::int32_t narrow(Reader& r, std::int64_t v) {
     if (v < std::numeric_limits<std::int32_t>::min() ||
         v > std::numeric_limits<std::int32_t>::max())
