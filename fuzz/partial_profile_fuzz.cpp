@@ -100,7 +100,7 @@ void apply(State& s, const Edit& e) {
                 axis.runs.push_back(r);
         }
     };
-    switch (e.field % 18) {
+    switch (e.field % 19) {
         case 0:
             run_field(s.rows);
             break;
@@ -304,6 +304,24 @@ void apply(State& s, const Edit& e) {
             break;
         case 16:
             if (auto* t = pick(s.tags, e.index)) t->name = s.tags[e.extra % s.tags.size()].name;
+            break;
+        case 17:
+            switch (e.extra % 4) {
+                case 0:
+                    s.multiline_fields = u;
+                    break;
+                case 1:
+                    s.multiline_lines = u;
+                    break;
+                case 2:
+                    s.first_multiline_lines = u;
+                    break;
+                default:
+                    if (s.first_multiline)
+                        s.first_multiline.reset();
+                    else
+                        s.first_multiline = ep::LineRef{u32, e.index};
+            }
             break;
         default:
             if (!s.files.empty() && (e.extra & 1)) s.files.push_back(s.files.back());

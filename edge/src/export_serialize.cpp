@@ -780,8 +780,8 @@ std::string check_multiline(const State& s) {
         (any ? s.first_multiline_lines == 0 || s.first_multiline_lines > s.multiline_lines
              : s.first_multiline_lines != 0))
         return "the multi-line fields do not add up";
-    if (s.first_multiline && s.first_multiline->file >= s.files.size())
-        return "the first multi-line field lies in a file not listed";
+    if (s.first_multiline && !line_in(s, *s.first_multiline))
+        return "the first multi-line field lies on a line not scanned";
     return {};
 }
 

@@ -136,7 +136,9 @@ def _row_run(start, step, count, claim=None):
 
 
 def _clock_on_tag(payload):
-    payload[-16:-8] = struct.pack("<Q", 0)  # the last clock note's stream: tag 0, not the rows
+    """The clock note at the step back (its stream, then its instant): tag 0, not the rows."""
+    at = T0 + 330 * 10**6
+    _put(payload, struct.pack("<Qq", 0xFFFFFFFF, at), struct.pack("<Qq", 0, at))
 
 
 @pytest.mark.parametrize("edit, call, reason", [
