@@ -1,7 +1,8 @@
 // Fuzzes the export scanner: any bytes, options from the first bytes. Checks that feeding the
 // rest in two pieces, and scanning two ranges apart and merging them, give exactly the partial
-// profile of one scan; that the partial survives its binary form; that finalising never fails
-// for a stream that scanned, but for a stray quote's run when multi-line fields are not accepted.
+// profile of one scan; that the partial, the pieces and their merge survive the binary form;
+// that finalising never fails for a stream that scanned, but for a stray quote's run when
+// multi-line fields are not accepted.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -89,7 +90,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     left_scan.feed(csv.substr(0, at));
     auto left = left_scan.finish();
     check(left.ok());
+    // The pieces and their merge read back as they were: the checks on partials from elsewhere
+    // accept everything scanning and merging leave.
+    auto reads_back = [](const ep::PartialProfile& p) {
+        auto back = ep::PartialProfile::deserialize(p.serialize());
+        return back.ok() && back.value() == p;
+    };
+    check(reads_back(left.value()) && reads_back(r.value()));
     left.value().merge(std::move(r).value());
+    check(reads_back(left.value()));
     check(without_digest(left.value()) == without_digest(whole.value()));
     auto merged = without_digest(left.value()).finalize(o);
     check(merged.ok() != refusable);

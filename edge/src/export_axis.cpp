@@ -24,13 +24,18 @@ void TimeAxis::append(std::int64_t t) {
 
 void TimeAxis::append_axis(const TimeAxis& later) {
     // Replays `later` element by element until the open run can absorb the rest of a run whole,
-    // so the runs come out exactly as if every instant had been appended here.
+    // so the runs come out exactly as if every instant had been appended here. That takes at
+    // most three elements a run: the work follows the runs, not the instants they stand for.
     for (const Run& run : later.runs) {
+        if (collapse_repeats && run.step == 0) {
+            append(run.start);  // the repeats after the first collapse into it
+            continue;
+        }
         for (std::uint64_t i = 0; i < run.count; ++i) {
             const std::int64_t t = run.start + run.step * static_cast<std::int64_t>(i);
             if (!runs.empty()) {
                 Run& b = runs.back();
-                if (b.count >= 2 && b.step == run.step && b.step != 0 && t - last() == b.step) {
+                if (b.count >= 2 && b.step == run.step && t - last() == b.step) {
                     b.count += run.count - i;
                     break;
                 }

@@ -368,8 +368,12 @@ data_readiness::ReadinessProfile ExportProfile::readiness() const {
 }
 
 Result<ExportProfile> PartialProfile::finalize(const ProfileOptions& options) const {
+    if (!s_->used || s_->files.empty()) return ProfileError{"", "nothing was scanned"};
+    // Pieces merged out of order can disagree (a long piece's clock note on a wide file);
+    // nothing below indexes or expands a field before it is checked.
+    if (std::string why = check_state(*s_); !why.empty())
+        return ProfileError{"", "the partial profile is inconsistent: " + why};
     State s = *s_;
-    if (!s.used || s.files.empty()) return ProfileError{"", "nothing was scanned"};
     if (s.head_open)
         return ProfileError{s.files.front().path,
                             "the partial begins inside a file; merge it after the piece before it"};

@@ -36,6 +36,9 @@ inline constexpr std::size_t kMaxOtherUnits = 16;
 inline constexpr std::size_t kClockCandidates = 16;
 inline constexpr std::uint32_t kRowStream = 0xFFFFFFFFu;
 inline constexpr std::int64_t kUsPerSecond = 1'000'000;
+// Instants lie within +-kInstantLimit microseconds: far beyond any timestamp the parsers accept
+// (about +-36,000 years), and the difference of two still fits in 64 bits.
+inline constexpr std::int64_t kInstantLimit = std::int64_t{1} << 60;
 
 // Instants in the order appended, as runs of equal steps: a regular stream costs one run.
 struct TimeAxis {
@@ -235,6 +238,11 @@ struct PartialProfile::State {
 
 // The most times one id occurs (1 for none): a row gives a tag that many samples.
 std::uint32_t most_repeated(std::vector<std::uint32_t> ids);
+
+// Empty when every field agrees with every other as scanning and merging leave them (counts with
+// lengths, indices with what they index, streams with their file's layout, instants in range);
+// else what disagrees. Partials from elsewhere are checked before anything trusts them.
+std::string check_state(const PartialProfile::State& state);
 
 // Processes one complete record (no line feed) of `part` into `state`.
 void process_record(PartialProfile::State& state, std::uint32_t part, std::string_view record,

@@ -1,6 +1,8 @@
 """Partial profiles without a cluster: random splits and merge orders, refused blobs, quote
 parity at cuts, and the optional extra."""
+import hashlib
 import random
+import struct
 import subprocess
 import sys
 
@@ -16,6 +18,7 @@ from qorv_chemical_engineering_edge import dask as qd  # noqa: E402
 from qorv_chemical_engineering_edge.profile import _PROFILE_OPTIONS, _from_native  # noqa: E402
 
 from dask_exports import MIB, tricky_wide  # noqa: E402
+from isolated import run_isolated  # noqa: E402
 
 OPTIONS = _options.build(**{k: v for k, v in _PROFILE_OPTIONS.items() if k != "progress"})
 
@@ -96,6 +99,77 @@ def test_a_corrupt_or_foreign_partial_is_refused(mangle):
         _native.merge_partials([good, bad])
     with pytest.raises(ValueError, match="partial profile 0 is not usable"):
         _native.finalize_partial(bad, OPTIONS)
+
+
+# A wide export a minute apart with one step back, which leaves a clock-change note.
+WIDE = ("Time,FT1.PV,FT1.SP\n"
+        + "".join(f"2026-03-01 00:{m:02d}:00,{m},{2 * m}\n" for m in range(10))
+        + "2026-03-01 00:05:30,1,2\n").encode()
+T0 = 1772323200 * 10**6  # 2026-03-01T00:00:00Z in microseconds
+HEAD = len(b"export_profile_partial") + 16  # schema text, version, payload length
+
+
+def _craft(edit):
+    """WIDE's blob with `edit` applied to its payload, under a fresh digest: what a sender who
+    knows the format can hand over."""
+    blob = _native.scan_text("w.csv", 0, None, False, OPTIONS, [WIDE])
+    payload = bytearray(blob[HEAD:-32])
+    edit(payload)
+    return (blob[:HEAD - 8] + struct.pack("<Q", len(payload)) + bytes(payload)
+            + hashlib.sha256(payload).digest())
+
+
+def _put(payload, old, new):
+    at = payload.find(old)
+    assert at >= 0 and payload.find(old, at + 1) < 0, "the field to edit is not unique"
+    payload[at:at + len(new)] = new
+
+
+def _row_run(start, step, count, claim=None):
+    """Replaces the row axis's first run (the ten regular rows); `claim`: the bytes scanned."""
+    def edit(payload):
+        _put(payload, struct.pack("<qqQ", T0, 60 * 10**6, 10),
+             struct.pack("<qqQ", start, step, count))
+        if claim:
+            _put(payload, struct.pack("<Q", len(WIDE)), struct.pack("<Q", claim))
+    return edit
+
+
+def _clock_on_tag(payload):
+    """The clock note at the step back (its stream, then its instant): tag 0, not the rows."""
+    at = T0 + 330 * 10**6
+    _put(payload, struct.pack("<Qq", 0xFFFFFFFF, at), struct.pack("<Qq", 0, at))
+
+
+@pytest.mark.parametrize("edit, call, reason", [
+    (_clock_on_tag, "finalize",  # a segmentation fault
+     "clock change 0 names a stream or line its file does not have"),
+    (_row_run(T0, 0, 2**40, claim=2**50), "merge",  # endless: every repeat replayed
+     "file 0 claims more bytes than it has block digests for"),
+    (_row_run(T0, 0, 2**31, claim=2**50), "finalize",  # a 16 GiB allocation
+     "file 0 claims more bytes than it has block digests for"),
+    (_row_run(2**62, 2**62, 3), "finalize",  # instants past 64 bits: undefined, then a profile
+     "the row axis run 0 leaves the range of instants"),
+], ids=["wide_clock_note_on_a_tag", "zero_step_2_40", "instants_2_31", "instant_overflow"])
+def test_a_crafted_partial_is_a_value_error(edit, call, reason):
+    blob = _craft(edit)
+    entry = ("_native.merge_partials([blob, blob])" if call == "merge"
+             else "_native.finalize_partial(blob, OPTIONS)")
+    done = run_isolated(f"""
+        import os, resource
+        # A runaway allocation fails the child, not the host (ASan's shadow memory needs the room).
+        if "asan" not in os.environ.get("LD_PRELOAD", ""):
+            resource.setrlimit(resource.RLIMIT_AS, (4 << 30, 4 << 30))
+        from qorv_chemical_engineering_edge import _native
+        blob, OPTIONS = {blob!r}, {OPTIONS!r}
+        try:
+            {entry}
+        except Exception as e:
+            print(type(e).__name__, e)
+        """, timeout=30)
+    assert done.returncode == 0, done.stderr[-2000:]
+    assert done.stdout.startswith("ValueError partial profile "), done.stdout
+    assert f"corrupt partial profile: {reason}" in done.stdout
 
 
 def test_quoted_line_feeds_across_cuts_on_local_threads(tmp_path):
