@@ -47,6 +47,9 @@ struct ExportScanner::Impl {
         FilePart part;
         part.path = file;
         part.continues = continues;
+        part.tag_ids.reserve(layout.tag_names.size());
+        s.tags.reserve(s.tags.size() + layout.tag_names.size());
+        s.tag_index.reserve(s.tag_index.size() + layout.tag_names.size());
         if (!continues) {
             for (std::size_t i = 0; i < layout.tag_names.size(); ++i) {
                 const std::uint32_t id = s.tag_id(layout.tag_names[i]);

@@ -321,7 +321,9 @@ class PartialProfile {
 
     // this := this followed by `later`. Pieces must be merged in stream order.
     void merge(PartialProfile&& later);
-    Result<ExportProfile> finalize(const ProfileOptions& options) const;
+    // The rvalue form finalises in place instead of copying the scan state first.
+    Result<ExportProfile> finalize(const ProfileOptions& options) const&;
+    Result<ExportProfile> finalize(const ProfileOptions& options) &&;
 
     // A compact versioned binary form; `deserialize` checks the schema text, the version and
     // every length, and gives an error value on corrupt input.
