@@ -91,10 +91,16 @@ def dumps_rows(data: JSON, indent: Optional[int], path: Tuple[str, ...], keys: S
         names = [f"\n{pad}{step}{step}{_json_text(k)}: " for k in keys]
         open_, sep, close, end = f"[\n{pad}{step}", f",\n{pad}{step}", f"\n{pad}]", ","
     row_close = "}" if indent is None else f"\n{pad}{step}}}"
+    # One template per row: "{" name %s , name %s ... "}", with % escaped in the names.
+    template = "{" + end.join(n.replace("%", "%%") + "%s" for n in names) + (
+        row_close if names else "}")
     parts = [head[:at]]
-    for n, row in enumerate(rows()):
-        fields = end.join([name + _scalar(v) for name, v in zip(names, row)])
-        parts.append((sep if n else open_) + "{" + fields + (row_close if fields else "}"))
+    text = _SCALARS.get
+    first = open_ + template
+    template = sep + template
+    for row in rows():
+        parts.append((template if len(parts) > 1 else first)
+                     % tuple([(text(type(v)) or _scalar)(v) for v in row]))
     parts.append(close if len(parts) > 1 else "[]")
     parts.append(head[at + len(mark):])
     return "".join(parts)
@@ -119,6 +125,7 @@ _json_text = json.encoder.encode_basestring  # type: ignore[attr-defined]
 
 
 def _scalar(value: object) -> str:
+    """A scalar's JSON text; `_SCALARS` holds the fast ways for the exact built-in types."""
     if value is None:
         return "null"
     if value is True:
@@ -132,6 +139,12 @@ def _scalar(value: object) -> str:
     if isinstance(value, float):
         return float.__repr__(value) if math.isfinite(value) else "null"
     raise TypeError(f"a row value must be a JSON scalar, not {type(value).__name__}")
+
+
+_SCALARS: Dict[type, Callable[[Any], str]] = {
+    str: _json_text, int: int.__repr__, bool: {True: "true", False: "false"}.__getitem__,
+    type(None): lambda _: "null", float: _scalar,
+}
 
 
 def _cell(value: object) -> str:

@@ -139,3 +139,21 @@ def test_to_json_is_json_dumps_of_to_dict(tmp_path, indent, texts):
     for result in (report, report.profile):
         expected = json.dumps(result.to_dict(), indent=indent, ensure_ascii=False, allow_nan=False)
         assert result.to_json(indent) == expected
+
+
+def test_html_note_lists_summarise(tmp_path):
+    # 60 loops (each base with PV and SP) and 60 units no one knows: the page lists the first
+    # NOTE_ITEMS of each and counts the rest; the JSON keeps all.
+    n = html.NOTE_ITEMS + 10
+    names = [f"L{k:03d}.{s}" for k in range(n) for s in ("PV", "SP")]
+    path = tmp_path / "loops.csv"
+    path.write_text("timestamp," + ",".join(names) + "\n"
+                    + "units," + ",".join(f"zorp{k // 2}" for k in range(2 * n)) + "\n"
+                    + "2024-01-01T00:00:00Z," + ",".join("1" for _ in names) + "\n")
+    profile = edge.profile_export(str(path))
+    assert len(profile.notes.loops) == len(profile.notes.unknown_units) == n
+    page = profile.to_html()
+    assert page.count("… and 10 more in the JSON") == 2
+    assert "L049 (PV/SP)" in page and "L050 (PV/SP)" not in page
+    notes = json.loads(profile.to_json())["notes"]
+    assert len(notes["loops"]) == len(notes["unknown_units"]) == n
