@@ -27,6 +27,10 @@ constexpr std::size_t kOpening = ExportScanner::kDigestBlock;
 constexpr std::size_t kMaxOpening = std::size_t{64} << 20;
 // How long the calling thread waits for a piece before it asks whether to stop.
 constexpr std::chrono::milliseconds kCancelPoll{50};
+// Every chunk's partial holds a record per tag (export_state.hpp), built from the header again,
+// so on wide exports chunks grow with the columns: at 8 MiB a million-column export would set up
+// a million tags for every few rows, and hold that many per thread.
+constexpr std::size_t kChunkBytesPerColumn = 512;
 
 struct Fd {
     int fd = -1;
@@ -263,7 +267,7 @@ class Pool {
 
 // Reads the opening bytes and returns the data offset, growing the read until the layout is known.
 std::optional<ProfileError> read_opening(FileInfo& f, const ScanSettings& settings,
-                                         std::uint64_t& first_row_end) {
+                                         std::uint64_t& first_row_end, std::uint64_t& columns) {
     Fd fd(f.path);
     if (fd.fd < 0) return ProfileError{f.path, "the file cannot be opened"};
     for (std::size_t want = kOpening;; want *= 2) {
@@ -276,6 +280,7 @@ std::optional<ProfileError> read_opening(FileInfo& f, const ScanSettings& settin
         auto layout = read_layout(f.opening, at_end, settings, &why);
         if (layout) {
             first_row_end = layout->first_row_end;
+            columns = layout->n_columns;
             return std::nullopt;
         }
         if (!why.empty()) return ProfileError{f.path, why};
@@ -371,16 +376,19 @@ Result<ExportProfile> profile_files(std::span<const std::string> paths,
                                     "or feed its bytes"};
             jobs.push_back({i, true, 0, f.size, jobs.size(), true});
         } else {
-            std::uint64_t first_row_end = 0;
-            if (auto err = read_opening(f, *settings, first_row_end)) return *err;
+            std::uint64_t first_row_end = 0, columns = 0;
+            if (auto err = read_opening(f, *settings, first_row_end, columns)) return *err;
+            const std::uint64_t chunk =
+                (std::max<std::uint64_t>(kChunk, columns * kChunkBytesPerColumn) + kChunk - 1) /
+                kChunk * kChunk;
             // The first chunk holds the header and the first data row.
-            std::uint64_t cut = std::max<std::uint64_t>(kChunk, first_row_end);
+            std::uint64_t cut = std::max<std::uint64_t>(chunk, first_row_end);
             cut = (cut + ExportScanner::kDigestBlock - 1) / ExportScanner::kDigestBlock *
                   ExportScanner::kDigestBlock;
             cut = std::min(cut, f.size);
             jobs.push_back({i, false, 0, cut, jobs.size(), true});
-            for (std::uint64_t from = cut; from < f.size; from += kChunk)
-                jobs.push_back({i, false, from, std::min<std::uint64_t>(from + kChunk, f.size),
+            for (std::uint64_t from = cut; from < f.size; from += chunk)
+                jobs.push_back({i, false, from, std::min<std::uint64_t>(from + chunk, f.size),
                                 jobs.size(), false});
         }
         files.push_back(std::move(f));
@@ -390,7 +398,7 @@ Result<ExportProfile> profile_files(std::span<const std::string> paths,
     Pool pool(files, jobs, options);
     PartialProfile all;
     if (auto error = pool.run(threads, progress, cancelled, total, all)) return *error;
-    return all.finalize(options);
+    return std::move(all).finalize(options);
 }
 
 }  // namespace qorv_chemical_engineering_edge::export_profile

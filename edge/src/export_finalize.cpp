@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <limits>
 #include <set>
+#include <unordered_map>
 
 #include "export_civil.hpp"
 #include "export_state.hpp"
@@ -367,13 +368,20 @@ data_readiness::ReadinessProfile ExportProfile::readiness() const {
     return r;
 }
 
-Result<ExportProfile> PartialProfile::finalize(const ProfileOptions& options) const {
-    if (!s_->used || s_->files.empty()) return ProfileError{"", "nothing was scanned"};
+Result<ExportProfile> PartialProfile::finalize(const ProfileOptions& options) const& {
+    PartialProfile copy(*this);
+    return std::move(copy).finalize(options);
+}
+
+// Finalising changes the state (the last row, the repeated hour), so the const form works on a
+// copy; this one works in place: on a wide export the copy is the scan state's size again.
+Result<ExportProfile> PartialProfile::finalize(const ProfileOptions& options) && {
+    State& s = *s_;
+    if (!s.used || s.files.empty()) return ProfileError{"", "nothing was scanned"};
     // Pieces merged out of order can disagree (a long piece's clock note on a wide file);
     // nothing below indexes or expands a field before it is checked.
-    if (std::string why = check_state(*s_); !why.empty())
+    if (std::string why = check_state(s); !why.empty())
         return ProfileError{"", "the partial profile is inconsistent: " + why};
-    State s = *s_;
     if (s.head_open)
         return ProfileError{s.files.front().path,
                             "the partial begins inside a file; merge it after the piece before it"};
@@ -429,6 +437,17 @@ Result<ExportProfile> PartialProfile::finalize(const ProfileOptions& options) co
         }
     }
 
+    // From here on only counts and tag ids are read: drop what the scan kept for reading rows
+    // and finding tags by name (on a wide export, about a hundred bytes a tag).
+    s.tag_index = {};
+    for (FilePart& f : s.files) {
+        FileLayout& l = f.layout;
+        l.tag_names = {};
+        l.tag_column = {};
+        l.quality_column = {};
+        l.unit_row = {};
+    }
+
     const std::vector<std::int64_t> axis = s.rows.sorted();
     const Sampling row_sampling = sampling(axis);
 
@@ -450,8 +469,11 @@ Result<ExportProfile> PartialProfile::finalize(const ProfileOptions& options) co
     // One tag's instants at a time; kept only for tags a clock-change candidate names.
     std::vector<std::vector<std::int64_t>> tag_axes(is_long ? s.tags.size() : 0);
     std::vector<bool> keep_axis(s.tags.size(), false);
+    std::unordered_map<std::string, std::optional<std::string>, StringHash, std::equal_to<>>
+        unit_memo;
     for (const ClockCandidate& c : s.clock)
         if (c.stream != kRowStream) keep_axis[c.stream] = true;
+    p.tags.reserve(s.tags.size());
     for (std::size_t i = 0; i < s.tags.size(); ++i) {
         const TagStats& t = s.tags[i];
         TagEvidence e;
@@ -460,7 +482,11 @@ Result<ExportProfile> PartialProfile::finalize(const ProfileOptions& options) co
         const std::string& unit = l != listed.end() ? l->second : t.unit;
         e.unit = clean_utf8(unit);
         if (!unit.empty()) {
-            if (auto dim = recognised_unit(unit)) {
+            // Wide exports repeat a handful of units over many tags: parse each text once.
+            auto known = unit_memo.find(unit);
+            if (known == unit_memo.end())
+                known = unit_memo.emplace(unit, recognised_unit(unit)).first;
+            if (const auto& dim = known->second) {
                 e.unit_recognised = true;
                 e.dimension = *dim;
                 ++recognised;

@@ -157,14 +157,23 @@ std::optional<FileLayout> read_layout(std::string_view bytes, bool at_end,
         L.quality_col = find_column(header, kQualityNames);
         L.unit_col = find_column(header, kUnitNames);
     } else {
-        // Names looked up by hash: a header of many tag and quality pairs stays linear.
-        std::unordered_set<std::string_view> names;
-        for (std::size_t j = 1; j < header.size(); ++j) names.insert(header[j]);
         auto quality_base = [&](std::string_view h, std::string_view suffix) {
             if (h.size() <= suffix.size() || !iequals(h.substr(h.size() - suffix.size()), suffix))
                 return std::string_view();
             return h.substr(0, h.size() - suffix.size());
         };
+        // The hash tables below cost a node per column, read_layout runs a few times per file,
+        // and most wide headers name no quality column at all: build them only when one might.
+        const bool any_quality =
+            header.size() > 1 &&
+            std::any_of(header.begin() + 1, header.end(), [&](const std::string& h) {
+                return std::any_of(kQualitySuffixes.begin(), kQualitySuffixes.end(),
+                                   [&](std::string_view x) { return !quality_base(h, x).empty(); });
+            });
+        // Names looked up by hash: a header of many tag and quality pairs stays linear.
+        std::unordered_set<std::string_view> names;
+        if (any_quality)
+            for (std::size_t j = 1; j < header.size(); ++j) names.insert(header[j]);
         for (std::size_t j = 1; j < header.size(); ++j) {
             if (header[j].empty()) {
                 ++L.unnamed_columns;
@@ -185,9 +194,9 @@ std::optional<FileLayout> read_layout(std::string_view bytes, bool at_end,
         }
         // Every tag of a name takes the first quality column naming it.
         std::unordered_map<std::string_view, std::vector<std::size_t>> tags_named;
-        for (std::size_t t = 0; t < L.tag_names.size(); ++t)
+        for (std::size_t t = 0; any_quality && t < L.tag_names.size(); ++t)
             tags_named[L.tag_names[t]].push_back(t);
-        for (std::size_t j = 1; j < header.size(); ++j) {
+        for (std::size_t j = 1; any_quality && j < header.size(); ++j) {
             for (std::string_view suffix : kQualitySuffixes) {
                 const std::string_view base = quality_base(header[j], suffix);
                 if (base.empty()) continue;

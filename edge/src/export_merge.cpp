@@ -93,7 +93,10 @@ void PartialProfile::merge(PartialProfile&& later) {
     };
     for (std::size_t r = 0; r < R.tags.size(); ++r) {
         TagStats& b = R.tags[r];
-        const std::uint32_t id = L.tag_id(b.name);
+        // Pieces of one file list the same tags in the same order: compare before hashing.
+        const std::uint32_t id = r < L.tags.size() && L.tags[r].name == b.name
+                                     ? static_cast<std::uint32_t>(r)
+                                     : L.tag_id(b.name);
         remap[r] = id;
         TagStats& a = L.tags[id];
         a.cells += b.cells;

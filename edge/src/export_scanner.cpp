@@ -47,14 +47,10 @@ struct ExportScanner::Impl {
         FilePart part;
         part.path = file;
         part.continues = continues;
+        part.tag_ids = s.tag_ids(layout.tag_names);
         if (!continues) {
-            for (std::size_t i = 0; i < layout.tag_names.size(); ++i) {
-                const std::uint32_t id = s.tag_id(layout.tag_names[i]);
-                part.tag_ids.push_back(id);
-                if (i < layout.unit_row.size()) s.note_unit(s.tags[id], layout.unit_row[i]);
-            }
-        } else {
-            for (const std::string& name : layout.tag_names) part.tag_ids.push_back(s.tag_id(name));
+            for (std::size_t i = 0; i < layout.unit_row.size() && i < part.tag_ids.size(); ++i)
+                s.note_unit(s.tags[part.tag_ids[i]], layout.unit_row[i]);
         }
         part.repeats = most_repeated(part.tag_ids);
         part.layout = std::move(layout);

@@ -31,12 +31,43 @@ std::shared_ptr<const ScanSettings> make_settings(const ProfileOptions& options)
 }
 
 std::uint32_t PartialProfile::State::tag_id(std::string_view name) {
+    if (tag_index.size() != tags.size()) {
+        tag_index.clear();
+        tag_index.reserve(tags.size());
+        for (std::size_t i = 0; i < tags.size(); ++i)
+            tag_index.emplace(tags[i].name, static_cast<std::uint32_t>(i));
+    }
     const auto it = tag_index.find(name);
     if (it != tag_index.end()) return it->second;
     const auto id = static_cast<std::uint32_t>(tags.size());
     tags.emplace_back().name = std::string(name);
     tag_index.emplace(std::string(name), id);
     return id;
+}
+
+std::vector<std::uint32_t> PartialProfile::State::tag_ids(const std::vector<std::string>& names) {
+    std::vector<std::uint32_t> ids;
+    ids.reserve(names.size());
+    if (!tags.empty()) {
+        for (const std::string& name : names) ids.push_back(tag_id(name));
+        return ids;
+    }
+    // A new piece: duplicate names found through one flat table of ids (load at most a half),
+    // which is freed whole, instead of a node per tag.
+    std::size_t size = 16;
+    while (size < 2 * names.size()) size *= 2;
+    std::vector<std::uint32_t> table(size, 0);  // id + 1; 0: free
+    tags.reserve(names.size());
+    for (const std::string& name : names) {
+        std::size_t at = std::hash<std::string_view>{}(name) & (size - 1);
+        while (table[at] != 0 && tags[table[at] - 1].name != name) at = (at + 1) & (size - 1);
+        if (table[at] == 0) {
+            table[at] = static_cast<std::uint32_t>(tags.size()) + 1;
+            tags.emplace_back().name = name;
+        }
+        ids.push_back(table[at] - 1);
+    }
+    return ids;
 }
 
 void PartialProfile::State::note_unit(TagStats& tag, std::string_view unit) {

@@ -193,6 +193,8 @@ struct PartialProfile::State {
 
     std::vector<FilePart> files;
     std::vector<TagStats> tags;
+    // Names to ids; built when first needed (a long export's records, a merge of different
+    // files), so that a wide piece, whose tags come from its header, does not keep one.
     std::unordered_map<std::string, std::uint32_t, StringHash, std::equal_to<>> tag_index;
 
     TimeAxis rows;  // wide: row instants; long: instants, repeats collapsed
@@ -218,6 +220,8 @@ struct PartialProfile::State {
     TimeBins bins;  // availability; a repeated wall time counts at its first occurrence
 
     std::uint32_t tag_id(std::string_view name);
+    // The ids of a header's tag names, adding the new ones in order.
+    std::vector<std::uint32_t> tag_ids(const std::vector<std::string>& names);
     void note_unit(TagStats& tag, std::string_view unit);
     void note_unparsed(LineRef at);
     // Every record ends here once: `quoted_lf` line feeds inside its quotes, `length` bytes,

@@ -44,6 +44,11 @@ std::vector<SplitCase> split_cases() {
          "A;2024-10-27 02:00;3;;degC\nB;2024-10-27 02:30;4;good;bar\n"
          "B;2024-10-27 02:00;5;good;\"b\nar\"\nA;2024-10-27 03:00;6;good;degC\n",
          "Europe/Berlin"},
+        {"wide_repeated_tag_names",
+         "Time,B,A,B,C,A\nunits,kPa,,bar,K,degC\n2024-01-01 00:00,1,2,,x,5\n"
+         "2024-01-01 00:01,,3,4,6,Bad\n2024-01-01 00:02,7,,8,9,\n"
+         "2024-01-01 00:03,\"1,5\",2,,N/A,4\n2024-01-01 00:04,5,6,7,8,9\n",
+         "UTC"},
         {"wide_quotes_everywhere",
          "\"Time\",\"A\",\"B\"\n\"2024-01-01 00:00\",\"1\",\"\"\"\"\n"
          "\"2024-01-01 00:01\",\"\",\"a\"\"b,c\"\n\"2024-01-01 00:02\",\"-1.5\",\"N/A\"\n",
@@ -201,6 +206,31 @@ TEST_P(EverySplit, StrayQuoteRunsAreCountedOrRefused) {
         EXPECT_NE(refused.error().reason.find("accept_multiline_fields"), std::string::npos);
         EXPECT_EQ(refused.error().file, "f.csv");
     }
+}
+
+// Files listing their tags in other orders merge by name (through the index built then), and
+// finalising in place gives what finalising a copy gives.
+TEST(PartialProfile, FilesMergeByNameAndFinaliseInPlace) {
+    const ep::ProfileOptions o;
+    ep::PartialProfile p = scan(o, "Time,A,B,C\n2024-01-01 00:00,1,,3\n");
+    p.merge(scan(o, "Time,C,A,D,A\n2024-01-01 00:01,4,5,,7\n2024-01-01 00:02,8,,9,\n"));
+    const auto& tags = p.state().tags;
+    ASSERT_EQ(tags.size(), 4u);
+    const std::vector<std::pair<std::string, std::uint64_t>> expected = {
+        {"A", 5}, {"B", 1}, {"C", 3}, {"D", 2}};  // (name, cells); A twice per row in file two
+    for (std::size_t i = 0; i < tags.size(); ++i) {
+        EXPECT_EQ(tags[i].name, expected[i].first);
+        EXPECT_EQ(tags[i].cells, expected[i].second) << tags[i].name;
+    }
+    EXPECT_EQ(tags[0].empty, 2u);
+    const ep::PartialProfile before = p;
+    const auto copied = p.finalize(o);
+    EXPECT_TRUE(p == before);  // the const form leaves the partial as it was
+    const auto in_place = std::move(p).finalize(o);
+    ASSERT_TRUE(copied && in_place);
+    EXPECT_EQ(copied.value().seal, in_place.value().seal);
+    EXPECT_EQ(in_place.value().tags.size(), 4u);
+    EXPECT_EQ(in_place.value().tags[3].samples, 2u);
 }
 
 INSTANTIATE_TEST_SUITE_P(SmallExports, EverySplit, ::testing::ValuesIn(split_cases()),

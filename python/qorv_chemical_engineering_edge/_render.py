@@ -8,7 +8,7 @@ from __future__ import annotations
 
 import json
 import math
-from typing import Any, Dict, Iterable, Optional, Sequence
+from typing import Any, Callable, Dict, Iterable, Optional, Sequence, Tuple
 
 JSON = Dict[str, Any]
 
@@ -63,6 +63,88 @@ def pairs(items: Iterable[Sequence[object]]) -> str:
 
 def dumps(data: JSON, indent: Optional[int]) -> str:
     return json.dumps(data, indent=indent, ensure_ascii=False, allow_nan=False)
+
+
+_MARK = "\x00qce-rows\x00"
+
+
+def dumps_rows(data: JSON, indent: Optional[int], path: Tuple[str, ...], keys: Sequence[str],
+               rows: Callable[[], Iterable[Sequence[object]]]) -> str:
+    """`dumps` of `data` with the list at `path` made of one object per row (keys: `keys`,
+    values: scalars), written as json.dumps writes it. A profile's tags can number millions, and
+    json's indenting encoder takes about a minute and gigabytes for a million small objects;
+    here each row becomes one short string and the text is joined once."""
+    if indent is not None and not isinstance(indent, int):
+        return dumps(_put(data, path, _row_dicts(keys, rows())), indent)
+    head = dumps(_put(data, path, _MARK), indent)
+    mark = json.dumps(_MARK)
+    at = head.find(mark)
+    if at < 0 or head.find(mark, at + 1) >= 0:  # the mark's text also occurs in the data
+        return dumps(_put(data, path, _row_dicts(keys, rows())), indent)
+    if indent is None:
+        names = [_json_text(k) + ": " for k in keys]
+        open_, sep, close, end = "[", ", ", "]", ", "
+    else:
+        pad = head[head.rfind("\n", 0, at) + 1:at]
+        pad = pad[: len(pad) - len(pad.lstrip(" "))]
+        step = " " * max(indent, 0)
+        names = [f"\n{pad}{step}{step}{_json_text(k)}: " for k in keys]
+        open_, sep, close, end = f"[\n{pad}{step}", f",\n{pad}{step}", f"\n{pad}]", ","
+    row_close = "}" if indent is None else f"\n{pad}{step}}}"
+    # One template per row: "{" name %s , name %s ... "}", with % escaped in the names.
+    template = "{" + end.join(n.replace("%", "%%") + "%s" for n in names) + (
+        row_close if names else "}")
+    parts = [head[:at]]
+    text = _SCALARS.get
+    first = open_ + template
+    template = sep + template
+    for row in rows():
+        parts.append((template if len(parts) > 1 else first)
+                     % tuple([(text(type(v)) or _scalar)(v) for v in row]))
+    parts.append(close if len(parts) > 1 else "[]")
+    parts.append(head[at + len(mark):])
+    return "".join(parts)
+
+
+def _row_dicts(keys: Sequence[str], rows: Iterable[Sequence[object]]) -> list:
+    return [dict(zip(keys, (number(v) if isinstance(v, float) else v for v in r))) for r in rows]
+
+
+def _put(data: JSON, path: Tuple[str, ...], value: object) -> JSON:
+    """A copy of `data` with `value` at `path`, copying only the dicts on the way."""
+    out = dict(data)
+    inner = out
+    for key in path[:-1]:
+        inner[key] = dict(inner[key])
+        inner = inner[key]
+    inner[path[-1]] = value
+    return out
+
+
+_json_text = json.encoder.encode_basestring  # type: ignore[attr-defined]
+
+
+def _scalar(value: object) -> str:
+    """A scalar's JSON text; `_SCALARS` holds the fast ways for the exact built-in types."""
+    if value is None:
+        return "null"
+    if value is True:
+        return "true"
+    if value is False:
+        return "false"
+    if isinstance(value, str):
+        return _json_text(value)
+    if isinstance(value, int):
+        return int.__repr__(value)
+    if isinstance(value, float):
+        return float.__repr__(value) if math.isfinite(value) else "null"
+    raise TypeError(f"a row value must be a JSON scalar, not {type(value).__name__}")
+
+
+_SCALARS: Dict[type, Callable[[Any], str]] = {
+    str: _json_text, int: int.__repr__, bool: {True: "true", False: "false"}.__getitem__,
+    type(None): lambda _: "null", float: _scalar,
+}
 
 
 def _cell(value: object) -> str:

@@ -6,13 +6,15 @@ their provenance, the data-availability chart, the per-tag table, the notes and 
 from __future__ import annotations
 
 import datetime as _dt
+import heapq
 import html as _html
+import itertools
 import math
 from typing import TYPE_CHECKING, Iterable, List, Optional, Sequence, Tuple
 
 if TYPE_CHECKING:
     from ._availability import Availability
-    from .profile import ExportProfile, ExportReport
+    from .profile import ExportProfile, ExportReport, TagEvidence
     from .readiness import ReadinessRecord
     from .units import UnitCourtRecord
 
@@ -23,6 +25,12 @@ VERDICT_COLOURS = {
 }
 LEVEL_COLOURS = {"ok": "#dff3e4", "caveat": "#fff1d6", "critical_missing": "#fde0e0"}
 NO_ROWS = "#3b3f46"  # a bucket without a single row: an outage or the export's edge
+
+# Past these, the page summarises: the tag table shows the worst tags and each note list its
+# first items, and says how many more the JSON holds. A page stays readable and its size stays
+# bounded however many tags the export has (a million-row table is 500 MB of HTML).
+TABLE_TAGS = 200
+NOTE_ITEMS = 50
 
 _CSS = """
 *{box-sizing:border-box}
@@ -226,9 +234,27 @@ def _legend() -> str:
     return f'<div class="legend">{items}</div>'
 
 
+def worst_tags(tags: Sequence["TagEvidence"], limit: int) -> List[int]:
+    """Indices of at most `limit` tags, worst first: the largest share of missing samples (a tag
+    without samples counts as all missing), then by name. O(n log limit)."""
+    def key(i: int) -> Tuple[float, str]:
+        t = tags[i]
+        return (-(t.missing / t.samples) if t.samples else -1.0, t.name)
+
+    return heapq.nsmallest(limit, range(len(tags)), key=key)
+
+
 def _tags(profile: "ExportProfile") -> str:
+    tags = profile.tags
+    shown: Sequence["TagEvidence"] = tags
+    summary = ""
+    if len(tags) > TABLE_TAGS:
+        shown = [tags[i] for i in worst_tags(tags, TABLE_TAGS)]
+        summary = (f'<p class="muted" id="tags-summary">The {len(shown):,} tags with the largest '
+                   f"share missing of {len(tags):,}, worst first; the other "
+                   f"{len(tags) - len(shown):,} are in the JSON (<code>to_json()</code>).</p>")
     rows = []
-    for t in profile.tags:
+    for t in shown:
         share = f"{t.missing / t.samples:.1%}" if t.samples else "–"
         rows.append(
             f"<tr><td>{_e(t.name)}</td><td>{_e(t.unit or '–')}</td>"
@@ -240,27 +266,30 @@ def _tags(profile: "ExportProfile") -> str:
         )
     head = ("tag", "unit", "known", "dimension", "samples", "present", "missing", "empty",
             "bad-state", "text", "sentinel/quality")
-    return _section("Tags", _table(head, rows))
+    return _section("Tags", summary + _table(head, rows))
 
 
 def _notes(profile: "ExportProfile") -> str:
     n = profile.notes
     items: List[Tuple[str, str]] = []
     if n.bad_state_texts:
-        items.append(("bad-state texts", ", ".join(f"{_e(t)} ×{c:,}" for t, c in n.bad_state_texts)))
+        items.append(("bad-state texts", _listing(
+            f"{_e(t)} ×{c:,}" for t, c in n.bad_state_texts)))
     if n.unknown_units:
-        items.append(("unknown units", ", ".join(f"{_e(t)} ({c} tags)" for t, c in n.unknown_units)))
+        items.append(("unknown units", _listing(
+            (f"{_e(t)} ({c} tags)" for t, c in n.unknown_units), len(n.unknown_units))))
     if n.loops:
-        items.append(("control loops", ", ".join(
-            f"{_e(b)} ({'/'.join(_e(s) for s in sx)})" for b, sx in n.loops)))
+        items.append(("control loops", _listing(
+            (f"{_e(b)} ({'/'.join(_e(s) for s in sx)})" for b, sx in n.loops), len(n.loops))))
     items.append(("metadata rows skipped", str(n.metadata_rows_skipped)))
     items.append(("rows with an unparsed timestamp", str(n.unparsed_rows)))
     if n.clock_changes:
-        items.append(("likely clock changes", ", ".join(
+        items.append(("likely clock changes", _listing(
             f"{_e(f)}:{line} → {_e(at)}" for f, line, at in n.clock_changes)))
     if n.unit_disagreements:
-        items.append(("unit disagreements", ", ".join(
-            f"{_e(t)}: {_e(u)} vs {_e(o)}" for t, u, o in n.unit_disagreements)))
+        items.append(("unit disagreements", _listing(
+            (f"{_e(t)}: {_e(u)} vs {_e(o)}" for t, u, o in n.unit_disagreements),
+            len(n.unit_disagreements))))
     return _section("Notes", _kv(items))
 
 
@@ -288,6 +317,14 @@ def _table(head: Iterable[str], rows: Iterable[str], width: str = "100%") -> str
     cells = "".join(f"<th>{_e(h)}</th>" for h in head)
     return (f'<table style="width:{width}"><thead><tr>{cells}</tr></thead>'
             f"<tbody>{''.join(rows)}</tbody></table>")
+
+
+def _listing(items: Iterable[str], total: int = 0) -> str:
+    """The first NOTE_ITEMS items, comma-separated; with `total` above that, how many more."""
+    text = ", ".join(itertools.islice(items, NOTE_ITEMS))
+    if total > NOTE_ITEMS:
+        text += f" … and {total - NOTE_ITEMS:,} more in the JSON"
+    return text
 
 
 def _kv(items: Iterable[Tuple[str, str]]) -> str:

@@ -2,6 +2,7 @@
 from __future__ import annotations
 
 import dataclasses
+import operator
 from dataclasses import dataclass, field
 from typing import Any, Callable, Dict, List, Mapping, Optional, Sequence, Tuple, Union
 
@@ -76,9 +77,13 @@ class TagEvidence:
                 + self.missing_sentinel + self.missing_quality)
 
     def to_dict(self) -> Dict[str, Any]:
-        data = dataclasses.asdict(self)
+        data = dict(zip(_TAG_FIELDS, _tag_values(self)))
         data["modal_step_seconds"] = _render.number(self.modal_step_seconds)
         return data
+
+
+_TAG_FIELDS = tuple(f.name for f in dataclasses.fields(TagEvidence))
+_tag_values = operator.attrgetter(*_TAG_FIELDS)
 
 
 @dataclass(frozen=True)
@@ -195,17 +200,17 @@ class ExportProfile:
         )
 
     def tag_table(self, limit: Optional[int] = 40) -> str:
+        shown = self.tags if limit is None else self.tags[:limit]
         rows = [
             (t.name, t.unit or "-", "yes" if t.unit_recognised else "no", t.samples, t.missing,
              f"{t.missing / t.samples:.1%}" if t.samples else "-", t.missing_bad_state)
-            for t in self.tags
+            for t in shown
         ]
-        shown = rows if limit is None else rows[:limit]
         text = _render.table(
-            ("tag", "unit", "known", "samples", "missing", "share", "bad-state"), shown
+            ("tag", "unit", "known", "samples", "missing", "share", "bad-state"), rows
         )
-        if len(shown) < len(rows):
-            text += f"\n… {len(rows) - len(shown)} more tags"
+        if len(shown) < len(self.tags):
+            text += f"\n… {len(self.tags) - len(shown)} more tags"
         return text
 
     def availability(self, buckets: int = 96, max_tags: Optional[int] = None) -> Availability:
@@ -216,13 +221,16 @@ class ExportProfile:
         return compute(self, buckets, max_tags)
 
     def to_dict(self) -> Dict[str, Any]:
+        return self._dict([t.to_dict() for t in self.tags])
+
+    def _dict(self, tags: Any) -> Dict[str, Any]:
         return {
             "schema": _render.schema_id("profile"),
             "profile_schema": "export_profile_v1",
             "source": list(self.source),
             "layout": self.layout,
             "values": [p.to_dict() for p in self.values.values()],
-            "tags": [t.to_dict() for t in self.tags],
+            "tags": tags,
             "notes": self.notes.to_dict(),
             "files": [f.to_dict() for f in self.files],
             "input_digest": self.input_digest,
@@ -232,7 +240,8 @@ class ExportProfile:
         }
 
     def to_json(self, indent: Optional[int] = 2) -> str:
-        return _render.dumps(self.to_dict(), indent)
+        return _render.dumps_rows(self._dict(None), indent, ("tags",), _TAG_FIELDS,
+                                  lambda: map(_tag_values, self.tags))
 
     def to_html(self) -> str:
         from . import html
@@ -299,6 +308,9 @@ class ExportReport:
         )
 
     def to_dict(self) -> Dict[str, Any]:
+        return self._dict(self.profile.to_dict())
+
+    def _dict(self, profile: Dict[str, Any]) -> Dict[str, Any]:
         record = self.record.to_dict()
         return {
             "schema": _render.schema_id("export_report"),
@@ -307,11 +319,14 @@ class ExportReport:
             "n_critical_missing": record["n_critical_missing"],
             "court_hash": record["court_hash"],
             "findings": record["findings"],
-            "profile": self.profile.to_dict(),
+            "profile": profile,
         }
 
     def to_json(self, indent: Optional[int] = 2) -> str:
-        return _render.dumps(self.to_dict(), indent)
+        tags = self.profile.tags
+        return _render.dumps_rows(self._dict(self.profile._dict(None)), indent,
+                                  ("profile", "tags"), _TAG_FIELDS,
+                                  lambda: map(_tag_values, tags))
 
     def to_html(self) -> str:
         from . import html
@@ -428,7 +443,7 @@ def _from_native(raw: Dict[str, Any], source: Tuple[str, ...],
         source=source,
         layout=raw["layout"],
         values={name: ProfileValue(name, *raw["values"][name]) for name in PROFILE_FIELDS},
-        tags=tuple(_tag(t) for t in raw["tags"]),
+        tags=_tags(raw["tags"]),
         notes=ProfileNotes(
             unknown_units=tuple(notes["unknown_units"]),
             bad_state_texts=tuple(notes["bad_state_texts"]),
@@ -461,16 +476,30 @@ def _from_native(raw: Dict[str, Any], source: Tuple[str, ...],
     )
 
 
-def _tag(t: Tuple[Any, ...]) -> TagEvidence:
-    (name, unit, recognised, dimension, numeric, samples, present, empty, bad_state, text,
-     sentinel, quality, first_us, last_us, step_us, regular) = t
-    return TagEvidence(
-        name=name, unit=unit, unit_recognised=recognised, dimension=dimension, numeric=numeric,
-        samples=samples, present=present, missing_empty=empty, missing_bad_state=bad_state,
-        missing_text=text, missing_sentinel=sentinel, missing_quality=quality,
-        first=instant_text(first_us), last=instant_text(last_us),
-        modal_step_seconds=None if step_us is None else step_us / 1e6, regular=regular,
-    )
+def _tags(raw: List[Tuple[Any, ...]]) -> Tuple[TagEvidence, ...]:
+    """The native tag tuples as TagEvidence, emptying `raw` on the way so that the two forms
+    of a wide export's million tags are not held at once."""
+    # The tags of a wide export share their first and last instants: one text for all.
+    texts: Dict[Optional[int], Optional[str]] = {None: None}
+
+    def text(us: Optional[int]) -> Optional[str]:
+        known = texts.get(us)
+        if known is None and us is not None:
+            known = texts[us] = instant_text(us)
+        return known
+
+    if not isinstance(raw, list):
+        raw = list(raw)
+    raw.reverse()
+    out = []
+    pop, append = raw.pop, out.append
+    while raw:
+        (name, unit, recognised, dimension, numeric, samples, present, empty, bad_state, text_,
+         sentinel, quality, first_us, last_us, step_us, regular) = pop()
+        append(TagEvidence(name, unit, recognised, dimension, numeric, samples, present, empty,
+                           bad_state, text_, sentinel, quality, text(first_us), text(last_us),
+                           None if step_us is None else step_us / 1e6, regular))
+    return tuple(out)
 
 
 def _short_source(source: Tuple[str, ...]) -> str:

@@ -321,7 +321,9 @@ class PartialProfile {
 
     // this := this followed by `later`. Pieces must be merged in stream order.
     void merge(PartialProfile&& later);
-    Result<ExportProfile> finalize(const ProfileOptions& options) const;
+    // The rvalue form finalises in place instead of copying the scan state first.
+    Result<ExportProfile> finalize(const ProfileOptions& options) const&;
+    Result<ExportProfile> finalize(const ProfileOptions& options) &&;
 
     // A compact versioned binary form; `deserialize` checks the schema text, the version and
     // every length, and gives an error value on corrupt input.
@@ -338,6 +340,10 @@ class PartialProfile {
     std::unique_ptr<State> s_;
 };
 
+// Memory: per tag, a partial holds about 300 bytes plus the name (twice when longer than 15
+// bytes); its index from names to tags (about 80 bytes a tag) is built only for long exports
+// and merges of differently ordered files. See edge/EXPORT_PROFILE.md, Memory.
+//
 // Scans one file's bytes. From the first byte (the default) it reads the header itself. For a
 // byte range of a file (a Dask task, a thread), `resume_at` takes the file's opening bytes (the
 // header, metadata rows and first data row, whole), the range's offset (after that first data
