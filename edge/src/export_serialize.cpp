@@ -485,7 +485,9 @@ Result<PartialProfile> PartialProfile::deserialize(std::string_view bytes) {
     if (!r.ok || !r.in.empty()) return corrupt;
     s.settings = make_settings(options);
     if (!s.settings->zone_error.empty()) return ProfileError{"", s.settings->zone_error};
-    for (std::uint32_t i = 0; i < s.tags.size(); ++i) s.tag_index.emplace(s.tags[i].name, i);
+    for (std::uint32_t i = 0; i < s.tags.size(); ++i)
+        if (!s.tag_index.emplace(s.tags[i].name, i).second)
+            return ProfileError{"", "corrupt partial profile: two tags share a name"};
     // Each 1 MiB block scanned left its digest, so a blob carries what it claims: with no more
     // rows than bytes and no more instants than rows (check_state), what finalising expands is
     // bounded by the blob's own length.
@@ -651,7 +653,9 @@ std::string check_files(const State& s) {
 
 // The tags: names, counts that add up, units, and (long layout) their instants.
 std::string check_tags(const State& s) {
-    if (s.tag_index.size() != s.tags.size()) return "two tags share a name";
+    // Names are unique by construction in a scan, and checked as a blob is read (its index is
+    // built there); an in-process piece builds its index only when it needs one.
+    if (!s.tag_index.empty() && s.tag_index.size() != s.tags.size()) return "two tags share a name";
     for (std::size_t i = 0; i < s.tags.size(); ++i) {
         const TagStats& t = s.tags[i];
         const std::string tag = nth("tag", i);
