@@ -188,7 +188,10 @@ INSTANTIATE_TEST_SUITE_P(
                    "2024-01-01 03:10,oops,Shutdown,-999,bad\n",
                    "UTC",
                    {-999}},
-        ExportCase{"wide_column_repeated", "Time,A,A,B\n2024-01-01 00:00,1,,x\n2024-01-01 02:00,,2,\n", "UTC", {}},
+        ExportCase{"wide_column_repeated",
+                   "Time,A,A,B\n2024-01-01 00:00,1,,x\n2024-01-01 02:00,,2,\n",
+                   "UTC",
+                   {}},
         ExportCase{"long_quality_and_repeated_hour",
                    "Tag;Time;Value;Status\nA;2024-10-27 02:00;1;good\nB;2024-10-27 02:00;x;good\n"
                    "A;2024-10-27 02:30;2;bad\nA;2024-10-27 02:00;3;\nB;2024-10-27 02:30;y;bad\n"
