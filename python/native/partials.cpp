@@ -274,7 +274,7 @@ PyObject* finalize_partial(PyObject*, PyObject* args) {
         const std::string_view bytes = bytes_view(blob);
         auto partial = load(bytes, 0);
         if (!partial) return nullptr;
-        auto finished = without_gil([&] { return partial->finalize(options); });
+        auto finished = without_gil([&] { return std::move(*partial).finalize(options); });
         if (!finished) return raise_profile_error(finished.error());
         return profile_to_python(finished.value());
     });
