@@ -8,6 +8,7 @@
 
 #include "export_state.hpp"
 #include "qorv_chemical_engineering_edge/export_profile.hpp"
+#include "scan_whole.hpp"
 
 namespace ep = qorv_chemical_engineering_edge::export_profile;
 using ep::TimeBins;
@@ -123,11 +124,7 @@ TEST(BinBudget, ManyTagsKeepFewerBinsAndAtLeastTwo) {
 }
 
 ep::PartialProfile scan(const ep::ProfileOptions& o, std::string_view bytes) {
-    ep::ExportScanner s(o, "f.csv");
-    s.feed(bytes);
-    auto r = s.finish();
-    EXPECT_TRUE(r) << (r ? "" : r.error().reason);
-    return r ? std::move(r).value() : ep::PartialProfile();
+    return ep::test_support::scan_whole(o, bytes);
 }
 
 struct ExportCase {

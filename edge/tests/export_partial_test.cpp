@@ -7,6 +7,7 @@
 
 #include "export_state.hpp"
 #include "qorv_chemical_engineering_edge/export_profile.hpp"
+#include "scan_whole.hpp"
 
 namespace ep = qorv_chemical_engineering_edge::export_profile;
 
@@ -21,11 +22,7 @@ const std::string kLong =
     "A,2026-03-01 00:01:00,3\nA,2026-03-01 00:00:30,4\n";
 
 ep::PartialProfile scan(const std::string& csv) {
-    ep::ExportScanner s(ep::ProfileOptions{}, "f.csv");
-    s.feed(csv);
-    auto r = s.finish();
-    EXPECT_TRUE(r) << (r ? "" : r.error().reason);
-    return r ? std::move(r).value() : ep::PartialProfile();
+    return ep::test_support::scan_whole(ep::ProfileOptions{}, csv);
 }
 
 struct Crafted {

@@ -9,6 +9,7 @@
 #include "export_digest.hpp"
 #include "export_state.hpp"
 #include "qorv_chemical_engineering_edge/export_profile.hpp"
+#include "scan_whole.hpp"
 
 #if defined(QCE_HAVE_ZLIB)
 #include <zlib.h>
@@ -96,11 +97,7 @@ bool odd_quotes_before(const std::string& s, std::size_t at) {
 }
 
 ep::PartialProfile scan(const ep::ProfileOptions& o, std::string_view bytes) {
-    ep::ExportScanner s(o, "f.csv");
-    s.feed(bytes);
-    auto r = s.finish();
-    EXPECT_TRUE(r) << (r ? "" : r.error().reason);
-    return r ? std::move(r).value() : ep::PartialProfile();
+    return ep::test_support::scan_whole(o, bytes);
 }
 
 class EverySplit : public ::testing::TestWithParam<SplitCase> {};
