@@ -87,7 +87,7 @@ std::vector<Crafted> crafted_cases() {
          "the unfinished last row disagrees with its length", true},
         {"units_out_of_order", &kLong,
          [](State& s) {
-             s.tags.at(0).unit = "K";
+             s.tags.at(0).unit = std::string("K");
              s.tags[0].other_units = {"degC", "bar"};
          },
          "tag 0 has units that are not a scan's", true},
@@ -99,7 +99,7 @@ std::vector<Crafted> crafted_cases() {
              s.first_unparsed.push_back({0, 3});
          },
          "the unparsed rows noted are not the first of those counted", true},
-        {"an_empty_partial_with_a_tag", nullptr, [](State& s) { s.tags.emplace_back().name = "A"; },
+        {"an_empty_partial_with_a_tag", nullptr, [](State& s) { s.tags.emplace_back().name = std::string("A"); },
          "a partial that scanned nothing holds data", false},
     };
 }
