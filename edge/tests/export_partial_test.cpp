@@ -99,7 +99,8 @@ std::vector<Crafted> crafted_cases() {
              s.first_unparsed.push_back({0, 3});
          },
          "the unparsed rows noted are not the first of those counted", true},
-        {"an_empty_partial_with_a_tag", nullptr, [](State& s) { s.tags.emplace_back().name = std::string("A"); },
+        {"an_empty_partial_with_a_tag", nullptr,
+         [](State& s) { s.tags.emplace_back().name = std::string("A"); },
          "a partial that scanned nothing holds data", false},
     };
 }
