@@ -75,3 +75,15 @@ def tricky_long(folder, rows=14000, step_s=10):
             file.write("\n".join(lines) + "\n")
         paths.append(path)
     return paths
+
+
+def companion_dask():
+    """The companion's Dask module, or a skip where Dask or distributed is not installed (the
+    module itself raises a plain ImportError naming the extra, which pytest does not skip on)."""
+    import pytest
+
+    pytest.importorskip("dask.dataframe")
+    pytest.importorskip("distributed")
+    from qorv_chemical_engineering_edge import dask
+
+    return dask

@@ -17,6 +17,7 @@ from qorv_chemical_engineering_edge.profile import _PROFILE_OPTIONS
 
 from arrow_craft import (Batch, Col, Stream, array, bits, decimal_bytes, fixed_column, pack,
                          utf8, utf8_column)
+from dask_exports import companion_dask
 from isolated import run_isolated
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -290,12 +291,12 @@ BIG = {
 
 
 def dask_files(path):
-    qd = pytest.importorskip("qorv_chemical_engineering_edge.dask")
+    qd = companion_dask()
     return qd.profile_files(path, chunk_bytes=MIB, split_every=2)
 
 
 def dask_frame(table):
-    qd = pytest.importorskip("qorv_chemical_engineering_edge.dask")
+    qd = companion_dask()
     dd = pytest.importorskip("dask.dataframe")
     pd = pytest.importorskip("pandas")
     pytest.importorskip("pyarrow")

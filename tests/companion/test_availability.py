@@ -11,6 +11,7 @@ import zoneinfo
 import pytest
 
 import qorv_chemical_engineering_edge as edge
+from dask_exports import companion_dask
 from export_files import write_export
 from isolated import run_isolated
 
@@ -152,7 +153,7 @@ def test_every_source_gives_the_same_grid(tmp_path, source):
         if source == "two_files":
             profile = edge.profile_export(files)
         else:
-            qd = pytest.importorskip("qorv_chemical_engineering_edge.dask")
+            qd = companion_dask()
             profile = qd.profile_files(files, split_every=2)
     got = profile.availability(buckets=40)
     assert (got.start_us, got.bucket_us) == (want.start_us, want.bucket_us)

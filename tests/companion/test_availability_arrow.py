@@ -3,6 +3,7 @@ export of the same rows gets (Arrow libraries: run in the ordinary stage only)."
 import pytest
 
 import qorv_chemical_engineering_edge as edge
+from dask_exports import companion_dask
 from test_availability import TAGS, export_text, rows_written, stamp
 
 pa = pytest.importorskip("pyarrow")
@@ -29,7 +30,7 @@ def test_tables_get_the_csv_grid(tmp_path, source):
         profile = edge.profile_export(str(tmp_path / "export.parquet"))
     else:
         dd = pytest.importorskip("dask.dataframe")
-        qd = pytest.importorskip("qorv_chemical_engineering_edge.dask")
+        qd = companion_dask()
         profile = qd.profile_dataframe(dd.from_pandas(table().to_pandas(), npartitions=3))
     got = profile.availability(buckets=40)
     assert got.tags == TAGS and not got.note
