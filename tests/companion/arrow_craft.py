@@ -142,32 +142,32 @@ class Stream:
         return ArrowSchema(b"+s", b"", None, 0, len(self.columns), children, None,
                            _release_schema, None)
 
-    def _array(self, spec):
-        buffers = (ctypes.c_void_p * max(1, len(spec.buffers)))()
-        for i, data in enumerate(spec.buffers):
+    def _array(self, shape):
+        buffers = (ctypes.c_void_p * max(1, len(shape.buffers)))()
+        for i, data in enumerate(shape.buffers):
             if data is not None:
                 buffers[i] = ctypes.addressof(self._c(ctypes.create_string_buffer(data, len(data) + 1)))
         self._c(buffers)
-        children = (ctypes.POINTER(ArrowArray) * max(1, len(spec.children)))()
-        for i, child in enumerate(spec.children):
+        children = (ctypes.POINTER(ArrowArray) * max(1, len(shape.children)))()
+        for i, child in enumerate(shape.children):
             children[i] = ctypes.pointer(self._c(self._array(child)))
         self._c(children)
-        out = ArrowArray(spec.length, spec.null_count, spec.offset,
-                         len(spec.buffers) if spec.n_buffers is None else spec.n_buffers,
-                         len(spec.children) if spec.n_children is None else spec.n_children,
+        out = ArrowArray(shape.length, shape.null_count, shape.offset,
+                         len(shape.buffers) if shape.n_buffers is None else shape.n_buffers,
+                         len(shape.children) if shape.n_children is None else shape.n_children,
                          buffers, children, None, _release_array, None)
-        if spec.dictionary is not None:
-            out.dictionary = ctypes.pointer(self._c(self._array(spec.dictionary)))
+        if shape.dictionary is not None:
+            out.dictionary = ctypes.pointer(self._c(self._array(shape.dictionary)))
         return out
 
-    def _batch(self, spec):
-        children = (ctypes.POINTER(ArrowArray) * max(1, len(spec.children)))()
-        for i, child in enumerate(spec.children):
+    def _batch(self, shape):
+        children = (ctypes.POINTER(ArrowArray) * max(1, len(shape.children)))()
+        for i, child in enumerate(shape.children):
             if child is not None:
                 children[i] = ctypes.pointer(self._c(self._array(child)))
         self._c(children)
-        n = len(spec.children) if spec.n_children is None else spec.n_children
-        return ArrowArray(spec.length, 0, spec.offset, 1, n, self._c((ctypes.c_void_p * 1)()),
+        n = len(shape.children) if shape.n_children is None else shape.n_children
+        return ArrowArray(shape.length, 0, shape.offset, 1, n, self._c((ctypes.c_void_p * 1)()),
                           children, None, _release_array, None)
 
     # -- the stream's callbacks -----------------------------------------------------------

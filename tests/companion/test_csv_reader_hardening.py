@@ -21,12 +21,12 @@ from isolated import run_isolated
 CHILD = """
 import json, sys, time
 from qorv_chemical_engineering_edge import _native, _options, profile
-spec = json.loads(sys.argv[1] if len(sys.argv) > 1 else {spec!r})
+case = json.loads(sys.argv[1] if len(sys.argv) > 1 else {case!r})
 
 def run(paths):
-    options = _options.build(**spec["options"])
-    if spec.get("tzif") is not None:
-        options["zone_tzif"] = bytes.fromhex(spec["tzif"])
+    options = _options.build(**case["options"])
+    if case.get("tzif") is not None:
+        options["zone_tzif"] = bytes.fromhex(case["tzif"])
     started = time.perf_counter()
     try:
         raw = _native.profile_files(paths, options, None)
@@ -36,16 +36,16 @@ def run(paths):
 
 out = {{}}
 try:
-    p, _ = run(spec["paths"])
+    p, _ = run(case["paths"])
     v = p.values
     out.update(n_rows=v["n_rows"].value, span=v["time_span_hours"].value,
                unparsed=p.notes.unparsed_rows, first=p.tags[0].first, last=p.tags[0].last,
                multiline=[getattr(p.notes, k, None) for k in
                           ("multiline_fields", "multiline_field_lines", "first_multiline_field")],
                shown=p.to_dict()["notes"].get("first_multiline_field"))
-    if spec.get("plain"):
+    if case.get("plain"):
         seconds = out["seconds"]
-        out["plain_seconds"] = run(spec["plain"])[1]
+        out["plain_seconds"] = run(case["plain"])[1]
         out["seconds"] = seconds
 except Exception as e:
     out["error"] = type(e).__name__ + ": " + str(e)
@@ -190,9 +190,9 @@ CASES = [
 @pytest.mark.parametrize("name, make, expect", CASES, ids=[c[0] for c in CASES])
 def test_csv_reader_input(tmp_path, name, make, expect):
     paths, extra = make(tmp_path)
-    spec = {"paths": paths, "options": {**OPTIONS, **extra.get("options", {})},
+    case = {"paths": paths, "options": {**OPTIONS, **extra.get("options", {})},
             "tzif": extra.get("tzif"), "plain": extra.get("plain")}
-    done = run_isolated(CHILD.format(spec=json.dumps(spec)), timeout=120)
+    done = run_isolated(CHILD.format(case=json.dumps(case)), timeout=120)
     assert done.returncode == 0, done.stderr[-3000:]
     out = json.loads(done.stdout.strip().splitlines()[-1])
     if "seconds_below" in expect:  # to the refusal, the work bounded whatever the inflated size
