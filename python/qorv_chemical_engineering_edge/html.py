@@ -283,6 +283,11 @@ def _notes(profile: "ExportProfile") -> str:
             (f"{_e(b)} ({'/'.join(_e(s) for s in sx)})" for b, sx in n.loops), len(n.loops))))
     items.append(("metadata rows skipped", str(n.metadata_rows_skipped)))
     items.append(("rows with an unparsed timestamp", str(n.unparsed_rows)))
+    if n.multiline_fields:
+        file, line, ends = n.first_multiline_field or ("", 0, 0)
+        items.append(("quoted fields read as cells", _e(
+            f"{n.multiline_fields:,} holding {n.multiline_field_lines:,} line ends; "
+            f"the first at {file}:{line}, over {ends:,} line ends")))
     if n.clock_changes:
         items.append(("likely clock changes", _listing(
             f"{_e(f)}:{line} → {_e(at)}" for f, line, at in n.clock_changes)))

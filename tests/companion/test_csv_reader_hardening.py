@@ -16,6 +16,8 @@ import zlib
 
 import pytest
 
+import qorv_chemical_engineering_edge as edge
+
 from isolated import run_isolated
 
 CHILD = """
@@ -231,3 +233,5 @@ def test_cli_refuses_a_stray_quote_naming_the_flag_and_reads_it_when_given(tmp_p
     notes = json.loads(capsys.readouterr().out)["notes"]
     assert notes["multiline_fields"] == 1, notes
     assert notes["first_multiline_field"] == {"file": path, "line": 12, "line_ends": 1990}
+    page = edge.profile_export(path, accept_multiline_fields=True).to_html()
+    assert f"the first at {path}:12, over 1,990 line ends" in page
