@@ -21,7 +21,10 @@ if(NOT CMAKE_BUILD_TYPE AND NOT CMAKE_CONFIGURATION_TYPES)
 endif()
 
 option(QCE_WARNINGS_AS_ERRORS "Treat compiler warnings as errors" OFF)
-option(QCE_EDGE_TESTS "Build the core library's GoogleTest suite" ON)
+# QCE_EDGE_TESTS: ON builds the core's GoogleTest suite and requires GoogleTest; OFF leaves it out;
+# unset, the suite is built when GoogleTest is found, so a machine with only a compiler, CMake and
+# zlib configures, builds and installs the core.
+set(QCE_EDGE_TESTS "" CACHE STRING "Build the core library's GoogleTest suite (ON, OFF, or empty: when found)")
 option(QCE_EDGE_TOOLS "Build the core library's command-line tools" OFF)
 option(QCE_PYTHON_MODULE "Build the Python extension module" OFF)
 option(QCE_NATIVE_TESTS "Build the module's embedded-interpreter tests" OFF)

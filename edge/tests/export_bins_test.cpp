@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "export_state.hpp"
+#include "export/state.hpp"
 #include "qorv_chemical_engineering_edge/export_profile.hpp"
 #include "scan_whole.hpp"
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "export_cells.hpp"
+#include "export/cells.hpp"
 
 namespace ep = qorv_chemical_engineering_edge::export_profile;
 

@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-#include "export_state.hpp"
+#include "export/state.hpp"
 #include "qorv_chemical_engineering_edge/export_profile.hpp"
 #include "scan_whole.hpp"
 

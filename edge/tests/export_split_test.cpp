@@ -6,8 +6,8 @@
 #include <fstream>
 #include <string>
 
-#include "export_digest.hpp"
-#include "export_state.hpp"
+#include "export/digest.hpp"
+#include "export/state.hpp"
 #include "qorv_chemical_engineering_edge/export_profile.hpp"
 #include "scan_whole.hpp"
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <utility>
 
-#include "export_timestamps.hpp"
-#include "export_tzif.hpp"
+#include "export/timestamps.hpp"
+#include "export/tzif.hpp"
 #include "qorv_chemical_engineering_edge/export_profile.hpp"
 
 namespace ep = qorv_chemical_engineering_edge::export_profile;

@@ -14,7 +14,7 @@
 #include "qorv_chemical_engineering_edge/sha256.hpp"
 #include "qorv_chemical_engineering_edge/unit_consistency.hpp"
 #include "seal_stream.hpp"
-#include "unit_closeness.hpp"
+#include "units/unit_closeness.hpp"
 
 namespace uc = qorv_chemical_engineering_edge::unit_consistency;
 using qorv_chemical_engineering_edge::testing::frame;

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "qorv_chemical_engineering_edge/unit_consistency.hpp"
-#include "unit_table.hpp"
+#include "units/unit_table.hpp"
 
 namespace uc = qorv_chemical_engineering_edge::unit_consistency;
 using uc::CompositionBasis;

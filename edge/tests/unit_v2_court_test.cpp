@@ -11,7 +11,7 @@
 #include "qorv_chemical_engineering_edge/hashing.hpp"
 #include "qorv_chemical_engineering_edge/unit_consistency.hpp"
 #include "qorv_chemical_engineering_edge/unit_consistency_v2.hpp"
-#include "significant_digits.hpp"
+#include "units/significant_digits.hpp"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "qorv_chemical_engineering_edge/unit_consistency_v2.hpp"
-#include "unit_v2_parsing.hpp"
-#include "unit_v2_vocabulary.hpp"
+#include "units/unit_v2_parsing.hpp"
+#include "units/unit_v2_vocabulary.hpp"
 
 namespace {
 

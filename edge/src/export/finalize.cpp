@@ -1,0 +1,643 @@
+// From the merged scan state to the profile: the thirteen values, evidence, notes, digest, seal.
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <set>
+#include <unordered_map>
+
+#include "export/civil.hpp"
+#include "export/state.hpp"
+#include "export/units.hpp"
+#include "qorv_chemical_engineering_edge/hashing.hpp"
+
+namespace qorv_chemical_engineering_edge::export_profile {
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// Invalid UTF-8 becomes U+FFFD, so every text handed out is valid.
+std::string clean_utf8(std::string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    std::size_t i = 0;
+    while (i < s.size()) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        std::size_t n = c < 0x80         ? 1
+                        : (c >> 5) == 6  ? 2
+                        : (c >> 4) == 14 ? 3
+                        : (c >> 3) == 30 ? 4
+                                         : 0;
+        bool ok = n != 0 && i + n <= s.size() && !(c == 0xC0 || c == 0xC1 || c > 0xF4);
+        for (std::size_t k = 1; ok && k < n; ++k)
+            ok = (static_cast<unsigned char>(s[i + k]) & 0xC0) == 0x80;
+        if (ok && n == 3) {
+            const auto c1 = static_cast<unsigned char>(s[i + 1]);
+            ok = !(c == 0xE0 && c1 < 0xA0) && !(c == 0xED && c1 >= 0xA0);
+        }
+        if (ok && n == 4) {
+            const auto c1 = static_cast<unsigned char>(s[i + 1]);
+            ok = !(c == 0xF0 && c1 < 0x90) && !(c == 0xF4 && c1 >= 0x90);
+        }
+        if (ok) {
+            out.append(s.substr(i, n));
+            i += n;
+        } else {
+            out.append("\xEF\xBF\xBD");
+            ++i;
+        }
+    }
+    return out;
+}
+
+struct Sampling {
+    std::uint64_t distinct = 0;
+    std::uint64_t steps = 0;
+    std::optional<std::int64_t> modal;
+    bool regular = true;
+};
+
+// Steps between consecutive distinct instants of a sorted list; the modal step (ties: the
+// smaller); regular when at least 95% of steps lie within 1% of it, both inclusive.
+Sampling sampling(const std::vector<std::int64_t>& sorted) {
+    Sampling s;
+    std::map<std::int64_t, std::uint64_t> histogram;
+    // Steps repeat in long runs; count a run before touching the map.
+    std::int64_t run_step = 0;
+    std::uint64_t run_length = 0;
+    for (std::size_t i = 0; i < sorted.size(); ++i) {
+        if (i > 0 && sorted[i] == sorted[i - 1]) continue;
+        if (s.distinct > 0) {
+            const std::int64_t step = sorted[i] - sorted[i - 1];
+            if (run_length > 0 && step != run_step) {
+                histogram[run_step] += run_length;
+                run_length = 0;
+            }
+            run_step = step;
+            ++run_length;
+            ++s.steps;
+        }
+        ++s.distinct;
+    }
+    if (run_length > 0) histogram[run_step] += run_length;
+    if (histogram.empty()) return s;
+    std::int64_t mode = histogram.begin()->first;
+    std::uint64_t best = 0;
+    for (const auto& [step, count] : histogram)
+        if (count > best) {
+            best = count;
+            mode = step;
+        }
+    s.modal = mode;
+    if (s.steps < 2) return s;
+    std::uint64_t on = 0;
+    for (const auto& [step, count] : histogram) {
+        const std::int64_t diff = step > mode ? step - mode : mode - step;
+        if (static_cast<double>(diff) * 100.0 <= static_cast<double>(mode)) on += count;
+    }
+    s.regular = static_cast<double>(on) * 100.0 >= static_cast<double>(s.steps) * 95.0;
+    return s;
+}
+
+bool repeats(const std::vector<std::int64_t>& sorted, std::int64_t t) {
+    const auto r = std::equal_range(sorted.begin(), sorted.end(), t);
+    return r.second - r.first >= 2;
+}
+
+struct TagMissing {
+    std::uint64_t missing, text, quality;
+};
+
+TagMissing missing_of(const TagStats& t) {
+    if (t.numbers > 0) {
+        return {t.empty + t.bad_state + t.text + t.sentinel + t.number_bad_quality, t.text,
+                t.number_bad_quality};
+    }
+    return {t.empty + t.bad_state + t.text_bad_quality, 0, t.text_bad_quality};
+}
+
+std::vector<ControlLoop> find_loops(const std::vector<TagStats>& tags) {
+    constexpr std::string_view kSuffixes[] = {"PV", "SP", "OP", "OUT", "MV", "MODE"};
+    std::map<std::string, std::set<std::string>> bases;
+    for (const TagStats& t : tags) {
+        const std::size_t cut = t.name.find_last_of("._-:/");
+        if (cut == std::string::npos || cut == 0) continue;
+        const std::string_view suffix = std::string_view(t.name).substr(cut + 1);
+        for (std::string_view s : kSuffixes)
+            if (iequals(suffix, s)) bases[t.name.substr(0, cut)].insert(std::string(s));
+    }
+    std::vector<ControlLoop> loops;
+    for (auto& [base, suffixes] : bases)
+        if (suffixes.size() >= 2)
+            loops.push_back({clean_utf8(base), {suffixes.begin(), suffixes.end()}});
+    return loops;
+}
+
+// The bins' kinds resolved by what each tag turned out to be (see missing_of).
+void fill_availability(AvailabilityBins& a, const PartialProfile::State& s,
+                       std::optional<std::int64_t> row_step) {
+    const TimeBins& tb = s.bins;
+    a.row_step_us = row_step;
+    if (!tb.any) return;
+    a.bin_us = TimeBins::kBaseUs << tb.level;
+    a.start_us = tb.first * a.bin_us;
+    a.bins = tb.rows.size();
+    a.rows = tb.rows;
+    a.complete = !tb.overflow;
+    if (tb.overflow) return;
+    a.counts.assign(s.tags.size() * a.bins * 3, 0);
+    std::uint32_t* out = a.counts.data();
+    for (std::size_t i = 0; i < s.tags.size(); ++i) {
+        const bool numeric = s.tags[i].numbers > 0;
+        for (std::size_t b = 0; b < a.bins; ++b, out += 3) {
+            const TimeBins::Counts c = tb.at(b, i);
+            out[0] = numeric ? c[TimeBins::GoodNumber] : c[TimeBins::GoodText];
+            out[1] = c[TimeBins::OtherMissing] + (numeric ? c[TimeBins::GoodText] : 0);
+            out[2] = c[TimeBins::BadState];
+        }
+    }
+}
+
+std::uint64_t double_bits(double v) {
+    if (std::isnan(v)) return 0x7FF8000000000000ULL;
+    return std::bit_cast<std::uint64_t>(v);
+}
+
+template <class T>
+void seal_field(hashing::CanonicalHasher& h, std::string_view label, const ProfileField<T>& f) {
+    if constexpr (std::is_same_v<T, double>) {
+        h.field(label, double_bits(f.value));
+    } else {
+        h.field(label, static_cast<std::uint64_t>(f.value));
+    }
+    h.field(label, name(f.provenance));
+}
+
+void seal_optional(hashing::CanonicalHasher& h, std::string_view label,
+                   const std::optional<std::int64_t>& v) {
+    h.field(label, v ? std::string_view("set") : std::string_view("unset"));
+    if (v) h.field(label, static_cast<std::uint64_t>(*v));
+}
+
+std::string seal_of(const ExportProfile& p) {
+    hashing::CanonicalHasher h;
+    h.field("schema", ExportProfile::kSchema);
+    h.field("unit_vocabulary", p.unit_vocabulary);
+    h.field("input_digest", p.input_digest);
+    const ProfileOptions& o = p.options;
+    h.field("layout", name(o.layout));
+    h.field("delimiter", std::string_view(&o.delimiter, 1));
+    h.field("decimal", std::string_view(&o.decimal, 1));
+    h.field("day_first", static_cast<std::uint64_t>(o.day_first));
+    h.field("timestamp_format", name(o.timestamp_format));
+    h.field("zone_name", o.zone_name);
+    h.field("zone_tzif", o.zone_tzif);
+    h.field("missing_sentinels", static_cast<std::uint64_t>(o.missing_sentinels.size()));
+    for (double s : o.missing_sentinels) h.field("sentinel", double_bits(s));
+    h.field("good_quality", static_cast<std::uint64_t>(o.good_quality.size()));
+    for (const std::string& g : o.good_quality) h.field("good", g);
+    h.field("tag_units", static_cast<std::uint64_t>(o.tag_units.size()));
+    for (const TagUnit& t : o.tag_units) h.field("tag", t.tag).field("unit", t.unit);
+    const DeclaredFields& d = o.declared;
+    for (const auto& [label, v] : {std::pair{"declared_baseline_present", d.baseline_present},
+                                   std::pair{"declared_license_cleared", d.license_cleared},
+                                   std::pair{"declared_has_maintenance", d.has_maintenance},
+                                   std::pair{"declared_has_batches", d.has_batches},
+                                   std::pair{"declared_has_lab_samples", d.has_lab_samples}})
+        h.field(label, !v ? std::string_view("unset") : *v ? "true" : "false");
+    seal_optional(h, "baseline_start_us", d.baseline_start_us);
+    seal_optional(h, "baseline_end_us", d.baseline_end_us);
+    if (o.accept_multiline_fields) h.field("accept_multiline_fields", std::uint64_t{1});
+
+    seal_field(h, "n_tags", p.n_tags);
+    seal_field(h, "n_rows", p.n_rows);
+    seal_field(h, "baseline_present", p.baseline_present);
+    seal_field(h, "license_cleared", p.license_cleared);
+    seal_field(h, "missingness", p.missingness);
+    seal_field(h, "unit_coverage", p.unit_coverage);
+    seal_field(h, "duplicate_timestamps", p.duplicate_timestamps);
+    seal_field(h, "time_span_hours", p.time_span_hours);
+    seal_field(h, "sampling_regular", p.sampling_regular);
+    seal_field(h, "has_controllers", p.has_controllers);
+    seal_field(h, "has_maintenance", p.has_maintenance);
+    seal_field(h, "has_batches", p.has_batches);
+    seal_field(h, "has_lab_samples", p.has_lab_samples);
+    h.field("profile_layout", p.layout);
+
+    h.field("tags", static_cast<std::uint64_t>(p.tags.size()));
+    for (const TagEvidence& t : p.tags) {
+        h.field("name", t.name).field("unit", t.unit).field("dimension", t.dimension);
+        h.field("unit_recognised", static_cast<std::uint64_t>(t.unit_recognised));
+        h.field("numeric", static_cast<std::uint64_t>(t.numeric));
+        h.field("samples", t.samples).field("present", t.present);
+        h.field("missing_empty", t.missing_empty).field("missing_bad_state", t.missing_bad_state);
+        h.field("missing_text", t.missing_text).field("missing_sentinel", t.missing_sentinel);
+        h.field("missing_quality", t.missing_quality);
+        seal_optional(h, "first_us", t.first_us);
+        seal_optional(h, "last_us", t.last_us);
+        seal_optional(h, "modal_step_us", t.modal_step_us);
+        h.field("regular", static_cast<std::uint64_t>(t.regular));
+    }
+    const ProfileNotes& n = p.notes;
+    auto counts = [&h](std::string_view label, const std::vector<TextCount>& list) {
+        h.field(label, static_cast<std::uint64_t>(list.size()));
+        for (const TextCount& c : list) h.field("text", c.text).field("count", c.count);
+    };
+    counts("unknown_units", n.unknown_units);
+    counts("bad_state_texts", n.bad_state_texts);
+    counts("other_texts", n.other_texts);
+    h.field("other_texts_complete", static_cast<std::uint64_t>(n.other_texts_complete));
+    h.field("metadata_rows_skipped", n.metadata_rows_skipped);
+    h.field("unparsed_rows", n.unparsed_rows);
+    for (const RowRef& r : n.first_unparsed_rows) h.field("file", r.file).field("line", r.line);
+    h.field("clock_changes", static_cast<std::uint64_t>(n.clock_changes.size()));
+    for (const ClockChangeNote& c : n.clock_changes)
+        h.field("file", c.file)
+            .field("line", c.line)
+            .field("at_us", static_cast<std::uint64_t>(c.at_us));
+    h.field("nonexistent_times_moved", n.nonexistent_times_moved);
+    h.field("repeated_hour_second", n.repeated_hour_second);
+    h.field("unit_disagreements", static_cast<std::uint64_t>(n.unit_disagreements.size()));
+    for (const UnitDisagreement& u : n.unit_disagreements)
+        h.field("tag", u.tag).field("unit", u.unit).field("other", u.other);
+    h.field("loops", static_cast<std::uint64_t>(n.loops.size()));
+    for (const ControlLoop& l : n.loops) {
+        h.field("base", l.base);
+        for (const std::string& s : l.suffixes) h.field("suffix", s);
+    }
+    h.field("blank_lines", n.blank_lines).field("ragged_rows", n.ragged_rows);
+    h.field("oversized_rows", n.oversized_rows).field("unnamed_columns", n.unnamed_columns);
+    h.field("input_digest_complete", static_cast<std::uint64_t>(n.input_digest_complete));
+    // Sealed only when present, so profiles without them keep their seals.
+    if (n.multiline_fields) {
+        h.field("multiline_fields", n.multiline_fields);
+        h.field("multiline_field_lines", n.multiline_field_lines);
+        h.field("file", n.first_multiline_field->file).field("line", n.first_multiline_field->line);
+        h.field("first_multiline_field_lines", n.first_multiline_field_lines);
+    }
+    return std::move(h).finalize_hex();
+}
+
+}  // namespace
+
+std::string_view name(Layout layout) noexcept {
+    switch (layout) {
+        case Layout::Auto:
+            return "auto";
+        case Layout::Wide:
+            return "wide";
+        case Layout::Long:
+            return "long";
+    }
+    return {};
+}
+
+std::string_view name(TimestampFormat format) noexcept {
+    switch (format) {
+        case TimestampFormat::Auto:
+            return "auto";
+        case TimestampFormat::ExcelSerial:
+            return "excel_serial";
+        case TimestampFormat::UnixSeconds:
+            return "unix_seconds";
+        case TimestampFormat::UnixMilliseconds:
+            return "unix_milliseconds";
+    }
+    return {};
+}
+
+std::string_view name(Provenance provenance) noexcept {
+    switch (provenance) {
+        case Provenance::Derived:
+            return "derived";
+        case Provenance::Inferred:
+            return "inferred";
+        case Provenance::Declared:
+            return "declared";
+        case Provenance::Default:
+            return "default";
+    }
+    return {};
+}
+
+std::span<const std::string_view> bad_state_texts() noexcept {
+    return bad_state_list();
+}
+
+std::string format_instant(std::int64_t us) {
+    std::int64_t s = us / kUsPerSecond;
+    std::int64_t frac = us % kUsPerSecond;
+    if (frac < 0) {
+        frac += kUsPerSecond;
+        --s;
+    }
+    std::int64_t days = s / 86400;
+    std::int64_t sod = s % 86400;
+    if (sod < 0) {
+        sod += 86400;
+        --days;
+    }
+    const CivilDate d = civil_from_days(days);
+    char buf[64];
+    int n = std::snprintf(buf, sizeof buf, "%04lld-%02u-%02uT%02lld:%02lld:%02lld",
+                          static_cast<long long>(d.year), d.month, d.day,
+                          static_cast<long long>(sod / 3600), static_cast<long long>(sod / 60 % 60),
+                          static_cast<long long>(sod % 60));
+    if (frac != 0)
+        n += std::snprintf(buf + n, sizeof buf - static_cast<std::size_t>(n), ".%06lld",
+                           static_cast<long long>(frac));
+    return std::string(buf, static_cast<std::size_t>(n)) + "Z";
+}
+
+data_readiness::ReadinessProfile ExportProfile::readiness() const {
+    data_readiness::ReadinessProfile r;
+    r.n_tags = n_tags.value;
+    r.n_rows = n_rows.value;
+    r.baseline_present = baseline_present.value;
+    r.license_cleared = license_cleared.value;
+    r.missingness = missingness.value;
+    r.unit_coverage = unit_coverage.value;
+    r.duplicate_timestamps = duplicate_timestamps.value;
+    r.time_span_hours = time_span_hours.value;
+    r.sampling_regular = sampling_regular.value;
+    r.has_controllers = has_controllers.value;
+    r.has_maintenance = has_maintenance.value;
+    r.has_batches = has_batches.value;
+    r.has_lab_samples = has_lab_samples.value;
+    return r;
+}
+
+Result<ExportProfile> PartialProfile::finalize(const ProfileOptions& options) const& {
+    PartialProfile copy(*this);
+    return std::move(copy).finalize(options);
+}
+
+// Finalising changes the state (the last row, the repeated hour), so the const form works on a
+// copy; this one works in place: on a wide export the copy is the scan state's size again.
+Result<ExportProfile> PartialProfile::finalize(const ProfileOptions& options) && {
+    State& s = *s_;
+    if (!s.used || s.files.empty()) return ProfileError{"", "nothing was scanned"};
+    // Pieces merged out of order can disagree (a long piece's clock note on a wide file);
+    // nothing below indexes or expands a field before it is checked.
+    if (std::string why = check_state(s); !why.empty())
+        return ProfileError{"", "the partial profile is inconsistent: " + why};
+    if (s.head_open)
+        return ProfileError{s.files.front().path,
+                            "the partial begins inside a file; merge it after the piece before it"};
+    close_tail(s);
+    const Layout layout = s.files.front().layout.layout;
+    for (const FilePart& f : s.files)
+        if (f.layout.layout != layout)
+            return ProfileError{f.path, "the files mix the wide and the long layout"};
+    const bool is_long = layout == Layout::Long;
+    if (s.multiline_fields && !options.accept_multiline_fields) {
+        const LineRef at = *s.first_multiline;
+        return ProfileError{
+            s.files[at.file].path,
+            "line " + std::to_string(at.line + 1) + ": a quoted field opens in the row there and " +
+                "runs on past " + std::to_string(s.first_multiline_lines) +
+                " line ends, and lines inside it read as rows (" +
+                std::to_string(s.multiline_fields) + " such field(s), " +
+                std::to_string(s.multiline_lines) +
+                " line ends inside them in all): a stray quote swallows the rows after it so. "
+                "Pass accept_multiline_fields=True to read such fields as cells"};
+    }
+
+    // Repeated wall times: per stream and change, in file order, the first occurrence until a
+    // wall time fails to rise above the highest seen; the second from there on.
+    ExportProfile p;
+    std::vector<std::size_t> order(s.repeated.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        const RepeatedWall& x = s.repeated[a];
+        const RepeatedWall& y = s.repeated[b];
+        if (x.file != y.file) return x.file < y.file;
+        if (x.stream != y.stream) return x.stream < y.stream;
+        if (x.window_s != y.window_s) return x.window_s < y.window_s;
+        return x.line != y.line ? x.line < y.line : a < b;
+    });
+    for (std::size_t k = 0; k < order.size();) {
+        const RepeatedWall& g = s.repeated[order[k]];
+        std::int64_t highest = std::numeric_limits<std::int64_t>::min();
+        bool second = false;
+        for (; k < order.size(); ++k) {
+            const RepeatedWall& w = s.repeated[order[k]];
+            if (w.file != g.file || w.stream != g.stream || w.window_s != g.window_s) break;
+            if (w.wall_us <= highest) second = true;
+            highest = std::max(highest, w.wall_us);
+            const std::int64_t t = second ? w.second_us : w.first_us;
+            p.notes.repeated_hour_second += second;
+            FilePart& part = s.files[w.file];
+            part.min_us = part.any_time ? std::min(part.min_us, t) : t;
+            part.max_us = part.any_time ? std::max(part.max_us, t) : t;
+            part.any_time = true;
+            s.rows.append(t);
+            if (w.stream != kRowStream) s.tags[w.stream].axis.append(t);
+        }
+    }
+
+    // From here on only counts and tag ids are read: drop what the scan kept for reading rows
+    // and finding tags by name (on a wide export, about a hundred bytes a tag).
+    s.tag_index = {};
+    for (FilePart& f : s.files) {
+        FileLayout& l = f.layout;
+        l.tag_names = {};
+        l.tag_column = {};
+        l.quality_column = {};
+        l.unit_row = {};
+    }
+
+    const std::vector<std::int64_t> axis = s.rows.sorted();
+    const Sampling row_sampling = sampling(axis);
+
+    p.layout = std::string(name(layout));
+    p.options = options;
+    p.unit_vocabulary = std::string(kUnitVocabulary);
+    p.n_tags = {s.tags.size(), Provenance::Derived};
+    p.n_rows = {is_long ? row_sampling.distinct : s.parsed_rows, Provenance::Derived};
+
+    // Units: the tag list's first, then the export's.
+    std::map<std::string, std::string, std::less<>> listed;
+    for (const TagUnit& t : options.tag_units) {
+        const std::string_view unit = trim(t.unit);
+        if (!unit.empty()) listed.emplace(std::string(trim(t.tag)), std::string(unit));
+    }
+    std::map<std::string, std::uint64_t> unknown;
+    std::uint64_t missing_total = 0, cells_total = 0, dup_records = 0, recognised = 0;
+    std::uint64_t judged = 0, judged_regular = 0;
+    // One tag's instants at a time; kept only for tags a clock-change candidate names.
+    std::vector<std::vector<std::int64_t>> tag_axes(is_long ? s.tags.size() : 0);
+    std::vector<bool> keep_axis(s.tags.size(), false);
+    std::unordered_map<std::string, std::optional<std::string>, StringHash, std::equal_to<>>
+        unit_memo;
+    for (const ClockCandidate& c : s.clock)
+        if (c.stream != kRowStream) keep_axis[c.stream] = true;
+    p.tags.reserve(s.tags.size());
+    for (std::size_t i = 0; i < s.tags.size(); ++i) {
+        const TagStats& t = s.tags[i];
+        TagEvidence e;
+        e.name = clean_utf8(t.name);
+        const auto l = listed.find(std::string_view(trim(t.name)));
+        const std::string& unit = l != listed.end() ? l->second : t.unit;
+        e.unit = clean_utf8(unit);
+        if (!unit.empty()) {
+            // Wide exports repeat a handful of units over many tags: parse each text once.
+            auto known = unit_memo.find(unit);
+            if (known == unit_memo.end())
+                known = unit_memo.emplace(unit, recognised_unit(unit)).first;
+            if (const auto& dim = known->second) {
+                e.unit_recognised = true;
+                e.dimension = *dim;
+                ++recognised;
+            } else {
+                ++unknown[e.unit];
+            }
+        }
+        if (l != listed.end() && !t.unit.empty() && t.unit != unit)
+            p.notes.unit_disagreements.push_back({e.name, e.unit, clean_utf8(t.unit)});
+        for (const std::string& other : t.other_units)
+            if (other != unit)
+                p.notes.unit_disagreements.push_back({e.name, e.unit, clean_utf8(other)});
+        const TagMissing m = missing_of(t);
+        e.numeric = t.numbers > 0;
+        e.samples = t.cells;
+        e.present = t.cells - m.missing;
+        e.missing_empty = t.empty;
+        e.missing_bad_state = t.bad_state;
+        e.missing_text = m.text;
+        e.missing_sentinel = t.sentinel;
+        e.missing_quality = m.quality;
+        missing_total += m.missing;
+        cells_total += t.cells;
+        if (is_long) {
+            std::vector<std::int64_t> ax = t.axis.sorted();
+            const Sampling ts = sampling(ax);
+            dup_records += ax.size() - ts.distinct;
+            if (!ax.empty()) {
+                e.first_us = ax.front();
+                e.last_us = ax.back();
+            }
+            e.modal_step_us = ts.modal;
+            if (ts.distinct >= 3) {
+                ++judged;
+                judged_regular += ts.regular;
+                e.regular = ts.regular;
+            }
+            if (keep_axis[i]) tag_axes[i] = std::move(ax);
+        }
+        p.tags.push_back(std::move(e));
+    }
+    if (!is_long) {
+        for (const FilePart& f : s.files) {
+            if (!f.any_time) continue;
+            for (std::uint32_t id : f.tag_ids) {
+                TagEvidence& e = p.tags[id];
+                e.first_us = e.first_us ? std::min(*e.first_us, f.min_us) : f.min_us;
+                e.last_us = e.last_us ? std::max(*e.last_us, f.max_us) : f.max_us;
+            }
+        }
+        for (TagEvidence& e : p.tags) e.regular = row_sampling.regular;
+        dup_records = s.parsed_rows - row_sampling.distinct;
+    }
+    for (const auto& [text, count] : unknown) p.notes.unknown_units.push_back({text, count});
+
+    const double records = static_cast<double>(s.parsed_rows);
+    p.missingness = {
+        cells_total ? static_cast<double>(missing_total) / static_cast<double>(cells_total) : kNaN,
+        Provenance::Derived};
+    p.unit_coverage = {s.tags.empty()
+                           ? kNaN
+                           : static_cast<double>(recognised) / static_cast<double>(s.tags.size()),
+                       Provenance::Derived};
+    p.duplicate_timestamps = {s.parsed_rows ? static_cast<double>(dup_records) / records : kNaN,
+                              Provenance::Derived};
+    p.time_span_hours = {
+        axis.empty() ? kNaN : static_cast<double>(axis.back() - axis.front()) / 3.6e9,
+        Provenance::Derived};
+    if (is_long) {
+        p.sampling_regular = {judged == 0 || static_cast<double>(judged_regular) * 100.0 >=
+                                                 static_cast<double>(judged) * 95.0,
+                              judged == 0 ? Provenance::Default : Provenance::Derived};
+    } else {
+        p.sampling_regular = {row_sampling.regular,
+                              row_sampling.steps < 2 ? Provenance::Default : Provenance::Derived};
+    }
+    p.notes.loops = find_loops(s.tags);
+    p.has_controllers = {!p.notes.loops.empty(), Provenance::Inferred};
+
+    const DeclaredFields& d = options.declared;
+    auto declared = [](const std::optional<bool>& v) {
+        return v ? ProfileField<bool>{*v, Provenance::Declared}
+                 : ProfileField<bool>{false, Provenance::Default};
+    };
+    p.license_cleared = declared(d.license_cleared);
+    p.has_maintenance = declared(d.has_maintenance);
+    p.has_batches = declared(d.has_batches);
+    p.has_lab_samples = declared(d.has_lab_samples);
+    p.baseline_present = declared(d.baseline_present);
+    if (!d.baseline_present && (d.baseline_start_us || d.baseline_end_us)) {
+        const std::int64_t lo =
+            d.baseline_start_us.value_or(std::numeric_limits<std::int64_t>::min());
+        const std::int64_t hi =
+            d.baseline_end_us.value_or(std::numeric_limits<std::int64_t>::max());
+        const auto from = std::lower_bound(axis.begin(), axis.end(), lo);
+        const auto to = std::upper_bound(axis.begin(), axis.end(), hi);
+        std::uint64_t in_window = 0;
+        for (auto it = from; it < to; ++it) in_window += !is_long || it == from || *it != it[-1];
+        p.baseline_present = {in_window >= 100, Provenance::Derived};
+    }
+
+    // Notes.
+    const auto bad = bad_state_list();
+    for (std::size_t k = 0; k < bad.size(); ++k)
+        if (s.bad_state_counts[k])
+            p.notes.bad_state_texts.push_back({std::string(bad[k]), s.bad_state_counts[k]});
+    for (const auto& [text, count] : s.texts)
+        p.notes.other_texts.push_back({clean_utf8(text), count});
+    std::sort(p.notes.other_texts.begin(), p.notes.other_texts.end(),
+              [](const TextCount& a, const TextCount& b) {
+                  return a.count != b.count ? a.count > b.count : a.text < b.text;
+              });
+    p.notes.other_texts_complete = !s.texts_overflow;
+    for (const FilePart& f : s.files) {
+        p.notes.metadata_rows_skipped += f.layout.metadata_skipped;
+        p.notes.unnamed_columns += f.layout.unnamed_columns;
+    }
+    p.notes.unparsed_rows = s.unparsed_rows;
+    for (const LineRef& r : s.first_unparsed)
+        p.notes.first_unparsed_rows.push_back({s.files[r.file].path, r.line + 1});
+    for (const ClockCandidate& c : s.clock) {
+        const auto& stream_axis = c.stream == kRowStream ? axis : tag_axes[c.stream];
+        if (repeats(stream_axis, c.us))
+            p.notes.clock_changes.push_back({s.files[c.at.file].path, c.at.line + 1, c.us});
+    }
+    p.notes.nonexistent_times_moved = s.gap_moved;
+    p.notes.blank_lines = s.blank_lines;
+    p.notes.ragged_rows = s.ragged_rows;
+    p.notes.oversized_rows = s.oversized_rows;
+    p.notes.multiline_fields = s.multiline_fields;
+    p.notes.multiline_field_lines = s.multiline_lines;
+    if (s.first_multiline)
+        p.notes.first_multiline_field =
+            RowRef{s.files[s.first_multiline->file].path, s.first_multiline->line + 1};
+    p.notes.first_multiline_field_lines = s.first_multiline_lines;
+
+    // The input digest: per file, SHA-256 over its block digests; then over the file digests.
+    hashing::Sha256 all;
+    for (const FilePart& f : s.files) {
+        hashing::Sha256 file;
+        for (const auto& b : f.blocks) file.update(b.data(), b.size());
+        const auto fd = file.finish();
+        all.update(fd.data(), fd.size());
+        p.notes.input_digest_complete = p.notes.input_digest_complete && f.digest_complete;
+        p.files.push_back(
+            {f.path, f.bytes, std::string(name(f.layout.layout)), f.layout.delimiter, f.data_rows});
+    }
+    p.input_digest = hashing::to_hex(all.finish());
+    p.seal = seal_of(p);
+    fill_availability(p.availability, s, row_sampling.modal);
+    return p;
+}
+
+}  // namespace qorv_chemical_engineering_edge::export_profile

@@ -1,0 +1,312 @@
+// One record into the scan state: the timestamp, its zone, every value cell. The hot path.
+#include <algorithm>
+#include <limits>
+
+#include "export/civil.hpp"
+#include "export/records.hpp"
+
+namespace qorv_chemical_engineering_edge::export_profile {
+namespace {
+
+// Most cells are unquoted: trimming them inline keeps unquote off the hot path.
+inline std::string_view text_of(const CellRef& c, std::string& scratch) {
+    const std::string_view raw(c.b, static_cast<std::size_t>(c.e - c.b));
+    return c.quoted ? unquote(raw, true, scratch) : trim(raw);
+}
+
+std::int64_t floor_div(std::int64_t a, std::int64_t b) {
+    const std::int64_t q = a / b;
+    return q * b > a ? q - 1 : q;
+}
+
+// Zone periods may start near either end of int64 (crafted TZif data): clamp, never wrap.
+std::int64_t saturating_add(std::int64_t a, std::int64_t b) {
+    std::int64_t r = 0;
+    if (!__builtin_add_overflow(a, b, &r)) return r;
+    return b > 0 ? std::numeric_limits<std::int64_t>::max()
+                 : std::numeric_limits<std::int64_t>::min();
+}
+
+}  // namespace
+
+bool rows_inside(std::string_view record, const FileLayout& layout, const TimeSyntax& syntax) {
+    const auto time_index =
+        static_cast<std::size_t>(layout.layout == Layout::Long ? layout.time_col : 0);
+    std::string scratch;
+    for (std::size_t lf = record.find('\n'); lf != std::string_view::npos;
+         lf = record.find('\n', lf + 1)) {
+        std::string_view line = record.substr(lf + 1);
+        line = line.substr(0, line.find('\n'));
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        std::size_t from = 0;
+        for (std::size_t k = 0; k < time_index && from != std::string_view::npos; ++k) {
+            from = line.find(layout.delimiter, from);
+            if (from != std::string_view::npos) ++from;
+        }
+        if (from == std::string_view::npos) continue;
+        std::string_view cell = line.substr(from);
+        cell = cell.substr(0, cell.find(layout.delimiter));
+        ParsedTime pt;
+        if (parse_timestamp(unquote(cell, true, scratch), syntax, pt)) return true;
+    }
+    return false;
+}
+
+RecordProcessor::RecordProcessor(PartialProfile::State& state, std::uint32_t part)
+    : st_(state),
+      set_(*state.settings),
+      part_index_(part),
+      layout_(state.files[part].layout),
+      sentinels_(set_.options.missing_sentinels),
+      good_(set_.options.good_quality),
+      decimal_(set_.options.decimal) {}
+
+RecordProcessor::Instant RecordProcessor::instant(const ParsedTime& pt, std::int64_t& out,
+                                                  tz::WallResolution& repeated) {
+    if (!pt.naive || set_.zone_is_utc) {
+        out = pt.us;
+        return in_supported_range(out) ? Instant::Unique : Instant::OutOfRange;
+    }
+    const std::int64_t wall_s = floor_div(pt.us, kUsPerSecond);
+    const std::int64_t frac = pt.us - wall_s * kUsPerSecond;
+    if (cache_valid_ && wall_s >= cache_lo_ && wall_s < cache_hi_) {
+        out = (wall_s - cache_offset_) * kUsPerSecond + frac;
+        return in_supported_range(out) ? Instant::Unique : Instant::OutOfRange;
+    }
+    // Wall times lie within the supported range and offsets within a day or so (the zone
+    // checks both), so none of these products overflows; the range check comes after.
+    const tz::WallResolution r = set_.zone.resolve(wall_s);
+    if (r.kind == tz::WallKind::Repeated) {
+        repeated = r;
+        repeated.first_s = r.first_s * kUsPerSecond + frac;
+        repeated.second_s = r.second_s * kUsPerSecond + frac;
+        return in_supported_range(repeated.first_s) && in_supported_range(repeated.second_s)
+                   ? Instant::Repeated
+                   : Instant::OutOfRange;
+    }
+    out = r.first_s * kUsPerSecond + frac;
+    if (!in_supported_range(out)) return Instant::OutOfRange;
+    if (r.kind == tz::WallKind::Gap) return Instant::Moved;
+    // Remember the wall-time range that maps to this period alone.
+    const auto& periods = set_.zone.periods();
+    auto it = std::upper_bound(periods.begin(), periods.end(), r.first_s,
+                               [](std::int64_t t, const tz::Period& p) { return t < p.utc_start; });
+    const auto p = static_cast<std::size_t>(it - periods.begin()) - 1;
+    const std::int64_t o = periods[p].offset;
+    constexpr std::int64_t kFar = std::int64_t{1} << 60;
+    cache_lo_ = p == 0 ? -kFar
+                       : saturating_add(periods[p].utc_start,
+                                        std::max<std::int64_t>(o, periods[p - 1].offset));
+    cache_hi_ = p + 1 == periods.size()
+                    ? kFar
+                    : saturating_add(periods[p + 1].utc_start,
+                                     std::min<std::int64_t>(o, periods[p + 1].offset));
+    cache_offset_ = o;
+    cache_valid_ = true;
+    return Instant::Unique;
+}
+
+void RecordProcessor::note_instant(Instant kind, std::int64_t t, const ParsedTime& pt,
+                                   const tz::WallResolution& rep, std::uint64_t line,
+                                   std::uint32_t stream, FilePart& part, TimeAxis* tag_axis,
+                                   StreamEnds& ends) {
+    if (kind == Instant::Repeated) {
+        st_.repeated.push_back(
+            {part_index_, stream, line, pt.us, rep.first_s, rep.second_s, rep.window_s});
+        return;
+    }
+    if (kind == Instant::Moved) ++st_.gap_moved;
+    if (tag_axis) tag_axis->append(t);
+    st_.rows.append(t);
+    note_part_time(part, t);
+    st_.note_clock(ends, t, {part_index_, line}, stream);
+}
+
+inline TimeBins::Counts* RecordProcessor::bin_of_row(std::int64_t t, std::uint32_t samples) {
+    TimeBins::Counts* bin = st_.bins.add_row(t, st_.tags.size(), samples);
+    if (bin) [[likely]]
+        return bin;
+    dropped_.resize(st_.tags.size());
+    return dropped_.data();
+}
+
+inline void RecordProcessor::classify(TagStats& tag, const CellRef& cell, const CellRef* quality,
+                                      TimeBins::Counts& bin) {
+    ++tag.cells;
+    std::string_view s;
+    if (!cell.quoted) {
+        s = trim(std::string_view(cell.b, static_cast<std::size_t>(cell.e - cell.b)));
+    } else {
+        s = unquote(std::string_view(cell.b, static_cast<std::size_t>(cell.e - cell.b)), true,
+                    scratch_);
+    }
+    if (s.empty()) {
+        ++tag.empty;
+        ++bin[TimeBins::OtherMissing];
+        return;
+    }
+    auto good = [&] {
+        if (!quality) return true;
+        return is_good_quality(text_of(*quality, quality_scratch_), good_);
+    };
+    // An unquoted cell lies in the scanned buffer, where reading a whole word is safe.
+    const bool number = !cell.quoted && limit_ && s.size() - 1 < 8
+                            ? is_number_word(cell_word(s.data(), s.size(), limit_), s, decimal_)
+                            : is_number(s, decimal_);
+    if (number) {
+        ++tag.numbers;
+        if (!sentinels_.empty()) {
+            const auto v = to_double(s, decimal_);
+            if (v && std::find(sentinels_.begin(), sentinels_.end(), *v) != sentinels_.end()) {
+                ++tag.sentinel;
+                ++bin[TimeBins::OtherMissing];
+                return;
+            }
+        }
+        if (good()) {
+            ++bin[TimeBins::GoodNumber];
+        } else {
+            ++tag.number_bad_quality;
+            ++bin[TimeBins::OtherMissing];
+        }
+        return;
+    }
+    const int bad = bad_state_index(s);
+    if (bad >= 0) {
+        ++tag.bad_state;
+        ++st_.bad_state_counts[static_cast<std::size_t>(bad)];
+        ++bin[TimeBins::BadState];
+        return;
+    }
+    ++tag.text;
+    if (good()) {
+        ++bin[TimeBins::GoodText];
+    } else {
+        ++tag.text_bad_quality;
+        ++bin[TimeBins::OtherMissing];
+    }
+    st_.note_text(s);
+}
+
+bool RecordProcessor::parse_time(const CellRef& cell, ParsedTime& pt) {
+    const std::string_view text = unquote(
+        std::string_view(cell.b, static_cast<std::size_t>(cell.e - cell.b)), cell.quoted, scratch_);
+    if (layout_.first_row_fast_iso && iso_.parse(text, pt)) return true;
+    return parse_timestamp(text, set_.syntax, pt);
+}
+
+void RecordProcessor::process(CellRef* cells, std::size_t n, std::size_t n_total,
+                              std::size_t length, std::uint64_t line, std::uint64_t quoted_lf) {
+    FilePart& part = st_.files[part_index_];
+    const LineRef at{part_index_, line};
+    if (quoted_lf)
+        st_.note_quotes(
+            at, quoted_lf, length,
+            n > 0 && length <= kMaxQuotedRecordBytes &&
+                rows_inside(std::string_view(cells[0].b, length), layout_, set_.syntax));
+    if (length > kMaxRecordBytes) {
+        ++st_.oversized_rows;
+        st_.note_unparsed(at);
+        return;
+    }
+    if (n == n_total && n > 0 && cells[n - 1].e != cells[n - 1].b && cells[n - 1].e[-1] == '\r')
+        --cells[n - 1].e;
+    if (n_total == 1 && cells[0].b == cells[0].e) {
+        ++st_.blank_lines;
+        return;
+    }
+    static const CellRef kEmpty{nullptr, nullptr, false};
+    auto cell_at = [&](std::int64_t col) -> const CellRef& {
+        return col >= 0 && static_cast<std::size_t>(col) < n ? cells[col] : kEmpty;
+    };
+    const std::int64_t time_col = layout_.layout == Layout::Long ? layout_.time_col : 0;
+    ParsedTime pt;
+    std::int64_t t = 0;
+    tz::WallResolution rep;
+    const Instant kind =
+        parse_time(cell_at(time_col), pt) ? instant(pt, t, rep) : Instant::OutOfRange;
+    if (kind == Instant::OutOfRange) {
+        st_.note_unparsed(at);
+        return;
+    }
+    const std::int64_t binned_at = kind == Instant::Repeated ? rep.first_s : t;  // first occurrence
+    if (layout_.layout == Layout::Wide) {
+        ++st_.parsed_rows;
+        ++part.data_rows;
+        if (n_total != layout_.n_columns) ++st_.ragged_rows;
+        note_instant(kind, t, pt, rep, line, kRowStream, part, nullptr, st_.row_ends);
+        TimeBins::Counts* bin = bin_of_row(binned_at, part.repeats);
+        const std::size_t n_tags = layout_.tag_column.size();
+        for (std::size_t i = 0; i < n_tags; ++i) {
+            const std::int32_t q = layout_.quality_column[i];
+            const std::uint32_t id = part.tag_ids[i];
+            classify(st_.tags[id], cell_at(layout_.tag_column[i]),
+                     q >= 0 && static_cast<std::size_t>(q) < n ? &cells[q] : nullptr, bin[id]);
+        }
+        return;
+    }
+    const CellRef& name_cell = cell_at(layout_.tag_col);
+    const std::string_view name = text_of(name_cell, name_scratch_);
+    if (name.empty()) {
+        st_.note_unparsed(at);
+        return;
+    }
+    // Long exports cycle through their tags in a fixed order: try the next tag before hashing.
+    std::uint32_t id = predicted_ + 1;
+    if (id >= st_.tags.size() || st_.tags[id].name != name) id = st_.tag_id(name);
+    predicted_ = id;
+    TagStats& tag = st_.tags[id];
+    ++st_.parsed_rows;
+    ++part.data_rows;
+    if (n_total != layout_.n_columns) ++st_.ragged_rows;
+    note_instant(kind, t, pt, rep, line, id, part, &tag.axis, tag.ends);
+    const std::int32_t q = layout_.quality_col;
+    classify(tag, cell_at(layout_.value_col),
+             q >= 0 && static_cast<std::size_t>(q) < n ? &cells[q] : nullptr,
+             bin_of_row(binned_at, 1)[id]);
+    if (layout_.unit_col >= 0) {
+        const CellRef& u = cell_at(layout_.unit_col);
+        const std::string_view unit = text_of(u, scratch_);
+        if (unit != tag.unit) st_.note_unit(tag, unit);
+    }
+}
+
+void RecordProcessor::note_part_time(FilePart& part, std::int64_t t) {
+    if (!part.any_time) {
+        part.any_time = true;
+        part.min_us = part.max_us = t;
+        return;
+    }
+    part.min_us = std::min(part.min_us, t);
+    part.max_us = std::max(part.max_us, t);
+}
+
+void process_record(PartialProfile::State& state, std::uint32_t part, std::string_view record,
+                    std::uint64_t line) {
+    std::string scratch;
+    const auto cells = split_record(record, state.files[part].layout.delimiter, scratch);
+    std::vector<CellRef> refs;
+    refs.reserve(cells.size());
+    for (const CellText& c : cells)
+        refs.push_back({c.text.data(), c.text.data() + c.text.size(), c.quoted});
+    // A whole record's line feeds all lie inside quotes.
+    const auto quoted_lf =
+        static_cast<std::uint64_t>(std::count(record.begin(), record.end(), '\n'));
+    RecordProcessor(state, part)
+        .process(refs.data(), refs.size(), refs.size(), record.size(), line, quoted_lf);
+}
+
+void close_tail(PartialProfile::State& state) {
+    if (state.tail.length == 0 || state.files.empty()) return;
+    const auto part = static_cast<std::uint32_t>(state.files.size() - 1);
+    if (state.tail.length > kMaxRecordBytes) {
+        state.note_quotes({part, state.tail_line}, state.tail.line_feeds, state.tail.length, false);
+        ++state.oversized_rows;
+        state.note_unparsed({part, state.tail_line});
+    } else {
+        process_record(state, part, state.tail.bytes, state.tail_line);
+    }
+    state.tail = {};
+}
+
+}  // namespace qorv_chemical_engineering_edge::export_profile

@@ -1,0 +1,67 @@
+// Turning one tokenised record into counts.
+#pragma once
+
+#include <string>
+
+#include "export/state.hpp"
+
+namespace qorv_chemical_engineering_edge::export_profile {
+
+struct CellRef {
+    const char* b;
+    const char* e;
+    bool quoted;
+};
+
+// True when a line after a line feed in `record` (all inside quotes) reads as a row: its
+// timestamp cell parses. The mark of a stray quote's run, not of a multi-line note.
+bool rows_inside(std::string_view record, const FileLayout& layout, const TimeSyntax& syntax);
+
+class RecordProcessor {
+  public:
+    RecordProcessor(PartialProfile::State& state, std::uint32_t part);
+
+    // `cells` holds the first n of the record's n_total cells; `length` is its byte length
+    // without the line feed; `line` its 0-based line in the file part; `quoted_lf` the line
+    // feeds inside its quotes.
+    void process(CellRef* cells, std::size_t n, std::size_t n_total, std::size_t length,
+                 std::uint64_t line, std::uint64_t quoted_lf);
+
+    // Bytes up to here may be read past a cell's end (the scanned buffer's end).
+    void set_read_limit(const char* limit) noexcept { limit_ = limit; }
+
+  private:
+    bool parse_time(const CellRef& cell, ParsedTime& pt);
+    // Unique and Moved (out of a spring gap) give an instant; Repeated, a wall time in an autumn
+    // change's repeated hour, is resolved at the end; OutOfRange has no supported instant.
+    enum class Instant : std::uint8_t { Unique, Moved, Repeated, OutOfRange };
+    Instant instant(const ParsedTime& pt, std::int64_t& out, tz::WallResolution& repeated);
+    void note_instant(Instant kind, std::int64_t t, const ParsedTime& pt,
+                      const tz::WallResolution& rep, std::uint64_t line, std::uint32_t stream,
+                      FilePart& part, TimeAxis* tag_axis, StreamEnds& ends);
+    // Inlined into the row loop: the call cost was a tenth of the wide scan.
+    [[gnu::always_inline]] inline void classify(TagStats& tag, const CellRef& cell,
+                                                const CellRef* quality, TimeBins::Counts& bin);
+    // The bin counts of a row at t giving a tag at most `samples` samples; a scratch array once
+    // the counts are dropped.
+    [[gnu::always_inline]] inline TimeBins::Counts* bin_of_row(std::int64_t t,
+                                                               std::uint32_t samples);
+    static void note_part_time(FilePart& part, std::int64_t t);
+
+    PartialProfile::State& st_;
+    const ScanSettings& set_;
+    std::uint32_t part_index_;
+    const FileLayout& layout_;
+    const std::vector<double>& sentinels_;
+    const std::vector<std::string>& good_;
+    char decimal_;
+    const char* limit_ = nullptr;
+    IsoFastPath iso_;
+    std::uint32_t predicted_ = 0xFFFFFFFFu;
+    bool cache_valid_ = false;
+    std::int64_t cache_lo_ = 0, cache_hi_ = 0, cache_offset_ = 0;
+    std::string scratch_, quality_scratch_, name_scratch_;
+    std::vector<TimeBins::Counts> dropped_;
+};
+
+}  // namespace qorv_chemical_engineering_edge::export_profile

@@ -1,0 +1,154 @@
+// Bookkeeping shared by scanning and merging: tags, units, texts, unparsed rows, clock notes.
+#include <algorithm>
+#include <mutex>
+
+#include "export/state.hpp"
+
+namespace qorv_chemical_engineering_edge::export_profile {
+
+std::shared_ptr<const ScanSettings> make_settings(const ProfileOptions& options) {
+    auto s = std::make_shared<ScanSettings>();
+    s->options = options;
+    s->syntax = {options.timestamp_format, options.day_first, options.decimal};
+    // The name is checked even when the caller gives the bytes: it is sealed with the profile.
+    const bool name_ok =
+        options.zone_name.empty() || tz::valid_zone_name(options.zone_name, &s->zone_error);
+    if (!name_ok) {
+        // zone_error names the zone; nothing is looked up.
+    } else if (!options.zone_tzif.empty()) {
+        auto zone = tz::Zone::from_tzif(options.zone_tzif);
+        if (zone)
+            s->zone = std::move(*zone);
+        else
+            s->zone_error = "the time-zone bytes given are not valid TZif data";
+    } else if (options.zone_name != "UTC" && !options.zone_name.empty()) {
+        auto zone = tz::load_zone(options.zone_name, &s->zone_error);
+        if (zone) s->zone = std::move(*zone);
+    }
+    const auto& periods = s->zone.periods();
+    s->zone_is_utc = periods.size() == 1 && periods[0].offset == 0;
+    return s;
+}
+
+std::uint32_t PartialProfile::State::tag_id(std::string_view name) {
+    if (tag_index.size() != tags.size()) {
+        tag_index.clear();
+        tag_index.reserve(tags.size());
+        for (std::size_t i = 0; i < tags.size(); ++i)
+            tag_index.emplace(tags[i].name, static_cast<std::uint32_t>(i));
+    }
+    const auto it = tag_index.find(name);
+    if (it != tag_index.end()) return it->second;
+    const auto id = static_cast<std::uint32_t>(tags.size());
+    tags.emplace_back().name = std::string(name);
+    tag_index.emplace(std::string(name), id);
+    return id;
+}
+
+std::vector<std::uint32_t> PartialProfile::State::tag_ids(const std::vector<std::string>& names) {
+    std::vector<std::uint32_t> ids;
+    ids.reserve(names.size());
+    if (!tags.empty()) {
+        for (const std::string& name : names) ids.push_back(tag_id(name));
+        return ids;
+    }
+    // A new piece: duplicate names found through one flat table of ids (load at most a half),
+    // which is freed whole, instead of a node per tag.
+    std::size_t size = 16;
+    while (size < 2 * names.size()) size *= 2;
+    std::vector<std::uint32_t> table(size, 0);  // id + 1; 0: free
+    tags.reserve(names.size());
+    for (const std::string& name : names) {
+        std::size_t at = std::hash<std::string_view>{}(name) & (size - 1);
+        while (table[at] != 0 && tags[table[at] - 1].name != name) at = (at + 1) & (size - 1);
+        if (table[at] == 0) {
+            table[at] = static_cast<std::uint32_t>(tags.size()) + 1;
+            tags.emplace_back().name = name;
+        }
+        ids.push_back(table[at] - 1);
+    }
+    return ids;
+}
+
+void PartialProfile::State::note_unit(TagStats& tag, std::string_view unit) {
+    unit = trim(unit);
+    if (unit.empty()) return;
+    if (tag.unit.empty()) {
+        tag.unit = std::string(unit);
+        return;
+    }
+    if (unit == tag.unit || tag.other_units_overflow) return;
+    auto at = std::lower_bound(tag.other_units.begin(), tag.other_units.end(), unit);
+    if (at != tag.other_units.end() && *at == unit) return;
+    if (tag.other_units.size() == kMaxOtherUnits) {
+        tag.other_units.clear();
+        tag.other_units_overflow = true;
+        return;
+    }
+    tag.other_units.insert(at, std::string(unit));
+}
+
+void PartialProfile::State::note_unparsed(LineRef at) {
+    ++unparsed_rows;
+    if (first_unparsed.size() < kFirstRefs) first_unparsed.push_back(at);
+}
+
+void PartialProfile::State::note_text(std::string_view text) {
+    if (texts_overflow) return;
+    text = text.substr(0, kMaxTextBytes);
+    const auto it = texts.find(text);
+    if (it != texts.end()) {
+        ++it->second;
+        return;
+    }
+    if (texts.size() == kMaxTexts) {
+        texts.clear();
+        texts_overflow = true;
+        return;
+    }
+    texts.emplace(std::string(text), 1);
+}
+
+void PartialProfile::State::note_clock(StreamEnds& ends, std::int64_t t, LineRef at,
+                                       std::uint32_t stream) {
+    if (!ends.any) {
+        ends = {true, t, t, at};
+        return;
+    }
+    const std::int64_t back = ends.last_us - t;
+    if (back > 0 && back <= 3600 * kUsPerSecond && !settings->zone.has_dst() &&
+        clock.size() < kClockCandidates)
+        clock.push_back({at, stream, t});
+    ends.last_us = t;
+}
+
+std::uint32_t most_repeated(std::vector<std::uint32_t> ids) {
+    std::sort(ids.begin(), ids.end());
+    std::size_t most = 1;
+    for (std::size_t i = 0, j = 0; i < ids.size(); i = j) {
+        for (j = i; j < ids.size() && ids[j] == ids[i];) ++j;
+        most = std::max(most, j - i);
+    }
+    return static_cast<std::uint32_t>(most);
+}
+
+std::string_view unquote(std::string_view cell, bool quoted, std::string& scratch) {
+    if (!quoted) return trim(cell);
+    cell = trim(cell);
+    scratch.clear();
+    bool inside = false;
+    for (std::size_t i = 0; i < cell.size(); ++i) {
+        const char c = cell[i];
+        if (c != '"') {
+            scratch.push_back(c);
+        } else if (inside && i + 1 < cell.size() && cell[i + 1] == '"') {
+            scratch.push_back('"');
+            ++i;
+        } else {
+            inside = !inside;
+        }
+    }
+    return trim(scratch);
+}
+
+}  // namespace qorv_chemical_engineering_edge::export_profile

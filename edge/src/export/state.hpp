@@ -1,0 +1,271 @@
+// The scan state behind PartialProfile, and what scanning and merging share.
+//
+// Everything here is either a sum, a first-in-file-order value, or a list in file order, so a
+// merge of consecutive pieces rebuilds exactly what one scan would have built. Positions (file,
+// line) are relative to the piece and shifted when pieces merge.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "export/bins.hpp"
+#include "export/cells.hpp"
+#include "export/timestamps.hpp"
+#include "export/tzif.hpp"
+#include "qorv_chemical_engineering_edge/export_profile.hpp"
+#include "qorv_chemical_engineering_edge/sha256.hpp"
+
+namespace qorv_chemical_engineering_edge::export_profile {
+
+inline constexpr std::size_t kMaxRecordBytes = std::size_t{16} << 20;  // longer rows: unparsed
+// A record with a line feed inside quotes and over this many bytes is taken for a stray quote's
+// run, as is one where a line inside the quotes reads as a row (see note_quotes).
+inline constexpr std::uint64_t kMaxQuotedRecordBytes = std::uint64_t{1} << 20;
+inline constexpr std::size_t kMaxHeaderBytes = std::size_t{16} << 20;  // the first line ends within
+inline constexpr std::size_t kMaxTexts = 1024;
+inline constexpr std::size_t kMaxTextBytes = 64;
+inline constexpr std::size_t kFirstRefs = 5;
+inline constexpr std::size_t kMaxOtherUnits = 16;
+inline constexpr std::size_t kClockCandidates = 16;
+inline constexpr std::uint32_t kRowStream = 0xFFFFFFFFu;
+inline constexpr std::int64_t kUsPerSecond = 1'000'000;
+// Instants lie within +-kInstantLimit microseconds: far beyond any timestamp the parsers accept
+// (about +-36,000 years), and the difference of two still fits in 64 bits.
+inline constexpr std::int64_t kInstantLimit = std::int64_t{1} << 60;
+
+// Instants in the order appended, as runs of equal steps: a regular stream costs one run.
+struct TimeAxis {
+    struct Run {
+        std::int64_t start = 0;
+        std::int64_t step = 0;
+        std::uint64_t count = 0;
+        friend bool operator==(const Run&, const Run&) = default;
+    };
+    std::vector<Run> runs;
+    bool collapse_repeats = false;  // drop an instant equal to the one just appended
+
+    void append(std::int64_t t);
+    void append_axis(const TimeAxis& later);
+    std::uint64_t size() const noexcept;
+    std::int64_t last() const noexcept;
+    // Every instant, sorted.
+    std::vector<std::int64_t> sorted() const;
+    friend bool operator==(const TimeAxis&, const TimeAxis&) = default;
+};
+
+struct LineRef {
+    std::uint32_t file = 0;  // index into the piece's files
+    std::uint64_t line = 0;  // 0-based physical line within the file (within the piece's part)
+    friend bool operator==(const LineRef&, const LineRef&) = default;
+};
+
+// First and last instant of a stream in file order, for clock-change checks across pieces.
+struct StreamEnds {
+    bool any = false;
+    std::int64_t first_us = 0;
+    std::int64_t last_us = 0;
+    LineRef first_at;
+    friend bool operator==(const StreamEnds&, const StreamEnds&) = default;
+};
+
+struct TagStats {
+    std::string name;
+    std::uint64_t cells = 0;
+    std::uint64_t numbers = 0;
+    std::uint64_t empty = 0;
+    std::uint64_t bad_state = 0;
+    std::uint64_t text = 0;
+    std::uint64_t text_bad_quality = 0;
+    std::uint64_t sentinel = 0;
+    std::uint64_t number_bad_quality = 0;
+    std::string unit;                      // first non-empty unit the export gives
+    std::vector<std::string> other_units;  // the other units seen, sorted; cleared on overflow
+    bool other_units_overflow = false;     // more than kMaxOtherUnits other units
+    TimeAxis axis;                         // long layout: this tag's instants
+    StreamEnds ends;                       // long layout
+    friend bool operator==(const TagStats&, const TagStats&) = default;
+};
+
+struct FileLayout {
+    Layout layout = Layout::Wide;
+    char delimiter = ',';
+    std::uint64_t data_offset = 0;    // bytes before the first data row
+    std::uint64_t data_line = 0;      // physical lines before it
+    std::uint64_t first_row_end = 0;  // just past the line feed of the first timestamped row
+    std::uint64_t n_columns = 0;
+    std::uint64_t metadata_skipped = 0;
+    std::uint64_t unnamed_columns = 0;
+    bool first_row_fast_iso = false;  // the first data row's timestamp suits the fast path
+    // wide
+    std::vector<std::string> tag_names;
+    std::vector<std::uint32_t> tag_column;
+    std::vector<std::int32_t> quality_column;  // -1: none
+    std::vector<std::string> unit_row;         // per tag; empty without a unit row
+    // long
+    std::int32_t tag_col = -1, time_col = -1, value_col = -1, quality_col = -1, unit_col = -1;
+    friend bool operator==(const FileLayout&, const FileLayout&) = default;
+};
+
+struct FilePart {
+    std::string path;
+    FileLayout layout;
+    std::vector<std::uint32_t> tag_ids;  // wide: state tag index per layout tag
+    std::uint32_t repeats = 1;           // wide: the most columns one tag has (from tag_ids)
+    bool continues = false;              // the piece began inside this file, not at its start
+    std::uint64_t bytes = 0;             // bytes scanned (as fed)
+    std::uint64_t lines = 0;             // line feeds scanned
+    std::uint64_t data_rows = 0;
+    bool any_time = false;
+    std::int64_t min_us = 0, max_us = 0;
+    std::vector<hashing::Sha256Digest> blocks;  // digests of the kDigestBlock blocks
+    bool digest_complete = true;
+    bool ends_mid_block = false;
+    friend bool operator==(const FilePart&, const FilePart&) = default;
+};
+
+// A row cut by a piece boundary: its bytes (dropped past kMaxRecordBytes) and length.
+struct Fragment {
+    std::string bytes;
+    std::uint64_t length = 0;
+    std::uint64_t line_feeds = 0;  // inside quotes
+    void add(std::string_view b) {
+        length += b.size();
+        if (length <= kMaxRecordBytes)
+            bytes.append(b);
+        else
+            bytes.clear();
+    }
+    friend bool operator==(const Fragment&, const Fragment&) = default;
+};
+
+// A wall time in the repeated hour of an autumn change, resolved when the stream is complete.
+struct RepeatedWall {
+    std::uint32_t file = 0;
+    std::uint32_t stream = kRowStream;  // tag index (long) or the row stream (wide)
+    std::uint64_t line = 0;
+    std::int64_t wall_us = 0;
+    std::int64_t first_us = 0;
+    std::int64_t second_us = 0;
+    std::int64_t window_s = 0;
+    friend bool operator==(const RepeatedWall&, const RepeatedWall&) = default;
+};
+
+struct ClockCandidate {
+    LineRef at;
+    std::uint32_t stream = kRowStream;
+    std::int64_t us = 0;
+    friend bool operator==(const ClockCandidate&, const ClockCandidate&) = default;
+};
+
+struct StringHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view s) const noexcept {
+        return std::hash<std::string_view>{}(s);
+    }
+};
+
+// Options turned into what scanning needs; shared by every piece of one profile.
+struct ScanSettings {
+    ProfileOptions options;
+    TimeSyntax syntax;
+    tz::Zone zone = tz::Zone::utc();
+    bool zone_is_utc = true;
+    std::string zone_error;  // non-empty: the zone could not be loaded
+};
+std::shared_ptr<const ScanSettings> make_settings(const ProfileOptions& options);
+
+struct PartialProfile::State {
+    std::shared_ptr<const ScanSettings> settings;
+    bool used = false;  // false: the empty partial, the identity of merge
+
+    bool head_open = false;  // a range piece whose first record began before it
+    bool head_closed = false;
+    Fragment head;
+    Fragment tail;                // the unfinished last record
+    std::uint64_t tail_line = 0;  // its line, in the last file part
+
+    std::vector<FilePart> files;
+    std::vector<TagStats> tags;
+    // Names to ids; built when first needed (a long export's records, a merge of different
+    // files), so that a wide piece, whose tags come from its header, does not keep one.
+    std::unordered_map<std::string, std::uint32_t, StringHash, std::equal_to<>> tag_index;
+
+    TimeAxis rows;  // wide: row instants; long: instants, repeats collapsed
+    StreamEnds row_ends;
+    std::uint64_t parsed_rows = 0;  // wide rows / long records with a parsed timestamp
+    std::uint64_t unparsed_rows = 0;
+    std::uint64_t blank_lines = 0;
+    std::uint64_t ragged_rows = 0;
+    std::uint64_t oversized_rows = 0;
+    std::uint64_t gap_moved = 0;
+    std::vector<LineRef> first_unparsed;
+    std::array<std::uint64_t, 64> bad_state_counts{};
+    std::map<std::string, std::uint64_t, std::less<>> texts;
+    bool texts_overflow = false;
+    std::vector<RepeatedWall> repeated;
+    std::vector<ClockCandidate> clock;
+    // Records holding a quoted field that runs long: the rows it swallowed are counted here, and
+    // finalize refuses them unless the caller accepts multi-line fields.
+    std::uint64_t multiline_fields = 0;
+    std::uint64_t multiline_lines = 0;  // line feeds inside those records
+    std::optional<LineRef> first_multiline;
+    std::uint64_t first_multiline_lines = 0;
+    TimeBins bins;  // availability; a repeated wall time counts at its first occurrence
+
+    std::uint32_t tag_id(std::string_view name);
+    // The ids of a header's tag names, adding the new ones in order.
+    std::vector<std::uint32_t> tag_ids(const std::vector<std::string>& names);
+    void note_unit(TagStats& tag, std::string_view unit);
+    void note_unparsed(LineRef at);
+    // Every record ends here once: `quoted_lf` line feeds inside its quotes, `length` bytes,
+    // `rows_inside` when a line inside its quotes reads as a row. A multi-line note reads as
+    // text; a stray quote's run holds whole rows, or grows past kMaxQuotedRecordBytes.
+    void note_quotes(LineRef at, std::uint64_t quoted_lf, std::uint64_t length, bool rows_inside) {
+        if (quoted_lf == 0 || (!rows_inside && length <= kMaxQuotedRecordBytes)) return;
+        ++multiline_fields;
+        multiline_lines += quoted_lf;
+        if (!first_multiline) {
+            first_multiline = at;
+            first_multiline_lines = quoted_lf;
+        }
+    }
+    void note_text(std::string_view text);
+    void note_clock(StreamEnds& ends, std::int64_t t, LineRef at, std::uint32_t stream);
+};
+
+// The most times one id occurs (1 for none): a row gives a tag that many samples.
+std::uint32_t most_repeated(std::vector<std::uint32_t> ids);
+
+// Empty when every field agrees with every other as scanning and merging leave them (counts with
+// lengths, indices with what they index, streams with their file's layout, instants in range);
+// else what disagrees. Partials from elsewhere are checked before anything trusts them.
+std::string check_state(const PartialProfile::State& state);
+
+// Processes one complete record (no line feed) of `part` into `state`.
+void process_record(PartialProfile::State& state, std::uint32_t part, std::string_view record,
+                    std::uint64_t line);
+// Closes the unfinished last record of the last file, as a file end does.
+void close_tail(PartialProfile::State& state);
+
+// Reads the header and metadata rows. Absent (and *error empty) when more bytes are needed.
+std::optional<FileLayout> read_layout(std::string_view bytes, bool at_end,
+                                      const ScanSettings& settings, std::string* error);
+
+// One record's cells, for the rows read outside the hot loop (header, metadata, joined rows).
+struct CellText {
+    std::string_view text;  // raw, quotes included
+    bool quoted = false;
+};
+std::vector<CellText> split_record(std::string_view record, char delimiter, std::string& scratch);
+
+// Cell text with quoting removed ("a""b" -> a"b), trimmed.
+std::string_view unquote(std::string_view cell, bool quoted, std::string& scratch);
+
+}  // namespace qorv_chemical_engineering_edge::export_profile
