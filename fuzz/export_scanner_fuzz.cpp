@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "export_state.hpp"
+#include "export/state.hpp"
 #include "qorv_chemical_engineering_edge/export_profile.hpp"
 
 namespace ep = qorv_chemical_engineering_edge::export_profile;

@@ -21,7 +21,7 @@
 #include <string_view>
 #include <vector>
 
-#include "export_state.hpp"
+#include "export/state.hpp"
 #include "qorv_chemical_engineering_edge/export_profile.hpp"
 #include "qorv_chemical_engineering_edge/sha256.hpp"
 
