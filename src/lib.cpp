@@ -15,6 +15,7 @@
 #include "qorv_chemical_engineering_edge/data_readiness.hpp"
 #include "qorv_chemical_engineering_edge/hashing.hpp"
 #include "qorv_chemical_engineering_edge/unit_consistency.hpp"
+#include "readiness_binding.hpp"
 #include "trampoline.hpp"
 
 namespace qorv_chemical_engineering_py {
@@ -87,13 +88,9 @@ PyObject* classify_unit_pair(PyObject*, PyObject* args, PyObject* kwargs) {
 
 // ---- grade_readiness ---------------------------------------------------------------------
 
-constexpr const char* kGradeParameters[] = {
-    "n_tags",           "n_rows",          "baseline_present",     "license_cleared",
-    "missingness",      "unit_coverage",   "duplicate_timestamps", "time_span_hours",
-    "sampling_regular", "has_controllers", "has_maintenance",      "has_batches",
-    "has_lab_samples"};
-PyObject* grade_interned[13] = {};
-const FunctionDescription kGradeReadiness{"grade_readiness", kGradeParameters, 6, grade_interned};
+PyObject* grade_interned[std::size(kReadinessParameters)] = {};
+const FunctionDescription kGradeReadiness{"grade_readiness", kReadinessParameters,
+                                          kReadinessRequired, grade_interned};
 
 // Result keys, in the order the dict shows them; interned once at module init.
 struct ResultKeys {
@@ -111,27 +108,10 @@ bool set_item(PyObject* dict, PyObject* key, PyObject* new_value) {
 
 PyObject* grade_readiness(PyObject*, PyObject* args, PyObject* kwargs) {
     return trampoline([&]() -> PyObject* {
-        PyRef s[13];
+        PyRef s[std::size(kReadinessParameters)];
         if (!extract_arguments_tuple_dict(kGradeReadiness, args, kwargs, s)) return nullptr;
-
-        // Omitted optional parameters keep the profile's defaults: no duplicates, an unknown
-        // time span (a quiet NaN), regular sampling and no context sources.
         readiness::ReadinessProfile p;
-        if (!convert_argument(s[0], "n_tags", p.n_tags) ||
-            !convert_argument(s[1], "n_rows", p.n_rows) ||
-            !convert_argument(s[2], "baseline_present", p.baseline_present) ||
-            !convert_argument(s[3], "license_cleared", p.license_cleared) ||
-            !convert_argument(s[4], "missingness", p.missingness) ||
-            !convert_argument(s[5], "unit_coverage", p.unit_coverage) ||
-            !convert_argument(s[6], "duplicate_timestamps", p.duplicate_timestamps) ||
-            !convert_argument(s[7], "time_span_hours", p.time_span_hours) ||
-            !convert_argument(s[8], "sampling_regular", p.sampling_regular) ||
-            !convert_argument(s[9], "has_controllers", p.has_controllers) ||
-            !convert_argument(s[10], "has_maintenance", p.has_maintenance) ||
-            !convert_argument(s[11], "has_batches", p.has_batches) ||
-            !convert_argument(s[12], "has_lab_samples", p.has_lab_samples)) {
-            return nullptr;
-        }
+        if (!convert_readiness_profile(s, p)) return nullptr;
 
         // The findings' messages are never returned, so the court only decides and seals.
         const auto court = readiness::IndustrialDataReadinessCourtV1::judge(p);

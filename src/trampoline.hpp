@@ -2,11 +2,15 @@
 //
 // A body returns a new reference, or null with a Python exception set (an ordinary error), or
 // throws `Panic` (an internal failure). The trampoline turns an internal failure into a
-// `PanicException` so that nothing but a Python exception ever leaves the module.
+// `PanicException` so that nothing but a Python exception ever leaves the module. Both native
+// modules run every entry point under it. Running out of memory is MemoryError where the
+// allocator throws (the companion's module); the specified module's own allocator ends the
+// process instead, so that path never reaches it.
 #pragma once
 
 #include <Python.h>
 
+#include <new>
 #include <string>
 
 namespace qorv_chemical_engineering_py {
@@ -49,7 +53,9 @@ PyObject* trampoline(Body&& body) noexcept {
         return result;
     } catch (const Panic& panic) {
         raise_panic(panic.message);
-    } catch (...) {  // running out of memory never gets here: allocation.cpp ends the process
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    } catch (...) {
         raise_panic("the library's native code failed");
     }
     return nullptr;

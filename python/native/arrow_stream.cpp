@@ -180,7 +180,7 @@ Outcome scan_stream(ArrowArrayStream& stream, const std::string& label,
 }  // namespace
 
 PyObject* profile_stream(PyObject*, PyObject* args) {
-    return guarded([&]() -> PyObject* {
+    return trampoline([&]() -> PyObject* {
         PyObject* capsule = nullptr;
         const char* label = nullptr;
         PyObject* options_dict = nullptr;

@@ -11,7 +11,8 @@ namespace qorv_chemical_engineering_edge_py {
 namespace {
 
 PyMethodDef functions[] = {
-    {"grade", grade, METH_VARARGS, "The readiness court over 13 profile values (checked)."},
+    {"grade", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(grade)),
+     METH_VARARGS | METH_KEYWORDS, "The readiness court in full, bound as grade_readiness."},
     {"check_units_v1", check_units_v1, METH_VARARGS, "The first unit court over assertions."},
     {"parse_unit_v1", parse_unit_v1, METH_VARARGS, "The first court's unit parser."},
     {"check_units_v2", check_units_v2, METH_VARARGS, "The second unit court over assertions."},
@@ -38,7 +39,8 @@ PyModuleDef module_def = {
 }  // namespace qorv_chemical_engineering_edge_py
 
 extern "C" __attribute__((visibility("default"))) PyObject* PyInit__native() {
-    return qorv_chemical_engineering_edge_py::guarded([] {
+    return qorv_chemical_engineering_py::trampoline([]() -> PyObject* {
+        if (!qorv_chemical_engineering_edge_py::intern_grade_parameters()) return nullptr;
         return PyModule_Create2(&qorv_chemical_engineering_edge_py::module_def, 3);  // 3: abi3
     });
 }

@@ -1,5 +1,5 @@
-// What every file of the companion's native module shares: an owning reference, the guard each
-// entry point runs under, and the entry points themselves.
+// What every file of the companion's native module shares: the binding kit's owning reference
+// and guard, and the entry points themselves.
 //
 // The Python layer of the package checks and normalises arguments (types, ranges, option
 // names) before it calls in here, so these functions take plain positional values. An entry
@@ -10,52 +10,21 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
-#include <exception>
-#include <new>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "py_ref.hpp"
 #include "qorv_chemical_engineering_edge/unit_consistency.hpp"
+#include "trampoline.hpp"
 
 namespace qorv_chemical_engineering_edge_py {
 
-class PyRef {
-  public:
-    PyRef() noexcept = default;
-    explicit PyRef(PyObject* owned) noexcept : object_(owned) {}
-    PyRef(const PyRef&) = delete;
-    PyRef& operator=(const PyRef&) = delete;
-    PyRef(PyRef&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
-    PyRef& operator=(PyRef&& other) noexcept {
-        if (this != &other)
-            Py_DecRef(std::exchange(object_, std::exchange(other.object_, nullptr)));
-        return *this;
-    }
-    ~PyRef() { Py_DecRef(object_); }
-
-    PyObject* get() const noexcept { return object_; }
-    explicit operator bool() const noexcept { return object_ != nullptr; }
-    PyObject* release() noexcept { return std::exchange(object_, nullptr); }
-
-  private:
-    PyObject* object_ = nullptr;
-};
-
-// Runs an entry point's body; a C++ exception becomes MemoryError or RuntimeError.
-template <class Body>
-PyObject* guarded(Body&& body) noexcept {
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        return PyErr_NoMemory();
-    } catch (const std::exception& failure) {
-        PyErr_SetString(PyExc_RuntimeError, failure.what());
-    } catch (...) {
-        PyErr_SetString(PyExc_RuntimeError, "qorv_chemical_engineering_edge: native failure");
-    }
-    return nullptr;
-}
+// The binding kit shared with the specified module: the owning reference and the guard every
+// entry point runs under (a C++ failure becomes PanicException, running out of memory
+// MemoryError).
+using qorv_chemical_engineering_py::PyRef;
+using qorv_chemical_engineering_py::trampoline;
 
 // Runs `body` with the interpreter lock released, taking it back however the body ends.
 template <class Body>
@@ -78,9 +47,12 @@ inline PyObject* new_str(std::string_view text) {
     return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
 }
 
-// grade(13 profile values) -> (verdict, n_caveat, n_critical_missing, court_hash,
-//                              [(dimension, level, message), ...])
-PyObject* grade(PyObject* module, PyObject* args);
+// grade(the 13 parameters of grade_readiness, bound the same way)
+//   -> (verdict, n_caveat, n_critical_missing, court_hash, [(dimension, level, message), ...],
+//       the 13 values as converted)
+PyObject* grade(PyObject* module, PyObject* args, PyObject* kwargs);
+// Interns grade's parameter names at module init; false with a Python error set.
+bool intern_grade_parameters();
 // check_units_v1([(context, a_name, a_unit, b_name, b_unit, additive), ...])
 //   -> (assertions_checked, n_consistent, n_hazard, court_hash,
 //       [(context, a, b, relation, hazard, message), ...])

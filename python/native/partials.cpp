@@ -114,7 +114,7 @@ struct Descriptor {
 }  // namespace
 
 PyObject* scan_range(PyObject*, PyObject* args) {
-    return guarded([&]() -> PyObject* {
+    return trampoline([&]() -> PyObject* {
         const char* path = nullptr;
         long long start = 0, end = 0;
         PyObject* opening_object = nullptr;
@@ -182,7 +182,7 @@ PyObject* scan_range(PyObject*, PyObject* args) {
 }
 
 PyObject* scan_text(PyObject*, PyObject* args) {
-    return guarded([&]() -> PyObject* {
+    return trampoline([&]() -> PyObject* {
         const char* label = nullptr;
         long long offset = 0;
         PyObject* opening_object = nullptr;
@@ -222,7 +222,7 @@ PyObject* scan_text(PyObject*, PyObject* args) {
 }
 
 PyObject* merge_partials(PyObject*, PyObject* args) {
-    return guarded([&]() -> PyObject* {
+    return trampoline([&]() -> PyObject* {
         PyObject* list = nullptr;
         if (!PyArg_ParseTuple(args, "O!:merge_partials", &PyList_Type, &list)) return nullptr;
         std::vector<PyRef> held;
@@ -262,7 +262,7 @@ PyObject* merge_partials(PyObject*, PyObject* args) {
 }
 
 PyObject* finalize_partial(PyObject*, PyObject* args) {
-    return guarded([&]() -> PyObject* {
+    return trampoline([&]() -> PyObject* {
         PyObject* blob = nullptr;
         PyObject* options_dict = nullptr;
         if (!PyArg_ParseTuple(args, "O!O!:finalize_partial", &PyBytes_Type, &blob, &PyDict_Type,
@@ -283,7 +283,7 @@ PyObject* finalize_partial(PyObject*, PyObject* args) {
 using arrow::Released;
 
 PyObject* render_table(PyObject*, PyObject* args) {
-    return guarded([&]() -> PyObject* {
+    return trampoline([&]() -> PyObject* {
         PyObject* capsule = nullptr;
         PyObject* options_dict = nullptr;
         if (!PyArg_ParseTuple(args, "OO!:render_table", &capsule, &PyDict_Type, &options_dict))

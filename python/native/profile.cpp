@@ -60,7 +60,7 @@ bool read_paths(PyObject* list, std::vector<std::string>& paths) {
 }  // namespace
 
 PyObject* profile_files(PyObject*, PyObject* args) {
-    return guarded([&]() -> PyObject* {
+    return trampoline([&]() -> PyObject* {
         PyObject* list = nullptr;
         PyObject* options_dict = nullptr;
         PyObject* callable = nullptr;

@@ -1,35 +1,33 @@
 // The readiness court in full: every finding with its message, not only the summary the
-// module in src/ returns.
+// module in src/ returns. The arguments are bound and converted by the same code as that
+// module's grade_readiness, so both accept and refuse the same values with the same texts.
 #include <cstdint>
 
 #include "native.hpp"
 #include "qorv_chemical_engineering_edge/data_readiness.hpp"
+#include "readiness_binding.hpp"
 
 namespace qorv_chemical_engineering_edge_py {
 
 namespace readiness = qorv_chemical_engineering_edge::data_readiness;
+namespace kit = qorv_chemical_engineering_py;
 
-PyObject* grade(PyObject*, PyObject* args) {
-    return guarded([&]() -> PyObject* {
+namespace {
+PyObject* grade_interned[std::size(kit::kReadinessParameters)] = {};
+const kit::FunctionDescription kGrade{"grade", kit::kReadinessParameters, kit::kReadinessRequired,
+                                      grade_interned};
+}  // namespace
+
+bool intern_grade_parameters() {
+    return kit::intern_parameter_names(kGrade);
+}
+
+PyObject* grade(PyObject*, PyObject* args, PyObject* kwargs) {
+    return trampoline([&]() -> PyObject* {
+        PyRef slots[std::size(kit::kReadinessParameters)];
+        if (!kit::extract_arguments_tuple_dict(kGrade, args, kwargs, slots)) return nullptr;
         readiness::ReadinessProfile p;
-        unsigned long long n_tags = 0, n_rows = 0;
-        int baseline = 0, license = 0, regular = 0, controllers = 0, maintenance = 0, batches = 0,
-            lab = 0;
-        if (!PyArg_ParseTuple(args, "KKppddddppppp:grade", &n_tags, &n_rows, &baseline, &license,
-                              &p.missingness, &p.unit_coverage, &p.duplicate_timestamps,
-                              &p.time_span_hours, &regular, &controllers, &maintenance, &batches,
-                              &lab)) {
-            return nullptr;
-        }
-        p.n_tags = n_tags;
-        p.n_rows = n_rows;
-        p.baseline_present = baseline != 0;
-        p.license_cleared = license != 0;
-        p.sampling_regular = regular != 0;
-        p.has_controllers = controllers != 0;
-        p.has_maintenance = maintenance != 0;
-        p.has_batches = batches != 0;
-        p.has_lab_samples = lab != 0;
+        if (!kit::convert_readiness_profile(slots, p)) return nullptr;
 
         const auto court = readiness::IndustrialDataReadinessCourtV1::grade(p);
         PyRef findings(PyList_New(static_cast<Py_ssize_t>(court.findings.size())));
@@ -44,11 +42,21 @@ PyObject* grade(PyObject*, PyObject* args) {
             if (item == nullptr) return nullptr;
             PyList_SetItem(findings.get(), index++, item);  // steals item
         }
+        // The profile as converted (an int from __index__, a float, a plain bool), for the record.
+        PyRef profile(Py_BuildValue(
+            "(KKNNddddNNNNN)", static_cast<unsigned long long>(p.n_tags),
+            static_cast<unsigned long long>(p.n_rows), PyBool_FromLong(p.baseline_present),
+            PyBool_FromLong(p.license_cleared), p.missingness, p.unit_coverage,
+            p.duplicate_timestamps, p.time_span_hours, PyBool_FromLong(p.sampling_regular),
+            PyBool_FromLong(p.has_controllers), PyBool_FromLong(p.has_maintenance),
+            PyBool_FromLong(p.has_batches), PyBool_FromLong(p.has_lab_samples)));
+        if (!profile) return nullptr;
         return Py_BuildValue(
-            "(s#KKs#N)", court.verdict.data(), static_cast<Py_ssize_t>(court.verdict.size()),
+            "(s#KKs#NN)", court.verdict.data(), static_cast<Py_ssize_t>(court.verdict.size()),
             static_cast<unsigned long long>(court.n_caveat),
             static_cast<unsigned long long>(court.n_critical_missing), court.court_hash.data(),
-            static_cast<Py_ssize_t>(court.court_hash.size()), findings.release());
+            static_cast<Py_ssize_t>(court.court_hash.size()), findings.release(),
+            profile.release());
     });
 }
 

@@ -46,7 +46,7 @@ bool read_assertions(PyObject* list, std::vector<units::UnitAssertion>& assertio
 }
 
 PyObject* check_units_v1(PyObject*, PyObject* args) {
-    return guarded([&]() -> PyObject* {
+    return trampoline([&]() -> PyObject* {
         PyObject* list = nullptr;
         if (!PyArg_ParseTuple(args, "O!:check_units_v1", &PyList_Type, &list)) return nullptr;
         std::vector<units::UnitAssertion> assertions;
@@ -71,7 +71,7 @@ PyObject* check_units_v1(PyObject*, PyObject* args) {
 }
 
 PyObject* parse_unit_v1(PyObject*, PyObject* args) {
-    return guarded([&]() -> PyObject* {
+    return trampoline([&]() -> PyObject* {
         const char* text = nullptr;
         Py_ssize_t size = 0;
         if (!PyArg_ParseTuple(args, "s#:parse_unit_v1", &text, &size)) return nullptr;

@@ -19,7 +19,7 @@ Py_ssize_t length(std::string_view text) {
 }  // namespace
 
 PyObject* check_units_v2(PyObject*, PyObject* args) {
-    return guarded([&]() -> PyObject* {
+    return trampoline([&]() -> PyObject* {
         PyObject* list = nullptr;
         if (!PyArg_ParseTuple(args, "O!:check_units_v2", &PyList_Type, &list)) return nullptr;
         std::vector<v1::UnitAssertion> assertions;
@@ -44,7 +44,7 @@ PyObject* check_units_v2(PyObject*, PyObject* args) {
 }
 
 PyObject* parse_unit_v2(PyObject*, PyObject* args) {
-    return guarded([&]() -> PyObject* {
+    return trampoline([&]() -> PyObject* {
         const char* text = nullptr;
         Py_ssize_t size = 0;
         if (!PyArg_ParseTuple(args, "s#:parse_unit_v2", &text, &size)) return nullptr;

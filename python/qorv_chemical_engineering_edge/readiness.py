@@ -5,7 +5,7 @@ import math
 from dataclasses import dataclass
 from typing import Any, Dict, Optional, Tuple
 
-from . import _args, _native, _render
+from . import _native, _render
 
 COURT = "industrial_data_readiness_court_v1"
 
@@ -120,27 +120,17 @@ def grade(
     the `court_hash` is the one `grade_readiness` returns for the same arguments. An omitted
     `time_span_hours` means "not known" (NaN) and grades as a caveat.
     """
-    values = (
-        _args.count(n_tags, "n_tags"),
-        _args.count(n_rows, "n_rows"),
-        _args.flag(baseline_present, "baseline_present"),
-        _args.flag(license_cleared, "license_cleared"),
-        _args.real(missingness, "missingness"),
-        _args.real(unit_coverage, "unit_coverage"),
-        _args.real(duplicate_timestamps, "duplicate_timestamps"),
-        _args.real(time_span_hours, "time_span_hours"),
-        _args.flag(sampling_regular, "sampling_regular"),
-        _args.flag(has_controllers, "has_controllers"),
-        _args.flag(has_maintenance, "has_maintenance"),
-        _args.flag(has_batches, "has_batches"),
-        _args.flag(has_lab_samples, "has_lab_samples"),
-    )
-    verdict, n_caveat, n_critical, court_hash, findings = _native.grade(*values)
+    # Bound and converted by the native code that binds grade_readiness: the same values are
+    # accepted and refused with the same texts.
+    values = (n_tags, n_rows, baseline_present, license_cleared, missingness, unit_coverage,
+              duplicate_timestamps, time_span_hours, sampling_regular, has_controllers,
+              has_maintenance, has_batches, has_lab_samples)
+    verdict, n_caveat, n_critical, court_hash, findings, converted = _native.grade(*values)
     return ReadinessRecord(
         verdict=verdict,
         n_caveat=n_caveat,
         n_critical_missing=n_critical,
         court_hash=court_hash,
         findings=tuple(Finding(*f) for f in findings),
-        profile=dict(zip(PROFILE_FIELDS, values)),
+        profile=dict(zip(PROFILE_FIELDS, converted)),
     )
