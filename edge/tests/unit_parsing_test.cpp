@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "qorv_chemical_engineering_edge/unit_consistency.hpp"
-#include "units/unit_table.hpp"
+#include "units/unit_v1_vocabulary.hpp"
 
 namespace uc = qorv_chemical_engineering_edge::unit_consistency;
 using uc::CompositionBasis;
@@ -136,13 +136,13 @@ TEST(UnitTable, EveryFormParsesToItsEntryWhateverTheDecoration) {
 
 TEST(UnitTable, HoldsNoFormBeyondTheReference) {
     std::set<std::string_view> forms;
-    for (const auto& entry : uc::unit_table::entries()) {
+    for (const auto& entry : uc::unit_vocabulary::entries()) {
         for (std::string_view form : entry.forms.view()) {
             EXPECT_TRUE(forms.insert(form).second) << "duplicate form '" << form << "'";
             EXPECT_NE(entry_of(form), nullptr) << "unexpected form '" << form << "'";
         }
     }
-    EXPECT_EQ(uc::unit_table::entries().size(), kEntries.size());
+    EXPECT_EQ(uc::unit_vocabulary::entries().size(), kEntries.size());
     EXPECT_EQ(forms.size(), 69u);
 }
 

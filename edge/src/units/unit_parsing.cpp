@@ -14,7 +14,7 @@
 #include <string_view>
 
 #include "qorv_chemical_engineering_edge/unit_consistency.hpp"
-#include "units/unit_table.hpp"
+#include "units/unit_v1_vocabulary.hpp"
 
 namespace qorv_chemical_engineering_edge::unit_consistency {
 namespace {
@@ -84,7 +84,7 @@ std::optional<ParsedUnit> parse_unit(std::string_view text) noexcept {
         end -= n;
     }
 
-    char buf[unit_table::kLongestForm];
+    char buf[unit_vocabulary::kLongestForm];
     std::size_t len = 0;
     for (std::size_t i = begin; i < end; ++i) {
         Byte c = s[i];
@@ -102,11 +102,11 @@ std::optional<ParsedUnit> parse_unit(std::string_view text) noexcept {
         } else if (c > 0x7F) {
             return std::nullopt;
         }
-        if (len == unit_table::kLongestForm) return std::nullopt;
+        if (len == unit_vocabulary::kLongestForm) return std::nullopt;
         buf[len++] = static_cast<char>(c);
     }
 
-    const unit_table::UnitEntry* entry = unit_table::find(std::string_view(buf, len));
+    const unit_vocabulary::UnitEntry* entry = unit_vocabulary::find(std::string_view(buf, len));
     if (entry == nullptr) return std::nullopt;
     return entry->unit;
 }

@@ -1,4 +1,5 @@
-// The closed table of engineering units that `parse_unit` resolves against.
+// The first court's vocabulary: the closed list of engineering units that `parse_unit` resolves
+// against.
 //
 // Each entry is one unit: its written forms (already normalised: lower case, no '^', no leading
 // degree sign), its dimension, the factor and affine offset to the coherent base unit, and the
@@ -14,7 +15,7 @@
 
 #include "qorv_chemical_engineering_edge/unit_consistency.hpp"
 
-namespace qorv_chemical_engineering_edge::unit_consistency::unit_table {
+namespace qorv_chemical_engineering_edge::unit_consistency::unit_vocabulary {
 
 // The most written forms any one entry has ("", "-", "ratio", "dimensionless").
 inline constexpr std::size_t kMaxFormsPerEntry = 4;
@@ -48,4 +49,4 @@ std::span<const UnitEntry> entries() noexcept;
 // The entry whose form is exactly `normalised`, or null. No allocation.
 const UnitEntry* find(std::string_view normalised) noexcept;
 
-}  // namespace qorv_chemical_engineering_edge::unit_consistency::unit_table
+}  // namespace qorv_chemical_engineering_edge::unit_consistency::unit_vocabulary

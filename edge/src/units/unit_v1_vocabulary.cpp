@@ -5,13 +5,13 @@
 // "psig" is the same entry as "psi" (gauge and absolute are not told apart, neither has an
 // offset), psi is 6894.757 and gpm 6.30902e-05 as commonly tabulated, "%" is a plain ratio
 // rather than a composition fraction, and "t/h" is the metric tonne.
-#include "units/unit_table.hpp"
+#include "units/unit_v1_vocabulary.hpp"
 
 #include <algorithm>
 #include <array>
 #include <cstdint>
 
-namespace qorv_chemical_engineering_edge::unit_consistency::unit_table {
+namespace qorv_chemical_engineering_edge::unit_consistency::unit_vocabulary {
 namespace {
 
 using enum CompositionBasis;
@@ -209,4 +209,4 @@ const UnitEntry* find(std::string_view normalised) noexcept {
     return &kEntries[kIndex[place - 1].entry];
 }
 
-}  // namespace qorv_chemical_engineering_edge::unit_consistency::unit_table
+}  // namespace qorv_chemical_engineering_edge::unit_consistency::unit_vocabulary
