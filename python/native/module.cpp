@@ -20,6 +20,9 @@ PyMethodDef functions[] = {
     {"profile_files", profile_files, METH_VARARGS, "Profile export files."},
     {"profile_stream", profile_stream, METH_VARARGS, "Profile an Arrow C stream."},
     QCE_PARTIAL_FUNCTIONS,
+    {"names", names_table, METH_NOARGS, "The core's table of names."},
+    {"declared_fields", declared_fields, METH_VARARGS, "Checked declared fields."},
+    {"format_instant", format_instant, METH_VARARGS, "An epoch-microsecond instant as ISO 8601."},
     {nullptr, nullptr, 0, nullptr},
 };
 

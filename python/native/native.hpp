@@ -10,11 +10,13 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <optional>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "py_ref.hpp"
+#include "qorv_chemical_engineering_edge/export_profile.hpp"
 #include "qorv_chemical_engineering_edge/unit_consistency.hpp"
 #include "trampoline.hpp"
 
@@ -75,5 +77,24 @@ PyObject* parse_unit_v2(PyObject* module, PyObject* args);
 PyObject* profile_files(PyObject* module, PyObject* args);
 // profile_stream(capsule, label, options) -> the profile of an Arrow C stream's table.
 PyObject* profile_stream(PyObject* module, PyObject* args);
+
+// names() -> the core's table of names: {"readiness_fields": (...), "declared_fields": (...),
+//   "layouts", "timestamp_formats", "provenances", "delimiters", "decimals", "relations",
+//   "verdicts", "levels": tuples of str; "readiness_court", "profile_schema": str;
+//   "unit_courts": {"v1": str, "v2": str}}
+PyObject* names_table(PyObject* module, PyObject* args);
+// declared_fields({name: value}) -> {name: None or bool} for every declared field, in the
+// table's order; TypeError naming the field for a value that is neither None nor a bool.
+PyObject* declared_fields(PyObject* module, PyObject* args);
+// format_instant(us or None) -> "YYYY-MM-DDThh:mm:ss[.ffffff]Z" or None
+PyObject* format_instant(PyObject* module, PyObject* args);
+
+// A declared field's value: absent (null or None) or a bool (True, False or a NumPy bool);
+// false with TypeError "argument 'NAME': ..." otherwise.
+bool read_declared_flag(PyObject* value, const char* name, std::optional<bool>& out);
+// Every declared field from `dict` (absent keys: not declared); license_cleared False reads as
+// not declared, for a licence is only ever declared cleared.
+bool read_declared(PyObject* dict,
+                   qorv_chemical_engineering_edge::export_profile::DeclaredFields& declared);
 
 }  // namespace qorv_chemical_engineering_edge_py

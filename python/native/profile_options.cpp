@@ -1,8 +1,8 @@
 // The options dict: every key is present, typed and checked by the Python layer; this side
-// only copies the values. Keys: layout, delimiter, decimal, day_first, timestamp_format,
-// zone_name, zone_tzif, missing_sentinels, good_quality, tag_list (None or (file, bytes)),
-// the declared fields (None or bool), baseline_start_us, baseline_end_us, threads,
-// accept_multiline_fields.
+// copies the values, checking the declared fields once more. Keys: layout, delimiter, decimal,
+// day_first, timestamp_format, zone_name, zone_tzif, missing_sentinels, good_quality, tag_list
+// (None, (file, bytes) or a {tag: unit} dict), the declared fields (None or bool),
+// baseline_start_us, baseline_end_us, threads, accept_multiline_fields.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -39,10 +39,19 @@ bool text_option(PyObject* dict, const char* key, std::string& out) {
     return value != nullptr && read_text(value, out);
 }
 
-bool optional_flag(PyObject* dict, const char* key, std::optional<bool>& out) {
-    PyObject* value = item(dict, key);
-    if (value == nullptr) return false;
-    if (value != Py_None) out = PyObject_IsTrue(value) == 1;
+// A {tag: unit} mapping, each key and value taken as str() gives it.
+bool read_tag_mapping(PyObject* mapping, std::vector<profile::TagUnit>& out) {
+    std::vector<profile::TagUnit> given;
+    PyObject* key = nullptr;
+    PyObject* value = nullptr;
+    for (Py_ssize_t at = 0; PyDict_Next(mapping, &at, &key, &value);) {
+        PyRef tag(PyObject_Str(key));
+        PyRef unit(PyObject_Str(value));
+        auto& pair = given.emplace_back();
+        if (!tag || !unit || !read_text(tag.get(), pair.tag) || !read_text(unit.get(), pair.unit))
+            return false;
+    }
+    out = profile::tag_units_of(std::move(given));
     return true;
 }
 
@@ -125,7 +134,9 @@ bool read_profile_options(PyObject* dict, profile::ProfileOptions& options) {
     for (Py_ssize_t i = 0, n = PyList_Size(good); i < n; ++i) {
         if (!read_text(PyList_GetItem(good, i), options.good_quality.emplace_back())) return false;
     }
-    if (tag_list != Py_None) {
+    if (PyDict_Check(tag_list)) {
+        if (!read_tag_mapping(tag_list, options.tag_units)) return false;
+    } else if (tag_list != Py_None) {
         const char* file = nullptr;
         const char* data = nullptr;
         Py_ssize_t file_size = 0, data_size = 0;
@@ -144,11 +155,7 @@ bool read_profile_options(PyObject* dict, profile::ProfileOptions& options) {
     options.threads = static_cast<unsigned>(count);
 
     auto& d = options.declared;
-    return optional_flag(dict, "baseline_present", d.baseline_present) &&
-           optional_flag(dict, "license_cleared", d.license_cleared) &&
-           optional_flag(dict, "has_maintenance", d.has_maintenance) &&
-           optional_flag(dict, "has_batches", d.has_batches) &&
-           optional_flag(dict, "has_lab_samples", d.has_lab_samples) &&
+    return read_declared(dict, d) &&
            optional_instant(dict, "baseline_start_us", d.baseline_start_us) &&
            optional_instant(dict, "baseline_end_us", d.baseline_end_us);
 }

@@ -10,17 +10,15 @@ import os
 import zoneinfo
 from typing import Any, Dict, Iterable, List, Mapping, Optional, Sequence, Tuple, Union
 
-from . import _args, _zones
+from . import _args, _names, _zones
 
 PathLike = Union[str, "os.PathLike[str]"]
 Instant = Union[str, _dt.datetime]
 
-LAYOUTS = ("auto", "wide", "long")
-TIMESTAMP_FORMATS = ("auto", "excel_serial", "unix_seconds", "unix_milliseconds")
-DELIMITERS = (",", ";", "\t", "|")
-DECIMALS = (".", ",")
-DECLARED = ("baseline_present", "license_cleared", "has_maintenance", "has_batches",
-            "has_lab_samples")
+LAYOUTS = _names.LAYOUTS
+TIMESTAMP_FORMATS = _names.TIMESTAMP_FORMATS
+DELIMITERS = _names.DELIMITERS
+DECIMALS = _names.DECIMALS
 
 
 def build(
@@ -60,9 +58,7 @@ def build(
     }
     if options["delimiter"] and options["delimiter"] == options["decimal"]:
         raise ValueError("options delimiter and decimal must differ")
-    for name in DECLARED:
-        value = (declared or {}).get(name)
-        options[name] = _args.optional_flag(value, name)
+    options.update(_names.declared_fields(dict(declared or {})))
     if baseline is not None:
         start, end = _baseline(baseline, tz)
         options["baseline_start_us"], options["baseline_end_us"] = start, end
@@ -76,7 +72,8 @@ def public(options: Mapping[str, Any]) -> Dict[str, Any]:
     if not shown.get("accept_multiline_fields"):  # shown when given, as the seal holds it
         shown.pop("accept_multiline_fields", None)
     tag_list = options.get("tag_list")
-    shown["tag_list"] = None if tag_list is None else tag_list[0]
+    shown["tag_list"] = (None if tag_list is None else MAPPING_LABEL
+                         if isinstance(tag_list, dict) else tag_list[0])
     return shown
 
 
@@ -136,21 +133,19 @@ def _threads(value: int) -> int:
     return number
 
 
-def _tag_list(tag_list: Union[None, PathLike, Mapping[str, str]]) -> Optional[Tuple[str, bytes]]:
+TagList = Union[None, Tuple[str, bytes], Dict[Any, Any]]
+MAPPING_LABEL = "<tag list>"  # how a report names a tag list given as a mapping
+
+
+def _tag_list(tag_list: Union[None, PathLike, Mapping[str, str]]) -> TagList:
+    """None, a mapping as a dict (the native module reads its pairs), or (file, its bytes)."""
     if tag_list is None:
         return None
     if isinstance(tag_list, Mapping):
-        lines = ["tag,unit"] + [f"{_quote(str(t))},{_quote(str(u))}" for t, u in tag_list.items()]
-        return ("<tag list>", ("\n".join(lines) + "\n").encode())
+        return dict(tag_list.items())
     path = os.fspath(tag_list)
     with open(path, "rb") as file:  # OSError names the file
         return (path, file.read())
-
-
-def _quote(text: str) -> str:
-    if any(c in text for c in ',"\r\n'):
-        return '"' + text.replace('"', '""') + '"'
-    return text
 
 
 def paths_of(source: Any) -> Sequence[str]:

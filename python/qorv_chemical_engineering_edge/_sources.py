@@ -2,13 +2,40 @@
 from __future__ import annotations
 
 import contextlib
+import glob
 import os
 import sys
-from typing import Any, Callable, Iterator, Optional, Sequence, Tuple, Union
+from typing import Any, Callable, Iterator, List, Optional, Sequence, Tuple, Union
 
 Progress = Callable[[int, int], None]
 _PARQUET = (".parquet", ".pq")
+_GZIP = ".gz"
+_GLOB_CHARS = frozenset("*?[")
 _BOM = "\ufeff"
+
+
+def is_parquet(path: str) -> bool:
+    return path.lower().endswith(_PARQUET)
+
+
+def is_gzip(path: str) -> bool:
+    return path.lower().endswith(_GZIP)
+
+
+def is_pattern(path: str) -> bool:
+    """Whether `path` is a glob to expand: it holds * ? or [ and names no existing file."""
+    return bool(_GLOB_CHARS.intersection(path)) and not os.path.exists(path)
+
+
+def expand(path: str) -> List[str]:
+    """A local path as the files it names: a glob's matches, sorted (FileNotFoundError naming
+    the pattern when none match), else the path itself."""
+    if not is_pattern(path):
+        return [path]
+    matches = sorted(glob.glob(path))
+    if not matches:
+        raise FileNotFoundError(2, "no file matches the pattern", path)
+    return matches
 
 
 def without_bom(text: str) -> str:
@@ -29,10 +56,10 @@ def arrow_stream(source: Any) -> Optional[Tuple[str, Any]]:
 
 def parquet_stream(paths: Sequence[str]) -> Optional[Tuple[str, Any]]:
     """(label, stream capsule) over the batches of Parquet files, or None for other files."""
-    is_parquet = [p.lower().endswith(_PARQUET) for p in paths]
-    if not any(is_parquet):
+    parquet = [is_parquet(p) for p in paths]
+    if not any(parquet):
         return None
-    if not all(is_parquet):
+    if not all(parquet):
         raise ValueError("source mixes Parquet and CSV files; one export is one kind of file")
     try:
         import pyarrow as pa  # type: ignore[import-untyped,unused-ignore]

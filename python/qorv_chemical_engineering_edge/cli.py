@@ -9,19 +9,18 @@ from __future__ import annotations
 
 import argparse
 import csv
-import glob
 import io
-import os
 import sys
 from typing import Any, Callable, Dict, List, NoReturn, Optional, Sequence
 
-from . import __version__
+from . import __version__, _names
 from ._options import parse_baseline
-from ._sources import without_bom
+from ._sources import expand, without_bom
 from .profile import grade_export, profile_export
 from .units import COURTS, RELATIONS, UnitAssertion, check_units
 
 USAGE_ERROR = 2
+_TAB = "tab"  # how a command line spells the tab delimiter
 
 
 class UsageError(Exception):
@@ -157,7 +156,7 @@ def _profile_options(args: argparse.Namespace) -> Dict[str, Any]:
     return {
         "layout": args.layout,
         "tag_list": args.tag_list,
-        "delimiter": {"tab": "\t"}.get(args.delimiter, args.delimiter),
+        "delimiter": {_TAB: "\t"}.get(args.delimiter, args.delimiter),
         "decimal": args.decimal,
         "day_first": args.day_first,
         "timestamp_format": args.timestamp_format,
@@ -173,16 +172,7 @@ def _profile_options(args: argparse.Namespace) -> Dict[str, Any]:
 def _export_paths(patterns: Sequence[str]) -> List[str]:
     """The files in order; a pattern the shell left unexpanded ('data/*.csv') expands here,
     sorted."""
-    paths: List[str] = []
-    for pattern in patterns:
-        if any(c in pattern for c in "*?[") and not os.path.exists(pattern):
-            matches = sorted(glob.glob(pattern))
-            if not matches:
-                raise FileNotFoundError(2, "no file matches the pattern", pattern)
-            paths.extend(matches)
-        else:
-            paths.append(pattern)
-    return paths
+    return [path for pattern in patterns for path in expand(pattern)]
 
 
 def _on_dask(args: argparse.Namespace, name: str, local: Any) -> Any:
@@ -269,13 +259,13 @@ def _export_arguments(parser: argparse.ArgumentParser) -> None:
     parser.add_argument("--tag-list", metavar="FILE", help="CSV of tag,unit; its units win")
     parser.add_argument("--tz", default="UTC", metavar="ZONE",
                         help="IANA zone of naive timestamps (default UTC)")
-    parser.add_argument("--layout", choices=("auto", "wide", "long"), default="auto")
-    parser.add_argument("--delimiter", choices=(",", ";", "tab", "|"), default=None,
+    parser.add_argument("--layout", choices=_names.LAYOUTS, default=_names.LAYOUTS[0])
+    parser.add_argument("--delimiter", default=None,
+                        choices=tuple(_TAB if d == "\t" else d for d in _names.DELIMITERS),
                         help="default: sniffed from the header")
-    parser.add_argument("--decimal", choices=(".", ","), default=".")
+    parser.add_argument("--decimal", choices=_names.DECIMALS, default=_names.DECIMALS[0])
     parser.add_argument("--day-first", action="store_true", help="read DD/MM/YYYY dates")
-    parser.add_argument("--timestamp-format", default=None,
-                        choices=("auto", "excel_serial", "unix_seconds", "unix_milliseconds"))
+    parser.add_argument("--timestamp-format", default=None, choices=_names.TIMESTAMP_FORMATS)
     parser.add_argument("--missing-value", action="append", default=[], metavar="NUMBER",
                         help="a sentinel number meaning missing (repeatable)")
     parser.add_argument("--good-quality", action="append", default=None, metavar="TEXT",

@@ -17,7 +17,6 @@ Needs the `dask` extra: ``pip install 'qorv-chemical-engineering[dask]'``.
 """
 from __future__ import annotations
 
-import glob as _glob
 import gzip
 import os
 from contextlib import contextmanager
@@ -32,7 +31,7 @@ except ImportError as _missing:  # pragma: no cover - depends on the environment
         "pip install 'qorv-chemical-engineering[dask]'"
     ) from _missing
 
-from . import _native, _options
+from . import _names, _native, _options, _sources
 from .profile import _PROFILE_OPTIONS, ExportProfile, ExportReport, _from_native
 from .readiness import grade
 
@@ -123,15 +122,10 @@ def expand_paths(paths_or_glob: Any) -> List[str]:
         text = os.fspath(item)
         if _is_url(text):
             paths.extend(_expand_url(text))
-        elif _GLOB_CHARS.intersection(text) and not os.path.exists(text):
-            matches = sorted(_glob.glob(text))
-            if not matches:
-                raise FileNotFoundError(2, "no file matches the pattern", text)
-            paths.extend(matches)
         else:
-            paths.append(text)
+            paths.extend(_sources.expand(text))
     for path in paths:
-        if path.lower().endswith((".parquet", ".pq")):
+        if _sources.is_parquet(path):
             raise ValueError(f"{path}: Parquet is read as a data frame: use "
                              "profile_dataframe(dask.dataframe.read_parquet(...))")
     local = [p for p in paths if not _is_url(p)]
@@ -195,20 +189,12 @@ def _build_options(settings: Mapping[str, Any], declared: Optional[Mapping[str, 
 def _split_declared(options: Dict[str, Any], caller: str) -> Tuple[Dict[str, Any], Any, Any]:
     """Separates grade_export's declared fields from the profile options, as it reads them."""
     given = {k: options.pop(k) for k in _DECLARED if k in options}
-    license_cleared = given.get("license_cleared", False)
-    if license_cleared not in (True, False):
-        raise TypeError("argument 'license_cleared': must be True or False")
-    declared = {
-        "baseline_present": given.get("baseline_present"),
-        "license_cleared": True if license_cleared is True else None,
-        "has_maintenance": given.get("has_maintenance"),
-        "has_batches": given.get("has_batches"),
-        "has_lab_samples": given.get("has_lab_samples"),
-    }
+    baseline = given.pop("baseline", None)
+    declared = _names.declared_fields(given)  # as grade_export checks them
     unknown = set(options) - set(_PROFILE_OPTIONS) - {"threads"}
     if unknown:
         raise TypeError(f"{caller}() got an unexpected keyword argument '{sorted(unknown)[0]}'")
-    return options, declared, given.get("baseline")
+    return options, declared, baseline
 
 
 def _chunk(chunk_bytes: int) -> int:
@@ -249,7 +235,7 @@ def _rescan(path: str, start: int, end: int, opening: bytes, inside: bool,
 
 def _scan_whole(path: str, options: Dict[str, Any]) -> bytes:
     """A file in one task: from its first byte, or decompressed when it is gzip."""
-    if not path.lower().endswith(".gz"):
+    if not _sources.is_gzip(path):
         if _is_url(path):
             return _native.scan_text(path, 0, None, False, options, [_read(path, 0, None)])
         return _native.scan_range(path, 0, -1, None, False, options)[0]
@@ -341,7 +327,7 @@ def _file_leaves(paths: Sequence[str], options: Dict[str, Any], chunk: int) -> L
     leaves: List[Delayed] = []
     for path in paths:
         size = _size(path)
-        cuts = [0] if path.lower().endswith(".gz") else list(range(0, size, chunk)) or [0]
+        cuts = [0] if _sources.is_gzip(path) else list(range(0, size, chunk)) or [0]
         head = _opening(path, size, options) if len(cuts) > 1 else b""
         cuts = [c for c in cuts if c == 0 or c >= len(head) or _resumes_at(path, c, head, options)]
         if len(cuts) == 1:

@@ -6,35 +6,15 @@ import operator
 from dataclasses import dataclass, field
 from typing import Any, Callable, Dict, List, Mapping, Optional, Sequence, Tuple, Union
 
-from . import _args, _native, _options, _render
+from . import _names, _native, _options, _render
 from ._availability import Availability, Bins, bins_of
 from .readiness import PROFILE_FIELDS, Finding, ReadinessRecord, grade
 
 Progress = Callable[[int, int], None]
 
 
-def instant_text(us: Optional[int]) -> Optional[str]:
-    """Microseconds since the epoch as ISO 8601 UTC text ("...Z"); None stays None.
-
-    The profiler keeps instants within 0001-01-01T00:00:00Z..9999-12-31T23:59:59.999999Z; any
-    other integer is still rendered (proleptic Gregorian, signed year) rather than raising."""
-    if us is None:
-        return None
-    seconds, micro = divmod(us, 1_000_000)
-    days, sod = divmod(seconds, 86400)
-    # Civil date from a day count (Howard Hinnant's algorithm): exact for every integer.
-    z = days + 719468
-    era, doe = divmod(z, 146097)
-    yoe = (doe - doe // 1460 + doe // 36524 - doe // 146096) // 365
-    doy = doe - (365 * yoe + yoe // 4 - yoe // 100)
-    mp = (5 * doy + 2) // 153
-    day = doy - (153 * mp + 2) // 5 + 1
-    month = mp + 3 if mp < 10 else mp - 9
-    year = yoe + era * 400 + (month <= 2)
-    # Formatted by hand: strftime on CPython 3.13.0 leaks a small object per call.
-    text = (f"{year:04d}-{month:02d}-{day:02d}T{sod // 3600:02d}:{sod // 60 % 60:02d}:"
-            f"{sod % 60:02d}")
-    return text + (f".{micro:06d}Z" if micro else "Z")
+# Microseconds since the epoch as ISO 8601 UTC text ("...Z"); None stays None.
+instant_text = _names.format_instant
 
 
 @dataclass(frozen=True)
@@ -226,7 +206,7 @@ class ExportProfile:
     def _dict(self, tags: Any) -> Dict[str, Any]:
         return {
             "schema": _render.schema_id("profile"),
-            "profile_schema": "export_profile_v1",
+            "profile_schema": _names.PROFILE_SCHEMA,
             "source": list(self.source),
             "layout": self.layout,
             "values": [p.to_dict() for p in self.values.values()],
@@ -391,14 +371,13 @@ def grade_export(
     unknown = set(profile_options) - set(_PROFILE_OPTIONS)
     if unknown:
         raise TypeError(f"grade_export() got an unexpected keyword argument '{sorted(unknown)[0]}'")
-    # A licence is only ever declared cleared; False leaves the default (not cleared).
-    declared = {
+    declared = _names.declared_fields({
         "baseline_present": baseline_present,
-        "license_cleared": True if _args.flag(license_cleared, "license_cleared") else None,
+        "license_cleared": license_cleared,
         "has_maintenance": has_maintenance,
         "has_batches": has_batches,
         "has_lab_samples": has_lab_samples,
-    }
+    })
     progress = profile_options.pop("progress", None)
     options = {**_PROFILE_OPTIONS, **profile_options}
     profile = _profile(source, options, progress, declared, baseline)

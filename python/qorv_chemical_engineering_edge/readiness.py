@@ -5,26 +5,12 @@ import math
 from dataclasses import dataclass
 from typing import Any, Dict, Optional, Tuple
 
-from . import _native, _render
+from . import _names, _native, _render
 
-COURT = "industrial_data_readiness_court_v1"
+COURT = _names.READINESS_COURT
 
 # The thirteen profile fields, in the order of `qorv_chemical_engineering.grade_readiness`.
-PROFILE_FIELDS: Tuple[str, ...] = (
-    "n_tags",
-    "n_rows",
-    "baseline_present",
-    "license_cleared",
-    "missingness",
-    "unit_coverage",
-    "duplicate_timestamps",
-    "time_span_hours",
-    "sampling_regular",
-    "has_controllers",
-    "has_maintenance",
-    "has_batches",
-    "has_lab_samples",
-)
+PROFILE_FIELDS: Tuple[str, ...] = _names.READINESS_FIELDS
 
 
 @dataclass(frozen=True)

@@ -10,10 +10,10 @@ import math
 from dataclasses import dataclass
 from typing import Any, Dict, Iterable, List, Mapping, Optional, Tuple, Union
 
-from . import _args, _native, _render
+from . import _args, _names, _native, _render
 
-COURTS = {"v1": "unit_consistency_court_v1", "v2": "unit_consistency_court_v2"}
-RELATIONS = ("same_quantity", "additively_combined")
+COURTS = _names.UNIT_COURTS
+RELATIONS = _names.RELATIONS
 
 
 @dataclass(frozen=True)

@@ -165,6 +165,10 @@ std::span<const std::string_view> bad_state_texts() noexcept;
 // Reads a tag list (CSV with a tag column and a unit column, names as in the long layout).
 Result<std::vector<TagUnit>> parse_tag_list(std::string_view bytes, std::string_view file);
 
+// A tag list given as pairs, read as a tag list's rows are: tag and unit trimmed of spaces and
+// tabs, pairs without a tag dropped.
+std::vector<TagUnit> tag_units_of(std::vector<TagUnit> given);
+
 // ---- The profile ---------------------------------------------------------------------------
 
 template <class T>

@@ -335,9 +335,9 @@ Result<std::vector<TagUnit>> parse_tag_list(std::string_view bytes, std::string_
                                     cells[static_cast<std::size_t>(tag)].quoted, unq));
         t.unit = std::string(unquote(cells[static_cast<std::size_t>(unit)].text,
                                      cells[static_cast<std::size_t>(unit)].quoted, unq));
-        if (!t.tag.empty()) out.push_back(std::move(t));
+        out.push_back(std::move(t));
     }
-    return out;
+    return tag_units_of(std::move(out));
 }
 
 Result<ExportProfile> profile_files(std::span<const std::string> paths,

@@ -281,46 +281,6 @@ std::string seal_of(const ExportProfile& p) {
 
 }  // namespace
 
-std::string_view name(Layout layout) noexcept {
-    switch (layout) {
-        case Layout::Auto:
-            return "auto";
-        case Layout::Wide:
-            return "wide";
-        case Layout::Long:
-            return "long";
-    }
-    return {};
-}
-
-std::string_view name(TimestampFormat format) noexcept {
-    switch (format) {
-        case TimestampFormat::Auto:
-            return "auto";
-        case TimestampFormat::ExcelSerial:
-            return "excel_serial";
-        case TimestampFormat::UnixSeconds:
-            return "unix_seconds";
-        case TimestampFormat::UnixMilliseconds:
-            return "unix_milliseconds";
-    }
-    return {};
-}
-
-std::string_view name(Provenance provenance) noexcept {
-    switch (provenance) {
-        case Provenance::Derived:
-            return "derived";
-        case Provenance::Inferred:
-            return "inferred";
-        case Provenance::Declared:
-            return "declared";
-        case Provenance::Default:
-            return "default";
-    }
-    return {};
-}
-
 std::span<const std::string_view> bad_state_texts() noexcept {
     return bad_state_list();
 }

@@ -1,0 +1,48 @@
+// The names the library's texts are made of, in one table: courts and schemas, the profiler's
+// option choices, the thirteen readiness fields and the declared ones. The enum `name()`
+// functions read it, and callers above the core (the Python package, the command line) take
+// their choices and labels from it instead of writing them out again, so a name changes in one
+// place.
+#pragma once
+
+#include <array>
+#include <string_view>
+
+#include "qorv_chemical_engineering_edge/data_readiness.hpp"
+#include "qorv_chemical_engineering_edge/export_profile.hpp"
+#include "qorv_chemical_engineering_edge/unit_consistency.hpp"
+#include "qorv_chemical_engineering_edge/unit_consistency_v2.hpp"
+
+namespace qorv_chemical_engineering_edge::names {
+
+// The thirteen profile values, in the order grading takes them (ReadinessProfile's members).
+inline constexpr std::array<std::string_view, data_readiness::kReadinessDimensions>
+    kReadinessFields{
+        "n_tags",           "n_rows",          "baseline_present",     "license_cleared",
+        "missingness",      "unit_coverage",   "duplicate_timestamps", "time_span_hours",
+        "sampling_regular", "has_controllers", "has_maintenance",      "has_batches",
+        "has_lab_samples"};
+
+// What an export cannot show, in DeclaredFields' order. A declared field is a bool or absent.
+inline constexpr std::array<std::string_view, 5> kDeclaredFields{
+    "baseline_present", "license_cleared", "has_maintenance", "has_batches", "has_lab_samples"};
+
+// Indexed by export_profile::Layout, TimestampFormat and Provenance.
+inline constexpr std::array<std::string_view, 3> kLayouts{"auto", "wide", "long"};
+inline constexpr std::array<std::string_view, 4> kTimestampFormats{
+    "auto", "excel_serial", "unix_seconds", "unix_milliseconds"};
+inline constexpr std::array<std::string_view, 4> kProvenances{"derived", "inferred", "declared",
+                                                              "default"};
+
+// The delimiters and decimal separators an export may use, in the sniffer's tie order.
+inline constexpr std::array<std::string_view, 4> kDelimiters{",", ";", "\t", "|"};
+inline constexpr std::array<std::string_view, 2> kDecimals{".", ","};
+
+inline constexpr std::string_view kReadinessCourt =
+    data_readiness::IndustrialDataReadinessCourtV1::kSchema;
+inline constexpr std::string_view kProfileSchema = export_profile::ExportProfile::kSchema;
+inline constexpr std::string_view kUnitCourtV1 = unit_consistency::UnitConsistencyCourtV1::kSchema;
+inline constexpr std::string_view kUnitCourtV2 =
+    unit_consistency_v2::UnitConsistencyCourtV2::kSchema;
+
+}  // namespace qorv_chemical_engineering_edge::names

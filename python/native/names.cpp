@@ -1,0 +1,174 @@
+// The core's table of names for the Python layer, the one check of declared fields, and the
+// one rendering of an instant: the package reads these instead of keeping its own copies.
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "native.hpp"
+#include "qorv_chemical_engineering_edge/names.hpp"
+
+namespace qorv_chemical_engineering_edge_py {
+
+namespace core = qorv_chemical_engineering_edge;
+namespace names = qorv_chemical_engineering_edge::names;
+
+namespace {
+
+template <class Texts>
+PyObject* tuple_of(const Texts& texts) {
+    PyRef out(PyTuple_New(static_cast<Py_ssize_t>(std::size(texts))));
+    if (!out) return nullptr;
+    Py_ssize_t at = 0;
+    for (std::string_view text : texts) {
+        PyObject* item = new_str(text);
+        if (item == nullptr) return nullptr;
+        PyTuple_SetItem(out.get(), at++, item);  // steals item
+    }
+    return out.release();
+}
+
+// Sets d[key] = value, taking `value` (null: an error is already set).
+bool put(PyObject* d, const char* key, PyObject* value) {
+    PyRef owned(value);
+    return owned && PyDict_SetItemString(d, key, owned.get()) == 0;
+}
+
+PyObject* text(std::string_view t) {
+    return new_str(t);
+}
+
+// True for NumPy's bool scalar, which the courts take as a flag, told by its type's names so
+// that NumPy need not be imported.
+bool numpy_bool(PyObject* value) {
+    PyObject* kind = reinterpret_cast<PyObject*>(Py_TYPE(value));
+    PyRef module(PyObject_GetAttrString(kind, "__module__"));
+    PyRef name(PyObject_GetAttrString(kind, "__name__"));
+    if (!module || !name || !PyUnicode_Check(module.get()) || !PyUnicode_Check(name.get())) {
+        PyErr_Clear();
+        return false;
+    }
+    return PyUnicode_CompareWithASCIIString(module.get(), "numpy") == 0 &&
+           (PyUnicode_CompareWithASCIIString(name.get(), "bool_") == 0 ||
+            PyUnicode_CompareWithASCIIString(name.get(), "bool") == 0);
+}
+
+PyObject* flag_object(const std::optional<bool>& value) {
+    if (!value) return none();
+    return PyBool_FromLong(*value ? 1 : 0);
+}
+
+}  // namespace
+
+bool read_declared_flag(PyObject* value, const char* name, std::optional<bool>& out) {
+    out.reset();
+    if (value == nullptr || value == Py_None) return true;
+    if (value == Py_True || value == Py_False || numpy_bool(value)) {
+        const int truth = PyObject_IsTrue(value);
+        if (truth < 0) return false;
+        out = truth == 1;
+        return true;
+    }
+    PyRef kind(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(value)), "__name__"));
+    if (!kind) return false;
+    PyErr_Format(PyExc_TypeError, "argument '%s': '%U' object cannot be converted to 'PyBool'",
+                 name, kind.get());
+    return false;
+}
+
+bool read_declared(PyObject* dict, core::export_profile::DeclaredFields& declared) {
+    std::optional<bool>* slots[] = {&declared.baseline_present, &declared.license_cleared,
+                                    &declared.has_maintenance, &declared.has_batches,
+                                    &declared.has_lab_samples};
+    static_assert(std::size(slots) == names::kDeclaredFields.size());
+    for (std::size_t i = 0; i < names::kDeclaredFields.size(); ++i) {
+        const std::string key(names::kDeclaredFields[i]);
+        PyObject* value = PyDict_GetItemString(dict, key.c_str());  // borrowed; null: absent
+        if (!read_declared_flag(value, key.c_str(), *slots[i])) return false;
+    }
+    // A licence is only ever declared cleared: False is the default, not a declaration.
+    if (declared.license_cleared == false) declared.license_cleared.reset();
+    return true;
+}
+
+PyObject* names_table(PyObject*, PyObject*) {
+    return trampoline([]() -> PyObject* {
+        namespace readiness = core::data_readiness;
+        namespace units = core::unit_consistency;
+        const std::array relations{units::name(units::AssertionRelation::SameQuantity),
+                                   units::name(units::AssertionRelation::AdditivelyCombined)};
+        const std::array verdicts{
+            readiness::name(readiness::ReadinessVerdict::Ready),
+            readiness::name(readiness::ReadinessVerdict::ReadyWithCaveats),
+            readiness::name(readiness::ReadinessVerdict::NotReadyMissingCriticalWitnesses)};
+        const std::array levels{readiness::name(readiness::ReadinessLevel::Ok),
+                                readiness::name(readiness::ReadinessLevel::Caveat),
+                                readiness::name(readiness::ReadinessLevel::CriticalMissing)};
+        PyRef d(PyDict_New());
+        PyRef courts(PyDict_New());
+        if (!d || !courts || !put(courts.get(), "v1", text(names::kUnitCourtV1)) ||
+            !put(courts.get(), "v2", text(names::kUnitCourtV2))) {
+            return nullptr;
+        }
+        const bool ok = put(d.get(), "readiness_fields", tuple_of(names::kReadinessFields)) &&
+                        put(d.get(), "declared_fields", tuple_of(names::kDeclaredFields)) &&
+                        put(d.get(), "layouts", tuple_of(names::kLayouts)) &&
+                        put(d.get(), "timestamp_formats", tuple_of(names::kTimestampFormats)) &&
+                        put(d.get(), "provenances", tuple_of(names::kProvenances)) &&
+                        put(d.get(), "delimiters", tuple_of(names::kDelimiters)) &&
+                        put(d.get(), "decimals", tuple_of(names::kDecimals)) &&
+                        put(d.get(), "relations", tuple_of(relations)) &&
+                        put(d.get(), "verdicts", tuple_of(verdicts)) &&
+                        put(d.get(), "levels", tuple_of(levels)) &&
+                        put(d.get(), "readiness_court", text(names::kReadinessCourt)) &&
+                        put(d.get(), "profile_schema", text(names::kProfileSchema)) &&
+                        put(d.get(), "unit_courts", courts.release());
+        return ok ? d.release() : nullptr;
+    });
+}
+
+PyObject* declared_fields(PyObject*, PyObject* args) {
+    return trampoline([&]() -> PyObject* {
+        PyObject* given = nullptr;
+        if (!PyArg_ParseTuple(args, "O!:declared_fields", &PyDict_Type, &given)) return nullptr;
+        PyObject* key = nullptr;
+        PyObject* value = nullptr;
+        for (Py_ssize_t at = 0; PyDict_Next(given, &at, &key, &value);) {
+            bool known = false;
+            for (std::string_view name : names::kDeclaredFields) {
+                const std::string text(name);
+                known = known || (PyUnicode_Check(key) &&
+                                  PyUnicode_CompareWithASCIIString(key, text.c_str()) == 0);
+            }
+            if (!known) {
+                PyErr_Format(PyExc_TypeError, "%R is not a declared field", key);
+                return nullptr;
+            }
+        }
+        core::export_profile::DeclaredFields declared;
+        if (!read_declared(given, declared)) return nullptr;
+        const std::optional<bool>* slots[] = {&declared.baseline_present, &declared.license_cleared,
+                                              &declared.has_maintenance, &declared.has_batches,
+                                              &declared.has_lab_samples};
+        PyRef out(PyDict_New());
+        if (!out) return nullptr;
+        for (std::size_t i = 0; i < names::kDeclaredFields.size(); ++i) {
+            const std::string name(names::kDeclaredFields[i]);
+            if (!put(out.get(), name.c_str(), flag_object(*slots[i]))) return nullptr;
+        }
+        return out.release();
+    });
+}
+
+PyObject* format_instant(PyObject*, PyObject* args) {
+    return trampoline([&]() -> PyObject* {
+        PyObject* us = nullptr;
+        if (!PyArg_ParseTuple(args, "O:format_instant", &us)) return nullptr;
+        if (us == Py_None) return none();
+        const long long value = PyLong_AsLongLong(us);
+        if (value == -1 && PyErr_Occurred()) return nullptr;
+        return new_str(core::export_profile::format_instant(value));
+    });
+}
+
+}  // namespace qorv_chemical_engineering_edge_py

@@ -1,0 +1,25 @@
+"""The core's names, read once from the native module: courts, schemas, option choices and the
+readiness and declared fields. The package takes them from here and never writes them out."""
+from __future__ import annotations
+
+from typing import Dict, Tuple
+
+from . import _native
+
+_TABLE = _native.names()
+
+READINESS_FIELDS: Tuple[str, ...] = _TABLE["readiness_fields"]  # grading's argument order
+DECLARED_FIELDS: Tuple[str, ...] = _TABLE["declared_fields"]
+LAYOUTS: Tuple[str, ...] = _TABLE["layouts"]
+TIMESTAMP_FORMATS: Tuple[str, ...] = _TABLE["timestamp_formats"]
+DELIMITERS: Tuple[str, ...] = _TABLE["delimiters"]
+DECIMALS: Tuple[str, ...] = _TABLE["decimals"]
+RELATIONS: Tuple[str, ...] = _TABLE["relations"]
+VERDICTS: Tuple[str, ...] = _TABLE["verdicts"]  # Ready, ReadyWithCaveats, NotReady...
+LEVELS: Tuple[str, ...] = _TABLE["levels"]  # ok, caveat, critical_missing
+READINESS_COURT: str = _TABLE["readiness_court"]
+PROFILE_SCHEMA: str = _TABLE["profile_schema"]
+UNIT_COURTS: Dict[str, str] = dict(_TABLE["unit_courts"])
+
+format_instant = _native.format_instant
+declared_fields = _native.declared_fields
