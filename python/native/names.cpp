@@ -145,6 +145,14 @@ PyObject* declared_fields(PyObject*, PyObject* args) {
                 return nullptr;
             }
         }
+        // license_cleared defaults to False, not None, so None is no more a flag than 1 is.
+        PyObject* licence = PyDict_GetItemString(given, "license_cleared");
+        if (licence == Py_None) {
+            PyErr_SetString(PyExc_TypeError,
+                            "argument 'license_cleared': 'NoneType' object "
+                            "cannot be converted to 'PyBool'");
+            return nullptr;
+        }
         core::export_profile::DeclaredFields declared;
         if (!read_declared(given, declared)) return nullptr;
         const std::optional<bool>* slots[] = {&declared.baseline_present, &declared.license_cleared,

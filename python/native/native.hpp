@@ -84,7 +84,8 @@ PyObject* profile_stream(PyObject* module, PyObject* args);
 //   "unit_courts": {"v1": str, "v2": str}}
 PyObject* names_table(PyObject* module, PyObject* args);
 // declared_fields({name: value}) -> {name: None or bool} for every declared field, in the
-// table's order; TypeError naming the field for a value that is neither None nor a bool.
+// table's order; TypeError naming the field for a value that is neither None nor a bool (for
+// license_cleared, whose default is False: neither True nor False).
 PyObject* declared_fields(PyObject* module, PyObject* args);
 // format_instant(us or None) -> "YYYY-MM-DDThh:mm:ss[.ffffff]Z" or None
 PyObject* format_instant(PyObject* module, PyObject* args);

@@ -58,7 +58,8 @@ def build(
     }
     if options["delimiter"] and options["delimiter"] == options["decimal"]:
         raise ValueError("options delimiter and decimal must differ")
-    options.update(_names.declared_fields(dict(declared or {})))
+    # Checked by the caller through _names.declared_fields (and again natively on use).
+    options.update(_names.declared_fields({}) if declared is None else declared)
     if baseline is not None:
         start, end = _baseline(baseline, tz)
         options["baseline_start_us"], options["baseline_end_us"] = start, end
