@@ -50,6 +50,7 @@ class Availability:
     present: Tuple[Tuple[int, ...], ...] = ()  # [tag][bucket]: present samples
     expected: Tuple[Tuple[int, ...], ...] = ()  # [tag][bucket]: the share's denominator
     bad_state: Tuple[Tuple[int, ...], ...] = ()  # [tag][bucket]
+    rows: Tuple[int, ...] = ()  # [bucket]: timestamped rows (long: records) of any tag
 
     @property
     def buckets(self) -> int:
@@ -116,7 +117,7 @@ def compute(profile: "ExportProfile", buckets: int = 96,
         expected.append(tuple(row_full))
         bad_state.append(tuple(bad))
     return Availability(tuple(names), start, bucket_us, tuple(shares), "", tuple(present),
-                        tuple(expected), tuple(bad_state))
+                        tuple(expected), tuple(bad_state), tuple(group_rows))
 
 
 def _grid_points(lo: int, hi: int, first: int, last: int, step: int) -> int:

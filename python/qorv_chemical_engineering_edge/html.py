@@ -12,19 +12,19 @@ import itertools
 import math
 from typing import TYPE_CHECKING, Iterable, List, Optional, Sequence, Tuple
 
+from . import _names
+
 if TYPE_CHECKING:
     from ._availability import Availability
     from .profile import ExportProfile, ExportReport, TagEvidence
     from .readiness import ReadinessRecord
     from .units import UnitCourtRecord
 
-VERDICT_COLOURS = {
-    "Ready": "#1a7f37",
-    "ReadyWithCaveats": "#b76e00",
-    "NotReadyMissingCriticalWitnesses": "#c62828",
-}
-LEVEL_COLOURS = {"ok": "#dff3e4", "caveat": "#fff1d6", "critical_missing": "#fde0e0"}
+# Green, amber, red: by the core's verdicts and levels, in their order (best first).
+VERDICT_COLOURS = dict(zip(_names.VERDICTS, ("#1a7f37", "#b76e00", "#c62828")))
+LEVEL_COLOURS = dict(zip(_names.LEVELS, ("#dff3e4", "#fff1d6", "#fde0e0")))
 NO_ROWS = "#3b3f46"  # a bucket without a single row: an outage or the export's edge
+NO_SAMPLES = "#afb8c1"  # rows, but none of them holds the tag (a file without its column)
 
 # Past these, the page summarises: the tag table shows the worst tags and each note list its
 # first items, and says how many more the JSON holds. A page stays readable and its size stays
@@ -80,8 +80,7 @@ def units_page(record: "UnitCourtRecord") -> str:
             f'<td><span class="level" style="background:{colour}">{_e(f.hazard)}</span></td>'
             f"<td>{_e(conversion)}</td><td>{_e(f.message)}</td></tr>"
         )
-    colour = VERDICT_COLOURS["Ready"] if record.n_hazard == 0 else VERDICT_COLOURS[
-        "NotReadyMissingCriticalWitnesses"]
+    colour = VERDICT_COLOURS[_names.VERDICTS[0] if record.n_hazard == 0 else _names.VERDICTS[-1]]
     banner = (
         f'<div class="banner" id="verdict" style="background:{colour}">'
         f"<h1>{record.n_hazard} unit hazard{'s' if record.n_hazard != 1 else ''}</h1>"
@@ -196,8 +195,8 @@ def _svg(grid: "Availability", max_tags: int = 120) -> str:
                      f"{_e(_clip(grid.tags[i], 22))}</text>")
         for b, share in enumerate(grid.shares[i]):
             x = label_w + b * cell_w
-            fill = NO_ROWS if share is None else _shade(share)
-            tip = "no rows" if share is None else _tip(grid, i, b)
+            fill, tip = _empty(grid, i, b) if share is None else (_shade(share),
+                                                                  _tip(grid, i, b))
             parts.append(
                 f'<rect x="{x:.2f}" y="{y}" width="{cell_w + 0.3:.2f}" height="{cell_h - 1}" '
                 f'fill="{fill}"><title>{_e(grid.tags[i])} · {_e(_time(grid, b))}: {tip}</title>'
@@ -223,6 +222,14 @@ def _tip(grid: "Availability", tag: int, bucket: int) -> str:
     return f"{present:,} of {full:,} present" + (f", {bad:,} bad-state" if bad else "")
 
 
+def _empty(grid: "Availability", tag: int, bucket: int) -> Tuple[str, str]:
+    """(fill, words) of a cell without a share: no rows at all, or rows without the tag."""
+    rows = grid.rows[bucket] if grid.rows else 0
+    if not rows:
+        return NO_ROWS, "no rows"
+    return NO_SAMPLES, f"no samples of {_e(grid.tags[tag])} ({rows:,} rows)"
+
+
 def _legend() -> str:
     stops = [(1.0, "all present"), (0.75, "75%"), (0.5, "50%"), (0.0, "none present")]
     items = "".join(
@@ -230,7 +237,9 @@ def _legend() -> str:
         for s, label in stops
     )
     items += (f'<span><span class="swatch" style="background:{NO_ROWS}"></span>'
-              "no rows at all (outage)</span>")
+              "no rows at all (outage)</span>"
+              f'<span><span class="swatch" style="background:{NO_SAMPLES}"></span>'
+              "no samples of the tag</span>")
     return f'<div class="legend">{items}</div>'
 
 
@@ -299,17 +308,31 @@ def _notes(profile: "ExportProfile") -> str:
 
 
 def _seals(profile: "ExportProfile", court_hash: Optional[str]) -> str:
-    items = []
-    if court_hash is not None:
-        items.append(("court_hash (industrial_data_readiness_court_v1)", f"<code>{court_hash}</code>"))
-    items += [
-        ("profile seal (export_profile_v1)", f"<code>{profile.seal}</code>"),
+    # What identifies the data comes first; the verdict's seal after it.
+    items = [
+        (f"profile seal ({_names.PROFILE_SCHEMA})", f"<code>{profile.seal}</code>"),
         ("input digest", f"<code>{profile.input_digest}</code>"),
+    ]
+    said = ("The profile seal and the input digest identify the data: its profile (values, "
+            "evidence, notes and options) and its bytes.")
+    if court_hash is not None:
+        items.append((f"court_hash ({_names.READINESS_COURT})", f"<code>{court_hash}</code>"))
+        said += " court_hash seals the verdict pattern the court found for that profile."
+    items += [
         ("unit vocabulary", _e(profile.unit_vocabulary)),
-        ("options", "<code>" + _e(", ".join(f"{k}={v!r}" for k, v in profile.options.items()))
+        ("options", "<code>" + _e(", ".join(_option(k, v) for k, v in profile.options.items()))
          + "</code>"),
     ]
-    return _section("Seals", _kv(items))
+    return _section("Seals", f'<p class="muted" id="seals-said">{said}</p>' + _kv(items))
+
+
+def _option(key: str, value: object) -> str:
+    """An option as `key=value`; an instant (`..._us`, microseconds) as its ISO 8601 text."""
+    if key.endswith("_us"):
+        key = key[:-3]
+        if isinstance(value, int) and not isinstance(value, bool):
+            value = _names.format_instant(value)
+    return f"{key}={value!r}"
 
 
 # ---- helpers -------------------------------------------------------------------------------

@@ -40,7 +40,7 @@ class ReadinessRecord:
 
     @property
     def ready(self) -> bool:
-        return self.verdict != "NotReadyMissingCriticalWitnesses"
+        return self.verdict != _names.VERDICTS[-1]
 
     def __repr__(self) -> str:
         return (
