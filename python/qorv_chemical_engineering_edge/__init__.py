@@ -7,6 +7,7 @@ verdict (`profile_export`, `grade_export`). Results print as tables and serialis
 versioned schema, `schema.json` in this package) and to a self-contained HTML report.
 """
 from ._render import SCHEMA_VERSION
+from . import _version
 from ._availability import Availability
 from .profile import (
     ExportProfile,
@@ -29,7 +30,7 @@ from .units import (
     parse_unit,
 )
 
-__version__ = "0.1.0"
+__version__ = _version.version()
 
 __all__ = [
     "SCHEMA_VERSION",

@@ -3,6 +3,7 @@ list is, instants rendered once, and no import circle in the package."""
 import ast
 import csv
 import datetime as dt
+import importlib.metadata
 import importlib.util
 import os
 import subprocess
@@ -150,3 +151,45 @@ def test_each_module_imports_alone(module):
     run = subprocess.run([sys.executable, "-c", f"import {name}"], capture_output=True,
                          text=True, timeout=120, env={**os.environ})
     assert run.returncode == 0, run.stderr
+
+
+# ---- version ---------------------------------------------------------------------------------
+
+def _installed(found):
+    def lookup(name):
+        assert name == "qorv-chemical-engineering"
+        if found is None:
+            raise importlib.metadata.PackageNotFoundError(name)
+        return found
+    return lookup
+
+
+PYPROJECT = '[build-system]\nrequires = ["x"]\n\n[project]\nname = "q"\nversion = "{v}"\n'
+VERSIONS = [  # (installed version, pyproject.toml text, version given)
+    ("2.3.4", PYPROJECT.format(v="0.1.0"), "2.3.4"),
+    (None, PYPROJECT.format(v="0.7.1rc2"), "0.7.1rc2"),
+    (None, None, "0+unknown"),
+    (None, '[tool.other]\nversion = "9.9"\n\n[project]\nname = "q"\n', "0+unknown"),
+    (None, '[project]\nname = "q"\n\n[tool.other]\nversion = "9.9"\n', "0+unknown"),
+]
+
+
+@pytest.mark.parametrize("installed, pyproject, expected", VERSIONS)
+def test_the_version_is_the_installed_one_else_the_source_tree_s(tmp_path, installed, pyproject,
+                                                                 expected):
+    from qorv_chemical_engineering_edge import _version
+
+    if pyproject is not None:
+        (tmp_path / "pyproject.toml").write_text(pyproject)
+    assert _version.version(_installed(installed), str(tmp_path)) == expected
+
+
+def test_this_tree_reports_its_declared_version():
+    root = os.path.dirname(os.path.dirname(os.path.realpath(edge.__file__)))
+    text = open(os.path.join(os.path.dirname(root), "pyproject.toml")).read()
+    declared = text.split("[project]", 1)[1].split('version = "', 1)[1].split('"', 1)[0]
+    try:
+        declared = importlib.metadata.version("qorv-chemical-engineering")
+    except importlib.metadata.PackageNotFoundError:
+        pass
+    assert edge.__version__ == declared
