@@ -18,10 +18,12 @@
 #include <vector>
 
 #include "profile_options.hpp"
+#include "qorv_chemical_engineering_edge/names.hpp"
 
 namespace qorv_chemical_engineering_edge_py {
 
 namespace profile = qorv_chemical_engineering_edge::export_profile;
+namespace names = qorv_chemical_engineering_edge::names;
 
 namespace {
 
@@ -70,29 +72,31 @@ PyObject* text_counts(const std::vector<profile::TextCount>& counts) {
     });
 }
 
+// Keyed by the names table's readiness fields, in its order.
 PyObject* values(const profile::ExportProfile& p) {
+    PyObject* made[] = {
+        field(p.n_tags, count(p.n_tags.value)),
+        field(p.n_rows, count(p.n_rows.value)),
+        field(p.baseline_present, flag(p.baseline_present.value)),
+        field(p.license_cleared, flag(p.license_cleared.value)),
+        field(p.missingness, PyFloat_FromDouble(p.missingness.value)),
+        field(p.unit_coverage, PyFloat_FromDouble(p.unit_coverage.value)),
+        field(p.duplicate_timestamps, PyFloat_FromDouble(p.duplicate_timestamps.value)),
+        field(p.time_span_hours, PyFloat_FromDouble(p.time_span_hours.value)),
+        field(p.sampling_regular, flag(p.sampling_regular.value)),
+        field(p.has_controllers, flag(p.has_controllers.value)),
+        field(p.has_maintenance, flag(p.has_maintenance.value)),
+        field(p.has_batches, flag(p.has_batches.value)),
+        field(p.has_lab_samples, flag(p.has_lab_samples.value)),
+    };
+    static_assert(std::size(made) == names::kReadinessFields.size());
     PyRef d(PyDict_New());
-    if (!d) return nullptr;
-    const bool ok =
-        put(d.get(), "n_tags", field(p.n_tags, count(p.n_tags.value))) &&
-        put(d.get(), "n_rows", field(p.n_rows, count(p.n_rows.value))) &&
-        put(d.get(), "baseline_present",
-            field(p.baseline_present, flag(p.baseline_present.value))) &&
-        put(d.get(), "license_cleared", field(p.license_cleared, flag(p.license_cleared.value))) &&
-        put(d.get(), "missingness",
-            field(p.missingness, PyFloat_FromDouble(p.missingness.value))) &&
-        put(d.get(), "unit_coverage",
-            field(p.unit_coverage, PyFloat_FromDouble(p.unit_coverage.value))) &&
-        put(d.get(), "duplicate_timestamps",
-            field(p.duplicate_timestamps, PyFloat_FromDouble(p.duplicate_timestamps.value))) &&
-        put(d.get(), "time_span_hours",
-            field(p.time_span_hours, PyFloat_FromDouble(p.time_span_hours.value))) &&
-        put(d.get(), "sampling_regular",
-            field(p.sampling_regular, flag(p.sampling_regular.value))) &&
-        put(d.get(), "has_controllers", field(p.has_controllers, flag(p.has_controllers.value))) &&
-        put(d.get(), "has_maintenance", field(p.has_maintenance, flag(p.has_maintenance.value))) &&
-        put(d.get(), "has_batches", field(p.has_batches, flag(p.has_batches.value))) &&
-        put(d.get(), "has_lab_samples", field(p.has_lab_samples, flag(p.has_lab_samples.value)));
+    bool ok = static_cast<bool>(d);
+    for (std::size_t i = 0; i < std::size(made); ++i) {
+        PyRef value(made[i]);  // released however the loop goes
+        const std::string key(names::kReadinessFields[i]);
+        ok = ok && value && PyDict_SetItemString(d.get(), key.c_str(), value.get()) == 0;
+    }
     return ok ? d.release() : nullptr;
 }
 

@@ -15,6 +15,8 @@ from __future__ import annotations
 from dataclasses import dataclass
 from typing import TYPE_CHECKING, Any, Dict, List, Optional, Sequence, Tuple
 
+from . import _names
+
 if TYPE_CHECKING:
     from .profile import ExportProfile
 
@@ -89,7 +91,7 @@ def compute(profile: "ExportProfile", buckets: int = 96,
     for i in range(n):
         group_rows[group[i]] += rows[i]
 
-    wide = profile.layout != "long"
+    wide = profile.layout != _names.LAYOUTS[2]  # rows, not a tag's records, fill a bucket
     chosen = _least_data(profile, first, last, step, max_tags)
     names, shares, present, expected, bad_state = [], [], [], [], []
     for i in chosen:

@@ -171,8 +171,7 @@ def _read(url: str, start: int, end: Optional[int]) -> bytes:
 
 # ---- options ----------------------------------------------------------------------------------
 
-_DECLARED = ("baseline_present", "baseline", "license_cleared", "has_maintenance",
-             "has_batches", "has_lab_samples")
+_DECLARED = (*_names.DECLARED_FIELDS, "baseline")
 
 
 def _build_options(settings: Mapping[str, Any], declared: Optional[Mapping[str, Any]],
