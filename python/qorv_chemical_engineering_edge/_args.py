@@ -7,7 +7,7 @@ anything `float()` accepts, flags exactly `True`/`False` or a NumPy boolean.
 from __future__ import annotations
 
 import operator
-from typing import Any, Collection, Optional
+from typing import Any, Collection
 
 _U64_MAX = 2**64 - 1
 
@@ -44,10 +44,6 @@ def flag(value: Any, name: str) -> bool:
     raise TypeError(
         f"argument '{name}': '{kind.__name__}' object cannot be converted to 'PyBool'"
     )
-
-
-def optional_flag(value: Any, name: str) -> Optional[bool]:
-    return None if value is None else flag(value, name)
 
 
 def text(value: Any, name: str) -> str:
