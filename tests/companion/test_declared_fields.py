@@ -77,3 +77,16 @@ def test_every_path_grades_declared_fields_as_grade_export_does(export_path, ent
     assert other.values["license_cleared"].provenance == licence
     assert (other.verdict, other.court_hash, other.profile.seal) == (
         local.verdict, local.court_hash, local.profile.seal)
+
+
+def test_the_command_line_declares_through_the_same_path(export_path, capsys):
+    from qorv_chemical_engineering_edge.cli import main
+    import json
+
+    code = main(["readiness", export_path, "--license-cleared", "--has-batches", "--json", "-"])
+    shown = json.loads(capsys.readouterr().out)
+    local = edge.grade_export(export_path, license_cleared=True, has_batches=True)
+    assert code in (0, 1) and shown["court_hash"] == local.court_hash
+    provenance = {v["name"]: v["provenance"] for v in shown["profile"]["values"]}
+    assert provenance["license_cleared"] == provenance["has_batches"] == "declared"
+    assert provenance["has_maintenance"] == "default"
