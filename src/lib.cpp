@@ -88,7 +88,7 @@ PyObject* classify_unit_pair(PyObject*, PyObject* args, PyObject* kwargs) {
 
 // ---- grade_readiness ---------------------------------------------------------------------
 
-PyObject* grade_interned[std::size(kReadinessParameters)] = {};
+PyObject* grade_interned[kReadinessParameters.size()] = {};
 const FunctionDescription kGradeReadiness{"grade_readiness", kReadinessParameters,
                                           kReadinessRequired, grade_interned};
 
@@ -108,7 +108,7 @@ bool set_item(PyObject* dict, PyObject* key, PyObject* new_value) {
 
 PyObject* grade_readiness(PyObject*, PyObject* args, PyObject* kwargs) {
     return trampoline([&]() -> PyObject* {
-        PyRef s[std::size(kReadinessParameters)];
+        PyRef s[kReadinessParameters.size()];
         if (!extract_arguments_tuple_dict(kGradeReadiness, args, kwargs, s)) return nullptr;
         readiness::ReadinessProfile p;
         if (!convert_readiness_profile(s, p)) return nullptr;

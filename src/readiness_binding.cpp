@@ -3,7 +3,7 @@
 namespace qorv_chemical_engineering_py {
 
 bool convert_readiness_profile(
-    const PyRef (&s)[std::size(kReadinessParameters)],
+    const PyRef (&s)[kReadinessParameters.size()],
     qorv_chemical_engineering_edge::data_readiness::ReadinessProfile& p) {
     const auto& n = kReadinessParameters;
     return convert_argument(s[0], n[0], p.n_tags) && convert_argument(s[1], n[1], p.n_rows) &&

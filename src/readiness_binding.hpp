@@ -5,24 +5,31 @@
 
 #include <Python.h>
 
+#include <array>
+#include <cstddef>
+
 #include "argument_binding.hpp"
 #include "py_ref.hpp"
 #include "qorv_chemical_engineering_edge/data_readiness.hpp"
+#include "qorv_chemical_engineering_edge/names.hpp"
 
 namespace qorv_chemical_engineering_py {
 
-// The parameter names in order; the first six are required.
-inline constexpr const char* kReadinessParameters[] = {
-    "n_tags",           "n_rows",          "baseline_present",     "license_cleared",
-    "missingness",      "unit_coverage",   "duplicate_timestamps", "time_span_hours",
-    "sampling_regular", "has_controllers", "has_maintenance",      "has_batches",
-    "has_lab_samples"};
+// The parameter names in order, from the core's names table (as C strings, for the binder); the
+// first six are required.
+inline constexpr auto kReadinessParameters = [] {
+    std::array<const char*, qorv_chemical_engineering_edge::names::kReadinessFields.size()> out{};
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        out[i] = qorv_chemical_engineering_edge::names::kReadinessFields[i].data();
+    }
+    return out;
+}();
 inline constexpr std::size_t kReadinessRequired = 6;
 
 // Converts the bound arguments into a profile; omitted optional ones keep the profile's
 // defaults (no duplicates, an unknown time span, regular sampling, no context sources). False
 // with the Python error set.
-bool convert_readiness_profile(const PyRef (&slots)[std::size(kReadinessParameters)],
+bool convert_readiness_profile(const PyRef (&slots)[kReadinessParameters.size()],
                                qorv_chemical_engineering_edge::data_readiness::ReadinessProfile& p);
 
 }  // namespace qorv_chemical_engineering_py

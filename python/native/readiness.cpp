@@ -13,7 +13,7 @@ namespace readiness = qorv_chemical_engineering_edge::data_readiness;
 namespace kit = qorv_chemical_engineering_py;
 
 namespace {
-PyObject* grade_interned[std::size(kit::kReadinessParameters)] = {};
+PyObject* grade_interned[kit::kReadinessParameters.size()] = {};
 const kit::FunctionDescription kGrade{"grade", kit::kReadinessParameters, kit::kReadinessRequired,
                                       grade_interned};
 }  // namespace
@@ -24,7 +24,7 @@ bool intern_grade_parameters() {
 
 PyObject* grade(PyObject*, PyObject* args, PyObject* kwargs) {
     return trampoline([&]() -> PyObject* {
-        PyRef slots[std::size(kit::kReadinessParameters)];
+        PyRef slots[kit::kReadinessParameters.size()];
         if (!kit::extract_arguments_tuple_dict(kGrade, args, kwargs, slots)) return nullptr;
         readiness::ReadinessProfile p;
         if (!kit::convert_readiness_profile(slots, p)) return nullptr;
