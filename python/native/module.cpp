@@ -19,6 +19,8 @@ PyMethodDef functions[] = {
     {"parse_unit_v2", parse_unit_v2, METH_VARARGS, "The second court's unit parser."},
     {"profile_files", profile_files, METH_VARARGS, "Profile export files."},
     {"profile_stream", profile_stream, METH_VARARGS, "Profile an Arrow C stream."},
+    {"zone_name_fault", zone_name_fault, METH_VARARGS, "Why a text is no zone name, or None."},
+    {"zone_instant", zone_instant, METH_VARARGS, "The instant of a wall time in a zone."},
     QCE_PARTIAL_FUNCTIONS,
     {"names", names_table, METH_NOARGS, "The core's table of names."},
     {"declared_fields", declared_fields, METH_VARARGS, "Checked declared fields."},

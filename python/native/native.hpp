@@ -98,4 +98,10 @@ bool read_declared_flag(PyObject* value, const char* name, std::optional<bool>& 
 bool read_declared(PyObject* dict,
                    qorv_chemical_engineering_edge::export_profile::DeclaredFields& declared);
 
+// zone_name_fault(name) -> None, or why the text is no zone name (checked before any lookup).
+PyObject* zone_name_fault(PyObject* module, PyObject* args);
+// zone_instant(wall_us, zone_name, tzif) -> the instant in microseconds, resolved as the scan
+// resolves a naive timestamp; empty tzif: the zone looked up by name. ValueError naming the zone.
+PyObject* zone_instant(PyObject* module, PyObject* args);
+
 }  // namespace qorv_chemical_engineering_edge_py

@@ -7,10 +7,9 @@ from __future__ import annotations
 
 import datetime as _dt
 import os
-import zoneinfo
 from typing import Any, Dict, Iterable, List, Mapping, Optional, Sequence, Tuple, Union
 
-from . import _args, _names, _zones
+from . import _args, _names, _native, _zones
 
 PathLike = Union[str, "os.PathLike[str]"]
 Instant = Union[str, _dt.datetime]
@@ -38,6 +37,7 @@ def build(
     accept_multiline_fields: bool = False,
 ) -> Dict[str, Any]:
     """The native options dict; see python/native/profile_options.cpp for its keys."""
+    zone_tzif = _zones.tzif_bytes(tz)
     options: Dict[str, Any] = {
         "layout": _args.choice(layout, "layout", LAYOUTS),
         "delimiter": "" if delimiter is None else _args.choice(delimiter, "delimiter", DELIMITERS),
@@ -47,7 +47,7 @@ def build(
             timestamp_format or "auto", "timestamp_format", TIMESTAMP_FORMATS
         ),
         "zone_name": tz if isinstance(tz, str) else _args.text(tz, "tz"),
-        "zone_tzif": _zones.tzif_bytes(tz),
+        "zone_tzif": zone_tzif,
         "missing_sentinels": _sentinels(missing_values),
         "good_quality": [] if good_quality is None else _texts(good_quality, "good_quality"),
         "tag_list": _tag_list(tag_list),
@@ -61,7 +61,7 @@ def build(
     # Checked by the caller through _names.declared_fields (and again natively on use).
     options.update(_names.declared_fields({}) if declared is None else declared)
     if baseline is not None:
-        start, end = _baseline(baseline, tz)
+        start, end = _baseline(baseline, tz, zone_tzif)
         options["baseline_start_us"], options["baseline_end_us"] = start, end
     return options
 
@@ -86,16 +86,16 @@ def parse_baseline(text: str) -> Tuple[str, str]:
     return start.strip(), end.strip()
 
 
-def _baseline(window: Tuple[Instant, Instant], tz: str) -> Tuple[int, int]:
+def _baseline(window: Tuple[Instant, Instant], tz: str, tzif: bytes) -> Tuple[int, int]:
     if not isinstance(window, (tuple, list)) or len(window) != 2:
         raise ValueError("option baseline must be a (start, end) pair")
-    start, end = (_instant_us(v, tz) for v in window)
+    start, end = (_instant_us(v, tz, tzif) for v in window)
     if end < start:
         raise ValueError("option baseline ends before it starts")
     return start, end
 
 
-def _instant_us(value: Instant, tz: str) -> int:
+def _instant_us(value: Instant, tz: str, tzif: bytes) -> int:
     if isinstance(value, str):
         try:
             value = _dt.datetime.fromisoformat(value.strip().replace("Z", "+00:00"))
@@ -103,9 +103,13 @@ def _instant_us(value: Instant, tz: str) -> int:
             raise ValueError(f"option baseline: {value!r} is not an ISO 8601 time") from None
     if not isinstance(value, _dt.datetime):
         raise TypeError(f"option baseline: expected datetime or str, not {type(value).__name__}")
-    if value.tzinfo is None:
-        value = value.replace(tzinfo=zoneinfo.ZoneInfo(tz))
-    delta = value - _dt.datetime(1970, 1, 1, tzinfo=_dt.timezone.utc)
+    if value.tzinfo is None:  # a wall time in the zone, resolved as the scan resolves one
+        wall = value - _dt.datetime(1970, 1, 1)
+        return _native.zone_instant(_us(wall), tz, tzif)
+    return _us(value - _dt.datetime(1970, 1, 1, tzinfo=_dt.timezone.utc))
+
+
+def _us(delta: _dt.timedelta) -> int:
     return (delta.days * 86400 + delta.seconds) * 1_000_000 + delta.microseconds
 
 

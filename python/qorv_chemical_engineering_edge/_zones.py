@@ -1,48 +1,27 @@
-"""Finding the TZif bytes of an IANA time zone, the way `zoneinfo` looks for them.
+"""Finding the TZif bytes of an IANA time zone, the way `zoneinfo` looks for them: the folders
+of `zoneinfo.TZPATH` first (the system's database), then the `tzdata` package's resources.
 
-The core library resolves local times from TZif data handed to it, so that every platform
-resolves a zone from the same kind of source: the folders of `zoneinfo.TZPATH` first (the
-system's database), then the `tzdata` package's resources.
+Only the bytes are found here; the native module checks the name, reads the bytes and resolves
+wall times, so the options, the scan and the seal use one reading of the zone.
 """
 from __future__ import annotations
 
 import os
-import re
 import zoneinfo
 from importlib import resources
 
-_LONGEST = 255
-_PART = re.compile(r"[A-Za-z0-9._+-]+")
-
-
-def check_name(zone: str) -> None:
-    """ValueError naming the zone unless it is a well-formed IANA-style name: at most 255
-    characters of parts joined by '/', each non-empty, not '.' or '..', not starting with '-',
-    of ASCII letters, digits and . _ + - only. The core library checks names the same way."""
-    parts = zone.split("/")
-    why = None
-    if not zone:
-        why = "it is empty"
-    elif len(zone) > _LONGEST:
-        why = "it is longer than 255 characters"
-    elif any(not p for p in parts):
-        why = "it has an empty part (a leading, trailing or doubled '/')"
-    elif any(p in (".", "..") for p in parts):
-        why = "it has a '.' or '..' part"
-    elif any(p.startswith("-") for p in parts):
-        why = "a part starts with '-'"
-    elif not all(_PART.fullmatch(p) for p in parts):
-        why = "it holds a character other than letters, digits and . _ + -"
-    if why:
-        shown = zone if len(zone) <= 64 else zone[:64] + "..."
-        raise ValueError(f"time zone {shown!r} (option tz) is not a zone name: {why}")
+from . import _native
 
 
 def tzif_bytes(zone: str) -> bytes:
-    """The zone's TZif file; ValueError naming the zone when there is none."""
+    """The zone's TZif file, or b"" when neither source has it and the core's own lookup (UTC
+    needs no file) finds it; ValueError naming the zone when the name is malformed or unknown."""
     if not isinstance(zone, str):
         raise TypeError(f"argument 'tz': must be str, not {type(zone).__name__}")
-    check_name(zone)
+    why = _native.zone_name_fault(zone)
+    if why is not None:  # before any file is opened: a name must not leave the zone folders
+        shown = zone if len(zone) <= 64 else zone[:64] + "..."
+        raise ValueError(f"time zone {shown!r} (option tz) is not a zone name: {why}")
     parts = zone.split("/")
     for base in zoneinfo.TZPATH:
         data = _read(os.path.join(base, *parts))
@@ -55,7 +34,11 @@ def tzif_bytes(zone: str) -> bytes:
         data = b""
     if data.startswith(b"TZif"):
         return data
-    raise ValueError(f"unknown time zone {zone!r} (option tz)")
+    try:
+        _native.zone_instant(0, zone, b"")
+    except ValueError as e:
+        raise ValueError(f"unknown time zone {zone!r} (option tz): {e}") from None
+    return b""
 
 
 def _read(path: str) -> "bytes | None":

@@ -276,7 +276,7 @@ struct AvailabilityBins {
 };
 
 struct ExportProfile {
-    static constexpr std::string_view kSchema = "export_profile_v1";
+    static constexpr std::string_view kSchema = "export_profile_v2";
 
     ProfileField<std::uint64_t> n_tags;
     ProfileField<std::uint64_t> n_rows;
@@ -300,7 +300,10 @@ struct ExportProfile {
                                   // the SHA-256 digests of its consecutive 1 MiB blocks
     ProfileOptions options;       // as given
     std::string unit_vocabulary;  // names the unit recogniser; part of the seal
-    std::string seal;             // hex, through the canonical hasher under kSchema
+    // hex, through the canonical hasher under kSchema. The zone enters by its name and the
+    // offsets and transitions around the instants its wall times resolved to, never by the
+    // TZif bytes, so that another copy or version of the zone data gives the same seal.
+    std::string seal;
 
     AvailabilityBins availability;  // not sealed
 
@@ -309,6 +312,18 @@ struct ExportProfile {
 
 // Renders an instant as "YYYY-MM-DDThh:mm:ss[.ffffff]Z".
 std::string format_instant(std::int64_t us);
+
+// The instant (microseconds since 1970 UTC) of a wall time in a zone, resolved as the scan
+// resolves naive timestamps, with the zone given as in ProfileOptions (TZif bytes when not
+// empty, else the name looked up); the earlier instant of a repeated hour, a time in a gap
+// moved forward. An error names the zone, or the wall time when it lies outside 0001..9999.
+Result<std::int64_t> zone_instant(std::int64_t wall_us, std::string_view zone_name,
+                                  std::string_view zone_tzif);
+
+// Why a text is not a zone name (at most 255 bytes of non-empty parts joined by '/', none "."
+// or "..", none starting with '-', of ASCII letters, digits and . _ + -); empty when it is
+// one. Checked before any zone file is looked up.
+std::string_view zone_name_fault(std::string_view name) noexcept;
 
 // ---- Streaming ------------------------------------------------------------------------------
 

@@ -149,6 +149,7 @@ void PartialProfile::merge(PartialProfile&& later) {
     L.ragged_rows += R.ragged_rows;
     L.oversized_rows += R.oversized_rows;
     L.gap_moved += R.gap_moved;
+    L.zone_walls = L.zone_walls || R.zone_walls;
     for (const LineRef& r : R.first_unparsed)
         if (L.first_unparsed.size() < kFirstRefs) L.first_unparsed.push_back(shift(r));
     for (std::size_t k = 0; k < L.bad_state_counts.size(); ++k)
@@ -201,10 +202,11 @@ bool operator==(const PartialProfile& x, const PartialProfile& y) {
            a.parsed_rows == b.parsed_rows && a.unparsed_rows == b.unparsed_rows &&
            a.blank_lines == b.blank_lines && a.ragged_rows == b.ragged_rows &&
            a.oversized_rows == b.oversized_rows && a.gap_moved == b.gap_moved &&
-           a.first_unparsed == b.first_unparsed && a.bad_state_counts == b.bad_state_counts &&
-           a.texts == b.texts && a.texts_overflow == b.texts_overflow && a.repeated == b.repeated &&
-           a.clock == b.clock && a.multiline_fields == b.multiline_fields &&
-           a.multiline_lines == b.multiline_lines && a.first_multiline == b.first_multiline &&
+           a.zone_walls == b.zone_walls && a.first_unparsed == b.first_unparsed &&
+           a.bad_state_counts == b.bad_state_counts && a.texts == b.texts &&
+           a.texts_overflow == b.texts_overflow && a.repeated == b.repeated && a.clock == b.clock &&
+           a.multiline_fields == b.multiline_fields && a.multiline_lines == b.multiline_lines &&
+           a.first_multiline == b.first_multiline &&
            a.first_multiline_lines == b.first_multiline_lines && a.bins == b.bins;
 }
 

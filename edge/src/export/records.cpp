@@ -75,6 +75,8 @@ RecordProcessor::Instant RecordProcessor::instant(const ParsedTime& pt, std::int
     }
     // Wall times lie within the supported range and offsets within a day or so (the zone
     // checks both), so none of these products overflows; the range check comes after.
+    // A cached offset was found here first, so this is the one place to note the zone's use.
+    st_.zone_walls = true;
     const tz::WallResolution r = set_.zone.resolve(wall_s);
     if (r.kind == tz::WallKind::Repeated) {
         repeated = r;

@@ -18,7 +18,7 @@ namespace qorv_chemical_engineering_edge::export_profile {
 namespace {
 
 constexpr std::string_view kMagic = "export_profile_partial";
-constexpr std::uint32_t kVersion = 2;  // 2: the multi-line field counts
+constexpr std::uint32_t kVersion = 3;  // 2: the multi-line field counts; 3: zone_walls
 
 struct Writer {
     std::string out;
@@ -367,6 +367,7 @@ std::string PartialProfile::serialize() const {
         w.u64(s.first_multiline->line);
     }
     w.u64(s.first_multiline_lines);
+    w.b(s.zone_walls);  // version 3
     s.bins.serialize(w.out);
     Writer head;
     head.out.append(kMagic);
@@ -477,6 +478,7 @@ Result<PartialProfile> PartialProfile::deserialize(std::string_view bytes) {
     s.multiline_lines = r.u64();
     if (r.b()) s.first_multiline = LineRef{narrow_u32(r, r.u64()), r.u64()};
     s.first_multiline_lines = r.u64();
+    s.zone_walls = r.b();
     // The availability bins: a section of its own; every parsed row lies in one bin.
     if (r.ok && !s.bins.deserialize(r.in, s.tags.size())) r.ok = false;
     std::uint64_t binned = 0;
@@ -591,7 +593,7 @@ bool unused_is_empty(const State& s) {
                        [](std::uint64_t v) { return v == 0; }) &&
            s.texts.empty() && !s.texts_overflow && s.repeated.empty() && s.clock.empty() &&
            s.multiline_fields == 0 && s.multiline_lines == 0 && !s.first_multiline &&
-           s.first_multiline_lines == 0;
+           s.first_multiline_lines == 0 && !s.zone_walls;
 }
 
 std::string check_layout(const FileLayout& L, std::size_t i) {

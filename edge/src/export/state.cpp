@@ -10,21 +10,8 @@ std::shared_ptr<const ScanSettings> make_settings(const ProfileOptions& options)
     auto s = std::make_shared<ScanSettings>();
     s->options = options;
     s->syntax = {options.timestamp_format, options.day_first, options.decimal};
-    // The name is checked even when the caller gives the bytes: it is sealed with the profile.
-    const bool name_ok =
-        options.zone_name.empty() || tz::valid_zone_name(options.zone_name, &s->zone_error);
-    if (!name_ok) {
-        // zone_error names the zone; nothing is looked up.
-    } else if (!options.zone_tzif.empty()) {
-        auto zone = tz::Zone::from_tzif(options.zone_tzif);
-        if (zone)
-            s->zone = std::move(*zone);
-        else
-            s->zone_error = "the time-zone bytes given are not valid TZif data";
-    } else if (options.zone_name != "UTC" && !options.zone_name.empty()) {
-        auto zone = tz::load_zone(options.zone_name, &s->zone_error);
-        if (zone) s->zone = std::move(*zone);
-    }
+    if (auto zone = tz::zone_of(options.zone_name, options.zone_tzif, &s->zone_error))
+        s->zone = std::move(*zone);
     const auto& periods = s->zone.periods();
     s->zone_is_utc = periods.size() == 1 && periods[0].offset == 0;
     return s;

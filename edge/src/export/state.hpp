@@ -205,6 +205,9 @@ struct PartialProfile::State {
     std::uint64_t ragged_rows = 0;
     std::uint64_t oversized_rows = 0;
     std::uint64_t gap_moved = 0;
+    // A naive timestamp was resolved through a zone with offsets: only then do the zone's
+    // transitions enter the seal (an export of UTC or offset times depends on no zone data).
+    bool zone_walls = false;
     std::vector<LineRef> first_unparsed;
     std::array<std::uint64_t, 64> bad_state_counts{};
     std::map<std::string, std::uint64_t, std::less<>> texts;

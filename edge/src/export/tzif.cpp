@@ -9,8 +9,10 @@
 #include <sstream>
 
 #include "export/civil.hpp"
+#include "qorv_chemical_engineering_edge/export_profile.hpp"
 
-namespace qorv_chemical_engineering_edge::export_profile::tz {
+namespace qorv_chemical_engineering_edge::export_profile {
+namespace tz {
 namespace {
 
 constexpr std::int64_t kLowest = std::numeric_limits<std::int64_t>::min();
@@ -65,10 +67,6 @@ std::size_t block_bytes(const Counts& c, std::size_t time_size) {
     return std::size_t{c.time} * (time_size + 1) + std::size_t{c.type} * 6 + c.chars +
            std::size_t{c.leap} * (time_size + 4) + c.isstd + c.isut;
 }
-
-// RFC 8536 bounds a UT offset to -89999..93599 seconds; that keeps wall-time arithmetic on
-// instants of the supported range far from int64's ends.
-constexpr std::int32_t kMinOffset = -89999, kMaxOffset = 93599;
 
 // ---- POSIX TZ rule ("CET-1CEST,M3.5.0,M10.5.0/3") -------------------------------------------
 
@@ -343,37 +341,13 @@ WallResolution Zone::resolve(std::int64_t wall_s) const noexcept {
 }
 
 bool valid_zone_name(std::string_view name, std::string* error) {
-    constexpr std::size_t kLongest = 255;
-    const char* why = nullptr;
-    if (name.empty()) {
-        why = "it is empty";
-    } else if (name.size() > kLongest) {
-        why = "it is longer than 255 bytes";
-    } else {
-        for (std::size_t from = 0; from <= name.size() && !why;) {
-            const std::size_t end = std::min(name.find('/', from), name.size());
-            const std::string_view part = name.substr(from, end - from);
-            if (part.empty())
-                why = "it has an empty part (a leading, trailing or doubled '/')";
-            else if (part == "." || part == "..")
-                why = "it has a '.' or '..' part";
-            else if (part.front() == '-')
-                why = "a part starts with '-'";
-            else if (!std::all_of(part.begin(), part.end(), [](char c) {
-                         return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                                (c >= '0' && c <= '9') || c == '.' || c == '_' || c == '+' ||
-                                c == '-';
-                     }))
-                why = "it holds a character other than letters, digits and . _ + -";
-            from = end + 1;
-        }
-    }
-    if (!why) return true;
+    const std::string_view why = zone_name_fault(name);
+    if (why.empty()) return true;
     if (error) {
         // A name can be any length; the message shows its start.
         const std::string shown =
             name.size() > 64 ? std::string(name.substr(0, 64)) + "..." : std::string(name);
-        *error = "the zone name '" + shown + "' is not a zone name: " + why;
+        *error = "the zone name '" + shown + "' is not a zone name: " + std::string(why);
     }
     return false;
 }
@@ -395,4 +369,53 @@ std::optional<Zone> load_zone(std::string_view name, std::string* error) {
     return zone;
 }
 
-}  // namespace qorv_chemical_engineering_edge::export_profile::tz
+std::optional<Zone> zone_of(std::string_view name, std::string_view tzif, std::string* error) {
+    if (!name.empty() && !valid_zone_name(name, error)) return std::nullopt;
+    if (!tzif.empty()) {
+        auto zone = Zone::from_tzif(tzif);
+        if (!zone && error) *error = "the time-zone bytes given are not valid TZif data";
+        return zone;
+    }
+    if (name.empty() || name == "UTC") return Zone::utc();
+    return load_zone(name, error);
+}
+
+}  // namespace tz
+
+std::string_view zone_name_fault(std::string_view name) noexcept {
+    constexpr std::size_t kLongest = 255;
+    if (name.empty()) return "it is empty";
+    if (name.size() > kLongest) return "it is longer than 255 bytes";
+    for (std::size_t from = 0; from <= name.size();) {
+        const std::size_t end = std::min(name.find('/', from), name.size());
+        const std::string_view part = name.substr(from, end - from);
+        if (part.empty()) return "it has an empty part (a leading, trailing or doubled '/')";
+        if (part == "." || part == "..") return "it has a '.' or '..' part";
+        if (part.front() == '-') return "a part starts with '-'";
+        if (!std::all_of(part.begin(), part.end(), [](char c) {
+                return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                       c == '.' || c == '_' || c == '+' || c == '-';
+            }))
+            return "it holds a character other than letters, digits and . _ + -";
+        from = end + 1;
+    }
+    return {};
+}
+
+Result<std::int64_t> zone_instant(std::int64_t wall_us, std::string_view zone_name,
+                                  std::string_view zone_tzif) {
+    std::string error;
+    const auto zone = tz::zone_of(zone_name, zone_tzif, &error);
+    if (!zone) return ProfileError{"", error};
+    // Within the range offsets stay far from int64's ends (see kMinOffset).
+    if (!in_supported_range(wall_us))
+        return ProfileError{"", "the wall time " + std::to_string(wall_us) +
+                                    " us lies outside the years 0001 to 9999"};
+    constexpr std::int64_t kUs = 1'000'000;
+    const std::int64_t frac = (wall_us % kUs + kUs) % kUs;
+    const std::int64_t wall_s = (wall_us - frac) / kUs;
+    // The earlier instant of a repeated hour; a time in a gap moves forward, as the scan does.
+    return zone->resolve(wall_s).first_s * kUs + frac;
+}
+
+}  // namespace qorv_chemical_engineering_edge::export_profile

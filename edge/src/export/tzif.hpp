@@ -14,6 +14,10 @@
 
 namespace qorv_chemical_engineering_edge::export_profile::tz {
 
+// RFC 8536 bounds a UT offset to -89999..93599 seconds; that keeps wall-time arithmetic on
+// instants of the supported range far from int64's ends. Zones outside are refused.
+inline constexpr std::int32_t kMinOffset = -89999, kMaxOffset = 93599;
+
 struct Period {
     std::int64_t utc_start;  // seconds; the first period starts at the lowest int64
     std::int32_t offset;     // seconds east of UTC
@@ -56,5 +60,10 @@ bool valid_zone_name(std::string_view name, std::string* error);
 // Loads a zone by IANA name from $TZDIR or /usr/share/zoneinfo. "UTC" needs no file. The error
 // text says why the zone is unusable.
 std::optional<Zone> load_zone(std::string_view name, std::string* error);
+
+// The one way a zone is made from what a caller gives: the name is checked first (it is sealed
+// with the profile), then the TZif bytes are read when given, else the name is looked up. An
+// empty name is UTC. The error text names the zone or says the bytes are no TZif data.
+std::optional<Zone> zone_of(std::string_view name, std::string_view tzif, std::string* error);
 
 }  // namespace qorv_chemical_engineering_edge::export_profile::tz

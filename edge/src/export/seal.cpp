@@ -1,0 +1,172 @@
+// The profile seal. Fields are framed as the canonical hasher frames them, in a fixed order;
+// a field added later is sealed only when present, so that older profiles keep their seals.
+#include "export/seal.hpp"
+
+#include <bit>
+#include <cmath>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "qorv_chemical_engineering_edge/hashing.hpp"
+
+namespace qorv_chemical_engineering_edge::export_profile {
+namespace {
+
+std::uint64_t double_bits(double v) {
+    if (std::isnan(v)) return 0x7FF8000000000000ULL;
+    return std::bit_cast<std::uint64_t>(v);
+}
+
+template <class T>
+void seal_field(hashing::CanonicalHasher& h, std::string_view label, const ProfileField<T>& f) {
+    if constexpr (std::is_same_v<T, double>) {
+        h.field(label, double_bits(f.value));
+    } else {
+        h.field(label, static_cast<std::uint64_t>(f.value));
+    }
+    h.field(label, name(f.provenance));
+}
+
+void seal_optional(hashing::CanonicalHasher& h, std::string_view label,
+                   const std::optional<std::int64_t>& v) {
+    h.field(label, v ? std::string_view("set") : std::string_view("unset"));
+    if (v) h.field(label, static_cast<std::uint64_t>(*v));
+}
+
+std::int64_t floor_seconds(std::int64_t us) {
+    constexpr std::int64_t kUs = 1'000'000;
+    return us / kUs - (us % kUs < 0 ? 1 : 0);
+}
+
+// A wall time w resolves by the offsets in force at w - kMaxOffset .. w - kMinOffset, all within
+// kMaxOffset - kMinOffset seconds of the instant it resolves to: the zone's data beyond that
+// reach of the span cannot have changed an instant, and does not enter the seal. Transitions
+// that keep the offset (a new abbreviation, a daylight flag) change no instant either.
+void seal_zone(hashing::CanonicalHasher& h, const tz::Zone& zone, std::optional<ZoneSpan> span) {
+    if (!span) {
+        h.field("zone_walls", std::string_view("none"));
+        return;
+    }
+    constexpr std::int64_t kReach = std::int64_t{tz::kMaxOffset} - tz::kMinOffset;
+    const std::int64_t from = floor_seconds(span->first_us) - kReach;
+    const std::int64_t to = floor_seconds(span->last_us) + 1 + kReach;
+    h.field("zone_walls", std::string_view("resolved"));
+    std::int32_t offset = zone.offset_at(from);
+    h.field("zone_offset", static_cast<std::uint64_t>(std::int64_t{offset}));
+    std::vector<std::pair<std::int64_t, std::int32_t>> changes;
+    for (const tz::Period& q : zone.periods()) {
+        if (q.utc_start <= from) continue;
+        if (q.utc_start > to) break;
+        if (q.offset == offset) continue;
+        changes.emplace_back(q.utc_start, q.offset);
+        offset = q.offset;
+    }
+    h.field("zone_changes", static_cast<std::uint64_t>(changes.size()));
+    for (const auto& [at, off] : changes)
+        h.field("at_s", static_cast<std::uint64_t>(at))
+            .field("offset", static_cast<std::uint64_t>(std::int64_t{off}));
+}
+
+}  // namespace
+
+std::string seal_of(const ExportProfile& p, const tz::Zone& zone, std::optional<ZoneSpan> span) {
+    hashing::CanonicalHasher h;
+    h.field("schema", ExportProfile::kSchema);
+    h.field("unit_vocabulary", p.unit_vocabulary);
+    h.field("input_digest", p.input_digest);
+    const ProfileOptions& o = p.options;
+    h.field("layout", name(o.layout));
+    h.field("delimiter", std::string_view(&o.delimiter, 1));
+    h.field("decimal", std::string_view(&o.decimal, 1));
+    h.field("day_first", static_cast<std::uint64_t>(o.day_first));
+    h.field("timestamp_format", name(o.timestamp_format));
+    h.field("zone_name", o.zone_name);
+    seal_zone(h, zone, span);
+    h.field("missing_sentinels", static_cast<std::uint64_t>(o.missing_sentinels.size()));
+    for (double s : o.missing_sentinels) h.field("sentinel", double_bits(s));
+    h.field("good_quality", static_cast<std::uint64_t>(o.good_quality.size()));
+    for (const std::string& g : o.good_quality) h.field("good", g);
+    h.field("tag_units", static_cast<std::uint64_t>(o.tag_units.size()));
+    for (const TagUnit& t : o.tag_units) h.field("tag", t.tag).field("unit", t.unit);
+    const DeclaredFields& d = o.declared;
+    for (const auto& [label, v] : {std::pair{"declared_baseline_present", d.baseline_present},
+                                   std::pair{"declared_license_cleared", d.license_cleared},
+                                   std::pair{"declared_has_maintenance", d.has_maintenance},
+                                   std::pair{"declared_has_batches", d.has_batches},
+                                   std::pair{"declared_has_lab_samples", d.has_lab_samples}})
+        h.field(label, !v ? std::string_view("unset") : *v ? "true" : "false");
+    seal_optional(h, "baseline_start_us", d.baseline_start_us);
+    seal_optional(h, "baseline_end_us", d.baseline_end_us);
+    if (o.accept_multiline_fields) h.field("accept_multiline_fields", std::uint64_t{1});
+
+    seal_field(h, "n_tags", p.n_tags);
+    seal_field(h, "n_rows", p.n_rows);
+    seal_field(h, "baseline_present", p.baseline_present);
+    seal_field(h, "license_cleared", p.license_cleared);
+    seal_field(h, "missingness", p.missingness);
+    seal_field(h, "unit_coverage", p.unit_coverage);
+    seal_field(h, "duplicate_timestamps", p.duplicate_timestamps);
+    seal_field(h, "time_span_hours", p.time_span_hours);
+    seal_field(h, "sampling_regular", p.sampling_regular);
+    seal_field(h, "has_controllers", p.has_controllers);
+    seal_field(h, "has_maintenance", p.has_maintenance);
+    seal_field(h, "has_batches", p.has_batches);
+    seal_field(h, "has_lab_samples", p.has_lab_samples);
+    h.field("profile_layout", p.layout);
+
+    h.field("tags", static_cast<std::uint64_t>(p.tags.size()));
+    for (const TagEvidence& t : p.tags) {
+        h.field("name", t.name).field("unit", t.unit).field("dimension", t.dimension);
+        h.field("unit_recognised", static_cast<std::uint64_t>(t.unit_recognised));
+        h.field("numeric", static_cast<std::uint64_t>(t.numeric));
+        h.field("samples", t.samples).field("present", t.present);
+        h.field("missing_empty", t.missing_empty).field("missing_bad_state", t.missing_bad_state);
+        h.field("missing_text", t.missing_text).field("missing_sentinel", t.missing_sentinel);
+        h.field("missing_quality", t.missing_quality);
+        seal_optional(h, "first_us", t.first_us);
+        seal_optional(h, "last_us", t.last_us);
+        seal_optional(h, "modal_step_us", t.modal_step_us);
+        h.field("regular", static_cast<std::uint64_t>(t.regular));
+    }
+    const ProfileNotes& n = p.notes;
+    auto counts = [&h](std::string_view label, const std::vector<TextCount>& list) {
+        h.field(label, static_cast<std::uint64_t>(list.size()));
+        for (const TextCount& c : list) h.field("text", c.text).field("count", c.count);
+    };
+    counts("unknown_units", n.unknown_units);
+    counts("bad_state_texts", n.bad_state_texts);
+    counts("other_texts", n.other_texts);
+    h.field("other_texts_complete", static_cast<std::uint64_t>(n.other_texts_complete));
+    h.field("metadata_rows_skipped", n.metadata_rows_skipped);
+    h.field("unparsed_rows", n.unparsed_rows);
+    for (const RowRef& r : n.first_unparsed_rows) h.field("file", r.file).field("line", r.line);
+    h.field("clock_changes", static_cast<std::uint64_t>(n.clock_changes.size()));
+    for (const ClockChangeNote& c : n.clock_changes)
+        h.field("file", c.file)
+            .field("line", c.line)
+            .field("at_us", static_cast<std::uint64_t>(c.at_us));
+    h.field("nonexistent_times_moved", n.nonexistent_times_moved);
+    h.field("repeated_hour_second", n.repeated_hour_second);
+    h.field("unit_disagreements", static_cast<std::uint64_t>(n.unit_disagreements.size()));
+    for (const UnitDisagreement& u : n.unit_disagreements)
+        h.field("tag", u.tag).field("unit", u.unit).field("other", u.other);
+    h.field("loops", static_cast<std::uint64_t>(n.loops.size()));
+    for (const ControlLoop& l : n.loops) {
+        h.field("base", l.base);
+        for (const std::string& s : l.suffixes) h.field("suffix", s);
+    }
+    h.field("blank_lines", n.blank_lines).field("ragged_rows", n.ragged_rows);
+    h.field("oversized_rows", n.oversized_rows).field("unnamed_columns", n.unnamed_columns);
+    h.field("input_digest_complete", static_cast<std::uint64_t>(n.input_digest_complete));
+    // Sealed only when present, so profiles without them keep their seals.
+    if (n.multiline_fields) {
+        h.field("multiline_fields", n.multiline_fields);
+        h.field("multiline_field_lines", n.multiline_field_lines);
+        h.field("file", n.first_multiline_field->file).field("line", n.first_multiline_field->line);
+        h.field("first_multiline_field_lines", n.first_multiline_field_lines);
+    }
+    return std::move(h).finalize_hex();
+}
+
+}  // namespace qorv_chemical_engineering_edge::export_profile
