@@ -259,4 +259,20 @@ INSTANTIATE_TEST_SUITE_P(
                       SealCase{"offset_times_need_no_zone_data", kOffsets, "Europe/Berlin",
                                "Europe/Berlin", "Asia/Kolkata"}));
 
+// Seals are stored and recomputed years later: these must not move, whatever release of the zone
+// data the machine has (only the offsets of October 2024 in Berlin enter the first).
+TEST(ZoneSeal, ReferenceSealsStay) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"Europe/Berlin", "c162a6e34c4410d844e9637fd10b511e4176041ce11c98d357c660f6da8a5179"},
+        {"UTC", "64c5013005a78c7b22f2214b3534d8d8452822a698d6fa3aa58a7eb60555c2fd"},
+    };
+    for (const auto& [zone, seal] : cases) {
+        ep::ProfileOptions o;
+        o.zone_name = zone;
+        ep::ExportScanner scanner(o, "plant.csv");
+        scanner.feed(std::string_view(kBerlinAutumn));
+        EXPECT_EQ(scanner.finish().value().finalize(o).value().seal, seal) << zone;
+    }
+}
+
 }  // namespace
