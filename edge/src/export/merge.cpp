@@ -202,12 +202,12 @@ bool operator==(const PartialProfile& x, const PartialProfile& y) {
            a.parsed_rows == b.parsed_rows && a.unparsed_rows == b.unparsed_rows &&
            a.blank_lines == b.blank_lines && a.ragged_rows == b.ragged_rows &&
            a.oversized_rows == b.oversized_rows && a.gap_moved == b.gap_moved &&
-           a.zone_walls == b.zone_walls && a.first_unparsed == b.first_unparsed &&
-           a.bad_state_counts == b.bad_state_counts && a.texts == b.texts &&
-           a.texts_overflow == b.texts_overflow && a.repeated == b.repeated && a.clock == b.clock &&
-           a.multiline_fields == b.multiline_fields && a.multiline_lines == b.multiline_lines &&
-           a.first_multiline == b.first_multiline &&
-           a.first_multiline_lines == b.first_multiline_lines && a.bins == b.bins;
+           a.first_unparsed == b.first_unparsed && a.bad_state_counts == b.bad_state_counts &&
+           a.texts == b.texts && a.texts_overflow == b.texts_overflow && a.repeated == b.repeated &&
+           a.clock == b.clock && a.multiline_fields == b.multiline_fields &&
+           a.multiline_lines == b.multiline_lines && a.first_multiline == b.first_multiline &&
+           a.first_multiline_lines == b.first_multiline_lines && a.bins == b.bins &&
+           a.zone_walls == b.zone_walls;
 }
 
 }  // namespace qorv_chemical_engineering_edge::export_profile
