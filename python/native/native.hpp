@@ -66,6 +66,33 @@ PyObject* check_units_v2(PyObject* module, PyObject* args);
 bool read_assertions(
     PyObject* list,
     std::vector<qorv_chemical_engineering_edge::unit_consistency::UnitAssertion>& assertions);
+
+// Both unit courts' entry points: the assertion list in `args` (parsed with `format`, e.g.
+// "O!:check_units_v1") through `Court::build`, returned as (assertions_checked, n_consistent,
+// n_hazard, court_hash, [finding_item(f), ...]); `finding_item` makes one new tuple or null.
+template <class Court, class FindingItem>
+PyObject* check_units(PyObject* args, const char* format, FindingItem&& finding_item) {
+    return trampoline([&]() -> PyObject* {
+        PyObject* list = nullptr;
+        if (!PyArg_ParseTuple(args, format, &PyList_Type, &list)) return nullptr;
+        std::vector<qorv_chemical_engineering_edge::unit_consistency::UnitAssertion> assertions;
+        if (!read_assertions(list, assertions)) return nullptr;
+        const auto court = Court::build(assertions);
+        PyRef findings(PyList_New(static_cast<Py_ssize_t>(court.findings.size())));
+        if (!findings) return nullptr;
+        Py_ssize_t index = 0;
+        for (const auto& f : court.findings) {
+            PyObject* item = finding_item(f);
+            if (item == nullptr) return nullptr;
+            PyList_SetItem(findings.get(), index++, item);  // steals item
+        }
+        return Py_BuildValue("(KKKs#N)", static_cast<unsigned long long>(court.assertions_checked),
+                             static_cast<unsigned long long>(court.n_consistent),
+                             static_cast<unsigned long long>(court.n_hazard),
+                             court.court_hash.data(),
+                             static_cast<Py_ssize_t>(court.court_hash.size()), findings.release());
+    });
+}
 // parse_unit_v1(text) -> None or (dimension_tag, scale, offset, basis, (M, L, T, Θ, N))
 PyObject* parse_unit_v1(PyObject* module, PyObject* args);
 // parse_unit_v2(text) -> None or (dimension_tag, scale, offset, basis, (M, L, T, Θ, N, I),

@@ -46,27 +46,11 @@ bool read_assertions(PyObject* list, std::vector<units::UnitAssertion>& assertio
 }
 
 PyObject* check_units_v1(PyObject*, PyObject* args) {
-    return trampoline([&]() -> PyObject* {
-        PyObject* list = nullptr;
-        if (!PyArg_ParseTuple(args, "O!:check_units_v1", &PyList_Type, &list)) return nullptr;
-        std::vector<units::UnitAssertion> assertions;
-        if (!read_assertions(list, assertions)) return nullptr;
-        const auto court = units::UnitConsistencyCourtV1::build(assertions);
-        PyRef findings(PyList_New(static_cast<Py_ssize_t>(court.findings.size())));
-        if (!findings) return nullptr;
-        Py_ssize_t index = 0;
-        for (const auto& f : court.findings) {
-            PyObject* item = Py_BuildValue("(s#s#s#s#s#s#)", f.context.data(), length(f.context),
-                                           f.a.data(), length(f.a), f.b.data(), length(f.b),
-                                           f.relation.data(), length(f.relation), f.hazard.data(),
-                                           length(f.hazard), f.message.data(), length(f.message));
-            if (item == nullptr) return nullptr;
-            PyList_SetItem(findings.get(), index++, item);  // steals item
-        }
-        return Py_BuildValue("(KKKs#N)", static_cast<unsigned long long>(court.assertions_checked),
-                             static_cast<unsigned long long>(court.n_consistent),
-                             static_cast<unsigned long long>(court.n_hazard),
-                             court.court_hash.data(), length(court.court_hash), findings.release());
+    return check_units<units::UnitConsistencyCourtV1>(args, "O!:check_units_v1", [](const auto& f) {
+        return Py_BuildValue("(s#s#s#s#s#s#)", f.context.data(), length(f.context), f.a.data(),
+                             length(f.a), f.b.data(), length(f.b), f.relation.data(),
+                             length(f.relation), f.hazard.data(), length(f.hazard),
+                             f.message.data(), length(f.message));
     });
 }
 

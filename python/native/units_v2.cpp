@@ -19,27 +19,11 @@ Py_ssize_t length(std::string_view text) {
 }  // namespace
 
 PyObject* check_units_v2(PyObject*, PyObject* args) {
-    return trampoline([&]() -> PyObject* {
-        PyObject* list = nullptr;
-        if (!PyArg_ParseTuple(args, "O!:check_units_v2", &PyList_Type, &list)) return nullptr;
-        std::vector<v1::UnitAssertion> assertions;
-        if (!read_assertions(list, assertions)) return nullptr;
-        const auto court = v2::UnitConsistencyCourtV2::build(assertions);
-        PyRef findings(PyList_New(static_cast<Py_ssize_t>(court.findings.size())));
-        if (!findings) return nullptr;
-        Py_ssize_t index = 0;
-        for (const auto& f : court.findings) {
-            PyObject* item = Py_BuildValue(
-                "(s#s#s#s#s#s#dd)", f.context.data(), length(f.context), f.a.data(), length(f.a),
-                f.b.data(), length(f.b), f.relation.data(), length(f.relation), f.hazard.data(),
-                length(f.hazard), f.message.data(), length(f.message), f.factor, f.offset);
-            if (item == nullptr) return nullptr;
-            PyList_SetItem(findings.get(), index++, item);  // steals item
-        }
-        return Py_BuildValue("(KKKs#N)", static_cast<unsigned long long>(court.assertions_checked),
-                             static_cast<unsigned long long>(court.n_consistent),
-                             static_cast<unsigned long long>(court.n_hazard),
-                             court.court_hash.data(), length(court.court_hash), findings.release());
+    return check_units<v2::UnitConsistencyCourtV2>(args, "O!:check_units_v2", [](const auto& f) {
+        return Py_BuildValue("(s#s#s#s#s#s#dd)", f.context.data(), length(f.context), f.a.data(),
+                             length(f.a), f.b.data(), length(f.b), f.relation.data(),
+                             length(f.relation), f.hazard.data(), length(f.hazard),
+                             f.message.data(), length(f.message), f.factor, f.offset);
     });
 }
 
