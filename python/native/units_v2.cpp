@@ -7,7 +7,6 @@
 
 namespace qorv_chemical_engineering_edge_py {
 
-namespace v1 = qorv_chemical_engineering_edge::unit_consistency;
 namespace v2 = qorv_chemical_engineering_edge::unit_consistency_v2;
 
 namespace {
