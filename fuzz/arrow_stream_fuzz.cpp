@@ -290,6 +290,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ep::ExportScanner scanner(options, "<fuzz table>");
     scanner.feed(text);
     auto partial = scanner.finish();
-    if (partial) (void)partial.value().finalize(options);
+    if (partial) (void)partial.value().finalize(options.declared);
     return 0;
 }

@@ -67,11 +67,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // (the last record, closed by finalize, may be the one).
     ep::ProfileOptions accepting = o;
     accepting.accept_multiline_fields = true;
-    auto accepted = whole.value().finalize(accepting);
+    ep::ExportScanner open(accepting, "fuzz.csv");
+    open.feed(csv);
+    auto accepted = open.finish().value().finalize(accepting.declared);
     check(accepted.ok());
     const bool refusable =
         !o.accept_multiline_fields && accepted.value().notes.multiline_fields > 0;
-    auto profile = whole.value().finalize(o);
+    auto profile = whole.value().finalize(o.declared);
     check(profile.ok() != refusable);
 
     const std::string blob = whole.value().serialize();
@@ -100,9 +102,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     left.value().merge(std::move(r).value());
     check(reads_back(left.value()));
     check(without_digest(left.value()) == without_digest(whole.value()));
-    auto merged = without_digest(left.value()).finalize(o);
+    auto merged = without_digest(left.value()).finalize(o.declared);
     check(merged.ok() != refusable);
     if (merged.ok())
-        check(merged.value().seal == without_digest(whole.value()).finalize(o).value().seal);
+        check(merged.value().seal == without_digest(whole.value()).finalize(o.declared).value().seal);
     return 0;
 }

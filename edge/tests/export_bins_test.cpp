@@ -149,7 +149,7 @@ TEST_P(FinishedBins, AddUpToEachTagsEvidence) {
     const auto back = ep::PartialProfile::deserialize(partial.serialize());
     ASSERT_TRUE(back) << back.error().reason;
     EXPECT_TRUE(back.value() == partial);
-    const auto r = partial.finalize(o);
+    const auto r = partial.finalize(o.declared);
     ASSERT_TRUE(r) << r.error().reason;
     const ep::ExportProfile& p = r.value();
     const ep::AvailabilityBins& a = p.availability;

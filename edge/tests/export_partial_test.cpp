@@ -119,7 +119,7 @@ TEST_P(CraftedPartial, IsRefusedByName) {
     ASSERT_FALSE(back) << "accepted";
     EXPECT_EQ(back.error().reason, std::string("corrupt partial profile: ") + c.reason);
     if (c.finalize_refuses) {
-        auto done = p.finalize(ep::ProfileOptions{});
+        auto done = p.finalize(ep::DeclaredFields{});
         ASSERT_FALSE(done) << "finalised";
         EXPECT_EQ(done.error().reason,
                   std::string("the partial profile is inconsistent: ") + c.reason);

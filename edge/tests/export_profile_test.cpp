@@ -18,7 +18,7 @@ ep::Result<ep::ExportProfile> profile(std::string_view csv, const ep::ProfileOpt
     s.feed(csv);
     auto partial = s.finish();
     if (!partial) return partial.error();
-    return partial.value().finalize(o);
+    return partial.value().finalize(o.declared);
 }
 
 bool same(double a, double b) {
@@ -364,7 +364,7 @@ TEST(ExportProfile, OversizedRowIsCountedAndTheRestProfiled) {
     s.feed(std::string_view("\n2024-01-01 00:02,3\n"));
     auto partial = s.finish();
     ASSERT_TRUE(partial);
-    const auto p = partial.value().finalize({});
+    const auto p = partial.value().finalize(ep::DeclaredFields{});
     ASSERT_TRUE(p);
     EXPECT_EQ(p.value().n_rows.value, 2u);
     EXPECT_EQ(p.value().notes.oversized_rows, 1u);

@@ -106,11 +106,11 @@ TEST_P(EverySplit, MergedPiecesEqualOneScan) {
     const std::string& csv = GetParam().csv;
     const ep::ProfileOptions o = options_for(GetParam());
     const ep::PartialProfile whole = scan(o, csv);
-    const auto whole_profile = whole.finalize(o);
+    const auto whole_profile = whole.finalize(o.declared);
     ASSERT_TRUE(whole_profile);
     const std::string seal = whole_profile.value().seal;
     const ep::PartialProfile whole_nd = without_digest(whole);
-    const auto whole_nd_seal = whole_nd.finalize(o).value().seal;
+    const auto whole_nd_seal = whole_nd.finalize(o.declared).value().seal;
     std::size_t ranges = 0;
     for (std::size_t at = 0; at <= csv.size(); ++at) {
         const std::string_view head = std::string_view(csv).substr(0, at);
@@ -122,7 +122,7 @@ TEST_P(EverySplit, MergedPiecesEqualOneScan) {
         auto two = fed.finish();
         ASSERT_TRUE(two);
         EXPECT_TRUE(two.value() == whole) << "feed split at " << at;
-        EXPECT_EQ(two.value().finalize(o).value().seal, seal);
+        EXPECT_EQ(two.value().finalize(o.declared).value().seal, seal);
         // Two ranges scanned apart and merged.
         auto right = ep::ExportScanner::resume_at(o, "f.csv", csv, at, odd_quotes_before(csv, at));
         if (!right) continue;  // the cut lies in the header rows
@@ -133,7 +133,7 @@ TEST_P(EverySplit, MergedPiecesEqualOneScan) {
         ep::PartialProfile left = scan(o, head);
         left.merge(std::move(r).value());
         EXPECT_TRUE(without_digest(left) == whole_nd) << "range split at " << at;
-        EXPECT_EQ(without_digest(left).finalize(o).value().seal, whole_nd_seal) << at;
+        EXPECT_EQ(without_digest(left).finalize(o.declared).value().seal, whole_nd_seal) << at;
     }
     EXPECT_GT(ranges, csv.size() / 2);
 }
@@ -174,7 +174,7 @@ TEST_P(EverySplit, BinaryFormRoundTripsAndRefusesDamage) {
     auto back = ep::PartialProfile::deserialize(blob);
     ASSERT_TRUE(back) << back.error().reason;
     EXPECT_TRUE(back.value() == p);
-    EXPECT_EQ(back.value().finalize(o).value().seal, p.finalize(o).value().seal);
+    EXPECT_EQ(back.value().finalize(o.declared).value().seal, p.finalize(o.declared).value().seal);
     for (std::size_t n = 0; n < blob.size(); ++n)
         EXPECT_FALSE(ep::PartialProfile::deserialize(std::string_view(blob).substr(0, n))) << n;
     std::string bumped = blob;
@@ -184,20 +184,21 @@ TEST_P(EverySplit, BinaryFormRoundTripsAndRefusesDamage) {
         std::string flipped = blob;
         flipped[i] = static_cast<char>(flipped[i] ^ 0x5A);
         auto r = ep::PartialProfile::deserialize(flipped);
-        if (r) (void)r.value().finalize(o);  // damage that parses must still finalise safely
+        if (r) (void)r.value().finalize(o.declared);  // damage that parses must still finalise safely
     }
 }
 
 TEST_P(EverySplit, StrayQuoteRunsAreCountedOrRefused) {
     ep::ProfileOptions o = options_for(GetParam());
     const ep::PartialProfile p = scan(o, GetParam().csv);
-    const auto accepted = p.finalize(o);
+    const auto accepted = p.finalize(o.declared);
     ASSERT_TRUE(accepted);
     EXPECT_EQ(accepted.value().notes.multiline_fields, GetParam().multiline_fields);
     EXPECT_EQ(accepted.value().notes.first_multiline_field.has_value(),
               GetParam().multiline_fields > 0);
+    // The setting travels in the partial: scanned without it, the same text is refused.
     o.accept_multiline_fields = false;
-    const auto refused = p.finalize(o);
+    const auto refused = scan(o, GetParam().csv).finalize(o.declared);
     EXPECT_EQ(refused.ok(), GetParam().multiline_fields == 0);
     if (!refused) {
         EXPECT_NE(refused.error().reason.find("accept_multiline_fields"), std::string::npos);
@@ -221,9 +222,9 @@ TEST(PartialProfile, FilesMergeByNameAndFinaliseInPlace) {
     }
     EXPECT_EQ(tags[0].empty, 2u);
     const ep::PartialProfile before = p;
-    const auto copied = p.finalize(o);
+    const auto copied = p.finalize(o.declared);
     EXPECT_TRUE(p == before);  // the const form leaves the partial as it was
-    const auto in_place = std::move(p).finalize(o);
+    const auto in_place = std::move(p).finalize(o.declared);
     ASSERT_TRUE(copied && in_place);
     EXPECT_EQ(copied.value().seal, in_place.value().seal);
     EXPECT_EQ(in_place.value().tags.size(), 4u);
@@ -265,7 +266,7 @@ TEST(ProfileFiles, ChunkedAndThreadedScansEqualOneScan) {
     const std::string path = ::testing::TempDir() + "export_profile_big.csv";
     std::ofstream(path, std::ios::binary) << csv;
     ep::ProfileOptions o;
-    const auto one = scan(o, csv).finalize(o);
+    const auto one = scan(o, csv).finalize(o.declared);
     ASSERT_TRUE(one);
     for (unsigned threads : {1u, 2u, 3u}) {
         o.threads = threads;
@@ -330,7 +331,7 @@ TEST(ProfileFiles, FileListsGzipAndMissingFiles) {
     const std::vector<std::string> gz_paths{gz};
     r = ep::profile_files(gz_paths, {});
     ASSERT_TRUE(r) << r.error().reason;
-    const auto plain = scan({}, day1).finalize({});
+    const auto plain = scan({}, day1).finalize(ep::DeclaredFields{});
     EXPECT_EQ(r.value().seal, plain.value().seal);  // the digest covers the content
     std::ofstream(gz, std::ios::binary) << std::string("\x1f\x8b\x08\x00garbage", 11);
     r = ep::profile_files(gz_paths, {});

@@ -171,7 +171,7 @@ Outcome scan_stream(ArrowArrayStream& stream, const std::string& label,
     if (scan.stopped()) return outcome;
     auto partial = scan.finish();
     if (!partial) return fail(PyExc_ValueError, partial.error().reason);
-    auto finished = std::move(partial.value()).finalize(options);
+    auto finished = std::move(partial.value()).finalize(options.declared);
     if (!finished) return fail(PyExc_ValueError, finished.error().reason);
     outcome.profile = std::move(finished.value());
     return outcome;

@@ -1,9 +1,14 @@
 // Scanning export text in digest-aligned blocks on worker threads; see block_scan.hpp.
 #include "block_scan.hpp"
 
+#include <cstdint>
+
 #include <algorithm>
 #include <new>
 #include <utility>
+#include <variant>
+
+#include "export/plan.hpp"
 
 namespace qorv_chemical_engineering_edge_py {
 
@@ -11,11 +16,13 @@ namespace profile = qorv_chemical_engineering_edge::export_profile;
 
 namespace {
 constexpr std::size_t kBlock = profile::ExportScanner::kDigestBlock;
-constexpr std::size_t kMaxOpening = 64 * kBlock;  // as the file reader's opening read
 }  // namespace
 
 BlockScan::BlockScan(const profile::ProfileOptions& options, std::string label, unsigned threads)
-    : options_(options), label_(std::move(label)), opening_wanted_(kBlock) {
+    : options_(options),
+      settings_(profile::make_settings(options)),
+      label_(std::move(label)),
+      opening_wanted_(kBlock) {
     if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
     queue_limit_ = 2 * threads;
     pending_.reserve(2 * kBlock);
@@ -55,7 +62,7 @@ void BlockScan::flush() {
         if (blocks_ == 0) {
             if (pending_.size() < opening_wanted_) return;
             size = pending_.size() / kBlock * kBlock;
-            if (size < kMaxOpening && !holds_layout(size)) {
+            if (!holds_layout(size)) {
                 opening_wanted_ = 2 * size;
                 return;
             }
@@ -67,9 +74,12 @@ void BlockScan::flush() {
 }
 
 bool BlockScan::holds_layout(std::size_t size) const {
-    // A scanner resumed right after these bytes reads the layout from them, or says why not.
-    return static_cast<bool>(profile::ExportScanner::resume_at(
-        options_, label_, std::string_view(pending_).substr(0, size), size, false));
+    // The opening rule of the file plan; on an error the block goes on, and its scan says why.
+    const auto probed = profile::probe_opening(
+        label_, UINT64_MAX, std::string_view(pending_).substr(0, size), *settings_);
+    if (const auto* layout = std::get_if<profile::FileLayout>(&probed))
+        return layout->first_row_end <= size;
+    return !std::holds_alternative<profile::NeedBytes>(probed);
 }
 
 void BlockScan::hand_over(std::string text) {
@@ -104,17 +114,19 @@ void BlockScan::work() {
         lock.unlock();
         changed_.notify_all();
         try {
-            auto scanner = block.index == 0
-                               ? profile::Result<profile::ExportScanner>(
-                                     profile::ExportScanner(options_, label_))
-                               : profile::ExportScanner::resume_at(
-                                     options_, label_, opening_, block.offset, block.inside_quotes);
+            profile::Piece piece;
+            piece.path = label_;
+            piece.from = block.offset;
+            piece.header_bytes = opening_.size();
+            const std::string_view text(block.text);
+            auto scanned =
+                profile::scan_piece_bytes(piece, options_, block.inside_quotes, opening_, {},
+                                          std::span<const std::string_view>(&text, 1));
             std::optional<profile::Result<profile::PartialProfile>> partial;
-            if (scanner) {
-                scanner.value().feed(block.text);
-                partial.emplace(scanner.value().finish());
+            if (scanned) {
+                partial.emplace(std::move(scanned.value().partial));
             } else {
-                partial.emplace(scanner.error());
+                partial.emplace(scanned.error());
             }
             lock.lock();
             partials_[block.index] = std::move(partial);

@@ -9,7 +9,7 @@
 //
 // The first block is the opening the later blocks resume from, so it must hold the header and
 // the first data row whole: it is held back, growing by whole blocks (a doubling size at a
-// time, as the file reader grows its opening read), until it does, or up to 64 MiB.
+// time), until the file plan's opening rule says it does, whatever its size.
 #pragma once
 
 #include <atomic>
@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -25,7 +26,7 @@
 #include <thread>
 #include <vector>
 
-#include "qorv_chemical_engineering_edge/export_profile.hpp"
+#include "export/state.hpp"
 
 namespace qorv_chemical_engineering_edge_py {
 
@@ -66,6 +67,7 @@ class BlockScan {
     bool holds_layout(std::size_t size) const;
 
     const qorv_chemical_engineering_edge::export_profile::ProfileOptions& options_;
+    std::shared_ptr<const qorv_chemical_engineering_edge::export_profile::ScanSettings> settings_;
     std::string label_;
     std::string pending_;  // text not yet handed over
     std::string opening_;  // the first block: header and first rows, for resumed scanners

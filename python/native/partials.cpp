@@ -1,12 +1,9 @@
 // Partial profiles across processes: scanning a piece, merging in order, finishing.
 #include "partials.hpp"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,6 +12,7 @@
 #include "arrow_c.h"
 #include "arrow_capsule.hpp"
 #include "arrow_text.hpp"
+#include "export/plan.hpp"
 #include "profile_options.hpp"
 
 namespace qorv_chemical_engineering_edge_py {
@@ -22,22 +20,6 @@ namespace qorv_chemical_engineering_edge_py {
 namespace profile = qorv_chemical_engineering_edge::export_profile;
 
 namespace {
-
-constexpr std::size_t kRead = profile::ExportScanner::kDigestBlock;  // bytes read at a time
-constexpr std::size_t kGuessWindow = std::size_t{64} << 10;          // looked back for a row start
-
-bool odd_quotes(std::string_view bytes) {
-    return (std::count(bytes.begin(), bytes.end(), '"') & 1) != 0;
-}
-
-// A scanner for a piece at `offset`: the stream's own from byte 0, else resumed.
-profile::Result<profile::ExportScanner> scanner_at(const profile::ProfileOptions& options,
-                                                   const std::string& label,
-                                                   std::string_view opening, std::uint64_t offset,
-                                                   bool inside_quotes) {
-    if (offset == 0) return profile::ExportScanner(options, label);
-    return profile::ExportScanner::resume_at(options, label, opening, offset, inside_quotes);
-}
 
 PyObject* blob_of(profile::Result<profile::PartialProfile>& partial) {
     if (!partial) return raise_profile_error(partial.error());
@@ -55,9 +37,25 @@ std::string_view bytes_view(PyObject* bytes) {
 // An optional bytes argument (None: empty).
 bool optional_bytes(PyObject* object, std::string_view& out) {
     out = {};
-    if (object == Py_None) return true;
+    if (object == nullptr || object == Py_None) return true;
     out = bytes_view(object);
     return out.data() != nullptr;
+}
+
+// A list of bytes, kept referenced while the lock is released; false with an error set.
+bool bytes_list(PyObject* list, std::vector<PyRef>& held, std::vector<std::string_view>& out) {
+    if (!PyList_Check(list)) {
+        PyErr_SetString(PyExc_TypeError, "the piece's data must be a list of bytes");
+        return false;
+    }
+    for (Py_ssize_t i = 0, n = PyList_Size(list); i < n; ++i) {
+        PyObject* item = PyList_GetItem(list, i);
+        Py_IncRef(item);
+        held.emplace_back(item);
+        out.push_back(bytes_view(item));
+        if (out.back().data() == nullptr) return false;
+    }
+    return true;
 }
 
 std::optional<profile::PartialProfile> load(std::string_view blob, Py_ssize_t index) {
@@ -70,114 +68,187 @@ std::optional<profile::PartialProfile> load(std::string_view blob, Py_ssize_t in
     return std::move(loaded.value());
 }
 
-// Reads [start, end) of an open file in kRead pieces, handing each to `take`; an errno value,
-// or -1 when the file ends early.
-template <class Take>
-int read_range(int fd, std::uint64_t start, std::uint64_t end, std::string& buffer, Take&& take) {
-    buffer.resize(kRead);
-    std::uint64_t at = start;
-    while (at < end) {
-        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(kRead, end - at));
-        const ssize_t got = ::pread(fd, buffer.data(), want, static_cast<off_t>(at));
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            return errno;
-        }
-        if (got == 0) return -1;
-        take(std::string_view(buffer.data(), static_cast<std::size_t>(got)));
-        at += static_cast<std::uint64_t>(got);
-    }
-    return 0;
+// A piece as Python holds it: {"path", "file", "start", "end", "gzip", "header_bytes",
+// "guess_from"}; guess_from is where the bytes a guess of its quote parity reads begin.
+PyObject* piece_to_python(const profile::Piece& piece) {
+    const std::uint64_t guess_from =
+        piece.from - std::min<std::uint64_t>(piece.from, profile::kGuessWindow);
+    return Py_BuildValue(
+        "{s:s#,s:n,s:K,s:K,s:O,s:K,s:K}", "path", piece.path.data(),
+        static_cast<Py_ssize_t>(piece.path.size()), "file", static_cast<Py_ssize_t>(piece.file),
+        "start", static_cast<unsigned long long>(piece.from), "end",
+        static_cast<unsigned long long>(piece.to), "gzip", piece.gzip ? Py_True : Py_False,
+        "header_bytes", static_cast<unsigned long long>(piece.header_bytes), "guess_from",
+        static_cast<unsigned long long>(guess_from));
 }
 
-// The quote parity at `start` if the last line feed before it (within kGuessWindow) begins a
-// row outside quotes; false when no line feed is in reach.
-bool guess_inside_quotes(int fd, std::uint64_t start) {
-    if (start == 0) return false;
-    const std::uint64_t from = start > kGuessWindow ? start - kGuessWindow : 0;
-    std::string window(static_cast<std::size_t>(start - from), '\0');
-    const ssize_t got = ::pread(fd, window.data(), window.size(), static_cast<off_t>(from));
-    if (got <= 0) return false;
-    window.resize(static_cast<std::size_t>(got));
-    const std::size_t lf = window.rfind('\n');
-    if (lf == std::string::npos) return false;
-    return odd_quotes(std::string_view(window).substr(lf + 1));
+bool piece_number(PyObject* dict, const char* key, std::uint64_t& out) {
+    PyObject* value = PyDict_GetItemString(dict, key);
+    if (value == nullptr) {
+        PyErr_Format(PyExc_ValueError, "the piece has no '%s'", key);
+        return false;
+    }
+    const unsigned long long n = PyLong_AsUnsignedLongLong(value);
+    if (PyErr_Occurred()) return false;
+    out = n;
+    return true;
 }
 
-struct Descriptor {
-    int fd = -1;
-    ~Descriptor() {
-        if (fd >= 0) ::close(fd);
+bool piece_from_python(PyObject* dict, profile::Piece& piece) {
+    if (!PyDict_Check(dict)) {
+        PyErr_SetString(PyExc_TypeError, "a piece is the dict plan_file gives");
+        return false;
     }
-};
+    PyObject* path = PyDict_GetItemString(dict, "path");
+    PyObject* gzip = PyDict_GetItemString(dict, "gzip");
+    if (path == nullptr || !PyUnicode_Check(path) || gzip == nullptr) {
+        PyErr_SetString(PyExc_ValueError, "the piece has no path or gzip entry");
+        return false;
+    }
+    PyRef utf8(PyUnicode_AsUTF8String(path));
+    if (!utf8) return false;
+    piece.path = std::string(bytes_view(utf8.get()));
+    piece.gzip = PyObject_IsTrue(gzip) == 1;
+    std::uint64_t file = 0;
+    if (!piece_number(dict, "file", file) || !piece_number(dict, "start", piece.from) ||
+        !piece_number(dict, "end", piece.to) ||
+        !piece_number(dict, "header_bytes", piece.header_bytes))
+        return false;
+    piece.file = static_cast<std::size_t>(file);
+    if (piece.to < piece.from || (piece.from > 0 && piece.header_bytes == 0)) {
+        PyErr_Format(PyExc_ValueError, "%s: the piece's byte range is not one plan_file gives",
+                     piece.path.c_str());
+        return false;
+    }
+    return true;
+}
 
 }  // namespace
 
-PyObject* scan_range(PyObject*, PyObject* args) {
+PyObject* plan_file(PyObject*, PyObject* args, PyObject* kwargs) {
     return trampoline([&]() -> PyObject* {
+        static const char* keywords[] = {"path", "options", "piece_bytes", "head", "size", nullptr};
         const char* path = nullptr;
-        long long start = 0, end = 0;
-        PyObject* opening_object = nullptr;
-        PyObject* quotes_object = nullptr;
         PyObject* options_dict = nullptr;
-        if (!PyArg_ParseTuple(args, "sLLOOO!:scan_range", &path, &start, &end, &opening_object,
-                              &quotes_object, &PyDict_Type, &options_dict)) {
+        unsigned long long piece_bytes = 0;
+        PyObject* head_object = Py_None;
+        PyObject* size_object = Py_None;
+        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "sO!K|OO:plan_file",
+                                         const_cast<char**>(keywords), &path, &PyDict_Type,
+                                         &options_dict, &piece_bytes, &head_object, &size_object))
             return nullptr;
-        }
-        std::string_view opening;
         profile::ProfileOptions options;
-        if (!optional_bytes(opening_object, opening) ||
-            !read_profile_options(options_dict, options)) {
-            return nullptr;
-        }
-        if (start < 0) {
-            PyErr_SetString(PyExc_ValueError, "scan_range: start must not be negative");
-            return nullptr;
-        }
-        Descriptor file;
-        file.fd = ::open(path, O_RDONLY | O_CLOEXEC);
-        if (file.fd < 0) return PyErr_SetFromErrnoWithFilename(PyExc_OSError, path);
-        if (end < 0) {
-            const off_t size = ::lseek(file.fd, 0, SEEK_END);
-            if (size < 0) return PyErr_SetFromErrnoWithFilename(PyExc_OSError, path);
-            end = static_cast<long long>(size);
-        }
-        const std::string label(path);
-        const auto first = static_cast<std::uint64_t>(start);
-        const auto last = static_cast<std::uint64_t>(std::max(start, end));
-
-        const int given = quotes_object == Py_None ? -1 : PyObject_IsTrue(quotes_object);
-        if (given == -1 && PyErr_Occurred()) return nullptr;
-        bool inside = given == 1;
-        bool odd = false;
-        int failure = 0;
-        auto partial = without_gil([&]() -> profile::Result<profile::PartialProfile> {
-            if (given < 0) inside = guess_inside_quotes(file.fd, first);
-            auto scanner = scanner_at(options, label, opening, first, inside);
-            if (!scanner) return scanner.error();
-            std::string buffer;
-            failure = read_range(file.fd, first, last, buffer, [&](std::string_view piece) {
-                odd ^= odd_quotes(piece);
-                scanner.value().feed(piece);
-            });
-            if (failure != 0) return profile::ProfileError{label, "read failed"};
-            return scanner.value().finish();
-        });
-        if (failure > 0) {
-            errno = failure;
-            return PyErr_SetFromErrnoWithFilename(PyExc_OSError, path);
-        }
-        if (failure < 0) {
+        if (!read_profile_options(options_dict, options)) return nullptr;
+        if (piece_bytes % profile::kDigestBlock != 0) {
             PyErr_Format(PyExc_ValueError,
-                         "%s: the file ended before byte %lld (changed while "
-                         "being read?)",
-                         path, end);
+                         "option chunk_bytes=%llu must be a positive multiple of %zu (the digest "
+                         "block)",
+                         piece_bytes, profile::kDigestBlock);
             return nullptr;
         }
+        std::string_view head;
+        if (!optional_bytes(head_object, head)) return nullptr;
+        const std::string name(path);
+        const auto settings = profile::make_settings(options);
+        if (!settings->zone_error.empty()) return raise_profile_error({"", settings->zone_error});
+        std::uint64_t need = 0;
+        std::optional<profile::Result<profile::FilePlan>> planned;
+        if (head_object == Py_None) {
+            planned =
+                without_gil([&] { return profile::plan_file(name, 0, *settings, piece_bytes); });
+        } else {
+            const unsigned long long size = PyLong_AsUnsignedLongLong(size_object);
+            if (PyErr_Occurred()) return nullptr;
+            auto step = without_gil(
+                [&] { return profile::plan_head(name, 0, size, head, *settings, piece_bytes); });
+            if (auto* more = std::get_if<profile::NeedBytes>(&step)) {
+                need = more->bytes;
+                planned = profile::FilePlan{};
+            } else if (auto* error = std::get_if<profile::ProfileError>(&step)) {
+                planned = std::move(*error);
+            } else {
+                planned = std::move(std::get<profile::FilePlan>(step));
+            }
+        }
+        if (!*planned) return raise_profile_error(planned->error());
+        PyRef list(PyList_New(0));
+        if (!list) return nullptr;
+        for (const profile::Piece& piece : planned->value().pieces) {
+            PyRef item(piece_to_python(piece));
+            if (!item || PyList_Append(list.get(), item.get()) != 0) return nullptr;
+        }
+        return Py_BuildValue("(NK)", list.release(), static_cast<unsigned long long>(need));
+    });
+}
+
+PyObject* scan_piece(PyObject*, PyObject* args, PyObject* kwargs) {
+    return trampoline([&]() -> PyObject* {
+        static const char* keywords[] = {"piece",   "options", "inside_quotes", "data",
+                                         "opening", "before",  nullptr};
+        PyObject* piece_dict = nullptr;
+        PyObject* options_dict = nullptr;
+        PyObject* quotes_object = Py_None;
+        PyObject* data_object = Py_None;
+        PyObject* opening_object = Py_None;
+        PyObject* before_object = Py_None;
+        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO!|OOOO:scan_piece",
+                                         const_cast<char**>(keywords), &piece_dict, &PyDict_Type,
+                                         &options_dict, &quotes_object, &data_object,
+                                         &opening_object, &before_object))
+            return nullptr;
+        profile::Piece piece;
+        profile::ProfileOptions options;
+        if (!piece_from_python(piece_dict, piece) || !read_profile_options(options_dict, options))
+            return nullptr;
+        std::optional<bool> inside;
+        if (quotes_object != Py_None) {
+            const int truth = PyObject_IsTrue(quotes_object);
+            if (truth < 0) return nullptr;
+            inside = truth == 1;
+        }
+        std::string_view opening, before;
+        std::vector<PyRef> held;
+        std::vector<std::string_view> data;
+        if (!optional_bytes(opening_object, opening) || !optional_bytes(before_object, before))
+            return nullptr;
+        if (data_object != Py_None && !bytes_list(data_object, held, data)) return nullptr;
+        auto scanned = without_gil([&] {
+            return data_object == Py_None
+                       ? profile::scan_piece(piece, options, inside)
+                       : profile::scan_piece_bytes(piece, options, inside, opening, before, data);
+        });
+        if (!scanned) return raise_profile_error(scanned.error());
+        profile::Result<profile::PartialProfile> partial(std::move(scanned.value().partial));
         PyRef blob(blob_of(partial));
         if (!blob) return nullptr;
-        return Py_BuildValue("(NOO)", blob.release(), inside ? Py_True : Py_False,
-                             odd ? Py_True : Py_False);
+        return Py_BuildValue("(NOO)", blob.release(),
+                             scanned.value().inside_quotes ? Py_True : Py_False,
+                             scanned.value().odd_quotes ? Py_True : Py_False);
+    });
+}
+
+PyObject* chain_parities(PyObject*, PyObject* args) {
+    return trampoline([&]() -> PyObject* {
+        PyObject* list = nullptr;
+        if (!PyArg_ParseTuple(args, "O!:chain_parities", &PyList_Type, &list)) return nullptr;
+        std::vector<bool> odd;
+        for (Py_ssize_t i = 0, n = PyList_Size(list); i < n; ++i) {
+            const int truth = PyObject_IsTrue(PyList_GetItem(list, i));
+            if (truth < 0) return nullptr;
+            odd.push_back(truth == 1);
+        }
+        std::unique_ptr<bool[]> plain(new bool[odd.size() ? odd.size() : 1]);
+        for (std::size_t i = 0; i < odd.size(); ++i) plain[i] = odd[i];
+        const std::vector<bool> at =
+            profile::chain_parities(std::span<const bool>(plain.get(), odd.size()));
+        PyRef out(PyList_New(static_cast<Py_ssize_t>(at.size())));
+        if (!out) return nullptr;
+        for (std::size_t i = 0; i < at.size(); ++i) {
+            PyObject* flag = at[i] ? Py_True : Py_False;
+            Py_IncRef(flag);
+            PyList_SetItem(out.get(), static_cast<Py_ssize_t>(i), flag);
+        }
+        return out.release();
     });
 }
 
@@ -199,24 +270,18 @@ PyObject* scan_text(PyObject*, PyObject* args) {
             !read_profile_options(options_dict, options)) {
             return nullptr;
         }
-        // The pieces stay referenced while the lock is released.
         std::vector<PyRef> held;
         std::vector<std::string_view> pieces;
-        for (Py_ssize_t i = 0, n = PyList_Size(list); i < n; ++i) {
-            PyObject* item = PyList_GetItem(list, i);
-            Py_IncRef(item);
-            held.emplace_back(item);
-            pieces.push_back(bytes_view(item));
-            if (pieces.back().data() == nullptr) return nullptr;
-        }
-        const std::string name(label);
-        auto partial = without_gil([&]() -> profile::Result<profile::PartialProfile> {
-            auto scanner = scanner_at(options, name, opening,
-                                      static_cast<std::uint64_t>(std::max(offset, 0LL)), inside);
-            if (!scanner) return scanner.error();
-            for (std::string_view piece : pieces) scanner.value().feed(piece);
-            return scanner.value().finish();
+        if (!bytes_list(list, held, pieces)) return nullptr;
+        profile::Piece piece;
+        piece.path = label;
+        piece.from = static_cast<std::uint64_t>(std::max(offset, 0LL));
+        piece.header_bytes = opening.size();
+        auto scanned = without_gil([&] {
+            return profile::scan_piece_bytes(piece, options, inside != 0, opening, {}, pieces);
         });
+        if (!scanned) return raise_profile_error(scanned.error());
+        profile::Result<profile::PartialProfile> partial(std::move(scanned.value().partial));
         return blob_of(partial);
     });
 }
@@ -269,12 +334,13 @@ PyObject* finalize_partial(PyObject*, PyObject* args) {
                               &options_dict)) {
             return nullptr;
         }
+        // Only the declared fields are read: the rest travels in the partial.
         profile::ProfileOptions options;
         if (!read_profile_options(options_dict, options)) return nullptr;
         const std::string_view bytes = bytes_view(blob);
         auto partial = load(bytes, 0);
         if (!partial) return nullptr;
-        auto finished = without_gil([&] { return std::move(*partial).finalize(options); });
+        auto finished = without_gil([&] { return std::move(*partial).finalize(options.declared); });
         if (!finished) return raise_profile_error(finished.error());
         return profile_to_python(finished.value());
     });

@@ -11,16 +11,22 @@
 
 namespace qorv_chemical_engineering_edge_py {
 
-// scan_range(path, start, end, opening, inside_quotes, options)
+// plan_file(path, options, piece_bytes, head=None, size=None) -> (pieces, need)
+//   The file cut into pieces (dicts, see partials.cpp), read as far as its opening needs; with
+//   `head` (the file's first bytes, for a file only the caller reads) and `size`, planned from
+//   those bytes, or `need` > 0: the number of bytes the head must grow to. piece_bytes 0: by
+//   the columns.
+PyObject* plan_file(PyObject* module, PyObject* args, PyObject* kwargs);
+// scan_piece(piece, options, inside_quotes=None, data=None, opening=None, before=None)
 //   -> (blob, inside_quotes_used, quotes_odd)
-// Scans bytes [start, end) of a file (end -1: to its end). From byte 0 the scanner reads the
-// header; later ranges resume from `opening` (the file's first bytes, header and first data
-// row inside). `inside_quotes` is the quote parity at `start`; None guesses it from the row
-// before `start` (exact unless a quoted line break straddles that row start), and the caller
-// checks the guess against `quotes_odd`, the parity of the quotes inside the range.
-PyObject* scan_range(PyObject* module, PyObject* args);
+// Scans a piece of a local file, or with `data` (a list of bytes: the piece's, a gzip piece's
+// inflated text) the bytes given, `opening` the file's first header_bytes and `before` the bytes
+// from guess_from. inside_quotes None guesses the parity at the start from the row before it.
+PyObject* scan_piece(PyObject* module, PyObject* args, PyObject* kwargs);
+// chain_parities([quotes_odd, ...]) -> the quote parity at each of one file's pieces.
+PyObject* chain_parities(PyObject* module, PyObject* args);
 // scan_text(label, offset, opening, inside_quotes, options, [bytes, ...]) -> blob
-// As scan_range over bytes in memory (the pieces fed in order), at `offset` of the stream.
+// Export text in memory scanned from `offset` of the stream (a data frame's rendered text).
 PyObject* scan_text(PyObject* module, PyObject* args);
 // merge_partials([blob, ...]) -> blob: the blobs merged in the order given.
 PyObject* merge_partials(PyObject* module, PyObject* args);
@@ -35,8 +41,14 @@ PyObject* render_table(PyObject* module, PyObject* args);
 // The module table's entries for the functions above (no trailing comma).
 // clang-format off
 #define QCE_PARTIAL_FUNCTIONS                                                                   \
-    {"scan_range", qorv_chemical_engineering_edge_py::scan_range, METH_VARARGS,                 \
-     "Scan a byte range of an export file to a partial profile."},                              \
+    {"plan_file", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(                   \
+         qorv_chemical_engineering_edge_py::plan_file)), METH_VARARGS | METH_KEYWORDS,            \
+     "Plan an export file into pieces."},                                                        \
+    {"scan_piece", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(                  \
+         qorv_chemical_engineering_edge_py::scan_piece)), METH_VARARGS | METH_KEYWORDS,           \
+     "Scan one piece of an export to a partial profile."},                                      \
+    {"chain_parities", qorv_chemical_engineering_edge_py::chain_parities, METH_VARARGS,         \
+     "The quote parity at each piece's start."},                                                \
     {"scan_text", qorv_chemical_engineering_edge_py::scan_text, METH_VARARGS,                   \
      "Scan export text in memory to a partial profile."},                                       \
     {"merge_partials", qorv_chemical_engineering_edge_py::merge_partials, METH_VARARGS,         \

@@ -1,23 +1,23 @@
 """Profiling and grading exports on a Dask cluster, with the profile one process would give.
 
-Each file is one task; a file larger than `chunk_bytes` is cut into byte ranges at multiples of
-the profiler's 1 MiB digest block (so the input digest stays complete). Every task scans its
-piece with the C++ scanner into a partial profile, which travels as the profiler's checked
+The native plan cuts each file into pieces (a file larger than `chunk_bytes` into byte ranges
+at multiples of the profiler's 1 MiB digest block, so the input digest stays complete; a gzip
+file whole). Every task scans its piece with the native scanner into a partial profile, which travels as the profiler's checked
 binary serialisation; an ordered tree reduction on the cluster merges the partials and
 finishes the profile. However the work is cut and in whatever order the tasks finish, the
 profile, its seal and the court's `court_hash` equal those of `profile_export` on the same
 input in one process.
 
-The quote parity at a range's first byte decides how the scanner reads it. A task guesses it
-from the row before its range (right unless a quoted line break straddles that row start) and
-reports the parity of the quotes inside its range; a small task per file chains those into
-the true parity at each cut, and only a range whose guess was wrong is scanned again.
+The quote parity at a piece's first byte decides how the scanner reads it. The native scan
+guesses it from the row before the piece (right unless a quoted line break straddles that row
+start) and reports the parity of the quotes inside it; a small task per file chains those into
+the true parity at each piece (natively), and only a piece whose guess was wrong is scanned
+again. This module only schedules pieces and reduces partials.
 
 Needs the `dask` extra: ``pip install 'qorv-chemical-engineering[dask]'``.
 """
 from __future__ import annotations
 
-import gzip
 import os
 from contextlib import contextmanager
 from typing import Any, Dict, Iterator, List, Mapping, Optional, Sequence, Tuple, Union
@@ -39,9 +39,7 @@ __all__ = ["profile_files", "profile_dataframe", "grade_files", "grade_dataframe
 
 DIGEST_BLOCK = 1 << 20  # the profiler's digest block; range starts are multiples of it
 DEFAULT_CHUNK = 64 << 20
-_OPENING = (1 << 20, 16 << 20)  # bytes read for a split file's header, then more if needed
 _GLOB_CHARS = frozenset("*?[")
-_GUESS_WINDOW = 64 << 10  # as far back as a task looks for the row before its range
 
 
 # ---- public entry points -----------------------------------------------------------------------
@@ -211,46 +209,35 @@ def _split(split_every: int) -> int:
 
 # ---- tasks (module level, so that workers import them by name) ---------------------------------
 
-def _scan_piece(path: str, start: int, end: int, opening: Optional[bytes],
-                options: Dict[str, Any]) -> Tuple[bytes, bool, bool]:
-    """(blob, parity assumed at start, parity of the quotes inside the range)."""
-    if not _is_url(path):
-        return _native.scan_range(path, start, end, opening, None if start else False, options)
-    # As scan_range does for a local file: the parity guessed from the row before the range.
-    window = _read(path, max(0, start - _GUESS_WINDOW), start) if start else b""
-    row_start = window.rfind(b"\n")
-    inside = row_start >= 0 and window.count(b'"', row_start + 1) % 2 == 1
-    data = _read(path, start, end)
-    blob = _native.scan_text(path, start, opening, inside, options, [data])
-    return blob, inside, data.count(b'"') % 2 == 1
+def _scan(piece: Dict[str, Any], options: Dict[str, Any],
+          inside: Optional[bool] = None) -> Tuple[bytes, bool, bool]:
+    """(blob, quote parity the scan started from, parity of the quotes inside the piece). A
+    local file is read by the native scan itself; a URL's bytes are fetched here."""
+    if not _is_url(piece["path"]):
+        return _native.scan_piece(piece, options, inside)
+    return _native.scan_piece(piece, options, inside, **_fetch(piece, inside is None))
 
 
-def _rescan(path: str, start: int, end: int, opening: bytes, inside: bool,
-            options: Dict[str, Any]) -> bytes:
-    if not _is_url(path):
-        return _native.scan_range(path, start, end, opening, inside, options)[0]
-    return _native.scan_text(path, start, opening, inside, options, [_read(path, start, end)])
-
-
-def _scan_whole(path: str, options: Dict[str, Any]) -> bytes:
-    """A file in one task: from its first byte, or decompressed when it is gzip."""
-    if not _sources.is_gzip(path):
-        if _is_url(path):
-            return _native.scan_text(path, 0, None, False, options, [_read(path, 0, None)])
-        return _native.scan_range(path, 0, -1, None, False, options)[0]
-    pieces = []
-    with _open_gzip(path) as file:
-        while True:
-            piece = file.read(DIGEST_BLOCK)
-            if not piece:
-                break
-            pieces.append(piece)
-    return _native.scan_text(path, 0, None, False, options, pieces)
+def _fetch(piece: Dict[str, Any], guess: bool) -> Dict[str, Any]:
+    """The bytes a piece's scan reads, from a URL: the piece, the opening it resumes from, and
+    what lies just before it when its quote parity is to be guessed."""
+    path, start = piece["path"], piece["start"]
+    if piece["gzip"]:
+        data = []
+        with _open_gzip(path) as file:
+            while True:
+                block = file.read(DIGEST_BLOCK)
+                if not block:
+                    break
+                data.append(block)
+    else:
+        data = [_read(path, start, piece["end"])]
+    opening = _read(path, 0, piece["header_bytes"]) if piece["header_bytes"] else None
+    before = _read(path, piece["guess_from"], start) if guess and start else None
+    return {"data": data, "opening": opening, "before": before}
 
 
 def _open_gzip(path: str) -> Any:
-    if not _is_url(path):
-        return gzip.open(path, "rb")
     import fsspec
 
     return fsspec.open(path, "rb", compression="gzip").open()
@@ -260,21 +247,21 @@ def _quotes_odd(scanned: Tuple[bytes, bool, bool]) -> bool:
     return scanned[2]
 
 
-def _parities_at_cuts(*odd: bool) -> List[bool]:
-    """The quote parity at each range start of one file, from the parities inside the ranges."""
-    at = [False]
-    for inside in odd[:-1]:
-        at.append(at[-1] ^ inside)
-    return at
+def _parities(*odd: bool) -> List[bool]:
+    return _native.chain_parities(list(odd))
 
 
-def _settle(scanned: Tuple[bytes, bool, bool], parities: List[bool], index: int, path: str,
-            start: int, end: int, opening: bytes, options: Dict[str, Any]) -> bytes:
-    """The range's blob under its true quote parity, scanning again only after a wrong guess."""
+def _settle(scanned: Tuple[bytes, bool, bool], parities: List[bool], index: int,
+            piece: Dict[str, Any], options: Dict[str, Any]) -> bytes:
+    """The piece's blob under its true quote parity, scanned again only after a wrong guess."""
     blob, assumed, _ = scanned
     if assumed == parities[index]:
         return blob
-    return _rescan(path, start, end, opening, parities[index], options)
+    return _scan(piece, options, parities[index])[0]
+
+
+def _blob(scanned: Tuple[bytes, bool, bool]) -> bytes:
+    return scanned[0]
 
 
 def _merge(*blobs: bytes) -> bytes:
@@ -287,32 +274,17 @@ def _finalize(blob: bytes, options: Dict[str, Any]) -> Dict[str, Any]:
 
 # ---- files ------------------------------------------------------------------------------------
 
-def _opening(path: str, size: int, options: Dict[str, Any]) -> bytes:
-    """The file's opening bytes, holding its header and first data row whole; ValueError naming
-    the file when it is not an export (checked here, before any task is sent)."""
-    for want in _OPENING:
-        opening = _read(path, 0, min(want, size)) if _is_url(path) else _head_of(path, want)
-        try:
-            _native.scan_text(path, len(opening), opening, False, options, [])
-            return opening
-        except ValueError:
-            if want == _OPENING[-1] or len(opening) >= size:
-                raise
-    raise AssertionError("unreachable")
-
-
-def _resumes_at(path: str, cut: int, opening: bytes, options: Dict[str, Any]) -> bool:
-    """Whether a range may start at `cut`: only after the first data row, which may be long."""
-    try:
-        _native.scan_text(path, cut, opening, False, options, [])
-        return True
-    except ValueError:
-        return False
-
-
-def _head_of(path: str, n: int) -> bytes:
-    with open(path, "rb") as file:
-        return file.read(n)
+def _plan(path: str, options: Dict[str, Any], chunk: int) -> List[Dict[str, Any]]:
+    """The file's pieces from the native plan; ValueError naming the file when it is not an
+    export (checked here, before any task is sent). A URL's opening is fetched as it asks."""
+    if not _is_url(path):
+        return _native.plan_file(path, options, chunk)[0]
+    size, head = _size(path), b""
+    while True:
+        pieces, need = _native.plan_file(path, options, chunk, head, size)
+        if not need:
+            return pieces
+        head += _read(path, len(head), need)
 
 
 def _files_graph(paths: Sequence[str], options: Dict[str, Any], chunk: int,
@@ -325,23 +297,16 @@ def _file_leaves(paths: Sequence[str], options: Dict[str, Any], chunk: int) -> L
     between two runs on one client must not reuse the first run's results."""
     leaves: List[Delayed] = []
     for path in paths:
-        size = _size(path)
-        cuts = [0] if _sources.is_gzip(path) else list(range(0, size, chunk)) or [0]
-        head = _opening(path, size, options) if len(cuts) > 1 else b""
-        cuts = [c for c in cuts if c == 0 or c >= len(head) or _resumes_at(path, c, head, options)]
-        if len(cuts) == 1:
-            leaves.append(delayed(_scan_whole, pure=False)(path, options))
+        pieces = _plan(path, options, chunk)
+        if len(pieces) == 1:
+            leaves.append(delayed(_blob, pure=True)(
+                delayed(_scan, pure=False)(pieces[0], options, False)))
             continue
-        opening = delayed(head, name="qce-opening-" + dask.base.tokenize(path, size, os.urandom(8)))
-        ends = cuts[1:] + [size]
-        scans = [delayed(_scan_piece, pure=False)(path, s, e, opening if s else None, options)
-                 for s, e in zip(cuts, ends)]
-        odd = [delayed(_quotes_odd, pure=True)(s) for s in scans]
-        parities = delayed(_parities_at_cuts, pure=True)(*odd)
-        leaves.extend(
-            delayed(_settle, pure=True)(scanned, parities, i, path, s, e, opening, options)
-            for i, (scanned, s, e) in enumerate(zip(scans, cuts, ends))
-        )
+        scans = [delayed(_scan, pure=False)(piece, options) for piece in pieces]
+        parities = delayed(_parities, pure=True)(*[delayed(_quotes_odd, pure=True)(s)
+                                                   for s in scans])
+        leaves.extend(delayed(_settle, pure=True)(scanned, parities, i, piece, options)
+                      for i, (scanned, piece) in enumerate(zip(scans, pieces)))
     return leaves
 
 
@@ -426,14 +391,20 @@ def _frame_graph(ddf: Any, label: str, options: Dict[str, Any], client: Any,
         cut = -(-starts[p] // DIGEST_BLOCK) * DIGEST_BLOCK
         if cut < starts[p] + facts[p][1]:
             cuts.append((p, cut))
-    opening_heads, need = [], min(_OPENING[1], total) - len(header)
-    for p, r in enumerate(rendered):
-        if need <= 0:
+    # The opening later pieces resume from: the rows' heads gathered as the native plan asks.
+    head = header
+    while True:
+        need = _native.plan_file(label, options, 0, head, total)[1]
+        if not need:
             break
-        opening_heads.append(delayed(_head, pure=True)(r, need))
-        need -= facts[p][1]
-    opening = delayed(header + b"".join(_gather(opening_heads, client)),
-                      name="qce-opening-" + dask.base.tokenize(label, total))
+        heads, want = [], need - len(header)
+        for p, r in enumerate(rendered):
+            if want <= 0:
+                break
+            heads.append(delayed(_head, pure=True)(r, want))
+            want -= facts[p][1]
+        head = header + b"".join(_gather(heads, client))
+    opening = delayed(head, name="qce-opening-" + dask.base.tokenize(label, total))
     leaves = []
     for k, (p, cut) in enumerate(cuts):
         end = cuts[k + 1][1] if k + 1 < len(cuts) else total

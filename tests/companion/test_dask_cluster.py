@@ -81,16 +81,16 @@ def test_parquet_partitions_give_the_one_process_report(client, exports, tmp_pat
 ARM = """
 import os
 from qorv_chemical_engineering_edge import dask as qd
-original = qd._scan_piece
-def dying(path, start, end, opening, options):
-    if start == {start} and path == {path!r}:
+original = qd._scan
+def dying(piece, options, inside=None):
+    if piece["start"] == {start} and piece["path"] == {path!r}:
         try:
             os.close(os.open({marker!r}, os.O_CREAT | os.O_EXCL))
         except FileExistsError:
-            return original(path, start, end, opening, options)
+            return original(piece, options, inside)
         os._exit(1)  # once, mid-run: the nanny restarts the worker and the task is retried
-    return original(path, start, end, opening, options)
-qd._scan_piece = dying
+    return original(piece, options, inside)
+qd._scan = dying
 """
 
 

@@ -1,7 +1,7 @@
 // The export profiler: the readiness profile read from a historian export, in one streaming pass.
 //
 // `profile_files` reads one export (one file or an ordered list of files, gzip allowed when the
-// build has zlib), scans chunks on all cores and finalises an `ExportProfile`: the thirteen
+// build has zlib), scans pieces on all cores and finalises an `ExportProfile`: the thirteen
 // readiness values with their provenance, per-tag evidence, notes, a digest of the input and a
 // seal. Callers that already hold bytes feed an `ExportScanner` and merge the `PartialProfile`s
 // themselves. Nothing here throws across the API: failures are `ProfileError` values naming the
@@ -13,8 +13,8 @@
 //    frequent outside quotes, ties in that order); quoting by quote parity: every '"' toggles
 //    quoting, so RFC 4180 fields read as written and any split of the bytes is resolved
 //    exactly; LF or CRLF; the decimal separator is `decimal` and there are no thousands
-//    separators. A NUL before the first line feed, or no line feed in the first 16 MiB: not a
-//    text export. A quoted field whose lines read as rows, or a record with a quoted line feed
+//    separators. A NUL before the first line feed, or 1 MiB without a delimiter or line feed
+//    before the first data row: not a text export (a header of any length is read). A quoted field whose lines read as rows, or a record with a quoted line feed
 //    over 1 MiB, is a stray quote's run: counted, and refused unless accept_multiline_fields.
 //  - Layout: long when the header names a tag column (tag, tagname, tag_name, name), a timestamp
 //    column (timestamp, time, datetime, date) and a value column (value, val), any order and
@@ -149,7 +149,6 @@ struct ProfileOptions {
     std::vector<double> missing_sentinels;  // numbers that mean missing, e.g. -999
     std::vector<std::string> good_quality;  // empty: the default good list
     std::vector<TagUnit> tag_units;         // a tag list's units; they take precedence
-    std::string tag_list_path;              // profile_files reads it into tag_units
     DeclaredFields declared;
     unsigned threads = 0;  // 0: every core
     // Read a quoted field whose lines read as rows (their timestamp cell parses), or one with a
@@ -340,9 +339,11 @@ class PartialProfile {
 
     // this := this followed by `later`. Pieces must be merged in stream order.
     void merge(PartialProfile&& later);
-    // The rvalue form finalises in place instead of copying the scan state first.
-    Result<ExportProfile> finalize(const ProfileOptions& options) const&;
-    Result<ExportProfile> finalize(const ProfileOptions& options) &&;
+    // Finishes the profile under the options the pieces were scanned with, which travel in the
+    // partial, and the fields the caller declares. The rvalue form finalises in place instead of
+    // copying the scan state first.
+    Result<ExportProfile> finalize(const DeclaredFields& declared) const&;
+    Result<ExportProfile> finalize(const DeclaredFields& declared) &&;
 
     // A compact versioned binary form; `deserialize` checks the schema text, the version and
     // every length, and gives an error value on corrupt input.

@@ -209,16 +209,18 @@ data_readiness::ReadinessProfile ExportProfile::readiness() const {
     return r;
 }
 
-Result<ExportProfile> PartialProfile::finalize(const ProfileOptions& options) const& {
+Result<ExportProfile> PartialProfile::finalize(const DeclaredFields& fields) const& {
     PartialProfile copy(*this);
-    return std::move(copy).finalize(options);
+    return std::move(copy).finalize(fields);
 }
 
 // Finalising changes the state (the last row, the repeated hour), so the const form works on a
 // copy; this one works in place: on a wide export the copy is the scan state's size again.
-Result<ExportProfile> PartialProfile::finalize(const ProfileOptions& options) && {
+Result<ExportProfile> PartialProfile::finalize(const DeclaredFields& fields) && {
     State& s = *s_;
-    if (!s.used || s.files.empty()) return ProfileError{"", "nothing was scanned"};
+    if (!s.used || s.files.empty() || !s.settings) return ProfileError{"", "nothing was scanned"};
+    ProfileOptions options = s.settings->options;
+    options.declared = fields;
     // Pieces merged out of order can disagree (a long piece's clock note on a wide file);
     // nothing below indexes or expands a field before it is checked.
     if (std::string why = check_state(s); !why.empty())

@@ -10,7 +10,6 @@
 namespace qorv_chemical_engineering_edge::export_profile {
 namespace {
 
-constexpr std::size_t kMaxOpening = std::size_t{64} << 20;
 constexpr int kMaxMetadataRows = 10;
 
 constexpr std::array<std::string_view, 4> kTagNames = {"tag", "tagname", "tag_name", "name"};
@@ -117,8 +116,8 @@ std::optional<FileLayout> read_layout(std::string_view bytes, bool at_end,
     if (bytes.substr(0, 3) == "\xEF\xBB\xBF") at = 3;
     auto need_more = [&]() -> std::optional<FileLayout> {
         if (at_end) return std::nullopt;
-        if (bytes.size() > kMaxOpening)
-            fail(error, "no data row within the first 64 MiB; not a historian export");
+        std::size_t run = 0;
+        if (longest_run(bytes, run) > kMaxOpeningRun) fail(error, std::string(kNoDelimiterRun));
         return std::nullopt;
     };
     if (bytes.size() == at) {

@@ -23,6 +23,7 @@ struct ExportScanner::Impl {
     std::size_t tried_at = 0;
     bool line_feed_since_try = false;
     bool header_line_seen = false;  // a line feed among the opening bytes
+    std::size_t opening_run = 0;    // bytes since the last delimiter or line feed
 
     bool head_pending = false;  // a range still reading the row cut at its start
     bool pending = false;       // an unfinished record is held in `carry`
@@ -196,9 +197,10 @@ struct ExportScanner::Impl {
             return;
         }
         const void* lf = std::memchr(p, '\n', n);
-        // A stream whose first line holds a NUL or does not end within kMaxHeaderBytes is no
-        // text export: refused on the bytes seen so far, before a compressed stream is inflated
-        // further (profile_files stops reading once the scanner has failed).
+        // A stream whose first line holds a NUL, or that runs kMaxOpeningRun bytes without a
+        // delimiter or line end before its layout is known, is no text export: refused on the
+        // bytes seen so far, before a compressed stream is inflated further (the file pool stops
+        // reading once the scanner has failed). A header of any length with cells is read.
         if (!header_line_seen) {
             const std::size_t line =
                 lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - p) : n;
@@ -207,11 +209,11 @@ struct ExportScanner::Impl {
                     ProfileError{file, "binary data (NUL bytes) in the header; not a text export"};
                 return;
             }
-            if (!lf && opening.size() + n > kMaxHeaderBytes) {
-                error = ProfileError{file, "no line end in the first 16 MiB; not a text export"};
-                return;
-            }
             header_line_seen = lf != nullptr;
+        }
+        if (longest_run(std::string_view(p, n), opening_run) > kMaxOpeningRun) {
+            error = ProfileError{file, std::string(kNoDelimiterRun)};
+            return;
         }
         opening.append(p, n);
         line_feed_since_try = line_feed_since_try || lf != nullptr;

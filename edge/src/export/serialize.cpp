@@ -192,7 +192,7 @@ void put_options(Writer& w, const ProfileOptions& o) {
         w.str(t.tag);
         w.str(t.unit);
     }
-    w.str(o.tag_list_path);
+    w.str("");  // once a tag list's path, read before scanning; kept empty for the layout
     const DeclaredFields& d = o.declared;
     put_opt_bool(w, d.baseline_present);
     put_opt_bool(w, d.license_cleared);
@@ -223,7 +223,7 @@ void get_options(Reader& r, ProfileOptions& o) {
         t.tag = r.str();
         t.unit = r.str();
     }
-    o.tag_list_path = r.str();
+    (void)r.str();  // the empty field above
     DeclaredFields& d = o.declared;
     d.baseline_present = get_opt_bool(r);
     d.license_cleared = get_opt_bool(r);

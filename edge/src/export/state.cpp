@@ -109,6 +109,18 @@ void PartialProfile::State::note_clock(StreamEnds& ends, std::int64_t t, LineRef
     ends.last_us = t;
 }
 
+std::size_t longest_run(std::string_view bytes, std::size_t& run) noexcept {
+    std::size_t longest = run;
+    for (char c : bytes) {
+        if (c == ',' || c == ';' || c == '\t' || c == '|' || c == '\n') {
+            run = 0;
+        } else if (++run > longest) {
+            longest = run;
+        }
+    }
+    return longest;
+}
+
 std::uint32_t most_repeated(std::vector<std::uint32_t> ids) {
     std::sort(ids.begin(), ids.end());
     std::size_t most = 1;

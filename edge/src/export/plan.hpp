@@ -1,0 +1,130 @@
+// Pieces: how an export is cut for scanning on several cores or machines.
+//
+// A piece is a byte range of one file. Plain files are cut at whole multiples of the digest
+// block, so the per-block digests need no stitching; a gzip file is one piece, inflated whole.
+// A piece after a file's first resumes from the file's opening bytes (the header, metadata rows
+// and first data row, whole), and from the quote parity at its start: the parity of the quotes
+// before it, chained piece by piece. The opening is read until the layout is known, whatever its
+// size: only a run of kMaxOpeningRun bytes without a delimiter or line end (headerless data)
+// ends the search. Every path that cuts an export (the file pool, the native stream scan, the
+// partial profiles for other processes) goes through here.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "export/state.hpp"
+
+namespace qorv_chemical_engineering_edge::export_profile {
+
+inline constexpr std::size_t kDigestBlock = ExportScanner::kDigestBlock;
+// The default piece: grown with the columns (see piece_bytes_for).
+inline constexpr std::uint64_t kPieceBytes = 8 * kDigestBlock;
+// Looked back from a piece's start for the row start its quote parity is guessed from.
+inline constexpr std::uint64_t kGuessWindow = std::uint64_t{64} << 10;
+
+struct Piece {
+    std::size_t file = 0;  // the file's index in the export
+    std::string path;
+    std::uint64_t from = 0, to = 0;  // bytes [from, to) of the file; gzip: 0 and the file size
+    bool gzip = false;
+    std::uint64_t header_bytes = 0;  // bytes [0, header_bytes) it resumes from; 0: a first piece
+    bool first() const noexcept { return from == 0; }
+};
+
+// A wait for more bytes: the opening is incomplete until `bytes` of the file are at hand.
+struct NeedBytes {
+    std::uint64_t bytes = 0;
+};
+
+// The outcome of a step that may need more bytes before it can say.
+template <class T>
+using Needing = std::variant<T, NeedBytes, ProfileError>;
+
+struct FilePlan {
+    std::string path;
+    std::uint64_t size = 0;
+    bool gzip = false;
+    std::string opening;  // plain files cut in several pieces: the bytes they resume from
+    std::vector<Piece> pieces;
+};
+
+// The piece size for a file of `columns` columns: every piece's partial holds a record per tag,
+// so on wide exports pieces grow with the columns (512 bytes a column).
+std::uint64_t piece_bytes_for(std::uint64_t columns) noexcept;
+
+// Reads the layout from a file's first bytes `head` (all of them when head.size() == size), or
+// says how many bytes it needs: the one rule for the opening, on every path.
+Needing<FileLayout> probe_opening(const std::string& path, std::uint64_t size,
+                                  std::string_view head, const ScanSettings& settings);
+// Plans a file from its first bytes `head` (all of them when head.size() == size): the pieces,
+// or how many bytes are needed to settle the layout. `piece_bytes` 0 chooses by the columns; else
+// it must be a multiple of kDigestBlock.
+Needing<FilePlan> plan_head(const std::string& path, std::size_t file, std::uint64_t size,
+                            std::string_view head, const ScanSettings& settings,
+                            std::uint64_t piece_bytes);
+// Plans a local file, reading its opening as far as the layout needs.
+Result<FilePlan> plan_file(const std::string& path, std::size_t file, const ScanSettings& settings,
+                           std::uint64_t piece_bytes);
+
+// The quote parity at a piece's start guessed from the bytes just before it: that of the quotes
+// since the last line feed (right unless a quoted line break straddles that row start).
+bool guess_parity(std::string_view before) noexcept;
+// Whether bytes hold an odd number of quotes.
+bool odd_quotes(std::string_view bytes) noexcept;
+// The parity at each piece's start of one file, from the parity of the quotes inside each.
+std::vector<bool> chain_parities(std::span<const bool> odd_inside);
+
+// A scanner for `piece`: its file's own from byte 0, else resumed from `opening` at its start.
+Result<ExportScanner> piece_scanner(const Piece& piece, const ProfileOptions& options,
+                                    std::string_view opening, bool inside_quotes);
+
+// Bytes from a file: pread in a loop, an error naming the file on failure or a short file.
+Result<std::string> read_range(const std::string& path, std::uint64_t from, std::uint64_t to);
+
+struct PieceScan {
+    PartialProfile partial;
+    bool inside_quotes = false;  // the parity the scan started from
+    bool odd_quotes = false;     // the parity of the quotes inside the piece
+};
+// Scans a piece of a local file. `inside_quotes` none: guessed from the row before the piece.
+// `stop`, when given, is polled once a digest block; true ends the scan with kCancelled.
+Result<PieceScan> scan_piece(const Piece& piece, const ProfileOptions& options,
+                             std::optional<bool> inside_quotes,
+                             const std::atomic<bool>* stop = nullptr);
+// As scan_piece over bytes at hand: `before` ends where the piece begins (for the guess), `data`
+// is the piece's bytes (a gzip piece's inflated text), `opening` the file's first header_bytes.
+Result<PieceScan> scan_piece_bytes(const Piece& piece, const ProfileOptions& options,
+                                   std::optional<bool> inside_quotes, std::string_view opening,
+                                   std::string_view before, std::span<const std::string_view> data,
+                                   const std::atomic<bool>* stop = nullptr);
+
+// The parity chain of an export's pieces in order, shared by workers: each publishes the quote
+// count of its piece and waits for the parity at its start.
+class ParityChain {
+  public:
+    explicit ParityChain(std::span<const Piece> pieces);
+    void publish(std::size_t k, bool odd_inside);
+    // The parity at piece k's start; none once stop() was called.
+    std::optional<bool> wait(std::size_t k);
+    void stop();
+
+  private:
+    std::span<const Piece> pieces_;
+    std::mutex mu_;
+    std::condition_variable cv_;
+    std::vector<std::uint8_t> odd_;  // 0 unknown, 1 even, 2 odd
+    std::vector<std::uint8_t> at_;   // the same for the parity at the start
+    std::size_t chained_ = 0;        // pieces before this have a known start parity
+    bool stopped_ = false;
+};
+
+}  // namespace qorv_chemical_engineering_edge::export_profile
