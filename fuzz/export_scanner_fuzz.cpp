@@ -105,6 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto merged = without_digest(left.value()).finalize(o.declared);
     check(merged.ok() != refusable);
     if (merged.ok())
-        check(merged.value().seal == without_digest(whole.value()).finalize(o.declared).value().seal);
+        check(merged.value().seal ==
+              without_digest(whole.value()).finalize(o.declared).value().seal);
     return 0;
 }

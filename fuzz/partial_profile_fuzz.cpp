@@ -372,7 +372,8 @@ bool small(const State& s) {
 
 void finish(const ep::PartialProfile& p) {
     if (!small(p.state())) return;
-    auto done = p.finalize(p.state().settings ? p.state().settings->options.declared : ep::DeclaredFields{});
+    auto done = p.finalize(p.state().settings ? p.state().settings->options.declared
+                                              : ep::DeclaredFields{});
     if (done) check_profile(done.value());
 }
 

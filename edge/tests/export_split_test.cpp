@@ -184,7 +184,8 @@ TEST_P(EverySplit, BinaryFormRoundTripsAndRefusesDamage) {
         std::string flipped = blob;
         flipped[i] = static_cast<char>(flipped[i] ^ 0x5A);
         auto r = ep::PartialProfile::deserialize(flipped);
-        if (r) (void)r.value().finalize(o.declared);  // damage that parses must still finalise safely
+        if (r)
+            (void)r.value().finalize(o.declared);  // damage that parses must still finalise safely
     }
 }
 

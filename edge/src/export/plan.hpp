@@ -5,7 +5,7 @@
 // A piece after a file's first resumes from the file's opening bytes (the header, metadata rows
 // and first data row, whole), and from the quote parity at its start: the parity of the quotes
 // before it, chained piece by piece. The opening is read until the layout is known, whatever its
-// size: only a run of kMaxOpeningRun bytes without a delimiter or line end (headerless data)
+// size: only a run of 16 MiB without a delimiter or line end (headerless data)
 // ends the search. Every path that cuts an export (the file pool, the native stream scan, the
 // partial profiles for other processes) goes through here.
 #pragma once

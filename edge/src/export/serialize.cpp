@@ -18,7 +18,9 @@ namespace qorv_chemical_engineering_edge::export_profile {
 namespace {
 
 constexpr std::string_view kMagic = "export_profile_partial";
-constexpr std::uint32_t kVersion = 3;  // 2: the multi-line field counts; 3: zone_walls
+// 2: the multi-line field counts; 3: zone_walls; 4: the options carry accept_multiline_fields
+// (finalize reads them from the partial) and no longer a tag list's path.
+constexpr std::uint32_t kVersion = 4;
 
 struct Writer {
     std::string out;
@@ -192,7 +194,6 @@ void put_options(Writer& w, const ProfileOptions& o) {
         w.str(t.tag);
         w.str(t.unit);
     }
-    w.str("");  // once a tag list's path, read before scanning; kept empty for the layout
     const DeclaredFields& d = o.declared;
     put_opt_bool(w, d.baseline_present);
     put_opt_bool(w, d.license_cleared);
@@ -202,6 +203,7 @@ void put_options(Writer& w, const ProfileOptions& o) {
     put_opt_i64(w, d.baseline_start_us);
     put_opt_i64(w, d.baseline_end_us);
     w.u64(o.threads);
+    w.b(o.accept_multiline_fields);
 }
 void get_options(Reader& r, ProfileOptions& o) {
     const std::uint64_t layout = r.u64();
@@ -223,7 +225,6 @@ void get_options(Reader& r, ProfileOptions& o) {
         t.tag = r.str();
         t.unit = r.str();
     }
-    (void)r.str();  // the empty field above
     DeclaredFields& d = o.declared;
     d.baseline_present = get_opt_bool(r);
     d.license_cleared = get_opt_bool(r);
@@ -233,6 +234,7 @@ void get_options(Reader& r, ProfileOptions& o) {
     d.baseline_start_us = get_opt_i64(r);
     d.baseline_end_us = get_opt_i64(r);
     o.threads = narrow_u32(r, r.u64());
+    o.accept_multiline_fields = r.b();
 }
 
 void put_layout(Writer& w, const FileLayout& L) {
@@ -384,6 +386,10 @@ Result<PartialProfile> PartialProfile::deserialize(std::string_view bytes) {
     Reader r{bytes.substr(kMagic.size())};
     const std::uint64_t version = r.u64();
     const std::uint64_t length = r.u64();
+    if (r.ok && version != kVersion && version < 64)
+        return ProfileError{"", "a partial profile of version " + std::to_string(version) +
+                                    "; this build reads version " + std::to_string(kVersion) +
+                                    ": scan the export again"};
     if (!r.ok || version != kVersion || r.in.size() < 32 || length != r.in.size() - 32)
         return corrupt;
     const std::string_view payload = r.in.substr(0, r.in.size() - 32);

@@ -28,11 +28,12 @@ inline constexpr std::size_t kMaxRecordBytes = std::size_t{16} << 20;  // longer
 // A record with a line feed inside quotes and over this many bytes is taken for a stray quote's
 // run, as is one where a line inside the quotes reads as a row (see note_quotes).
 inline constexpr std::uint64_t kMaxQuotedRecordBytes = std::uint64_t{1} << 20;
-// Until the layout is known, a run of this many bytes with no delimiter and no line end is
-// headerless data, not a cell: it bounds what a non-export costs without bounding the header.
-inline constexpr std::size_t kMaxOpeningRun = std::size_t{1} << 20;
+// Until the layout is known, a run of more bytes than a row may hold with no delimiter and no
+// line end is headerless data, not a cell: it bounds what a non-export costs (a .gz inflating
+// far) without bounding the header, which may hold any number of cells.
+inline constexpr std::size_t kMaxOpeningRun = kMaxRecordBytes;
 inline constexpr std::string_view kNoDelimiterRun =
-    "1 MiB without a delimiter or line end before the first data row; not a text export";
+    "no delimiter or line end in 16 MiB before the first data row; not a text export";
 // The longest run of bytes that are neither a delimiter candidate nor a line feed, counting the
 // `run` bytes of one open before `bytes`; `run` is left as the run open at their end.
 std::size_t longest_run(std::string_view bytes, std::size_t& run) noexcept;
