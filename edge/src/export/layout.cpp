@@ -108,8 +108,11 @@ std::vector<CellText> split_record(std::string_view record, char delimiter, std:
     return std::move(sink.cells);
 }
 
-std::optional<FileLayout> read_layout(std::string_view bytes, bool at_end,
-                                      const ScanSettings& settings, std::string* error) {
+namespace {
+
+// Absent with *error empty when more bytes are needed.
+std::optional<FileLayout> layout_of(std::string_view bytes, bool at_end,
+                                    const ScanSettings& settings, std::string* error) {
     error->clear();
     const ProfileOptions& o = settings.options;
     std::size_t at = 0;
@@ -278,6 +281,16 @@ std::optional<FileLayout> read_layout(std::string_view bytes, bool at_end,
             row_from = end + 1;
         }
     }
+}
+
+}  // namespace
+
+Needing<FileLayout> read_layout(std::string_view bytes, bool at_end, const ScanSettings& settings) {
+    std::string why;
+    auto layout = layout_of(bytes, at_end, settings, &why);
+    if (layout) return std::move(*layout);
+    if (!why.empty()) return ProfileError{"", std::move(why)};
+    return NeedBytes{bytes.size() + 1};
 }
 
 }  // namespace qorv_chemical_engineering_edge::export_profile

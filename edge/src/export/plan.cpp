@@ -17,10 +17,9 @@ std::uint64_t piece_bytes_for(std::uint64_t columns) noexcept {
 Needing<FileLayout> probe_opening(const std::string& path, std::uint64_t size,
                                   std::string_view head, const ScanSettings& settings) {
     const bool at_end = head.size() >= size;
-    std::string why;
-    auto layout = read_layout(head, at_end, settings, &why);
-    if (layout) return std::move(*layout);
-    if (!why.empty()) return ProfileError{path, why};
+    auto read = read_layout(head, at_end, settings);
+    if (auto* layout = std::get_if<FileLayout>(&read)) return std::move(*layout);
+    if (auto* failed = std::get_if<ProfileError>(&read)) return ProfileError{path, failed->reason};
     if (at_end) return ProfileError{path, "the file ends before its first data row"};
     // Doubling keeps the reads, and the layout reads over them, linear in the opening.
     return NeedBytes{std::min<std::uint64_t>(

@@ -18,7 +18,6 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <variant>
 #include <vector>
 
 #include "export/state.hpp"
@@ -39,15 +38,6 @@ struct Piece {
     std::uint64_t header_bytes = 0;  // bytes [0, header_bytes) it resumes from; 0: a first piece
     bool first() const noexcept { return from == 0; }
 };
-
-// A wait for more bytes: the opening is incomplete until `bytes` of the file are at hand.
-struct NeedBytes {
-    std::uint64_t bytes = 0;
-};
-
-// The outcome of a step that may need more bytes before it can say.
-template <class T>
-using Needing = std::variant<T, NeedBytes, ProfileError>;
 
 struct FilePlan {
     std::string path;

@@ -247,12 +247,13 @@ struct ExportScanner::Impl {
     void try_layout(bool at_end) {
         tried_at = opening.size();
         line_feed_since_try = false;
-        std::string why;
-        auto layout = read_layout(opening, at_end, *settings, &why);
-        if (!layout) {
-            if (!why.empty()) error = ProfileError{file, why};
+        auto read = read_layout(opening, at_end, *settings);
+        if (auto* failed = std::get_if<ProfileError>(&read)) {
+            error = ProfileError{file, std::move(failed->reason)};
             return;
         }
+        FileLayout* layout = std::get_if<FileLayout>(&read);
+        if (!layout) return;  // more bytes to come
         const std::uint64_t data_offset = layout->data_offset;
         lines = layout->data_line;
         start_part(std::move(*layout), false);
@@ -282,12 +283,10 @@ Result<ExportScanner> ExportScanner::resume_at(const ProfileOptions& options, st
     ExportScanner s(options, file);
     Impl& m = *s.impl_;
     if (m.error) return *m.error;
-    std::string why;
-    auto layout = read_layout(opening_bytes, false, *m.settings, &why);
-    if (!layout) {
-        if (why.empty()) why = "the opening bytes given end before the first data row";
-        return ProfileError{file, why};
-    }
+    auto read = read_layout(opening_bytes, false, *m.settings);
+    if (auto* failed = std::get_if<ProfileError>(&read)) return ProfileError{file, failed->reason};
+    FileLayout* layout = std::get_if<FileLayout>(&read);
+    if (!layout) return ProfileError{file, "the opening bytes given end before the first data row"};
     // The piece before must hold the whole first data row, which settles the layout.
     if (offset < layout->first_row_end || layout->first_row_end > opening_bytes.size() ||
         opening_bytes[layout->first_row_end - 1] != '\n')

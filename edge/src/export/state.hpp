@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <variant>
 #include <vector>
 
 #include "export/bins.hpp"
@@ -265,9 +266,17 @@ void process_record(PartialProfile::State& state, std::uint32_t part, std::strin
 // Closes the unfinished last record of the last file, as a file end does.
 void close_tail(PartialProfile::State& state);
 
-// Reads the header and metadata rows. Absent (and *error empty) when more bytes are needed.
-std::optional<FileLayout> read_layout(std::string_view bytes, bool at_end,
-                                      const ScanSettings& settings, std::string* error);
+// A wait for more bytes: the opening is incomplete until `bytes` of the file are at hand.
+struct NeedBytes {
+    std::uint64_t bytes = 0;
+};
+
+// The outcome of a step that may need more bytes before it can say.
+template <class T>
+using Needing = std::variant<T, NeedBytes, ProfileError>;
+
+// Reads the header and metadata rows; NeedBytes when more bytes are needed (with at_end, never).
+Needing<FileLayout> read_layout(std::string_view bytes, bool at_end, const ScanSettings& settings);
 
 // One record's cells, for the rows read outside the hot loop (header, metadata, joined rows).
 struct CellText {
