@@ -101,6 +101,38 @@ def test_a_corrupt_or_foreign_partial_is_refused(mangle):
         _native.finalize_partial(bad, OPTIONS)
 
 
+# A stray quote that swallows rows: refused unless multi-line fields are accepted.
+STRAY = ("Time,A\n2026-01-01 00:00:00,\"1\n"
+         + "".join(f"2026-01-01 00:{m:02d}:00,{m}\n" for m in range(1, 30))).encode()
+
+
+@pytest.mark.parametrize("scanned_accepting, finished_accepting, refused", [
+    (True, False, False),
+    (False, True, True),
+    (True, True, False),
+    (False, False, True),
+], ids=["accepted_at_scan", "refused_at_scan", "accepted_both", "refused_both"])
+def test_a_partial_is_finished_under_the_settings_it_was_scanned_with(
+        scanned_accepting, finished_accepting, refused):
+    def options(accept):
+        return {**OPTIONS, "accept_multiline_fields": accept}
+
+    blob = _native.scan_text("s.csv", 0, None, False, options(scanned_accepting), [STRAY])
+    if refused:
+        with pytest.raises(ValueError, match="accept_multiline_fields"):
+            _native.finalize_partial(blob, options(finished_accepting))
+    else:
+        profile = _native.finalize_partial(blob, options(finished_accepting))
+        assert profile["notes"]["multiline_fields"] == 1
+
+
+def test_a_partial_of_another_version_is_refused_by_name():
+    blob = _scan([TEXT])[0]
+    older = blob[:HEAD - 16] + struct.pack("<Q", 2) + blob[HEAD - 8:]
+    with pytest.raises(ValueError, match="version 2; this build reads version 3"):
+        _native.finalize_partial(older, OPTIONS)
+
+
 # A wide export a minute apart with one step back, which leaves a clock-change note.
 WIDE = ("Time,FT1.PV,FT1.SP\n"
         + "".join(f"2026-03-01 00:{m:02d}:00,{m},{2 * m}\n" for m in range(10))
