@@ -14,8 +14,9 @@
 //    quoting, so RFC 4180 fields read as written and any split of the bytes is resolved
 //    exactly; LF or CRLF; the decimal separator is `decimal` and there are no thousands
 //    separators. A NUL before the first line feed, or 16 MiB without a delimiter or line feed
-//    before the first data row: not a text export (a header of any length is read). A quoted field whose lines read as rows, or a record with a quoted line feed
-//    over 1 MiB, is a stray quote's run: counted, and refused unless accept_multiline_fields.
+//    before the first data row: not a text export (a header of any length is read). A quoted
+//    field whose lines read as rows, or a record with a quoted line feed over 1 MiB, is a stray
+//    quote's run: counted, and refused unless accept_multiline_fields.
 //  - Layout: long when the header names a tag column (tag, tagname, tag_name, name), a timestamp
 //    column (timestamp, time, datetime, date) and a value column (value, val), any order and
 //    case; optional quality (quality, status) and unit (unit, units, eu, uom,
