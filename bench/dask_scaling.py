@@ -35,7 +35,7 @@ def phases(client, paths, chunk, split_every):
     """(scan seconds, reduction seconds, number of pieces, total partial bytes)."""
     options = qd._build_options({}, None, None)
     start = time.perf_counter()
-    leaves = client.persist(qd._file_leaves(paths, options, chunk))
+    leaves = client.persist(qd._file_pieces(paths, options, chunk))
     wait([leaf for leaf in leaves])
     scanned = time.perf_counter()
     sizes = client.gather(client.compute([qd.delayed(len)(leaf) for leaf in leaves]))

@@ -16,8 +16,8 @@
 #include "arrow_c.h"
 #include "arrow_capsule.hpp"
 #include "arrow_text.hpp"
-#include "block_scan.hpp"
 #include "profile_options.hpp"
+#include "stream_pieces.hpp"
 
 namespace qorv_chemical_engineering_edge_py {
 
@@ -107,7 +107,7 @@ Outcome scan_stream(ArrowArrayStream& stream, const std::string& label,
     std::vector<arrow::ColumnType> types(n_columns);
     const char delimiter = options.delimiter;
     const arrow::TextStyle style(delimiter, options.decimal);
-    BlockScan scan(options, label, options.threads);
+    StreamPieces scan(options, label, options.threads);
     scan.watch(std::move(cancelled));
     std::string& text = scan.buffer();
     std::optional<arrow::Text> header(std::in_place, text);

@@ -37,7 +37,7 @@ from .readiness import grade
 
 __all__ = ["profile_files", "profile_dataframe", "grade_files", "grade_dataframe"]
 
-DIGEST_BLOCK = 1 << 20  # the profiler's digest block; range starts are multiples of it
+DIGEST_BLOCK = 1 << 20  # the profiler's digest block; piece starts are multiples of it
 DEFAULT_CHUNK = 64 << 20
 _GLOB_CHARS = frozenset("*?[")
 
@@ -65,7 +65,7 @@ def profile_files(
     """
     paths = expand_paths(paths_or_glob)
     options = _build_options(profile_options, None, None)
-    final = _files_graph(paths, options, _chunk(chunk_bytes), _split(split_every))
+    final = _files_graph(paths, options, _piece_bytes(chunk_bytes), _split(split_every))
     return _from_native(_compute(final, client, progress), tuple(paths), options)
 
 
@@ -76,7 +76,7 @@ def grade_files(paths_or_glob: Any, *, client: Any = None, chunk_bytes: int = DE
     profile_options, declared, baseline = _split_declared(options, "grade_files")
     paths = expand_paths(paths_or_glob)
     native = _build_options(profile_options, declared, baseline)
-    final = _files_graph(paths, native, _chunk(chunk_bytes), _split(split_every))
+    final = _files_graph(paths, native, _piece_bytes(chunk_bytes), _split(split_every))
     profile = _from_native(_compute(final, client, progress), tuple(paths), native)
     return ExportReport(record=grade(**profile.profile_arguments), profile=profile)
 
@@ -194,7 +194,7 @@ def _split_declared(options: Dict[str, Any], caller: str) -> Tuple[Dict[str, Any
     return options, declared, baseline
 
 
-def _chunk(chunk_bytes: int) -> int:
+def _piece_bytes(chunk_bytes: int) -> int:
     if not isinstance(chunk_bytes, int) or chunk_bytes < DIGEST_BLOCK or chunk_bytes % DIGEST_BLOCK:
         raise ValueError(f"option chunk_bytes={chunk_bytes!r} must be a positive multiple of "
                          f"{DIGEST_BLOCK} (the digest block)")
@@ -226,10 +226,10 @@ def _fetch(piece: Dict[str, Any], guess: bool) -> Dict[str, Any]:
         data = []
         with _open_gzip(path) as file:
             while True:
-                block = file.read(DIGEST_BLOCK)
-                if not block:
+                inflated = file.read(DIGEST_BLOCK)
+                if not inflated:
                     break
-                data.append(block)
+                data.append(inflated)
     else:
         data = [_read(path, start, piece["end"])]
     opening = _read(path, 0, piece["header_bytes"]) if piece["header_bytes"] else None
@@ -274,14 +274,14 @@ def _finalize(blob: bytes, options: Dict[str, Any]) -> Dict[str, Any]:
 
 # ---- files ------------------------------------------------------------------------------------
 
-def _plan(path: str, options: Dict[str, Any], chunk: int) -> List[Dict[str, Any]]:
+def _plan(path: str, options: Dict[str, Any], piece_bytes: int) -> List[Dict[str, Any]]:
     """The file's pieces from the native plan; ValueError naming the file when it is not an
     export (checked here, before any task is sent). A URL's opening is fetched as it asks."""
     if not _is_url(path):
-        return _native.plan_file(path, options, chunk)[0]
+        return _native.plan_file(path, options, piece_bytes)[0]
     size, head = _size(path), b""
     while True:
-        pieces, need = _native.plan_file(path, options, chunk, head, size)
+        pieces, need = _native.plan_file(path, options, piece_bytes, head, size)
         if not need:
             return pieces
         head += _read(path, len(head), need)
@@ -289,30 +289,30 @@ def _plan(path: str, options: Dict[str, Any], chunk: int) -> List[Dict[str, Any]
 
 def _files_graph(paths: Sequence[str], options: Dict[str, Any], chunk: int,
                  split_every: int) -> Delayed:
-    return _reduce(_file_leaves(paths, options, chunk), options, split_every)
+    return _reduce(_file_pieces(paths, options, chunk), options, split_every)
 
 
-def _file_leaves(paths: Sequence[str], options: Dict[str, Any], chunk: int) -> List[Delayed]:
+def _file_pieces(paths: Sequence[str], options: Dict[str, Any], chunk: int) -> List[Delayed]:
     """One blob per piece, in export order. Scans get fresh keys every run: a file rewritten
     between two runs on one client must not reuse the first run's results."""
-    leaves: List[Delayed] = []
+    partials: List[Delayed] = []
     for path in paths:
         pieces = _plan(path, options, chunk)
         if len(pieces) == 1:
-            leaves.append(delayed(_blob, pure=True)(
+            partials.append(delayed(_blob, pure=True)(
                 delayed(_scan, pure=False)(pieces[0], options, False)))
             continue
         scans = [delayed(_scan, pure=False)(piece, options) for piece in pieces]
         parities = delayed(_parities, pure=True)(*[delayed(_quotes_odd, pure=True)(s)
                                                    for s in scans])
-        leaves.extend(delayed(_settle, pure=True)(scanned, parities, i, piece, options)
+        partials.extend(delayed(_settle, pure=True)(scanned, parities, i, piece, options)
                       for i, (scanned, piece) in enumerate(zip(scans, pieces)))
-    return leaves
+    return partials
 
 
-def _reduce(leaves: List[Delayed], options: Dict[str, Any], split_every: int) -> Delayed:
+def _reduce(partials: List[Delayed], options: Dict[str, Any], split_every: int) -> Delayed:
     """An ordered tree: consecutive groups of `split_every` merged, level by level."""
-    level = leaves
+    level = partials
     while len(level) > 1:
         level = [delayed(_merge, pure=True)(*level[i:i + split_every])
                  for i in range(0, len(level), split_every)]
@@ -405,15 +405,15 @@ def _frame_graph(ddf: Any, label: str, options: Dict[str, Any], client: Any,
             want -= facts[p][1]
         head = header + b"".join(_gather(heads, client))
     opening = delayed(head, name="qce-opening-" + dask.base.tokenize(label, total))
-    leaves = []
+    partials = []
     for k, (p, cut) in enumerate(cuts):
         end = cuts[k + 1][1] if k + 1 < len(cuts) else total
         heads = [delayed(_head, pure=True)(rendered[q], end - starts[q])
                  for q in range(p + 1, len(starts)) if starts[q] < end]
-        leaves.append(delayed(_scan_frame_piece, pure=True)(
+        partials.append(delayed(_scan_frame_piece, pure=True)(
             label, cut, opening, parity_before[p], options, header, rendered[p],
             max(cut - starts[p], 0), *heads))
-    return _reduce(leaves, options, split_every)
+    return _reduce(partials, options, split_every)
 
 
 # ---- running ----------------------------------------------------------------------------------

@@ -1,5 +1,5 @@
-// Scanning export text in digest-aligned blocks on worker threads; see block_scan.hpp.
-#include "block_scan.hpp"
+// Scanning export text in digest-aligned pieces on worker threads; see stream_pieces.hpp.
+#include "stream_pieces.hpp"
 
 #include <cstdint>
 
@@ -18,7 +18,8 @@ namespace {
 constexpr std::size_t kBlock = profile::ExportScanner::kDigestBlock;
 }  // namespace
 
-BlockScan::BlockScan(const profile::ProfileOptions& options, std::string label, unsigned threads)
+StreamPieces::StreamPieces(const profile::ProfileOptions& options, std::string label,
+                           unsigned threads)
     : options_(options),
       settings_(profile::make_settings(options)),
       label_(std::move(label)),
@@ -29,7 +30,7 @@ BlockScan::BlockScan(const profile::ProfileOptions& options, std::string label, 
     for (unsigned i = 0; i < threads; ++i) workers_.emplace_back([this] { work(); });
 }
 
-BlockScan::~BlockScan() {
+StreamPieces::~StreamPieces() {
     {
         std::lock_guard lock(mutex_);
         closing_ = true;
@@ -40,7 +41,7 @@ BlockScan::~BlockScan() {
     }
 }
 
-void BlockScan::poll() {
+void StreamPieces::poll() {
     if (!cancelled_ || stopped_) return;
     const auto now = std::chrono::steady_clock::now();
     if (now - last_poll_ < std::chrono::milliseconds(50)) return;
@@ -55,11 +56,11 @@ void BlockScan::poll() {
     changed_.notify_all();
 }
 
-void BlockScan::flush() {
+void StreamPieces::flush() {
     poll();
     while (!stopped_ && pending_.size() >= kBlock) {
         std::size_t size = kBlock;
-        if (blocks_ == 0) {
+        if (pieces_handed_ == 0) {
             if (pending_.size() < opening_wanted_) return;
             size = pending_.size() / kBlock * kBlock;
             if (!holds_layout(size)) {
@@ -67,14 +68,14 @@ void BlockScan::flush() {
                 return;
             }
         }
-        std::string block(pending_, 0, size);
+        std::string text(pending_, 0, size);
         pending_.erase(0, size);
-        hand_over(std::move(block));
+        hand_over(std::move(text));
     }
 }
 
-bool BlockScan::holds_layout(std::size_t size) const {
-    // The opening rule of the file plan; on an error the block goes on, and its scan says why.
+bool StreamPieces::holds_layout(std::size_t size) const {
+    // The opening rule of the file plan; on an error the piece goes on, and its scan says why.
     const auto probed = profile::probe_opening(
         label_, UINT64_MAX, std::string_view(pending_).substr(0, size), *settings_);
     if (const auto* layout = std::get_if<profile::FileLayout>(&probed))
@@ -82,8 +83,8 @@ bool BlockScan::holds_layout(std::size_t size) const {
     return !std::holds_alternative<profile::NeedBytes>(probed);
 }
 
-void BlockScan::hand_over(std::string text) {
-    if (blocks_ == 0) opening_ = text;
+void StreamPieces::hand_over(std::string text) {
+    if (pieces_handed_ == 0) opening_ = text;
     const bool starts_quoted = inside_quotes_;
     const auto quotes = std::count(text.begin(), text.end(), '"');
     inside_quotes_ = (quotes % 2 == 1) != inside_quotes_;
@@ -99,28 +100,28 @@ void BlockScan::hand_over(std::string text) {
     }
     if (stopped_) return;
     partials_.emplace_back();
-    queue_.push_back(Block{blocks_++, std::move(text), offset, starts_quoted});
+    queue_.push_back(Queued{pieces_handed_++, std::move(text), offset, starts_quoted});
     lock.unlock();
     changed_.notify_all();
 }
 
-void BlockScan::work() {
+void StreamPieces::work() {
     while (true) {
         std::unique_lock lock(mutex_);
         changed_.wait(lock, [this] { return closing_ || !queue_.empty(); });
         if (queue_.empty()) return;
-        Block block = std::move(queue_.front());
+        Queued queued = std::move(queue_.front());
         queue_.pop_front();
         lock.unlock();
         changed_.notify_all();
         try {
             profile::Piece piece;
             piece.path = label_;
-            piece.from = block.offset;
+            piece.from = queued.offset;
             piece.header_bytes = opening_.size();
-            const std::string_view text(block.text);
+            const std::string_view text(queued.text);
             auto scanned =
-                profile::scan_piece_bytes(piece, options_, block.inside_quotes, opening_, {},
+                profile::scan_piece_bytes(piece, options_, queued.inside_quotes, opening_, {},
                                           std::span<const std::string_view>(&text, 1));
             std::optional<profile::Result<profile::PartialProfile>> partial;
             if (scanned) {
@@ -129,7 +130,7 @@ void BlockScan::work() {
                 partial.emplace(scanned.error());
             }
             lock.lock();
-            partials_[block.index] = std::move(partial);
+            partials_[queued.index] = std::move(partial);
         } catch (...) {  // out of memory: reported by finish()
             if (!lock.owns_lock()) lock.lock();
             failed_ = true;
@@ -137,8 +138,8 @@ void BlockScan::work() {
     }
 }
 
-profile::Result<profile::PartialProfile> BlockScan::finish() {
-    if (!stopped_ && (!pending_.empty() || blocks_ == 0)) hand_over(std::move(pending_));
+profile::Result<profile::PartialProfile> StreamPieces::finish() {
+    if (!stopped_ && (!pending_.empty() || pieces_handed_ == 0)) hand_over(std::move(pending_));
     {
         std::lock_guard lock(mutex_);
         closing_ = true;
@@ -150,7 +151,7 @@ profile::Result<profile::PartialProfile> BlockScan::finish() {
     std::optional<profile::PartialProfile> whole;
     for (auto& partial : partials_) {
         if (!partial || !*partial) {
-            return partial ? partial->error() : profile::ProfileError{label_, "a block was lost"};
+            return partial ? partial->error() : profile::ProfileError{label_, "a piece was lost"};
         }
         if (whole) {
             whole->merge(std::move(partial->value()));
