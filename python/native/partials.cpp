@@ -127,15 +127,17 @@ bool piece_from_python(PyObject* dict, profile::Piece& piece) {
 
 PyObject* plan_file(PyObject*, PyObject* args, PyObject* kwargs) {
     return trampoline([&]() -> PyObject* {
-        static const char* keywords[] = {"path", "options", "piece_bytes", "head", "size", nullptr};
+        static const char* keywords[] = {"path", "options", "piece_bytes", "head",
+                                         "size", "text",    nullptr};
         const char* path = nullptr;
         PyObject* options_dict = nullptr;
         unsigned long long piece_bytes = 0;
         PyObject* head_object = Py_None;
         PyObject* size_object = Py_None;
-        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "sO!K|OO:plan_file",
-                                         const_cast<char**>(keywords), &path, &PyDict_Type,
-                                         &options_dict, &piece_bytes, &head_object, &size_object))
+        int text = 0;
+        if (!PyArg_ParseTupleAndKeywords(
+                args, kwargs, "sO!K|OOp:plan_file", const_cast<char**>(keywords), &path,
+                &PyDict_Type, &options_dict, &piece_bytes, &head_object, &size_object, &text))
             return nullptr;
         profile::ProfileOptions options;
         if (!read_profile_options(options_dict, options)) return nullptr;
@@ -159,8 +161,9 @@ PyObject* plan_file(PyObject*, PyObject* args, PyObject* kwargs) {
         } else {
             const unsigned long long size = PyLong_AsUnsignedLongLong(size_object);
             if (PyErr_Occurred()) return nullptr;
-            auto step = without_gil(
-                [&] { return profile::plan_head(name, 0, size, head, *settings, piece_bytes); });
+            auto step = without_gil([&] {
+                return profile::plan_head(name, 0, size, head, *settings, piece_bytes, text != 0);
+            });
             if (auto* more = std::get_if<profile::NeedBytes>(&step)) {
                 need = more->bytes;
                 planned = profile::FilePlan{};

@@ -11,11 +11,11 @@
 
 namespace qorv_chemical_engineering_edge_py {
 
-// plan_file(path, options, piece_bytes, head=None, size=None) -> (pieces, need)
+// plan_file(path, options, piece_bytes, head=None, size=None, text=False) -> (pieces, need)
 //   The file cut into pieces (dicts, see partials.cpp), read as far as its opening needs; with
 //   `head` (the file's first bytes, for a file only the caller reads) and `size`, planned from
 //   those bytes, or `need` > 0: the number of bytes the head must grow to. piece_bytes 0: by
-//   the columns.
+//   the columns. text: the head is a rendered table's text, never inflated whatever its label.
 PyObject* plan_file(PyObject* module, PyObject* args, PyObject* kwargs);
 // scan_piece(piece, options, inside_quotes=None, data=None, opening=None, before=None)
 //   -> (blob, inside_quotes_used, quotes_odd)

@@ -394,7 +394,7 @@ def _frame_graph(ddf: Any, label: str, options: Dict[str, Any], client: Any,
     # The opening later pieces resume from: the rows' heads gathered as the native plan asks.
     head = header
     while True:
-        need = _native.plan_file(label, options, 0, head, total)[1]
+        need = _native.plan_file(label, options, 0, head, total, text=True)[1]
         if not need:
             break
         heads, want = [], need - len(header)

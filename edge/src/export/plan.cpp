@@ -28,11 +28,11 @@ Needing<FileLayout> probe_opening(const std::string& path, std::uint64_t size,
 
 Needing<FilePlan> plan_head(const std::string& path, std::size_t file, std::uint64_t size,
                             std::string_view head, const ScanSettings& settings,
-                            std::uint64_t piece_bytes) {
+                            std::uint64_t piece_bytes, bool text) {
     FilePlan plan;
     plan.path = path;
     plan.size = size;
-    plan.gzip = ends_with_gz(path);
+    plan.gzip = !text && ends_with_gz(path);
     if (plan.gzip) {
         plan.pieces.push_back({file, path, 0, size, true, 0});
         return plan;

@@ -57,10 +57,11 @@ Needing<FileLayout> probe_opening(const std::string& path, std::uint64_t size,
                                   std::string_view head, const ScanSettings& settings);
 // Plans a file from its first bytes `head` (all of them when head.size() == size): the pieces,
 // or how many bytes are needed to settle the layout. `piece_bytes` 0 chooses by the columns; else
-// it must be a multiple of kDigestBlock.
+// it must be a multiple of kDigestBlock. `text`: the bytes are export text already (a rendered
+// table), never inflated whatever the label's suffix.
 Needing<FilePlan> plan_head(const std::string& path, std::size_t file, std::uint64_t size,
                             std::string_view head, const ScanSettings& settings,
-                            std::uint64_t piece_bytes);
+                            std::uint64_t piece_bytes, bool text = false);
 // Plans a local file, reading its opening as far as the layout needs.
 Result<FilePlan> plan_file(const std::string& path, std::size_t file, const ScanSettings& settings,
                            std::uint64_t piece_bytes);
