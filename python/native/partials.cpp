@@ -255,6 +255,17 @@ PyObject* chain_parities(PyObject*, PyObject* args) {
     });
 }
 
+PyObject* quotes_odd(PyObject*, PyObject* args) {
+    return trampoline([&]() -> PyObject* {
+        PyObject* bytes = nullptr;
+        Py_ssize_t end = -1;
+        if (!PyArg_ParseTuple(args, "O!|n:quotes_odd", &PyBytes_Type, &bytes, &end)) return nullptr;
+        std::string_view data = bytes_view(bytes);
+        if (end >= 0) data = data.substr(0, static_cast<std::size_t>(end));
+        return PyBool_FromLong(profile::odd_quotes(data) ? 1 : 0);
+    });
+}
+
 PyObject* scan_text(PyObject*, PyObject* args) {
     return trampoline([&]() -> PyObject* {
         const char* label = nullptr;

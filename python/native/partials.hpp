@@ -25,6 +25,8 @@ PyObject* plan_file(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* scan_piece(PyObject* module, PyObject* args, PyObject* kwargs);
 // chain_parities([quotes_odd, ...]) -> the quote parity at each of one file's pieces.
 PyObject* chain_parities(PyObject* module, PyObject* args);
+// quotes_odd(data, end=None) -> whether data[:end] holds an odd number of quotes.
+PyObject* quotes_odd(PyObject* module, PyObject* args);
 // scan_text(label, offset, opening, inside_quotes, options, [bytes, ...]) -> blob
 // Export text in memory scanned from `offset` of the stream (a data frame's rendered text).
 PyObject* scan_text(PyObject* module, PyObject* args);
@@ -49,6 +51,8 @@ PyObject* render_table(PyObject* module, PyObject* args);
      "Scan one piece of an export to a partial profile."},                                      \
     {"chain_parities", qorv_chemical_engineering_edge_py::chain_parities, METH_VARARGS,         \
      "The quote parity at each piece's start."},                                                \
+    {"quotes_odd", qorv_chemical_engineering_edge_py::quotes_odd, METH_VARARGS,                 \
+     "Whether bytes hold an odd number of quotes."},                                            \
     {"scan_text", qorv_chemical_engineering_edge_py::scan_text, METH_VARARGS,                   \
      "Scan export text in memory to a partial profile."},                                       \
     {"merge_partials", qorv_chemical_engineering_edge_py::merge_partials, METH_VARARGS,         \

@@ -337,7 +337,7 @@ def _render(part: Any, options: Dict[str, Any]) -> Tuple[bytes, bytes]:
 
 def _text_facts(rendered: Tuple[bytes, bytes]) -> Tuple[bytes, int, bool]:
     header, body = rendered
-    return header, len(body), body.count(b'"') % 2 == 1
+    return header, len(body), _native.quotes_odd(body)
 
 
 def _head(rendered: Tuple[bytes, bytes], n: int) -> bytes:
@@ -350,7 +350,7 @@ def _scan_frame_piece(label: str, offset: int, opening: bytes, inside: bool,
     """Scans global text [offset, ...): the rest of one partition's rows from `skip` on, then
     the heads of the partitions after it. `inside` is the parity before this partition."""
     body = rendered[1]
-    inside ^= body.count(b'"', 0, skip) % 2 == 1
+    inside ^= _native.quotes_odd(body, skip)
     pieces = ([header] if offset == 0 else []) + [memoryview(body)[skip:].tobytes(), *more]
     return _native.scan_text(label, offset, opening, inside, options, pieces)
 
@@ -377,13 +377,13 @@ def _frame_graph(ddf: Any, label: str, options: Dict[str, Any], client: Any,
             raise ValueError(f"{label}: partition {p} has other columns than partition 0")
     # Where each partition's rows start in the one text (header, rows of 0, rows of 1, ...),
     # and the quote parity there.
-    starts, parity_before = [], []
-    at, odd = len(header), header.count(b'"') % 2 == 1
-    for _, length, inside in facts:
+    starts, at = [], len(header)
+    for _, length, _ in facts:
         starts.append(at)
-        parity_before.append(odd)
-        at, odd = at + length, odd ^ inside
+        at += length
     total = at
+    parity_before = _native.chain_parities([_native.quotes_odd(header)]
+                                           + [inside for _, _, inside in facts])[1:]
     # A piece starts at the first block multiple inside a partition (the first piece at 0) and
     # runs to the next piece's start; a partition without a multiple joins the piece before.
     cuts = [(0, 0)]
