@@ -217,7 +217,7 @@ TEST(ZoneSeal, ReferenceSealsStay) {
         o.zone_name = zone;
         ep::ExportScanner scanner(o, "plant.csv");
         scanner.feed(kBerlinAutumn);
-        EXPECT_EQ(scanner.finish().value().finalize(o).value().seal, seal) << zone;
+        EXPECT_EQ(scanner.finish().value().finalize(o.declared).value().seal, seal) << zone;
     }
 }
 
