@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "argument_binding.hpp"
 #include "native.hpp"
 #include "qorv_chemical_engineering_edge/names.hpp"
 
@@ -12,6 +13,7 @@ namespace qorv_chemical_engineering_edge_py {
 
 namespace core = qorv_chemical_engineering_edge;
 namespace names = qorv_chemical_engineering_edge::names;
+namespace kit = qorv_chemical_engineering_py;
 
 namespace {
 
@@ -38,21 +40,6 @@ PyObject* text(std::string_view t) {
     return new_str(t);
 }
 
-// True for NumPy's bool scalar, which the courts take as a flag, told by its type's names so
-// that NumPy need not be imported.
-bool numpy_bool(PyObject* value) {
-    PyObject* kind = reinterpret_cast<PyObject*>(Py_TYPE(value));
-    PyRef module(PyObject_GetAttrString(kind, "__module__"));
-    PyRef name(PyObject_GetAttrString(kind, "__name__"));
-    if (!module || !name || !PyUnicode_Check(module.get()) || !PyUnicode_Check(name.get())) {
-        PyErr_Clear();
-        return false;
-    }
-    return PyUnicode_CompareWithASCIIString(module.get(), "numpy") == 0 &&
-           (PyUnicode_CompareWithASCIIString(name.get(), "bool_") == 0 ||
-            PyUnicode_CompareWithASCIIString(name.get(), "bool") == 0);
-}
-
 PyObject* flag_object(const std::optional<bool>& value) {
     if (!value) return none();
     return PyBool_FromLong(*value ? 1 : 0);
@@ -63,17 +50,10 @@ PyObject* flag_object(const std::optional<bool>& value) {
 bool read_declared_flag(PyObject* value, const char* name, std::optional<bool>& out) {
     out.reset();
     if (value == nullptr || value == Py_None) return true;
-    if (value == Py_True || value == Py_False || numpy_bool(value)) {
-        const int truth = PyObject_IsTrue(value);
-        if (truth < 0) return false;
-        out = truth == 1;
-        return true;
-    }
-    PyRef kind(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(value)), "__name__"));
-    if (!kind) return false;
-    PyErr_Format(PyExc_TypeError, "argument '%s': '%U' object cannot be converted to 'PyBool'",
-                 name, kind.get());
-    return false;
+    bool flag = false;
+    if (!kit::convert_argument(PyRef::borrow(value), name, flag)) return false;
+    out = flag;
+    return true;
 }
 
 bool read_declared(PyObject* dict, core::export_profile::DeclaredFields& declared) {
@@ -147,10 +127,9 @@ PyObject* declared_fields(PyObject*, PyObject* args) {
         }
         // license_cleared defaults to False, not None, so None is no more a flag than 1 is.
         PyObject* licence = PyDict_GetItemString(given, "license_cleared");
-        if (licence == Py_None) {
-            PyErr_SetString(PyExc_TypeError,
-                            "argument 'license_cleared': 'NoneType' object "
-                            "cannot be converted to 'PyBool'");
+        bool cleared = false;
+        if (licence == Py_None &&
+            !kit::convert_argument(PyRef::borrow(licence), "license_cleared", cleared)) {
             return nullptr;
         }
         core::export_profile::DeclaredFields declared;
@@ -176,6 +155,39 @@ PyObject* format_instant(PyObject*, PyObject* args) {
         const long long value = PyLong_AsLongLong(us);
         if (value == -1 && PyErr_Occurred()) return nullptr;
         return new_str(core::export_profile::format_instant(value));
+    });
+}
+
+PyObject* argument(PyObject*, PyObject* args) {
+    return trampoline([&]() -> PyObject* {
+        const char* kind = nullptr;
+        PyObject* value = nullptr;
+        const char* name = nullptr;
+        if (!PyArg_ParseTuple(args, "sOs:argument", &kind, &value, &name)) return nullptr;
+        const PyRef held = PyRef::borrow(value);
+        const std::string_view k(kind);
+        if (k == "count") {
+            std::uint64_t n = 0;
+            if (!kit::convert_argument(held, name, n)) return nullptr;
+            return PyLong_FromUnsignedLongLong(n);
+        }
+        if (k == "real") {
+            double x = 0;
+            if (!kit::convert_argument(held, name, x)) return nullptr;
+            return PyFloat_FromDouble(x);
+        }
+        if (k == "flag") {
+            bool b = false;
+            if (!kit::convert_argument(held, name, b)) return nullptr;
+            return PyBool_FromLong(b ? 1 : 0);
+        }
+        if (k == "text") {
+            std::string s;
+            if (!kit::convert_argument(held, name, s)) return nullptr;
+            return new_str(s);
+        }
+        PyErr_Format(PyExc_ValueError, "no argument kind %s", kind);
+        return nullptr;
     });
 }
 

@@ -114,6 +114,10 @@ PyObject* names_table(PyObject* module, PyObject* args);
 // table's order; TypeError naming the field for a value that is neither None nor a bool (for
 // license_cleared, whose default is False: neither True nor False).
 PyObject* declared_fields(PyObject* module, PyObject* args);
+// argument(kind, value, name) -> the value converted as the specified module's binder converts
+// its parameters ("count": int 0..2**64-1, "real": float, "flag": bool, "text": str), or the
+// same error, prefixed "argument 'NAME': ".
+PyObject* argument(PyObject* module, PyObject* args);
 // format_instant(us or None) -> "YYYY-MM-DDThh:mm:ss[.ffffff]Z" or None
 PyObject* format_instant(PyObject* module, PyObject* args);
 

@@ -10,14 +10,13 @@ import os
 import zoneinfo
 from importlib import resources
 
-from . import _native
+from . import _args, _native
 
 
 def tzif_bytes(zone: str) -> bytes:
     """The zone's TZif file, or b"" when neither source has it and the core's own lookup (UTC
     needs no file) finds it; ValueError naming the zone when the name is malformed or unknown."""
-    if not isinstance(zone, str):
-        raise TypeError(f"argument 'tz': must be str, not {type(zone).__name__}")
+    _args.text(zone, "tz")
     why = _native.zone_name_fault(zone)
     if why is not None:  # before any file is opened: a name must not leave the zone folders
         shown = zone if len(zone) <= 64 else zone[:64] + "..."

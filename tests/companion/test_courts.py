@@ -148,3 +148,31 @@ def test_tag_list_against_expected_units():
     assert [f.hazard for f in record.findings] == [
         "affine_offset_hazard", "consistent", "missing_unit"]
     assert record.findings[0].a == "TI101 [degC]"
+
+
+# The package's own arguments are converted by the module's binder: the same values fail with the
+# same texts. Each row: a call into the package, and the module call that must fail alike.
+SAME_REFUSAL = [
+    (lambda v: edge.profile_export(__file__, threads=v), lambda v: q.grade_readiness(v, 1, True,
+     True, 0.0, 1.0), "threads", "n_tags", [-1, 2**64, 1.5, "2"]),
+    (lambda v: edge.parse_unit(v), lambda v: q.classify_unit_pair(v, "m"), "text", "a",
+     [1, None, b"m", 1.5]),
+    (lambda v: edge.profile_export(__file__, tz=v), lambda v: q.classify_unit_pair(v, "m"),
+     "tz", "a", [1, b"UTC"]),
+    (lambda v: edge.profile_export(__file__, day_first=v),
+     lambda v: q.grade_readiness(1, 1, v, True, 0.0, 1.0), "day_first", "baseline_present",
+     [1, 0, None, "yes"]),
+]
+
+
+@pytest.mark.parametrize("package_call, module_call, ours, theirs, values", SAME_REFUSAL,
+                         ids=["count", "unit_text", "zone_text", "flag"])
+def test_package_arguments_fail_as_the_module_s(package_call, module_call, ours, theirs, values):
+    for value in values:
+        with pytest.raises(Exception) as module_error:
+            module_call(value)
+        with pytest.raises(Exception) as package_error:
+            package_call(value)
+        assert type(package_error.value) is type(module_error.value), value
+        assert str(package_error.value) == str(module_error.value).replace(
+            f"argument '{theirs}'", f"argument '{ours}'"), value
