@@ -3,6 +3,7 @@ and grade them the same way."""
 import pytest
 
 import qorv_chemical_engineering_edge as edge
+from dask_exports import companion_dask
 from export_files import write_export
 
 
@@ -14,7 +15,7 @@ def export_path(tmp_path):
 
 
 def _dask():
-    return pytest.importorskip("qorv_chemical_engineering_edge.dask")
+    return companion_dask()
 
 
 def _frame(path):

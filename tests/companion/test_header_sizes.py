@@ -9,6 +9,7 @@ columns is slow to build, not to profile).
 import pytest
 
 import qorv_chemical_engineering_edge as edge
+from dask_exports import companion_dask
 
 pa = pytest.importorskip("pyarrow")
 
@@ -66,7 +67,7 @@ def report_of_arrow(e):
 
 
 def from_dask_files(e):
-    qd = pytest.importorskip("qorv_chemical_engineering_edge.dask")
+    qd = companion_dask()
     profile = qd.profile_files(e["path"], chunk_bytes=1 << 20)
     # Pieces after the first resumed from the whole opening: the seal is the one-process one.
     assert profile.seal == from_file(e).seal
@@ -74,7 +75,7 @@ def from_dask_files(e):
 
 
 def from_dask_frame(e):
-    qd = pytest.importorskip("qorv_chemical_engineering_edge.dask")
+    qd = companion_dask()
     dd = pytest.importorskip("dask.dataframe")
     frame = dd.from_pandas(e["table"].to_pandas(), npartitions=3)
     one = from_arrow(e)
