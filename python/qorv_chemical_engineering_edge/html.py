@@ -189,19 +189,25 @@ def _svg(grid: "Availability", max_tags: int = 120) -> str:
         f'viewBox="0 0 {width} {height}" role="img" aria-label="data availability">',
         '<style>text{font:11px system-ui,sans-serif;fill:#1f2328}</style>',
     ]
+    # What every row shares is made once: each column's position and time, each shade.
+    columns = [f'<rect x="{label_w + b * cell_w:.2f}" ' for b in range(grid.buckets)]
+    times = [_e(_time(grid, b)) for b in range(grid.buckets)]
+    size = f'width="{cell_w + 0.3:.2f}" height="{cell_h - 1}" fill="'
+    shades: dict = {}
     for row, i in enumerate(order):
         y = top + row * cell_h
+        name = _e(grid.tags[i])
         parts.append(f'<text x="{label_w - 6}" y="{y + cell_h - 3}" text-anchor="end">'
                      f"{_e(_clip(grid.tags[i], 22))}</text>")
+        at_y = f'y="{y}" {size}'
         for b, share in enumerate(grid.shares[i]):
-            x = label_w + b * cell_w
-            fill, tip = _empty(grid, i, b) if share is None else (_shade(share),
-                                                                  _tip(grid, i, b))
-            parts.append(
-                f'<rect x="{x:.2f}" y="{y}" width="{cell_w + 0.3:.2f}" height="{cell_h - 1}" '
-                f'fill="{fill}"><title>{_e(grid.tags[i])} · {_e(_time(grid, b))}: {tip}</title>'
-                "</rect>"
-            )
+            if share is None:
+                fill, tip = _empty(grid, i, b)
+            else:
+                fill = shades.get(share) or shades.setdefault(share, _shade(share))
+                tip = _tip(grid, i, b)
+            parts.append(f'{columns[b]}{at_y}{fill}"><title>{name} · {times[b]}: {tip}</title>'
+                         "</rect>")
     axis_y = top + cell_h * len(order) + 14
     span_us = grid.bucket_us * grid.buckets
     for at_us, label in _ticks(grid.start_us, span_us):
