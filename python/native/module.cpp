@@ -24,6 +24,7 @@ PyMethodDef functions[] = {
     QCE_PARTIAL_FUNCTIONS,
     {"names", names_table, METH_NOARGS, "The core's table of names."},
     {"declared_fields", declared_fields, METH_VARARGS, "Checked declared fields."},
+    {"availability_grid", availability_grid, METH_VARARGS, "The availability grid of a report."},
     {"argument", argument, METH_VARARGS, "One argument converted as the module's binder does."},
     {"format_instant", format_instant, METH_VARARGS, "An epoch-microsecond instant as ISO 8601."},
     {nullptr, nullptr, 0, nullptr},

@@ -105,6 +105,11 @@ PyObject* profile_files(PyObject* module, PyObject* args);
 // profile_stream(capsule, label, options) -> the profile of an Arrow C stream's table.
 PyObject* profile_stream(PyObject* module, PyObject* args);
 
+// availability_grid(start_us, bin_us, bins, rows, counts, first, last, step (bytes, as the
+//   profile's "availability" holds them), samples, present ([int] per tag), wide, buckets,
+//   max_tags (-1: all)) -> (drawn tag indexes, start_us, bucket_us, shares (float or None),
+//   present, expected, bad_state ([drawn tag][bucket]), rows per bucket)
+PyObject* availability_grid(PyObject* module, PyObject* args);
 // names() -> the core's table of names: {"readiness_fields": (...), "declared_fields": (...),
 //   "layouts", "timestamp_formats", "provenances", "delimiters", "decimals", "relations",
 //   "verdicts", "levels": tuples of str; "readiness_court", "profile_schema": str;

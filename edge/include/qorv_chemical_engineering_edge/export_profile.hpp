@@ -275,6 +275,39 @@ struct AvailabilityBins {
     bool complete = true;  // false: a tag could pass 2^32-1 samples in a bin; counts dropped
 };
 
+// The availability grid a report draws, from a profile's bins and per-tag evidence alone. A
+// bucket is an aligned group of 2^k bins, as few as keep the buckets within the number asked for.
+// A bucket's denominator (`expected`) is the tag's samples there, or more when its step puts more
+// instants of a regular grid (from its first to its last instant) in the bucket, so that rows
+// absent altogether (an outage) count as missing; 0 where no row falls in the bucket (long
+// layout: no record of the tag), which has no share. With `max_tags`, the tags with the smallest
+// share of present samples over their whole span, in profile order.
+struct AvailabilityGridInput {
+    std::int64_t start_us = 0;
+    std::int64_t bin_us = 0;
+    std::uint64_t bins = 0;
+    std::span<const std::uint64_t> rows;    // [bin]
+    std::span<const std::uint32_t> counts;  // [tag][bin][present, missing, bad-state]
+    // Per tag: first and last instant, the step of its grid (the rows' modal step when wide, the
+    // tag's own when long); INT64_MIN where there is none.
+    std::span<const std::int64_t> first, last, step;
+    std::span<const std::uint64_t> samples, present;  // per tag, as TagEvidence counts them
+    bool wide = true;
+};
+
+struct AvailabilityGrid {
+    std::vector<std::size_t> tags;  // indexes of the tags drawn, in profile order
+    std::int64_t start_us = 0;
+    std::int64_t bucket_us = 0;
+    std::size_t buckets = 0;
+    std::vector<std::uint64_t> present, expected, bad_state;  // [drawn tag][bucket]
+    std::vector<std::uint64_t> rows;                          // [bucket]
+};
+
+// `buckets` >= 1 and `in` consistent (spans sized by bins and tags), as the caller checks.
+AvailabilityGrid availability_grid(const AvailabilityGridInput& in, std::size_t buckets,
+                                   std::optional<std::size_t> max_tags);
+
 struct ExportProfile {
     static constexpr std::string_view kSchema = "export_profile_v2";
 
