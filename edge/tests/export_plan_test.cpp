@@ -21,17 +21,26 @@ constexpr std::uint64_t kMiB = ep::kDigestBlock;
 std::string wide_export(std::size_t tags, std::size_t width, std::size_t rows) {
     std::string out = "timestamp";
     for (std::size_t k = 0; k < tags; ++k) {
-        std::string name = "T" + std::to_string(k) + ".";
+        // Appended piece by piece: GCC 12's -Wrestrict misfires on "literal" + string at -O3.
+        std::string name(1, 'T');
+        name.append(std::to_string(k)).push_back('.');
         name.resize(width, 'n');
-        out += "," + name;
+        out.push_back(',');
+        out.append(name);
     }
     out += "\n";
     for (std::size_t r = 0; r < rows; ++r) {
         out += "2024-01-01T00:00:00Z";
         out[out.size() - 3] = static_cast<char>('0' + r % 6);
         out[out.size() - 2] = static_cast<char>('0' + r % 10);
-        for (std::size_t k = 0; k < tags; ++k)
-            out += (r % 5 == 0 && k == 1) ? ",\"a\nb\"" : "," + std::to_string((r + k) % 97);
+        for (std::size_t k = 0; k < tags; ++k) {
+            if (r % 5 == 0 && k == 1) {
+                out += ",\"a\nb\"";
+            } else {
+                out.push_back(',');
+                out.append(std::to_string((r + k) % 97));
+            }
+        }
         out += "\n";
     }
     return out;
