@@ -165,4 +165,107 @@ TEST_P(Opening, ReadsAnyHeaderAndRefusesHeaderlessData) {
 INSTANTIATE_TEST_SUITE_P(Openings, Opening, ::testing::ValuesIn(kOpenings),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A data frame's parts planned as one text: where pieces start, what each reads of which part.
+struct PartsCase {
+    const char* name;
+    std::uint64_t header;
+    bool header_odd;
+    std::vector<ep::TextPart> parts;
+    std::vector<ep::TextPiece> pieces;
+};
+
+class PartsPlan : public ::testing::TestWithParam<PartsCase> {};
+
+const PartsCase kPartsPlans[] = {
+    {"parts_shorter_than_a_block",
+     10,
+     false,
+     {{100, true}, {200, false}, {300, true}},
+     {{0, 0, 610, 0, false, {{1, 200}, {2, 300}}}}},
+    {"empty_parts_read_by_no_one",
+     10,
+     true,
+     {{0, false}, {kMiB, true}, {0, false}, {kMiB, false}},
+     {{0, 0, kMiB, 0, true, {{1, kMiB - 10}}},
+      {1, kMiB, 2 * kMiB, kMiB - 10, true, {{3, kMiB - 10}}},
+      {3, 2 * kMiB, 2 * kMiB + 10, kMiB - 10, false, {}}}},
+    // The first block multiple after the header lies in part 2: parts 0 and 1 are one piece.
+    {"header_longer_than_a_block",
+     kMiB + 5,
+     false,
+     {{kMiB, true}, {10, false}, {3 * kMiB, false}},
+     {{0, 0, 3 * kMiB, 0, false, {{1, 10}, {2, kMiB - 15}}},
+      {2, 3 * kMiB, 5 * kMiB + 15, kMiB - 15, true, {}}}},
+    {"starts_exactly_on_blocks",
+     100,
+     false,
+     // An empty part at a block multiple starts no piece of no bytes.
+     {{kMiB - 100, true}, {kMiB, true}, {0, false}, {5, false}},
+     {{0, 0, kMiB, 0, false, {}},
+      {1, kMiB, 2 * kMiB, 0, true, {}},
+      {3, 2 * kMiB, 2 * kMiB + 5, 0, false, {}}}},
+    // A part spanning several blocks still starts one piece only: its rows travel once.
+    {"long_part_then_short_ones",
+     7,
+     false,
+     {{3 * kMiB, false}, {1, true}, {kMiB, false}},
+     {{0, 0, 4 * kMiB, 0, false, {{1, 1}, {2, kMiB - 8}}},
+      {2, 4 * kMiB, 4 * kMiB + 8, kMiB - 8, true, {}}}},
+    {"no_parts", 10, false, {}, {}},
+};
+
+TEST_P(PartsPlan, PiecesTileTheTextFromTheirParts) {
+    const PartsCase& c = GetParam();
+    const auto pieces = ep::plan_parts(c.header, c.header_odd, c.parts);
+    ASSERT_EQ(pieces.size(), c.pieces.size());
+    for (std::size_t k = 0; k < pieces.size(); ++k) {
+        const ep::TextPiece &got = pieces[k], &want = c.pieces[k];
+        EXPECT_EQ(got.part, want.part) << k;
+        EXPECT_EQ(got.from, want.from) << k;
+        EXPECT_EQ(got.to, want.to) << k;
+        EXPECT_EQ(got.skip, want.skip) << k;
+        EXPECT_EQ(got.part_inside_quotes, want.part_inside_quotes) << k;
+        ASSERT_EQ(got.heads.size(), want.heads.size()) << k;
+        for (std::size_t h = 0; h < got.heads.size(); ++h) {
+            EXPECT_EQ(got.heads[h].part, want.heads[h].part) << k << "," << h;
+            EXPECT_EQ(got.heads[h].bytes, want.heads[h].bytes) << k << "," << h;
+        }
+    }
+    // Assembled as a scan task does (the header, the rest of its part, the heads), each piece
+    // is exactly its range of the one text.
+    std::string header(c.header, 'h'), text = header;
+    std::vector<std::string> rows;
+    for (std::size_t p = 0; p < c.parts.size(); ++p) {
+        std::string r(c.parts[p].bytes, '\0');
+        for (std::size_t i = 0; i < r.size(); ++i) r[i] = static_cast<char>('a' + (i * 7 + p) % 26);
+        text += r;
+        rows.push_back(std::move(r));
+    }
+    for (const ep::TextPiece& piece : pieces) {
+        std::string bytes = piece.from == 0 ? header : "";
+        bytes += rows[piece.part].substr(piece.skip);
+        for (const ep::PartHead& h : piece.heads) bytes += rows[h.part].substr(0, h.bytes);
+        EXPECT_TRUE(bytes == text.substr(piece.from, piece.to - piece.from))
+            << "piece at " << piece.from;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Parts, PartsPlan, ::testing::ValuesIn(kPartsPlans),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(PartHeads, AnOpeningReadsThePartsItSpans) {
+    const std::vector<ep::TextPart> parts = {{5, false}, {0, false}, {20, true}, {9, false}};
+    struct {
+        std::uint64_t upto;
+        std::vector<std::pair<std::size_t, std::uint64_t>> heads;
+    } const cases[] = {
+        {10, {}}, {12, {{0, 2}}}, {30, {{0, 5}, {2, 15}}}, {99, {{0, 5}, {2, 20}, {3, 9}}}};
+    for (const auto& c : cases) {
+        std::vector<std::pair<std::size_t, std::uint64_t>> got;
+        for (const ep::PartHead& h : ep::part_heads(10, parts, c.upto))
+            got.emplace_back(h.part, h.bytes);
+        EXPECT_EQ(got, c.heads) << "upto " << c.upto;
+    }
+}
+
 }  // namespace

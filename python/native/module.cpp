@@ -4,6 +4,7 @@
 // Laid out as one path: the function table, the module definition, then the init entry. Built
 // against the stable ABI (abi3). The module keeps no state of its own, so every interpreter
 // that imports it gets an independent module object.
+#include "export/plan.hpp"
 #include "native.hpp"
 #include "partials.hpp"
 
@@ -48,6 +49,15 @@ PyModuleDef module_def = {
 extern "C" __attribute__((visibility("default"))) PyObject* PyInit__native() {
     return qorv_chemical_engineering_py::trampoline([]() -> PyObject* {
         if (!qorv_chemical_engineering_edge_py::intern_grade_parameters()) return nullptr;
-        return PyModule_Create2(&qorv_chemical_engineering_edge_py::module_def, 3);  // 3: abi3
+        PyObject* module =
+            PyModule_Create2(&qorv_chemical_engineering_edge_py::module_def, 3);  // 3: abi3
+        // Pieces of plain files start at multiples of it, so callers size pieces by it.
+        constexpr auto block = qorv_chemical_engineering_edge::export_profile::kDigestBlock;
+        if (module != nullptr &&
+            PyModule_AddIntConstant(module, "DIGEST_BLOCK", static_cast<long>(block)) != 0) {
+            Py_DecRef(module);
+            return nullptr;
+        }
+        return module;
     });
 }

@@ -123,6 +123,35 @@ bool piece_from_python(PyObject* dict, profile::Piece& piece) {
     return true;
 }
 
+// A data frame's parts as Python lists them: [(rows' length, rows' quotes odd), ...].
+bool text_parts(PyObject* list, std::vector<profile::TextPart>& out) {
+    for (Py_ssize_t i = 0, n = PyList_Size(list); i < n; ++i) {
+        PyObject* item = PyList_GetItem(list, i);
+        if (!PyTuple_Check(item) || PyTuple_Size(item) != 2) {
+            PyErr_Format(PyExc_TypeError, "part %zd is not a (length, quotes odd) pair", i);
+            return false;
+        }
+        const unsigned long long bytes = PyLong_AsUnsignedLongLong(PyTuple_GetItem(item, 0));
+        if (PyErr_Occurred()) return false;
+        const int odd = PyObject_IsTrue(PyTuple_GetItem(item, 1));
+        if (odd < 0) return false;
+        out.push_back({bytes, odd == 1});
+    }
+    return true;
+}
+
+PyObject* heads_to_python(const std::vector<profile::PartHead>& heads) {
+    PyRef list(PyList_New(static_cast<Py_ssize_t>(heads.size())));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < heads.size(); ++i) {
+        PyObject* item = Py_BuildValue("(nK)", static_cast<Py_ssize_t>(heads[i].part),
+                                       static_cast<unsigned long long>(heads[i].bytes));
+        if (item == nullptr) return nullptr;
+        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item);
+    }
+    return list.release();
+}
+
 }  // namespace
 
 PyObject* plan_file(PyObject*, PyObject* args, PyObject* kwargs) {
@@ -181,6 +210,44 @@ PyObject* plan_file(PyObject*, PyObject* args, PyObject* kwargs) {
             if (!item || PyList_Append(list.get(), item.get()) != 0) return nullptr;
         }
         return Py_BuildValue("(NK)", list.release(), static_cast<unsigned long long>(need));
+    });
+}
+
+PyObject* plan_parts(PyObject*, PyObject* args) {
+    return trampoline([&]() -> PyObject* {
+        PyObject* header = nullptr;
+        PyObject* list = nullptr;
+        if (!PyArg_ParseTuple(args, "O!O!:plan_parts", &PyBytes_Type, &header, &PyList_Type, &list))
+            return nullptr;
+        std::vector<profile::TextPart> parts;
+        if (!text_parts(list, parts)) return nullptr;
+        const std::string_view head = bytes_view(header);
+        const auto pieces = profile::plan_parts(head.size(), profile::odd_quotes(head), parts);
+        PyRef out(PyList_New(0));
+        if (!out) return nullptr;
+        for (const profile::TextPiece& piece : pieces) {
+            PyRef item(Py_BuildValue(
+                "{s:n,s:K,s:K,s:K,s:O,s:N}", "part", static_cast<Py_ssize_t>(piece.part), "start",
+                static_cast<unsigned long long>(piece.from), "end",
+                static_cast<unsigned long long>(piece.to), "skip",
+                static_cast<unsigned long long>(piece.skip), "part_inside_quotes",
+                piece.part_inside_quotes ? Py_True : Py_False, "heads",
+                heads_to_python(piece.heads)));
+            if (!item || PyList_Append(out.get(), item.get()) != 0) return nullptr;
+        }
+        return out.release();
+    });
+}
+
+PyObject* part_heads(PyObject*, PyObject* args) {
+    return trampoline([&]() -> PyObject* {
+        unsigned long long header_bytes = 0, upto = 0;
+        PyObject* list = nullptr;
+        if (!PyArg_ParseTuple(args, "KO!K:part_heads", &header_bytes, &PyList_Type, &list, &upto))
+            return nullptr;
+        std::vector<profile::TextPart> parts;
+        if (!text_parts(list, parts)) return nullptr;
+        return heads_to_python(profile::part_heads(header_bytes, parts, upto));
     });
 }
 

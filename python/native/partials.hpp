@@ -17,6 +17,13 @@ namespace qorv_chemical_engineering_edge_py {
 //   those bytes, or `need` > 0: the number of bytes the head must grow to. piece_bytes 0: by
 //   the columns. text: the head is a rendered table's text, never inflated whatever its label.
 PyObject* plan_file(PyObject* module, PyObject* args, PyObject* kwargs);
+// plan_parts(header, [(rows_length, rows_quotes_odd), ...]) -> [piece, ...]
+//   A data frame's rendered text (the header, then each partition's rows) cut into pieces:
+//   dicts {"part", "start", "end", "skip", "part_inside_quotes", "heads": [(part, n), ...]}.
+PyObject* plan_parts(PyObject* module, PyObject* args);
+// part_heads(header_length, [(rows_length, rows_quotes_odd), ...], upto) -> [(part, n), ...]
+//   The partitions' first bytes that the text's bytes [header_length, upto) are made of.
+PyObject* part_heads(PyObject* module, PyObject* args);
 // scan_piece(piece, options, inside_quotes=None, data=None, opening=None, before=None)
 //   -> (blob, inside_quotes_used, quotes_odd)
 // Scans a piece of a local file, or with `data` (a list of bytes: the piece's, a gzip piece's
@@ -49,6 +56,10 @@ PyObject* render_table(PyObject* module, PyObject* args);
     {"scan_piece", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(                  \
          qorv_chemical_engineering_edge_py::scan_piece)), METH_VARARGS | METH_KEYWORDS,           \
      "Scan one piece of an export to a partial profile."},                                      \
+    {"plan_parts", qorv_chemical_engineering_edge_py::plan_parts, METH_VARARGS,                 \
+     "Plan a data frame's rendered text into pieces."},                                         \
+    {"part_heads", qorv_chemical_engineering_edge_py::part_heads, METH_VARARGS,                 \
+     "The partitions' first bytes an opening reads."},                                          \
     {"chain_parities", qorv_chemical_engineering_edge_py::chain_parities, METH_VARARGS,         \
      "The quote parity at each piece's start."},                                                \
     {"quotes_odd", qorv_chemical_engineering_edge_py::quotes_odd, METH_VARARGS,                 \

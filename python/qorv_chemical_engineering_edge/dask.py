@@ -37,7 +37,7 @@ from .readiness import grade
 
 __all__ = ["profile_files", "profile_dataframe", "grade_files", "grade_dataframe"]
 
-DIGEST_BLOCK = 1 << 20  # the profiler's digest block; piece starts are multiples of it
+DIGEST_BLOCK: int = _native.DIGEST_BLOCK  # piece starts are multiples of it
 DEFAULT_CHUNK = 64 << 20
 _GLOB_CHARS = frozenset("*?[")
 
@@ -344,15 +344,15 @@ def _head(rendered: Tuple[bytes, bytes], n: int) -> bytes:
     return rendered[1][:n]
 
 
-def _scan_frame_piece(label: str, offset: int, opening: bytes, inside: bool,
+def _scan_frame_piece(label: str, piece: Dict[str, Any], opening: bytes,
                       options: Dict[str, Any], header: bytes,
-                      rendered: Tuple[bytes, bytes], skip: int, *more: bytes) -> bytes:
-    """Scans global text [offset, ...): the rest of one partition's rows from `skip` on, then
-    the heads of the partitions after it. `inside` is the parity before this partition."""
-    body = rendered[1]
-    inside ^= _native.quotes_odd(body, skip)
-    pieces = ([header] if offset == 0 else []) + [memoryview(body)[skip:].tobytes(), *more]
-    return _native.scan_text(label, offset, opening, inside, options, pieces)
+                      rendered: Tuple[bytes, bytes], *heads: bytes) -> bytes:
+    """Scans one piece of the planned text: the rest of its partition's rows from the piece's
+    `skip` on, then the heads of the partitions after it."""
+    body, skip = rendered[1], piece["skip"]
+    inside = piece["part_inside_quotes"] ^ _native.quotes_odd(body, skip)
+    pieces = ([header] if piece["start"] == 0 else []) + [memoryview(body)[skip:].tobytes(), *heads]
+    return _native.scan_text(label, piece["start"], opening, inside, options, pieces)
 
 
 def _frame_profile(ddf: Any, label: str, options: Dict[str, Any], client: Any,
@@ -364,8 +364,8 @@ def _frame_profile(ddf: Any, label: str, options: Dict[str, Any], client: Any,
 
 def _frame_graph(ddf: Any, label: str, options: Dict[str, Any], client: Any,
                  split_every: int) -> Delayed:
-    """The graph over the partitions' text; `client` is the active distributed client or None,
-    and holds the rendered partitions until the graph has run."""
+    """The graph over the partitions' text as the native plan cuts it; `client` is the active
+    distributed client or None, and holds the rendered partitions until the graph has run."""
     parts = ddf.to_delayed()
     if not parts:
         raise ValueError(f"{label}: the data frame has no partitions")
@@ -375,44 +375,23 @@ def _frame_graph(ddf: Any, label: str, options: Dict[str, Any], client: Any,
     for p, (other, _, _) in enumerate(facts):
         if other != header:
             raise ValueError(f"{label}: partition {p} has other columns than partition 0")
-    # Where each partition's rows start in the one text (header, rows of 0, rows of 1, ...),
-    # and the quote parity there.
-    starts, at = [], len(header)
-    for _, length, _ in facts:
-        starts.append(at)
-        at += length
-    total = at
-    parity_before = _native.chain_parities([_native.quotes_odd(header)]
-                                           + [inside for _, _, inside in facts])[1:]
-    # A piece starts at the first block multiple inside a partition (the first piece at 0) and
-    # runs to the next piece's start; a partition without a multiple joins the piece before.
-    cuts = [(0, 0)]
-    for p in range(1, len(starts)):
-        cut = -(-starts[p] // DIGEST_BLOCK) * DIGEST_BLOCK
-        if cut < starts[p] + facts[p][1]:
-            cuts.append((p, cut))
+    lengths = [(length, odd) for _, length, odd in facts]
+    pieces = _native.plan_parts(header, lengths)
+    total = pieces[-1]["end"]
     # The opening later pieces resume from: the rows' heads gathered as the native plan asks.
     head = header
     while True:
         need = _native.plan_file(label, options, 0, head, total, text=True)[1]
         if not need:
             break
-        heads, want = [], need - len(header)
-        for p, r in enumerate(rendered):
-            if want <= 0:
-                break
-            heads.append(delayed(_head, pure=True)(r, want))
-            want -= facts[p][1]
+        heads = [delayed(_head, pure=True)(rendered[q], n)
+                 for q, n in _native.part_heads(len(header), lengths, need)]
         head = header + b"".join(_gather(heads, client))
     opening = delayed(head, name="qce-opening-" + dask.base.tokenize(label, total))
-    partials = []
-    for k, (p, cut) in enumerate(cuts):
-        end = cuts[k + 1][1] if k + 1 < len(cuts) else total
-        heads = [delayed(_head, pure=True)(rendered[q], end - starts[q])
-                 for q in range(p + 1, len(starts)) if starts[q] < end]
-        partials.append(delayed(_scan_frame_piece, pure=True)(
-            label, cut, opening, parity_before[p], options, header, rendered[p],
-            max(cut - starts[p], 0), *heads))
+    partials = [delayed(_scan_frame_piece, pure=True)(
+        label, piece, opening, options, header, rendered[piece["part"]],
+        *[delayed(_head, pure=True)(rendered[q], n) for q, n in piece["heads"]])
+        for piece in pieces]
     return _reduce(partials, options, split_every)
 
 

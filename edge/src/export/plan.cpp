@@ -108,6 +108,50 @@ std::vector<bool> chain_parities(std::span<const bool> odd_inside) {
     return at;
 }
 
+namespace {
+
+// The first bytes of parts [first, ...) that lie before text byte `upto`, where `at` is the
+// text byte part `first`'s rows start at.
+std::vector<PartHead> heads_before(std::span<const TextPart> parts, std::size_t first,
+                                   std::uint64_t at, std::uint64_t upto) {
+    std::vector<PartHead> heads;
+    for (std::size_t q = first; q < parts.size() && at < upto; at += parts[q++].bytes)
+        if (parts[q].bytes != 0) heads.push_back({q, std::min(parts[q].bytes, upto - at)});
+    return heads;
+}
+
+}  // namespace
+
+std::vector<TextPiece> plan_parts(std::uint64_t header_bytes, bool header_odd,
+                                  std::span<const TextPart> parts) {
+    std::vector<TextPiece> pieces;
+    std::vector<std::uint64_t> ends;     // where each piece's part's rows end in the text
+    std::uint64_t start = header_bytes;  // where part p's rows start in the text
+    bool inside = header_odd;            // the quote parity there
+    for (std::size_t p = 0; p < parts.size(); ++p) {
+        const std::uint64_t end = start + parts[p].bytes;
+        const std::uint64_t cut =
+            p == 0 ? 0 : (start + kDigestBlock - 1) / kDigestBlock * kDigestBlock;
+        if (p == 0 || cut < end) {
+            if (!pieces.empty()) pieces.back().to = cut;
+            pieces.push_back({p, cut, end, cut > start ? cut - start : 0, inside, {}});
+            ends.push_back(end);
+        }
+        start = end;
+        inside = inside != parts[p].odd_quotes;
+    }
+    for (std::size_t k = 0; k < pieces.size(); ++k) {
+        if (k + 1 == pieces.size()) pieces[k].to = start;
+        pieces[k].heads = heads_before(parts, pieces[k].part + 1, ends[k], pieces[k].to);
+    }
+    return pieces;
+}
+
+std::vector<PartHead> part_heads(std::uint64_t header_bytes, std::span<const TextPart> parts,
+                                 std::uint64_t upto) {
+    return heads_before(parts, 0, header_bytes, upto);
+}
+
 Result<ExportScanner> piece_scanner(const Piece& piece, const ProfileOptions& options,
                                     std::string_view opening, bool inside_quotes) {
     if (piece.first()) return ExportScanner(options, piece.path);

@@ -74,6 +74,35 @@ bool odd_quotes(std::string_view bytes) noexcept;
 // The parity at each piece's start of one file, from the parity of the quotes inside each.
 std::vector<bool> chain_parities(std::span<const bool> odd_inside);
 
+// A text rendered in parts (a data frame's partitions): the header, then each part's rows, read
+// as one export text. A piece starts at the first digest-block multiple inside a part (the first
+// piece at 0, with the header) and runs to the next piece's start; a part without a multiple
+// joins the piece before. So a piece's bytes are the rest of one part's rows, then the first
+// bytes of the parts after it, and each part is handed to the pieces that read it, never copied
+// whole into one text.
+struct TextPart {
+    std::uint64_t bytes = 0;  // the length of its rows
+    bool odd_quotes = false;  // whether its rows hold an odd number of quotes
+};
+struct PartHead {
+    std::size_t part = 0;
+    std::uint64_t bytes = 0;  // its rows' first bytes read; never 0
+};
+struct TextPiece {
+    std::size_t part = 0;             // the part it starts in
+    std::uint64_t from = 0, to = 0;   // bytes [from, to) of the whole text
+    std::uint64_t skip = 0;           // its first byte within that part's rows
+    bool part_inside_quotes = false;  // the quote parity where that part's rows start
+    std::vector<PartHead> heads;      // the following parts it reads, in order
+};
+// The pieces of the text (none without parts); `header_odd`: the header's quote parity.
+std::vector<TextPiece> plan_parts(std::uint64_t header_bytes, bool header_odd,
+                                  std::span<const TextPart> parts);
+// The parts' first bytes that make up the text's bytes [header_bytes, upto): what an opening
+// of `upto` bytes reads past the header.
+std::vector<PartHead> part_heads(std::uint64_t header_bytes, std::span<const TextPart> parts,
+                                 std::uint64_t upto);
+
 // A scanner for `piece`: its file's own from byte 0, else resumed from `opening` at its start.
 Result<ExportScanner> piece_scanner(const Piece& piece, const ProfileOptions& options,
                                     std::string_view opening, bool inside_quotes);
