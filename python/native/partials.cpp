@@ -127,12 +127,17 @@ bool piece_from_python(PyObject* dict, profile::Piece& piece) {
 bool text_parts(PyObject* list, std::vector<profile::TextPart>& out) {
     for (Py_ssize_t i = 0, n = PyList_Size(list); i < n; ++i) {
         PyObject* item = PyList_GetItem(list, i);
-        if (!PyTuple_Check(item) || PyTuple_Size(item) != 2) {
+        if (!PyTuple_Check(item) || PyTuple_Size(item) != 2 ||
+            !PyLong_Check(PyTuple_GetItem(item, 0))) {
             PyErr_Format(PyExc_TypeError, "part %zd is not a (length, quotes odd) pair", i);
             return false;
         }
         const unsigned long long bytes = PyLong_AsUnsignedLongLong(PyTuple_GetItem(item, 0));
-        if (PyErr_Occurred()) return false;
+        if (PyErr_Occurred()) {
+            PyErr_Clear();
+            PyErr_Format(PyExc_ValueError, "part %zd has a negative or too large length", i);
+            return false;
+        }
         const int odd = PyObject_IsTrue(PyTuple_GetItem(item, 1));
         if (odd < 0) return false;
         out.push_back({bytes, odd == 1});
