@@ -375,8 +375,8 @@ def _frame_graph(ddf: Any, label: str, options: Dict[str, Any], client: Any,
     for p, (other, _, _) in enumerate(facts):
         if other != header:
             raise ValueError(f"{label}: partition {p} has other columns than partition 0")
-    lengths = [(length, odd) for _, length, odd in facts]
-    pieces = _native.plan_parts(header, lengths)
+    part_facts = [(length, odd) for _, length, odd in facts]
+    pieces = _native.plan_parts(header, part_facts)
     total = pieces[-1]["end"]
     # The opening later pieces resume from: the rows' heads gathered as the native plan asks.
     head = header
@@ -385,7 +385,7 @@ def _frame_graph(ddf: Any, label: str, options: Dict[str, Any], client: Any,
         if not need:
             break
         heads = [delayed(_head, pure=True)(rendered[q], n)
-                 for q, n in _native.part_heads(len(header), lengths, need)]
+                 for q, n in _native.part_heads(len(header), part_facts, need)]
         head = header + b"".join(_gather(heads, client))
     opening = delayed(head, name="qce-opening-" + dask.base.tokenize(label, total))
     partials = [delayed(_scan_frame_piece, pure=True)(

@@ -44,7 +44,8 @@ def test_partitions_give_the_one_process_profile(sizes):
     header, body = qd._render(whole, qd._build_options({}, None, None, table=True))
     assert len(header) == ROW and len(body) == ROW * len(whole)  # the layout is as meant
     bounds = [sum(sizes[:k]) for k in range(len(sizes) + 1)]
-    parts = [dask.delayed(whole.iloc[a:b].reset_index(drop=True)) for a, b in zip(bounds, bounds[1:])]
+    parts = [dask.delayed(whole.iloc[a:b].reset_index(drop=True))
+             for a, b in zip(bounds, bounds[1:])]
     ddf = dd.from_delayed(parts, meta=whole.iloc[:0], verify_meta=False)
     assert ddf.npartitions == len(sizes)
     assert qd.profile_dataframe(ddf) == profile_export(whole)
