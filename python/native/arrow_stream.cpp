@@ -1,6 +1,6 @@
 // Profiling a table offered through the Arrow C stream interface (`__arrow_c_stream__`): the
-// batches are read in place and rendered to export text, which is scanned in blocks on worker
-// threads. The profile's input digest is then the digest of that text.
+// batches are read in place and rendered to export text, which is cut into pieces scanned on the
+// core's work queue. The profile's input digest is then the digest of that text.
 #include <algorithm>
 #include <cstdint>
 #include <deque>
@@ -16,8 +16,8 @@
 #include "arrow_c.h"
 #include "arrow_capsule.hpp"
 #include "arrow_text.hpp"
+#include "export/pool.hpp"
 #include "profile_options.hpp"
-#include "stream_pieces.hpp"
 
 namespace qorv_chemical_engineering_edge_py {
 
@@ -107,8 +107,7 @@ Outcome scan_stream(ArrowArrayStream& stream, const std::string& label,
     std::vector<arrow::ColumnType> types(n_columns);
     const char delimiter = options.delimiter;
     const arrow::TextStyle style(delimiter, options.decimal);
-    StreamPieces scan(options, label, options.threads);
-    scan.watch(std::move(cancelled));
+    profile::TextPieces scan(options, label, options.threads, std::move(cancelled));
     std::string& text = scan.buffer();
     std::optional<arrow::Text> header(std::in_place, text);
     for (std::size_t c = 0; c < n_columns; ++c) {
