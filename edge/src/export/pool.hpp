@@ -123,7 +123,7 @@ class TextPieces {
     // True when the first `size` bytes of buffer() hold the header and the first data row.
     bool holds_layout(std::size_t size) const;
 
-    const ProfileOptions& options_;
+    ProfileOptions options_;  // a copy: the caller's need not outlive the workers
     std::shared_ptr<const ScanSettings> settings_;
     std::string label_;
     std::string pending_;  // text not yet handed over
