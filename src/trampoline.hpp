@@ -4,7 +4,7 @@
 // throws `Panic` (an internal failure). The trampoline turns an internal failure into a
 // `PanicException` so that nothing but a Python exception ever leaves the module. Both native
 // modules run every entry point under it. Running out of memory is MemoryError where the
-// allocator throws (the companion's module); the specified module's own allocator ends the
+// allocator throws (the companion's module); qorv_chemical_engineering's own allocator ends the
 // process instead, so that path never reaches it.
 #pragma once
 

@@ -22,8 +22,8 @@
 
 namespace qorv_chemical_engineering_edge_py {
 
-// The binding kit shared with the specified module: the owning reference and the guard every
-// entry point runs under (a C++ failure becomes PanicException, running out of memory
+// The binding kit shared with the module qorv_chemical_engineering: the owning reference and the
+// guard every entry point runs under (a C++ failure becomes PanicException, running out of memory
 // MemoryError).
 using qorv_chemical_engineering_py::PyRef;
 using qorv_chemical_engineering_py::trampoline;
@@ -119,7 +119,7 @@ PyObject* names_table(PyObject* module, PyObject* args);
 // table's order; TypeError naming the field for a value that is neither None nor a bool (for
 // license_cleared, whose default is False: neither True nor False).
 PyObject* declared_fields(PyObject* module, PyObject* args);
-// argument(kind, value, name) -> the value converted as the specified module's binder converts
+// argument(kind, value, name) -> the value converted as qorv_chemical_engineering's binder converts
 // its parameters ("count": int 0..2**64-1, "real": float, "flag": bool, "text": str), or the
 // same error, prefixed "argument 'NAME': ".
 PyObject* argument(PyObject* module, PyObject* args);
