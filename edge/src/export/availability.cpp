@@ -40,8 +40,10 @@ std::vector<std::size_t> least_data(const AvailabilityGridInput& in,
                      grid_points(in.first[i], in.last[i], in.first[i], in.last[i], in.step[i]));
         share[i] = full ? static_cast<double>(in.present[i]) / static_cast<double>(full) : 0.0;
     }
-    std::stable_sort(order.begin(), order.end(),
-                     [&](std::size_t a, std::size_t b) { return share[a] < share[b]; });
+    // By share, ties in profile order (a stable sort, written as one on (share, index)).
+    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        return share[a] != share[b] ? share[a] < share[b] : a < b;
+    });
     order.resize(*max_tags);
     std::sort(order.begin(), order.end());
     return order;
