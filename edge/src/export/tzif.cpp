@@ -360,7 +360,7 @@ std::optional<Zone> load_zone(std::string_view name, std::string* error) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         if (name == "UTC") return Zone::utc();
-        if (error) *error = "the zone '" + std::string(name) + "' is not in " + path;
+        if (error) *error = "there is no zone file " + path;
         return std::nullopt;
     }
     std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
