@@ -7,6 +7,7 @@
 #include <iterator>
 #include <string>
 
+#include "export/state.hpp"
 #include "qorv_chemical_engineering_edge/export_profile.hpp"
 
 namespace ep = qorv_chemical_engineering_edge::export_profile;
@@ -388,3 +389,30 @@ TEST(ExportProfile, SealFollowsInputAndSettings) {
 }
 
 }  // namespace
+
+// Facts keep the names table's order whichever step sets them first, a later setting replaces
+// an earlier one, and only a value that departs from the classic reading is sealed.
+TEST(ReadingFacts, KeepTheTableOrderAndSealOnlyDepartures) {
+    std::vector<ep::ReadingFact> facts;
+    ep::set_fact(facts, "layout", "long", ep::Decided::Given);
+    ep::set_fact(facts, "encoding", "utf-8", ep::Decided::Default);
+    ep::set_fact(facts, "delimiter", ";", ep::Decided::Detected);
+    ep::set_fact(facts, "encoding", "utf-8-bom", ep::Decided::Detected);
+    ASSERT_EQ(facts.size(), 3u);
+    EXPECT_EQ(facts[0], (ep::ReadingFact{"encoding", "utf-8-bom", ep::Decided::Detected}));
+    EXPECT_EQ(facts[1].name, "delimiter");
+    EXPECT_EQ(facts[2].name, "layout");
+    const struct {
+        ep::ReadingFact fact;
+        bool sealed;
+    } cases[] = {
+        {{"encoding", "utf-8", ep::Decided::Default}, false},
+        {{"encoding", "utf-8-bom", ep::Decided::Detected}, false},
+        {{"encoding", "utf-8-", ep::Decided::Detected}, true},
+        {{"encoding", "windows-1252", ep::Decided::Detected}, true},
+        {{"delimiter", "tab", ep::Decided::Given}, false},
+        {{"no_such_fact", "x", ep::Decided::Given}, true},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ep::fact_sealed(c.fact), c.sealed) << c.fact.name << "=" << c.fact.value;
+}

@@ -40,6 +40,12 @@ PyObject* text(std::string_view t) {
     return new_str(t);
 }
 
+constexpr std::array<std::string_view, names::kReadingFacts.size()> fact_names() {
+    std::array<std::string_view, names::kReadingFacts.size()> out{};
+    for (std::size_t i = 0; i < out.size(); ++i) out[i] = names::kReadingFacts[i].name;
+    return out;
+}
+
 PyObject* flag_object(const std::optional<bool>& value) {
     if (!value) return none();
     return PyBool_FromLong(*value ? 1 : 0);
@@ -95,6 +101,8 @@ PyObject* names_table(PyObject*, PyObject*) {
                         put(d.get(), "layouts", tuple_of(names::kLayouts)) &&
                         put(d.get(), "timestamp_formats", tuple_of(names::kTimestampFormats)) &&
                         put(d.get(), "provenances", tuple_of(names::kProvenances)) &&
+                        put(d.get(), "reading_facts", tuple_of(fact_names())) &&
+                        put(d.get(), "decided", tuple_of(names::kDecided)) &&
                         put(d.get(), "delimiters", tuple_of(names::kDelimiters)) &&
                         put(d.get(), "decimals", tuple_of(names::kDecimals)) &&
                         put(d.get(), "relations", tuple_of(relations)) &&

@@ -3,7 +3,7 @@
 //    "tags": [(name, unit, unit_recognised, dimension, numeric, samples, present, missing_empty,
 //              missing_bad_state, missing_text, missing_sentinel, missing_quality, first_us,
 //              last_us, modal_step_us, regular)],
-//    "notes": {...}, "files": [(path, bytes, layout, delimiter, data_rows)],
+//    "notes": {...}, "files": [(path, bytes, layout, delimiter, data_rows, [(fact, value, how)])],
 //    "input_digest": str, "unit_vocabulary": str, "seal": str,
 //    "availability": {"start_us", "bin_us", "bins", "complete", "rows": bytes (uint64 per bin),
 //                     "counts": bytes (uint32 [tag][bin][present, missing, bad-state]),
@@ -162,10 +162,14 @@ PyObject* notes(const profile::ProfileNotes& n) {
     return ok ? d.release() : nullptr;
 }
 
+PyObject* fact(const profile::ReadingFact& r) {
+    return Py_BuildValue("(NNN)", str(r.name), str(r.value), str(profile::name(r.how)));
+}
+
 PyObject* file(const profile::FileSummary& f) {
-    return Py_BuildValue("(NKNNK)", str(f.path), static_cast<unsigned long long>(f.bytes),
+    return Py_BuildValue("(NKNNKN)", str(f.path), static_cast<unsigned long long>(f.bytes),
                          str(f.layout), str(std::string_view(&f.delimiter, 1)),
-                         static_cast<unsigned long long>(f.data_rows));
+                         static_cast<unsigned long long>(f.data_rows), list_of(f.reading, fact));
 }
 
 template <class T>

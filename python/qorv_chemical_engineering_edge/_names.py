@@ -14,6 +14,7 @@ LAYOUTS: Tuple[str, ...] = _TABLE["layouts"]
 TIMESTAMP_FORMATS: Tuple[str, ...] = _TABLE["timestamp_formats"]
 DELIMITERS: Tuple[str, ...] = _TABLE["delimiters"]
 DECIMALS: Tuple[str, ...] = _TABLE["decimals"]
+READING_FACTS: Tuple[str, ...] = _TABLE["reading_facts"]  # the order a file's reading is stated in
 RELATIONS: Tuple[str, ...] = _TABLE["relations"]
 VERDICTS: Tuple[str, ...] = _TABLE["verdicts"]  # Ready, ReadyWithCaveats, NotReady...
 LEVELS: Tuple[str, ...] = _TABLE["levels"]  # ok, caveat, critical_missing

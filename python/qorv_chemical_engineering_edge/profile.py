@@ -67,15 +67,28 @@ _tag_values = operator.attrgetter(*_TAG_FIELDS)
 
 
 @dataclass(frozen=True)
+class ReadingFact:
+    """One convention a file was read with: its name, the value chosen, and how it was settled
+    ("detected" in the file, "given" by an option, or the reader's "default")."""
+
+    name: str
+    value: str
+    how: str
+
+
+@dataclass(frozen=True)
 class FileSummary:
     path: str
     bytes: int
     layout: str
     delimiter: str
     data_rows: int
+    reading: Tuple[ReadingFact, ...] = ()
 
     def to_dict(self) -> Dict[str, Any]:
-        return dataclasses.asdict(self)
+        data = dataclasses.asdict(self)
+        data["reading"] = [dataclasses.asdict(r) for r in self.reading]
+        return data
 
 
 @dataclass(frozen=True)
@@ -445,7 +458,8 @@ def _from_native(raw: Dict[str, Any], source: Tuple[str, ...],
             multiline_field_lines=notes["multiline_field_lines"],
             first_multiline_field=notes["first_multiline_field"],
         ),
-        files=tuple(FileSummary(*f) for f in raw["files"]),
+        files=tuple(FileSummary(*f[:5], tuple(ReadingFact(*r) for r in f[5]))
+                    for f in raw["files"]),
         input_digest=raw["input_digest"],
         unit_vocabulary=raw["unit_vocabulary"],
         seal=raw["seal"],

@@ -249,12 +249,28 @@ struct ProfileNotes {
     std::uint64_t first_multiline_field_lines = 0;
 };
 
+// How a convention of the reading was settled: seen in the file, set by an option, or the
+// reader's default where the file gave no evidence either way.
+enum class Decided : std::uint8_t { Detected, Given, Default };
+std::string_view name(Decided decided) noexcept;  // "detected", "given", "default"
+
+// One convention the reader chose for a file (its layout, encoding, time columns, ...), named
+// from `names::kReadingFacts`, with the value chosen and how. The profile states every one, so a
+// reader of the profile can tell a number read right from one read under a wrong assumption.
+struct ReadingFact {
+    std::string name;
+    std::string value;
+    Decided how = Decided::Default;
+    friend bool operator==(const ReadingFact&, const ReadingFact&) = default;
+};
+
 struct FileSummary {
     std::string path;
     std::uint64_t bytes = 0;  // bytes scanned (decompressed, for .gz)
     std::string layout;       // "wide" or "long"
     char delimiter = ',';
-    std::uint64_t data_rows = 0;  // rows (wide) or records (long) with a parsed timestamp
+    std::uint64_t data_rows = 0;       // rows (wide) or records (long) with a parsed timestamp
+    std::vector<ReadingFact> reading;  // in the order of names::kReadingFacts
 };
 
 // Per tag and time bin, what became of its samples, counted during the scan: the data behind an
@@ -400,10 +416,11 @@ class PartialProfile {
 //
 // Scans one file's bytes. From the first byte (the default) it reads the header itself. For a
 // byte range of a file (a Dask task, a thread), `resume_at` takes the file's opening bytes (the
-// header, metadata rows and first data row, whole), the range's offset (after that first data
-// row) and whether the offset lies inside a quoted field (the parity of the quotes before it);
-// the partial keeps the rows cut at each end of the range so that merging the ranges in order
-// rejoins them exactly. The input digest (SHA-256 over the digests of the file's kDigestBlock
+// header, metadata rows and the opening sample: 200 rows or 64 KiB from the first data row, or
+// the whole file when it is shorter, as the file plan reads it), the range's offset (after that
+// first data row) and whether the offset lies inside a quoted field (the parity of the quotes
+// before it); the partial keeps the rows cut at each end of the range so that merging the ranges in
+// order rejoins them exactly. The input digest (SHA-256 over the digests of the file's kDigestBlock
 // blocks) is complete when ranges start at multiples of kDigestBlock.
 class ExportScanner {
   public:

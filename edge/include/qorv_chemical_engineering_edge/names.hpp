@@ -34,6 +34,23 @@ inline constexpr std::array<std::string_view, 4> kTimestampFormats{
 inline constexpr std::array<std::string_view, 4> kProvenances{"derived", "inferred", "declared",
                                                               "default"};
 
+inline constexpr std::array<std::string_view, 3> kDecided{"detected", "given", "default"};
+
+// The conventions a profile states for each file (`FileSummary::reading`), in the order stated.
+// `classic` is the value every export was read with before the convention could vary ("*": the
+// value restates the sealed options and input, whatever it is). A fact enters the seal only when
+// its value departs from its classic one, so profiles read as before keep their seals.
+struct ReadingFactName {
+    std::string_view name;
+    std::string_view classic;  // '|' between alternatives
+};
+inline constexpr std::array<ReadingFactName, 4> kReadingFacts{{
+    {"encoding", "utf-8|utf-8-bom"},
+    {"delimiter", "*"},
+    {"decimal", "*"},
+    {"layout", "*"},
+}};
+
 // The delimiters and decimal separators an export may use, in the sniffer's tie order.
 inline constexpr std::array<std::string_view, 4> kDelimiters{",", ";", "\t", "|"};
 inline constexpr std::array<std::string_view, 2> kDecimals{".", ","};

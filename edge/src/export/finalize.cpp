@@ -474,8 +474,8 @@ Result<ExportProfile> PartialProfile::finalize(const DeclaredFields& fields) && 
         const auto fd = file.finish();
         all.update(fd.data(), fd.size());
         p.notes.input_digest_complete = p.notes.input_digest_complete && f.digest_complete;
-        p.files.push_back(
-            {f.path, f.bytes, std::string(name(f.layout.layout)), f.layout.delimiter, f.data_rows});
+        p.files.push_back({f.path, f.bytes, std::string(name(f.layout.layout)), f.layout.delimiter,
+                           f.data_rows, f.layout.facts});
     }
     p.input_digest = hashing::to_hex(all.finish());
     const tz::Zone utc = tz::Zone::utc();

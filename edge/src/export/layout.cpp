@@ -108,6 +108,52 @@ std::vector<CellText> split_record(std::string_view record, char delimiter, std:
     return std::move(sink.cells);
 }
 
+std::optional<OpeningSample> sample_window(std::string_view bytes, std::size_t from,
+                                           std::uint64_t line, char delimiter, bool at_end) {
+    // The window is the records that end within kSampleBytes of `from`, at most kSampleRows of
+    // them: it never waits on a long row's end, only on kSampleBytes more bytes.
+    const std::size_t limit = std::min(bytes.size(), from + kSampleBytes);
+    std::size_t at = from, records = 0;
+    while (records < kSampleRows && at < limit) {
+        const std::size_t end = record_end(bytes.substr(0, limit), at);
+        if (end == std::string_view::npos) break;
+        records += end > at && !(end == at + 1 && bytes[at] == '\r');
+        at = end + 1;
+    }
+    if (at_end && records < kSampleRows && limit == bytes.size()) at = bytes.size();
+    // Short of the window with more to come: wait, so every reader of the opening sees one sample.
+    if (!at_end && records < kSampleRows && bytes.size() < from + kSampleBytes) return std::nullopt;
+    return OpeningSample{bytes.substr(from, at - from), line, delimiter};
+}
+
+std::vector<SampleRow> OpeningSample::rows() const {
+    std::vector<SampleRow> out;
+    std::string scratch, unq;
+    std::uint64_t at_line = line;
+    for (std::size_t at = 0; at < bytes.size();) {
+        std::size_t end = record_end(bytes, at);
+        if (end == std::string_view::npos) end = bytes.size();
+        const std::string_view record = strip_cr(bytes.substr(at, end - at));
+        if (!record.empty()) {
+            SampleRow row;
+            row.line = at_line;
+            for (const CellText& c : split_record(record, delimiter, scratch))
+                row.cells.emplace_back(unquote(c.text, c.quoted, unq));
+            out.push_back(std::move(row));
+        }
+        at_line += 1 + static_cast<std::uint64_t>(std::count(record.begin(), record.end(), '\n'));
+        at = end + 1;
+    }
+    return out;
+}
+
+bool settle_from_sample(FileLayout& layout, const std::vector<std::string>& header,
+                        const OpeningSample& sample, const ScanSettings& settings,
+                        std::string* error) {
+    (void)layout, (void)header, (void)sample, (void)settings, (void)error;
+    return true;
+}
+
 namespace {
 
 // Absent with *error empty when more bytes are needed.
@@ -139,6 +185,12 @@ std::optional<FileLayout> layout_of(std::string_view bytes, bool at_end,
     }
     FileLayout L;
     L.delimiter = o.delimiter != 0 ? o.delimiter : sniff_delimiter(header_line);
+    set_fact(L.facts, "encoding", at == 3 ? "utf-8-bom" : "utf-8",
+             at == 3 ? Decided::Detected : Decided::Default);
+    set_fact(L.facts, "delimiter", L.delimiter == '\t' ? "tab" : std::string(1, L.delimiter),
+             o.delimiter != 0 ? Decided::Given : Decided::Detected);
+    set_fact(L.facts, "decimal", std::string(1, o.decimal),
+             o.decimal == '.' ? Decided::Default : Decided::Given);
     const std::vector<std::string> header = cell_texts(header_line, L.delimiter);
     L.n_columns = header.size();
 
@@ -152,6 +204,8 @@ std::optional<FileLayout> layout_of(std::string_view bytes, bool at_end,
     }
     L.layout = o.layout == Layout::Long || (o.layout == Layout::Auto && long_ok) ? Layout::Long
                                                                                  : Layout::Wide;
+    set_fact(L.facts, "layout", std::string(name(L.layout)),
+             o.layout == Layout::Auto ? Decided::Detected : Decided::Given);
     if (L.layout == Layout::Long) {
         L.tag_col = tag_col;
         L.time_col = time_col;
@@ -236,6 +290,12 @@ std::optional<FileLayout> layout_of(std::string_view bytes, bool at_end,
             first = unquote(cells[time_index].text, cells[time_index].quoted, unq);
         ParsedTime pt;
         if (parse_timestamp(first, settings.syntax, pt)) {
+            const std::optional<OpeningSample> sample = sample_window(
+                bytes, row_from,
+                static_cast<std::uint64_t>(std::count(
+                    bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(row_from), '\n')),
+                L.delimiter, at_end);
+            if (!sample) return need_more();
             L.data_offset = row_from;
             L.first_row_end = end == bytes.size() ? end : end + 1;
             L.data_line = static_cast<std::uint64_t>(std::count(
@@ -252,6 +312,8 @@ std::optional<FileLayout> layout_of(std::string_view bytes, bool at_end,
                 L.metadata_skipped = 0;
                 L.unit_row.clear();
             }
+            // Conventions that need values, not just names, are settled here from the sample.
+            if (!settle_from_sample(L, header, *sample, settings, error)) return std::nullopt;
             return L;
         }
         if (row >= kMaxMetadataRows) {

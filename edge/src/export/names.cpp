@@ -27,4 +27,8 @@ std::string_view name(Provenance provenance) noexcept {
     return lookup(names::kProvenances, provenance);
 }
 
+std::string_view name(Decided decided) noexcept {
+    return lookup(names::kDecided, decided);
+}
+
 }  // namespace qorv_chemical_engineering_edge::export_profile

@@ -217,7 +217,9 @@ struct ExportScanner::Impl {
         }
         opening.append(p, n);
         line_feed_since_try = line_feed_since_try || lf != nullptr;
-        if (line_feed_since_try && opening.size() >= 2 * tried_at) try_layout(false);
+        // Past the header, growth alone may complete the opening sample (a long row in it).
+        if ((line_feed_since_try || header_line_seen) && opening.size() >= 2 * tried_at)
+            try_layout(false);
     }
 
     // The header and metadata rows are records too: a stray quote there swallows rows alike.
@@ -284,6 +286,9 @@ Result<ExportScanner> ExportScanner::resume_at(const ProfileOptions& options, st
     Impl& m = *s.impl_;
     if (m.error) return *m.error;
     auto read = read_layout(opening_bytes, false, *m.settings);
+    // Short of the sample window yet reaching the piece: by the contract, the whole file.
+    if (std::holds_alternative<NeedBytes>(read) && offset <= opening_bytes.size())
+        read = read_layout(opening_bytes, true, *m.settings);
     if (auto* failed = std::get_if<ProfileError>(&read)) return ProfileError{file, failed->reason};
     FileLayout* layout = std::get_if<FileLayout>(&read);
     if (!layout) return ProfileError{file, "the opening bytes given end before the first data row"};

@@ -2,12 +2,14 @@
 // a field added later is sealed only when present, so that older profiles keep their seals.
 #include "export/seal.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "export/state.hpp"
 #include "qorv_chemical_engineering_edge/hashing.hpp"
 
 namespace qorv_chemical_engineering_edge::export_profile {
@@ -165,6 +167,16 @@ std::string seal_of(const ExportProfile& p, const tz::Zone& zone, std::optional<
         h.field("multiline_field_lines", n.multiline_field_lines);
         h.field("file", n.first_multiline_field->file).field("line", n.first_multiline_field->line);
         h.field("first_multiline_field_lines", n.first_multiline_field_lines);
+    }
+    // Reading facts restate the sealed input and options while a file reads as every export
+    // once did; only those that depart from that are sealed, per file, in the files' order.
+    for (const FileSummary& f : p.files) {
+        const auto departs = [](const ReadingFact& r) { return fact_sealed(r); };
+        if (std::none_of(f.reading.begin(), f.reading.end(), departs)) continue;
+        h.field("reading_file", f.path);
+        for (const ReadingFact& r : f.reading)
+            if (departs(r))
+                h.field("fact", r.name).field("value", r.value).field("how", name(r.how));
     }
     return std::move(h).finalize_hex();
 }

@@ -20,7 +20,7 @@ namespace {
 constexpr std::string_view kMagic = "export_profile_partial";
 // 2: the multi-line field counts; 3: zone_walls; 4: the options carry accept_multiline_fields
 // (finalize reads them from the partial) and no longer a tag list's path.
-constexpr std::uint32_t kVersion = 4;
+constexpr std::uint32_t kVersion = 5;
 
 struct Writer {
     std::string out;
@@ -254,6 +254,12 @@ void put_layout(Writer& w, const FileLayout& L) {
     for (auto c : L.quality_column) w.i64(c);
     put_strings(w, L.unit_row);
     for (auto c : {L.tag_col, L.time_col, L.value_col, L.quality_col, L.unit_col}) w.i64(c);
+    w.u64(L.facts.size());  // version 5
+    for (const ReadingFact& f : L.facts) {
+        w.str(f.name);
+        w.str(f.value);
+        w.u64(static_cast<std::uint64_t>(f.how));
+    }
 }
 void get_layout(Reader& r, FileLayout& L) {
     const std::uint64_t layout = r.u64();
@@ -275,6 +281,14 @@ void get_layout(Reader& r, FileLayout& L) {
     L.unit_row = get_strings(r);
     for (std::int32_t* c : {&L.tag_col, &L.time_col, &L.value_col, &L.quality_col, &L.unit_col})
         *c = narrow(r, r.i64());
+    L.facts.resize(r.count(3));
+    for (ReadingFact& f : L.facts) {
+        f.name = r.str();
+        f.value = r.str();
+        const std::uint64_t how = r.u64();
+        if (how > static_cast<std::uint64_t>(Decided::Default)) r.ok = false;
+        f.how = static_cast<Decided>(how);
+    }
 }
 
 hashing::Sha256Digest sha256_of(std::string_view bytes) {
@@ -615,6 +629,10 @@ std::string check_layout(const FileLayout& L, std::size_t i) {
         return file + " has tag columns and tag names that disagree";
     if (!L.unit_row.empty() && L.unit_row.size() != L.tag_names.size())
         return file + " has a unit row of another width than its tags";
+    for (std::size_t k = 0; k < L.facts.size(); ++k)
+        if (!known_fact(L.facts[k].name) ||
+            (k > 0 && fact_rank(L.facts[k - 1].name) >= fact_rank(L.facts[k].name)))
+            return file + " states reading facts out of the names' order";
     for (std::size_t t = 0; t < L.tag_column.size(); ++t)
         if (!column(L.tag_column[t], false) || !column(L.quality_column[t], true))
             return file + " names a column past its header";

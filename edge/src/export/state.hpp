@@ -119,8 +119,18 @@ struct FileLayout {
     std::vector<std::string> unit_row;         // per tag; empty without a unit row
     // long
     std::int32_t tag_col = -1, time_col = -1, value_col = -1, quality_col = -1, unit_col = -1;
+    std::vector<ReadingFact> facts;  // the conventions settled when the opening was read
     friend bool operator==(const FileLayout&, const FileLayout&) = default;
 };
+
+// Sets the fact `name` (one of names::kReadingFacts) to `value`, replacing an earlier setting and
+// keeping the table's order, so facts come out in one order whichever step settled them first.
+void set_fact(std::vector<ReadingFact>& facts, std::string_view name, std::string value,
+              Decided how);
+// Whether a fact departs from how every export was read before it could vary (see kReadingFacts).
+bool fact_sealed(const ReadingFact& fact) noexcept;
+bool known_fact(std::string_view name) noexcept;
+std::size_t fact_rank(std::string_view name) noexcept;  // its place in kReadingFacts
 
 struct FilePart {
     std::string path;
@@ -274,6 +284,34 @@ struct NeedBytes {
 // The outcome of a step that may need more bytes before it can say.
 template <class T>
 using Needing = std::variant<T, NeedBytes, ProfileError>;
+
+// The first data rows of a file, read with its opening so that conventions which the header
+// cannot settle (time columns, quality codes, date order, ...) are settled from values. Every
+// reader of a file's opening (the plan, a resumed piece, a Dask task) waits for the same window,
+// so every piece settles the same way.
+inline constexpr std::size_t kSampleRows = 200;
+inline constexpr std::size_t kSampleBytes = std::size_t{64} << 10;
+struct SampleRow {
+    std::uint64_t line = 0;          // 0-based physical line where the row starts
+    std::vector<std::string> cells;  // unquoted and trimmed
+};
+// The window's bytes; its rows are split only when a convention asks for them, since every
+// resumed piece reads the opening again.
+struct OpeningSample {
+    std::string_view bytes;  // from the first data row to the window's end
+    std::uint64_t line = 0;  // the first data row's physical line
+    char delimiter = ',';
+    std::vector<SampleRow> rows() const;  // empty lines left out
+};
+// The window from `from` (the first data row, at physical line `line`): up to kSampleRows
+// records, starting within kSampleBytes of `from`; absent when the bytes end short of that and
+// more are to come.
+std::optional<OpeningSample> sample_window(std::string_view bytes, std::size_t from,
+                                           std::uint64_t line, char delimiter, bool at_end);
+// Settles the conventions that need the sample's values; false with *error set to refuse.
+bool settle_from_sample(FileLayout& layout, const std::vector<std::string>& header,
+                        const OpeningSample& sample, const ScanSettings& settings,
+                        std::string* error);
 
 // Reads the header and metadata rows; NeedBytes when more bytes are needed (with at_end, never).
 Needing<FileLayout> read_layout(std::string_view bytes, bool at_end, const ScanSettings& settings);
