@@ -50,6 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     o.zone_name = kZones[zone & 3];
     o.timestamp_format = static_cast<ep::TimestampFormat>((zone >> 2) & 3);
     o.accept_multiline_fields = (zone & 0x10) != 0;
+    if (zone & 0x20) o.day_first.reset();  // decided from the data
+    o.accept_unparsed_rows = (zone & 0x40) != 0;
 
     ep::ExportScanner one(o, "fuzz.csv");
     one.feed(csv);

@@ -199,15 +199,8 @@ std::vector<ProfileCase> cases() {
          {}},
         {"unparsed_rows_are_counted_with_lines",
          "Time,A\n2024-01-01 00:00,1\nnot a time,2\n2024-01-01 00:01,1\n\n",
-         {},
-         1,
-         2,
-         0,
-         0,
-         0,
-         1.0 / 60,
-         true,
-         false,
+         [](ep::ProfileOptions& o) { o.accept_unparsed_rows = true; }, 1, 2, 0, 0, 0, 1.0 / 60,
+         true, false,
          [](const ep::ExportProfile& p) {
              EXPECT_EQ(p.notes.unparsed_rows, 1u);
              ASSERT_EQ(p.notes.first_unparsed_rows.size(), 1u);
@@ -358,7 +351,9 @@ INSTANTIATE_TEST_SUITE_P(
                       BadCase{"Time,A\n2024-01-01,1\n", ep::Layout::Long, "long layout"}));
 
 TEST(ExportProfile, OversizedRowIsCountedAndTheRestProfiled) {
-    ep::ExportScanner s({}, "big.csv");
+    ep::ProfileOptions o;
+    o.accept_unparsed_rows = true;  // one row of three
+    ep::ExportScanner s(o, "big.csv");
     s.feed(std::string_view("Time,A\n2024-01-01 00:00,1\n2024-01-01 00:01,"));
     const std::string piece(std::size_t{1} << 20, '7');
     for (int k = 0; k < 17; ++k) s.feed(piece);

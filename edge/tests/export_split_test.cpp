@@ -76,6 +76,7 @@ ep::ProfileOptions options_for(const SplitCase& c) {
     ep::ProfileOptions o;
     o.zone_name = c.zone;
     o.accept_multiline_fields = true;
+    o.accept_unparsed_rows = true;  // the garbage rows are there on purpose
     return o;
 }
 

@@ -40,6 +40,8 @@ int main(int argc, char** argv) {
             o.layout = ep::Layout::Wide;
         else if (a == "--day-first")
             o.day_first = true;
+        else if (a == "--month-first")
+            o.day_first = false;
         else
             files.emplace_back(a);
     }

@@ -1,8 +1,9 @@
 // The options dict: every key is present, typed and checked by the Python layer; this side
 // copies the values, checking the declared fields once more. Keys: layout, delimiter, decimal,
-// day_first, timestamp_format, zone_name, zone_tzif, missing_sentinels, good_quality, tag_list
-// (None, (file, bytes) or a {tag: unit} dict), the declared fields (None or bool),
-// baseline_start_us, baseline_end_us, threads, accept_multiline_fields.
+// day_first (None: decided from the data), timestamp_format, zone_name, zone_tzif,
+// missing_sentinels, good_quality, tag_list (None, (file, bytes) or a {tag: unit} dict), the
+// declared fields (None or bool), baseline_start_us, baseline_end_us, threads,
+// accept_multiline_fields, accept_unparsed_rows.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -116,10 +117,13 @@ bool read_profile_options(PyObject* dict, profile::ProfileOptions& options) {
     PyObject* tag_list = item(dict, "tag_list");
     PyObject* threads = item(dict, "threads");
     PyObject* multiline = item(dict, "accept_multiline_fields");
-    if (!day_first || !tzif || !sentinels || !good || !tag_list || !threads || !multiline)
+    PyObject* unparsed = item(dict, "accept_unparsed_rows");
+    if (!day_first || !tzif || !sentinels || !good || !tag_list || !threads || !multiline ||
+        !unparsed)
         return false;
-    options.day_first = PyObject_IsTrue(day_first) == 1;
+    if (day_first != Py_None) options.day_first = PyObject_IsTrue(day_first) == 1;
     options.accept_multiline_fields = PyObject_IsTrue(multiline) == 1;
+    options.accept_unparsed_rows = PyObject_IsTrue(unparsed) == 1;
 
     char* bytes = nullptr;
     Py_ssize_t size = 0;

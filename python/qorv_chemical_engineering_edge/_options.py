@@ -26,7 +26,7 @@ def build(
     tag_list: Union[None, PathLike, Mapping[str, str]],
     delimiter: Optional[str],
     decimal: str,
-    day_first: bool,
+    day_first: Optional[bool],
     timestamp_format: Optional[str],
     tz: str,
     missing_values: Iterable[Union[float, str]],
@@ -35,6 +35,7 @@ def build(
     declared: Optional[Mapping[str, Optional[bool]]] = None,
     baseline: Optional[Tuple[Instant, Instant]] = None,
     accept_multiline_fields: bool = False,
+    accept_unparsed_rows: bool = False,
 ) -> Dict[str, Any]:
     """The native options dict; see python/native/profile_options.cpp for its keys."""
     zone_tzif = _zones.tzif_bytes(tz)
@@ -42,7 +43,7 @@ def build(
         "layout": _args.choice(layout, "layout", LAYOUTS),
         "delimiter": "" if delimiter is None else _args.choice(delimiter, "delimiter", DELIMITERS),
         "decimal": _args.choice(decimal, "decimal", DECIMALS),
-        "day_first": _args.flag(day_first, "day_first"),
+        "day_first": None if day_first is None else _args.flag(day_first, "day_first"),
         "timestamp_format": _args.choice(
             timestamp_format or "auto", "timestamp_format", TIMESTAMP_FORMATS
         ),
@@ -55,6 +56,7 @@ def build(
         "baseline_start_us": None,
         "baseline_end_us": None,
         "accept_multiline_fields": _args.flag(accept_multiline_fields, "accept_multiline_fields"),
+        "accept_unparsed_rows": _args.flag(accept_unparsed_rows, "accept_unparsed_rows"),
     }
     if options["delimiter"] and options["delimiter"] == options["decimal"]:
         raise ValueError("options delimiter and decimal must differ")
@@ -70,8 +72,9 @@ def public(options: Mapping[str, Any]) -> Dict[str, Any]:
     """The options as a report shows them (the zone's bytes and the tag list's content left
     out, the tag list named)."""
     shown = {k: v for k, v in options.items() if k not in ("zone_tzif", "tag_list")}
-    if not shown.get("accept_multiline_fields"):  # shown when given, as the seal holds it
-        shown.pop("accept_multiline_fields", None)
+    for name in ("accept_multiline_fields", "accept_unparsed_rows"):
+        if not shown.get(name):  # shown when given, as the seal holds it
+            shown.pop(name, None)
     tag_list = options.get("tag_list")
     shown["tag_list"] = (None if tag_list is None else MAPPING_LABEL
                          if isinstance(tag_list, dict) else tag_list[0])

@@ -165,6 +165,7 @@ def _profile_options(args: argparse.Namespace) -> Dict[str, Any]:
         "good_quality": args.good_quality,
         "threads": args.threads,
         "accept_multiline_fields": args.accept_multiline_fields,
+        "accept_unparsed_rows": args.accept_unparsed_rows,
         "progress": True,  # a bar only when standard error is a terminal
     }
 
@@ -264,7 +265,12 @@ def _export_arguments(parser: argparse.ArgumentParser) -> None:
                         choices=tuple(_TAB if d == "\t" else d for d in _names.DELIMITERS),
                         help="default: sniffed from the header")
     parser.add_argument("--decimal", choices=_names.DECIMALS, default=_names.DECIMALS[0])
-    parser.add_argument("--day-first", action="store_true", help="read DD/MM/YYYY dates")
+    order = parser.add_mutually_exclusive_group()
+    order.add_argument("--day-first", dest="day_first", action="store_const", const=True,
+                       default=None, help="read slash dates as DD/MM/YYYY; by default the order "
+                       "is decided from the dates, and an export they cannot settle is refused")
+    order.add_argument("--month-first", dest="day_first", action="store_const", const=False,
+                       help="read slash dates as MM/DD/YYYY")
     parser.add_argument("--timestamp-format", default=None, choices=_names.TIMESTAMP_FORMATS)
     parser.add_argument("--missing-value", action="append", default=[], metavar="NUMBER",
                         help="a sentinel number meaning missing (repeatable)")
@@ -274,6 +280,9 @@ def _export_arguments(parser: argparse.ArgumentParser) -> None:
     parser.add_argument("--accept-multiline-fields", action="store_true",
                         help="read quoted fields whose lines read as rows as cells; by default "
                              "such an export (a stray quote reads so) is refused")
+    parser.add_argument("--accept-unparsed-rows", action="store_true",
+                        help="profile an export although more than 5%% of its data rows have no "
+                             "timestamp that parses; by default such an export is refused")
     parser.add_argument("--scheduler", metavar="ADDRESS", default=None,
                         help="run on the Dask scheduler at ADDRESS (needs the dask extra); "
                         "default: this machine's cores")

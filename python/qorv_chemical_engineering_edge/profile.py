@@ -334,7 +334,7 @@ def profile_export(
     tag_list: Union[None, _options.PathLike, Mapping[str, str]] = None,
     delimiter: Optional[str] = None,
     decimal: str = ".",
-    day_first: bool = False,
+    day_first: Optional[bool] = None,
     timestamp_format: Optional[str] = None,
     tz: str = "UTC",
     missing_values: Sequence[Union[float, str]] = (),
@@ -342,6 +342,7 @@ def profile_export(
     threads: Optional[int] = None,
     progress: Union[None, bool, Progress] = None,
     accept_multiline_fields: bool = False,
+    accept_unparsed_rows: bool = False,
 ) -> ExportProfile:
     """Profile one historian export.
 
@@ -352,14 +353,17 @@ def profile_export(
     the file or the option. A quoted field whose lines read as rows (or with a line end in a row
     over 1 MiB) is what a stray quote looks like: such an export raises ValueError naming the
     line, unless `accept_multiline_fields` reads those fields as cells and counts them in the
-    notes.
+    notes. `day_first` None decides a slash date's day/month order from the data (ValueError
+    naming `day_first` where it cannot). More than 5% of the data rows without a timestamp that
+    parses raises ValueError naming the first such lines, unless `accept_unparsed_rows`.
     """
     return _profile(source, dict(layout=layout, tag_list=tag_list, delimiter=delimiter,
                                  decimal=decimal, day_first=day_first,
                                  timestamp_format=timestamp_format, tz=tz,
                                  missing_values=missing_values, good_quality=good_quality,
                                  threads=threads,
-                                 accept_multiline_fields=accept_multiline_fields),
+                                 accept_multiline_fields=accept_multiline_fields,
+                                 accept_unparsed_rows=accept_unparsed_rows),
                     progress, None, None)
 
 
@@ -398,9 +402,9 @@ def grade_export(
 
 
 _PROFILE_OPTIONS: Dict[str, Any] = dict(
-    layout="auto", tag_list=None, delimiter=None, decimal=".", day_first=False,
+    layout="auto", tag_list=None, delimiter=None, decimal=".", day_first=None,
     timestamp_format=None, tz="UTC", missing_values=(), good_quality=None, threads=None,
-    progress=None, accept_multiline_fields=False,
+    progress=None, accept_multiline_fields=False, accept_unparsed_rows=False,
 )
 
 

@@ -161,12 +161,15 @@ SAME_REFUSAL = [
      "tz", "a", [1, b"UTC"]),
     (lambda v: edge.profile_export(__file__, day_first=v),
      lambda v: q.grade_readiness(1, 1, v, True, 0.0, 1.0), "day_first", "baseline_present",
-     [1, 0, None, "yes"]),
+     [1, 0, "yes"]),  # None: the order is decided from the data
+    (lambda v: edge.profile_export(__file__, accept_unparsed_rows=v),
+     lambda v: q.grade_readiness(1, 1, v, True, 0.0, 1.0), "accept_unparsed_rows",
+     "baseline_present", [1, 0, None, "yes"]),
 ]
 
 
 @pytest.mark.parametrize("package_call, module_call, ours, theirs, values", SAME_REFUSAL,
-                         ids=["count", "unit_text", "zone_text", "flag"])
+                         ids=["count", "unit_text", "zone_text", "flag", "another_flag"])
 def test_package_arguments_fail_as_the_module_s(package_call, module_call, ours, theirs, values):
     for value in values:
         with pytest.raises(Exception) as module_error:

@@ -143,7 +143,9 @@ struct ProfileOptions {
     Layout layout = Layout::Auto;
     char delimiter = 0;  // 0: sniffed from the header
     char decimal = '.';  // '.' or ','
-    bool day_first = false;
+    // The order of a slash date's day and month (DD/MM vs MM/DD): none decides it from the
+    // data (see "Timestamps" in edge/EXPORT_PROFILE.md), refusing where the data cannot.
+    std::optional<bool> day_first;
     TimestampFormat timestamp_format = TimestampFormat::Auto;
     std::string zone_name = "UTC";  // IANA name, for naive timestamps
     std::string zone_tzif;          // TZif bytes; when set, used instead of zone_name's file
@@ -157,6 +159,9 @@ struct ProfileOptions {
     // is refused, for that is how a stray quote swallows the rows up to the next quote.
     // Multi-line notes of text are read either way.
     bool accept_multiline_fields = false;
+    // Profile an export whose rows without a parsed timestamp are more than 5% of its data rows
+    // (counted in the notes). Off: such an export is refused, naming its first unparsed lines.
+    bool accept_unparsed_rows = false;
 };
 
 // The bad-state texts, compared in any case after trimming.

@@ -62,7 +62,13 @@ std::vector<std::int64_t> TimeAxis::sorted() const {
     for (const Run& r : runs)
         for (std::uint64_t i = 0; i < r.count; ++i)
             all.push_back(r.start + r.step * static_cast<std::int64_t>(i));
-    if (!std::is_sorted(all.begin(), all.end())) std::sort(all.begin(), all.end());
+    if (std::is_sorted(all.begin(), all.end())) return all;
+    // A newest-first file's instants come in reverse order.
+    if (std::is_sorted(all.rbegin(), all.rend())) {
+        std::reverse(all.begin(), all.end());
+        return all;
+    }
+    std::sort(all.begin(), all.end());
     return all;
 }
 

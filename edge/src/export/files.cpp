@@ -28,6 +28,26 @@ Result<ExportProfile> profile_files(std::span<const std::string> paths,
         options.threads ? options.threads : std::thread::hardware_concurrency();
     PartialProfile all;
     if (auto error = scan_plans(plans, options, threads, progress, cancelled, all)) return *error;
+    // The scan read slash dates month first until the whole export decided their order: where
+    // it decides day first, the files are scanned again so, and the order stays a detected one.
+    if (!options.day_first) {
+        const DateOrder order = decide_date_order(all.state());
+        if (!order.refusal && order.day_first && *order.day_first) {
+            ProfileOptions again = options;
+            again.day_first = true;
+            const auto settings_again = make_settings(again);
+            plans.clear();
+            for (std::size_t i = 0; i < paths.size(); ++i) {
+                auto plan = plan_file(paths[i], i, *settings_again, 0);
+                if (!plan) return plan.error();
+                plans.push_back(std::move(plan).value());
+            }
+            all = PartialProfile();
+            if (auto error = scan_plans(plans, again, threads, progress, cancelled, all))
+                return *error;
+            all.state().date_order_detected = true;
+        }
+    }
     return std::move(all).finalize(options.declared);
 }
 

@@ -160,7 +160,112 @@ void fill_availability(AvailabilityBins& a, const PartialProfile::State& s,
     }
 }
 
+// How distinct dates (packed, read in one order) step: by a steady number of days (the sampling
+// rule over their day numbers, with at least two steps), or by whole months on one day of the
+// month (the same rule over their month numbers).
+struct DateSteps {
+    bool daily = false;
+    bool monthly = false;
+};
+DateSteps date_steps(const std::vector<std::uint32_t>& packed, bool day_first) {
+    std::vector<std::int64_t> days, months;
+    std::set<unsigned> days_of_month;
+    for (const std::uint32_t v : packed) {
+        const unsigned year = v >> 8, a = (v >> 4) & 15, b = v & 15;
+        const unsigned month = day_first ? b : a, day = day_first ? a : b;
+        days.push_back(days_from_civil(static_cast<int>(year), month, day));
+        months.push_back(static_cast<std::int64_t>(year) * 12 + month);
+        days_of_month.insert(day);
+    }
+    std::sort(days.begin(), days.end());
+    std::sort(months.begin(), months.end());
+    const Sampling by_day = sampling(days);
+    const Sampling by_month = sampling(months);
+    return {by_day.steps >= 2 && by_day.regular,
+            days_of_month.size() == 1 && by_month.steps >= 2 && by_month.regular};
+}
+
+std::string where(const PartialProfile::State& s, LineRef at) {
+    return "line " + std::to_string(at.line + 1) + " of " + s.files[at.file].path;
+}
+
+// "a.csv lines 3, 4, 9; b.csv line 2"
+std::string line_list(const PartialProfile::State& s, const std::vector<LineRef>& refs) {
+    std::string out;
+    for (std::size_t i = 0; i < refs.size(); ++i) {
+        const bool same = i > 0 && refs[i].file == refs[i - 1].file;
+        if (!same) {
+            std::size_t n = 1;
+            while (i + n < refs.size() && refs[i + n].file == refs[i].file) ++n;
+            out += (i ? "; " : "") + s.files[refs[i].file].path + (n > 1 ? " lines " : " line ");
+        } else {
+            out += ", ";
+        }
+        out += std::to_string(refs[i].line + 1);
+    }
+    return out;
+}
+
 }  // namespace
+
+DateOrder decide_date_order(const PartialProfile::State& s) {
+    DateOrder o;
+    const std::optional<bool>& given = s.settings->options.day_first;
+    const DateEvidence& d = s.dates;
+    if (given && !s.date_order_detected) {
+        o.day_first = *given;
+        o.given = true;
+        return o;
+    }
+    constexpr std::string_view kSettle = "; pass day_first=True or day_first=False";
+    if (d.day_only > 0 && d.month_only > 0)
+        return {{},
+                false,
+                false,
+                ProfileError{s.files[d.first_day_only->file].path,
+                             "slash dates read both ways: " + where(s, *d.first_day_only) +
+                                 " has a first field above 12 (day first) and " +
+                                 where(s, *d.first_month_only) +
+                                 " a second field above 12 (month first)" + std::string(kSettle)}};
+    if (d.day_only > 0 || d.month_only > 0) {
+        o.day_first = d.day_only > 0;
+        return o;
+    }
+    if (!d.first_ambiguous) return o;  // no slash date, or none either order reads
+    const bool same_either_way =
+        !d.dates_overflow && std::all_of(d.dates.begin(), d.dates.end(), [](std::uint32_t v) {
+            return ((v >> 4) & 15) == (v & 15);
+        });
+    if (same_either_way) {
+        o.day_first = false;
+        o.by_default = true;
+        return o;
+    }
+    // One order steps by steady days, the other not. Dates a/b with b fixed read as steady days
+    // one way and as months on one day the other: with one row a date, daily and monthly data
+    // look alike, and only rows within a date (a sub-daily export) tell the daily reading.
+    const DateSteps day = d.dates_overflow ? DateSteps{} : date_steps(d.dates, true);
+    const DateSteps month = d.dates_overflow ? DateSteps{} : date_steps(d.dates, false);
+    const bool one_row_a_date = d.ambiguous <= d.dates.size();
+    const std::string first = " (the first on " + where(s, *d.first_ambiguous) + ")";
+    const std::string& path = s.files[d.first_ambiguous->file].path;
+    if (day.daily != month.daily) {
+        const bool day_first = day.daily;
+        if (!((day_first ? month.monthly : day.monthly) && one_row_a_date)) {
+            o.day_first = day_first;
+            return o;
+        }
+        o.refusal = ProfileError{path, "every slash date reads either way" + first +
+                                           ", one row a date: daily one way, monthly the other" +
+                                           std::string(kSettle)};
+        return o;
+    }
+    o.refusal =
+        ProfileError{path, "every slash date reads either way, day or month first" + first +
+                               ", and " + (day.daily ? "both orders give" : "neither order gives") +
+                               " a steady step in days between the dates" + std::string(kSettle)};
+    return o;
+}
 
 std::span<const std::string_view> bad_state_texts() noexcept {
     return bad_state_list();
@@ -247,8 +352,56 @@ Result<ExportProfile> PartialProfile::finalize(const DeclaredFields& fields) && 
                 "Pass accept_multiline_fields=True to read such fields as cells"};
     }
 
-    // Repeated wall times: per stream and change, in file order, the first occurrence until a
-    // wall time fails to rise above the highest seen; the second from there on.
+    // The day/month order: the scan must have read the order the dates decide.
+    const DateOrder date_order = decide_date_order(s);
+    if (date_order.refusal) return *date_order.refusal;
+    const bool scanned_day_first = s.settings->syntax.day_first;
+    if (date_order.day_first && *date_order.day_first != scanned_day_first)
+        return ProfileError{
+            s.files.front().path,
+            std::string("the slash dates read ") +
+                (*date_order.day_first ? "day first" : "month first") +
+                " (as detected from them) but were scanned the other way; pass day_first=" +
+                (*date_order.day_first ? "True" : "False")};
+    if (s.date_order_detected) options.day_first.reset();  // as the caller gave it
+
+    // Rows without a parsed timestamp: past 5% of the data rows the export is refused.
+    // u / (p + u) > 1/20 is 19u > p; rows are bounded by bytes, far below where doubles round.
+    const double data_rows =
+        static_cast<double>(s.parsed_rows) + static_cast<double>(s.unparsed_rows);
+    if (!options.accept_unparsed_rows &&
+        19.0 * static_cast<double>(s.unparsed_rows) > static_cast<double>(s.parsed_rows)) {
+        char share[32];
+        std::snprintf(share, sizeof share, "%.1f%%",
+                      100.0 * static_cast<double>(s.unparsed_rows) / data_rows);
+        std::string hint;
+        const DateEvidence& d = s.dates;
+        if (!scanned_day_first && d.day_only > 0)
+            hint = "; " + std::to_string(d.day_only) + " read only day first (" +
+                   where(s, *d.first_day_only) +
+                   " has a first field above 12): pass day_first=True";
+        else if (scanned_day_first && d.month_only > 0)
+            hint = "; " + std::to_string(d.month_only) + " read only month first (" +
+                   where(s, *d.first_month_only) +
+                   " has a second field above 12): pass day_first=False";
+        return ProfileError{s.files[s.first_unparsed.front().file].path,
+                            std::to_string(s.unparsed_rows) + " of " +
+                                std::to_string(s.parsed_rows + s.unparsed_rows) + " data rows (" +
+                                share +
+                                ") have no timestamp that parses, over the limit of 5%: first at " +
+                                line_list(s, s.first_unparsed) + hint +
+                                ". Pass accept_unparsed_rows=True to profile the rows that parse"};
+    }
+
+    // Newest-first files: more steps between consecutive instants fall than rise. They are
+    // resolved in time order, that is against the file's order.
+    std::vector<bool> newest_first(s.files.size());
+    for (std::size_t f = 0; f < s.files.size(); ++f)
+        newest_first[f] = s.files[f].falls > s.files[f].rises;
+
+    // Repeated wall times: per stream and change, in time order (file order, reversed in a
+    // newest-first file), the first occurrence until a wall time fails to rise above the
+    // highest seen; the second from there on.
     ExportProfile p;
     std::vector<std::size_t> order(s.repeated.size());
     for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
@@ -258,7 +411,8 @@ Result<ExportProfile> PartialProfile::finalize(const DeclaredFields& fields) && 
         if (x.file != y.file) return x.file < y.file;
         if (x.stream != y.stream) return x.stream < y.stream;
         if (x.window_s != y.window_s) return x.window_s < y.window_s;
-        return x.line != y.line ? x.line < y.line : a < b;
+        if (x.line != y.line) return newest_first[x.file] ? x.line > y.line : x.line < y.line;
+        return a < b;
     });
     for (std::size_t k = 0; k < order.size();) {
         const RepeatedWall& g = s.repeated[order[k]];
@@ -314,7 +468,14 @@ Result<ExportProfile> PartialProfile::finalize(const DeclaredFields& fields) && 
     std::vector<bool> keep_axis(s.tags.size(), false);
     std::unordered_map<std::string, std::optional<std::string>, StringHash, std::equal_to<>>
         unit_memo;
+    // Clock changes: a step back in time order, so a step forward in a newest-first file.
+    std::vector<ClockCandidate> clock;
     for (const ClockCandidate& c : s.clock)
+        if (!newest_first[c.at.file]) clock.push_back(c);
+    for (const ClockCandidate& c : s.clock_rises)
+        if (newest_first[c.at.file]) clock.push_back(c);
+    std::sort(clock.begin(), clock.end(), by_position);
+    for (const ClockCandidate& c : clock)
         if (c.stream != kRowStream) keep_axis[c.stream] = true;
     p.tags.reserve(s.tags.size());
     for (std::size_t i = 0; i < s.tags.size(); ++i) {
@@ -450,7 +611,7 @@ Result<ExportProfile> PartialProfile::finalize(const DeclaredFields& fields) && 
     p.notes.unparsed_rows = s.unparsed_rows;
     for (const LineRef& r : s.first_unparsed)
         p.notes.first_unparsed_rows.push_back({s.files[r.file].path, r.line + 1});
-    for (const ClockCandidate& c : s.clock) {
+    for (const ClockCandidate& c : clock) {
         const auto& stream_axis = c.stream == kRowStream ? axis : tag_axes[c.stream];
         if (repeats(stream_axis, c.us))
             p.notes.clock_changes.push_back({s.files[c.at.file].path, c.at.line + 1, c.us});

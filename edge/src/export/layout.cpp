@@ -288,8 +288,7 @@ std::optional<FileLayout> layout_of(std::string_view bytes, bool at_end,
         std::string_view first;
         if (time_index < cells.size())
             first = unquote(cells[time_index].text, cells[time_index].quoted, unq);
-        ParsedTime pt;
-        if (parse_timestamp(first, settings.syntax, pt)) {
+        if (is_timestamp(first, settings.syntax, settings.either_date_order)) {
             const std::optional<OpeningSample> sample = sample_window(
                 bytes, row_from,
                 static_cast<std::uint64_t>(std::count(

@@ -16,16 +16,6 @@ PartialProfile& PartialProfile::operator=(const PartialProfile& other) {
     return *this;
 }
 
-namespace {
-
-bool by_position(const ClockCandidate& a, const ClockCandidate& b) {
-    if (a.at.file != b.at.file) return a.at.file < b.at.file;
-    if (a.at.line != b.at.line) return a.at.line < b.at.line;
-    return a.stream != b.stream ? a.stream < b.stream : a.us < b.us;
-}
-
-}  // namespace
-
 void PartialProfile::merge(PartialProfile&& later) {
     State& L = *s_;
     State& R = *later.s_;
@@ -78,18 +68,29 @@ void PartialProfile::merge(PartialProfile&& later) {
 
     // Tags, by name.
     std::vector<std::uint32_t> remap(R.tags.size());
-    std::vector<ClockCandidate> boundary;
+    std::vector<ClockCandidate> boundary, boundary_rises;
+    const auto joined_file = static_cast<std::uint32_t>(L.files.size() - 1);
     auto join_ends = [&](StreamEnds& a, const StreamEnds& b, std::uint32_t stream) {
         if (!b.any) return;
         if (!a.any) {
             a = b;
             a.first_at = shift(b.first_at);
+            a.last_at = shift(b.last_at);
             return;
         }
         const std::int64_t back = a.last_us - b.first_us;
+        // The step across the cut, counted as the scan of the whole file counts it.
+        if (cont && a.last_at.file == joined_file && b.first_at.file == 0) {
+            FilePart& f = L.files[joined_file];
+            f.rises += back < 0;
+            f.falls += back > 0;
+            if (back < 0 && back >= -3600 * kUsPerSecond && !L.settings->zone.has_dst())
+                boundary_rises.push_back({a.last_at, stream, a.last_us});
+        }
         if (back > 0 && back <= 3600 * kUsPerSecond && !L.settings->zone.has_dst())
             boundary.push_back({shift(b.first_at), stream, b.first_us});
         a.last_us = b.last_us;
+        a.last_at = shift(b.last_at);
     };
     for (std::size_t r = 0; r < R.tags.size(); ++r) {
         TagStats& b = R.tags[r];
@@ -128,6 +129,8 @@ void PartialProfile::merge(PartialProfile&& later) {
             a.bytes += b.bytes;
             a.lines += b.lines;
             a.data_rows += b.data_rows;
+            a.rises += b.rises;
+            a.falls += b.falls;
             if (b.any_time) {
                 a.min_us = a.any_time ? std::min(a.min_us, b.min_us) : b.min_us;
                 a.max_us = a.any_time ? std::max(a.max_us, b.max_us) : b.max_us;
@@ -177,6 +180,15 @@ void PartialProfile::merge(PartialProfile&& later) {
         boundary.push_back(c);
     }
     L.clock.insert(L.clock.end(), boundary.begin(), boundary.end());
+    for (ClockCandidate c : R.clock_rises) {
+        c.at = shift(c.at);
+        c.stream = stream_of(c.stream);
+        boundary_rises.push_back(c);
+    }
+    L.clock_rises.insert(L.clock_rises.end(), boundary_rises.begin(), boundary_rises.end());
+    std::sort(L.clock_rises.begin(), L.clock_rises.end(), by_position);
+    if (L.clock_rises.size() > kClockCandidates) L.clock_rises.resize(kClockCandidates);
+    L.dates.merge(R.dates, shift);
     L.multiline_fields += R.multiline_fields;
     L.multiline_lines += R.multiline_lines;
     if (!L.first_multiline && R.first_multiline) {
@@ -207,7 +219,7 @@ bool operator==(const PartialProfile& x, const PartialProfile& y) {
            a.clock == b.clock && a.multiline_fields == b.multiline_fields &&
            a.multiline_lines == b.multiline_lines && a.first_multiline == b.first_multiline &&
            a.first_multiline_lines == b.first_multiline_lines && a.bins == b.bins &&
-           a.zone_walls == b.zone_walls;
+           a.zone_walls == b.zone_walls && a.clock_rises == b.clock_rises && a.dates == b.dates;
 }
 
 }  // namespace qorv_chemical_engineering_edge::export_profile

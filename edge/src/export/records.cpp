@@ -227,6 +227,7 @@ void RecordProcessor::process(CellRef* cells, std::size_t n, std::size_t n_total
     tz::WallResolution rep;
     const Instant kind =
         parse_time(cell_at(time_col), pt) ? instant(pt, t, rep) : Instant::OutOfRange;
+    if (pt.slash_first) st_.dates.note(at, pt);  // parsed or not: the day/month evidence
     if (kind == Instant::OutOfRange) {
         st_.note_unparsed(at);
         return;

@@ -81,7 +81,9 @@ std::string seal_of(const ExportProfile& p, const tz::Zone& zone, std::optional<
     h.field("layout", name(o.layout));
     h.field("delimiter", std::string_view(&o.delimiter, 1));
     h.field("decimal", std::string_view(&o.decimal, 1));
-    h.field("day_first", static_cast<std::uint64_t>(o.day_first));
+    // Unset seals as month first: where the data decided otherwise, the decision is a reading
+    // fact, sealed with the file.
+    h.field("day_first", static_cast<std::uint64_t>(o.day_first.value_or(false)));
     h.field("timestamp_format", name(o.timestamp_format));
     h.field("zone_name", o.zone_name);
     seal_zone(h, zone, span);
@@ -101,6 +103,7 @@ std::string seal_of(const ExportProfile& p, const tz::Zone& zone, std::optional<
     seal_optional(h, "baseline_start_us", d.baseline_start_us);
     seal_optional(h, "baseline_end_us", d.baseline_end_us);
     if (o.accept_multiline_fields) h.field("accept_multiline_fields", std::uint64_t{1});
+    if (o.accept_unparsed_rows) h.field("accept_unparsed_rows", std::uint64_t{1});
 
     seal_field(h, "n_tags", p.n_tags);
     seal_field(h, "n_rows", p.n_rows);

@@ -19,8 +19,11 @@ namespace {
 
 constexpr std::string_view kMagic = "export_profile_partial";
 // 2: the multi-line field counts; 3: zone_walls; 4: the options carry accept_multiline_fields
-// (finalize reads them from the partial) and no longer a tag list's path.
-constexpr std::uint32_t kVersion = 5;
+// (finalize reads them from the partial) and no longer a tag list's path; 5: the reading facts
+// settled with the opening; 6: day_first may be unset, accept_unparsed_rows, the time order
+// (steps per file, forward clock candidates, the streams' last lines) and the slash dates'
+// evidence.
+constexpr std::uint32_t kVersion = 6;
 
 struct Writer {
     std::string out;
@@ -149,6 +152,8 @@ void put_ends(Writer& w, const StreamEnds& e) {
     w.i64(e.last_us);
     w.u64(e.first_at.file);
     w.u64(e.first_at.line);
+    w.u64(e.last_at.file);
+    w.u64(e.last_at.line);
 }
 void get_ends(Reader& r, StreamEnds& e) {
     e.any = r.b();
@@ -156,6 +161,51 @@ void get_ends(Reader& r, StreamEnds& e) {
     e.last_us = r.i64();
     e.first_at.file = narrow_u32(r, r.u64());
     e.first_at.line = r.u64();
+    e.last_at.file = narrow_u32(r, r.u64());
+    e.last_at.line = r.u64();
+}
+void put_clock(Writer& w, const std::vector<ClockCandidate>& v) {
+    w.u64(v.size());
+    for (const ClockCandidate& c : v) {
+        w.u64(c.at.file);
+        w.u64(c.at.line);
+        w.u64(c.stream);
+        w.i64(c.us);
+    }
+}
+void get_clock(Reader& r, std::vector<ClockCandidate>& v) {
+    v.resize(r.count(32));
+    for (ClockCandidate& c : v) {
+        c.at.file = narrow_u32(r, r.u64());
+        c.at.line = r.u64();
+        c.stream = narrow_u32(r, r.u64());
+        c.us = r.i64();
+    }
+}
+void put_line(Writer& w, const std::optional<LineRef>& l) {
+    w.b(l.has_value());
+    if (!l) return;
+    w.u64(l->file);
+    w.u64(l->line);
+}
+std::optional<LineRef> get_line(Reader& r) {
+    if (!r.b()) return std::nullopt;
+    return LineRef{narrow_u32(r, r.u64()), r.u64()};
+}
+void put_dates(Writer& w, const DateEvidence& d) {
+    for (auto v : {d.slash_rows, d.day_only, d.month_only, d.ambiguous}) w.u64(v);
+    for (const auto* l : {&d.first_day_only, &d.first_month_only, &d.first_ambiguous})
+        put_line(w, *l);
+    w.u64(d.dates.size());
+    for (auto v : d.dates) w.u64(v);
+    w.b(d.dates_overflow);
+}
+void get_dates(Reader& r, DateEvidence& d) {
+    for (std::uint64_t* v : {&d.slash_rows, &d.day_only, &d.month_only, &d.ambiguous}) *v = r.u64();
+    for (auto* l : {&d.first_day_only, &d.first_month_only, &d.first_ambiguous}) *l = get_line(r);
+    d.dates.resize(r.count(8));
+    for (auto& v : d.dates) v = narrow_u32(r, r.u64());
+    d.dates_overflow = r.b();
 }
 void put_frag(Writer& w, const Fragment& f) {
     w.str(f.bytes);
@@ -182,7 +232,7 @@ void put_options(Writer& w, const ProfileOptions& o) {
     w.u64(static_cast<std::uint64_t>(o.layout));
     w.u64(static_cast<unsigned char>(o.delimiter));
     w.u64(static_cast<unsigned char>(o.decimal));
-    w.b(o.day_first);
+    w.u64(o.day_first ? *o.day_first : 2);
     w.u64(static_cast<std::uint64_t>(o.timestamp_format));
     w.str(o.zone_name);
     w.str(o.zone_tzif);
@@ -204,6 +254,7 @@ void put_options(Writer& w, const ProfileOptions& o) {
     put_opt_i64(w, d.baseline_end_us);
     w.u64(o.threads);
     w.b(o.accept_multiline_fields);
+    w.b(o.accept_unparsed_rows);
 }
 void get_options(Reader& r, ProfileOptions& o) {
     const std::uint64_t layout = r.u64();
@@ -211,7 +262,9 @@ void get_options(Reader& r, ProfileOptions& o) {
     o.layout = static_cast<Layout>(layout);
     o.delimiter = narrow_char(r, r.u64());
     o.decimal = narrow_char(r, r.u64());
-    o.day_first = r.b();
+    const std::uint64_t day_first = r.u64();
+    if (day_first > 2) r.ok = false;
+    if (day_first < 2) o.day_first = day_first == 1;
     const std::uint64_t format = r.u64();
     if (format > 3) r.ok = false;
     o.timestamp_format = static_cast<TimestampFormat>(format);
@@ -235,6 +288,7 @@ void get_options(Reader& r, ProfileOptions& o) {
     d.baseline_end_us = get_opt_i64(r);
     o.threads = narrow_u32(r, r.u64());
     o.accept_multiline_fields = r.b();
+    o.accept_unparsed_rows = r.b();
 }
 
 void put_layout(Writer& w, const FileLayout& L) {
@@ -322,6 +376,8 @@ std::string PartialProfile::serialize() const {
         w.b(f.any_time);
         w.i64(f.min_us);
         w.i64(f.max_us);
+        w.u64(f.rises);
+        w.u64(f.falls);
         w.u64(f.blocks.size());
         for (const auto& d : f.blocks)
             w.out.append(reinterpret_cast<const char*>(d.data()), d.size());
@@ -367,13 +423,7 @@ std::string PartialProfile::serialize() const {
         w.i64(r.second_us);
         w.i64(r.window_s);
     }
-    w.u64(s.clock.size());
-    for (const ClockCandidate& c : s.clock) {
-        w.u64(c.at.file);
-        w.u64(c.at.line);
-        w.u64(c.stream);
-        w.i64(c.us);
-    }
+    put_clock(w, s.clock);
     // Multi-line fields (version 2).
     w.u64(s.multiline_fields);
     w.u64(s.multiline_lines);
@@ -383,7 +433,9 @@ std::string PartialProfile::serialize() const {
         w.u64(s.first_multiline->line);
     }
     w.u64(s.first_multiline_lines);
-    w.b(s.zone_walls);  // version 3
+    w.b(s.zone_walls);            // version 3
+    put_clock(w, s.clock_rises);  // version 6
+    put_dates(w, s.dates);
     s.bins.serialize(w.out);
     Writer head;
     head.out.append(kMagic);
@@ -436,6 +488,8 @@ Result<PartialProfile> PartialProfile::deserialize(std::string_view bytes) {
         f.any_time = r.b();
         f.min_us = r.i64();
         f.max_us = r.i64();
+        f.rises = r.u64();
+        f.falls = r.u64();
         f.blocks.resize(r.count(32));
         for (auto& d : f.blocks) {
             if (!r.need(32)) break;
@@ -487,18 +541,14 @@ Result<PartialProfile> PartialProfile::deserialize(std::string_view bytes) {
         w.second_us = r.i64();
         w.window_s = r.i64();
     }
-    s.clock.resize(r.count(32));
-    for (ClockCandidate& c : s.clock) {
-        c.at.file = narrow_u32(r, r.u64());
-        c.at.line = r.u64();
-        c.stream = narrow_u32(r, r.u64());
-        c.us = r.i64();
-    }
+    get_clock(r, s.clock);
     s.multiline_fields = r.u64();
     s.multiline_lines = r.u64();
     if (r.b()) s.first_multiline = LineRef{narrow_u32(r, r.u64()), r.u64()};
     s.first_multiline_lines = r.u64();
     s.zone_walls = r.b();
+    get_clock(r, s.clock_rises);
+    get_dates(r, s.dates);
     // The availability bins: a section of its own; every parsed row lies in one bin.
     if (r.ok && !s.bins.deserialize(r.in, s.tags.size())) r.ok = false;
     std::uint64_t binned = 0;
@@ -591,7 +641,8 @@ std::string check_ends(const State& s, const StreamEnds& e, std::string_view wha
     if (!e.any) return e == StreamEnds{} ? "" : std::string(what) + " has ends but no instants";
     if (!in_range(e.first_us) || !in_range(e.last_us))
         return std::string(what) + " ends outside the range of instants";
-    if (!line_in(s, e.first_at)) return std::string(what) + " begins on a line not scanned";
+    if (!line_in(s, e.first_at) || !line_in(s, e.last_at))
+        return std::string(what) + " begins or ends on a line not scanned";
     return {};
 }
 
@@ -613,7 +664,8 @@ bool unused_is_empty(const State& s) {
                        [](std::uint64_t v) { return v == 0; }) &&
            s.texts.empty() && !s.texts_overflow && s.repeated.empty() && s.clock.empty() &&
            s.multiline_fields == 0 && s.multiline_lines == 0 && !s.first_multiline &&
-           s.first_multiline_lines == 0 && !s.zone_walls;
+           s.first_multiline_lines == 0 && !s.zone_walls && s.clock_rises.empty() &&
+           s.dates == DateEvidence{};
 }
 
 std::string check_layout(const FileLayout& L, std::size_t i) {
@@ -664,6 +716,11 @@ std::string check_files(const State& s) {
             return file + " continues a file but is not where the piece begins";
         if (f.lines > f.bytes || f.data_rows > f.bytes)
             return file + " claims more lines or rows than bytes";
+        Total steps;
+        steps += f.rises;
+        steps += f.falls;
+        if (steps.wrapped || steps.value > f.data_rows)
+            return file + " claims more steps between instants than rows";
         if (f.any_time ? !in_range(f.min_us) || !in_range(f.max_us) || f.min_us > f.max_us
                        : f.min_us != 0 || f.max_us != 0)
             return file + " has a time range that is not one";
@@ -789,12 +846,46 @@ std::string check_time_notes(const State& s) {
         if (!in_range(w.wall_us) || !in_range(w.first_us) || !in_range(w.second_us))
             return nth("repeated wall time", i) + " lies outside the range of instants";
     }
-    if (s.clock.size() > kClockCandidates) return "more clock changes are noted than are kept";
-    for (std::size_t i = 0; i < s.clock.size(); ++i) {
-        const ClockCandidate& c = s.clock[i];
-        if (!stream_fits(s, c.at.file, c.stream) || !line_in(s, c.at))
-            return nth("clock change", i) + " names a stream or line its file does not have";
-        if (!in_range(c.us)) return nth("clock change", i) + " lies outside the range of instants";
+    for (const auto* list : {&s.clock, &s.clock_rises}) {
+        if (list->size() > kClockCandidates) return "more clock changes are noted than are kept";
+        for (std::size_t i = 0; i < list->size(); ++i) {
+            const ClockCandidate& c = (*list)[i];
+            if (!stream_fits(s, c.at.file, c.stream) || !line_in(s, c.at))
+                return nth("clock change", i) + " names a stream or line its file does not have";
+            if (!in_range(c.us))
+                return nth("clock change", i) + " lies outside the range of instants";
+        }
+    }
+    if (!std::is_sorted(s.clock_rises.begin(), s.clock_rises.end(), by_position))
+        return "the forward clock steps are not in file order";
+    return {};
+}
+
+// The slash dates' evidence: counts within the rows, first lines where counted, the dates a
+// sorted set of dates whose fields both read as months.
+std::string check_dates(const State& s) {
+    const DateEvidence& d = s.dates;
+    Total rows, kinds;
+    rows += s.parsed_rows;
+    rows += s.unparsed_rows;
+    kinds += d.day_only;
+    kinds += d.month_only;
+    kinds += d.ambiguous;
+    if (rows.wrapped || kinds.wrapped || d.slash_rows > rows.value || kinds.value > d.slash_rows)
+        return "the slash dates do not add up";
+    if (d.first_day_only.has_value() != (d.day_only > 0) ||
+        d.first_month_only.has_value() != (d.month_only > 0) ||
+        d.first_ambiguous.has_value() != (d.ambiguous > 0) || d.dates.size() > d.ambiguous)
+        return "the slash dates' first lines disagree with their counts";
+    for (const auto* line : {&d.first_day_only, &d.first_month_only, &d.first_ambiguous})
+        if (*line && !line_in(s, **line)) return "a slash date lies on a line not scanned";
+    if (d.dates.size() > kMaxAmbiguousDates || (d.dates_overflow && !d.dates.empty()) ||
+        std::adjacent_find(d.dates.begin(), d.dates.end(), std::greater_equal<>()) != d.dates.end())
+        return "the slash dates kept are not a set";
+    for (const std::uint32_t v : d.dates) {
+        const unsigned a = (v >> 4) & 15, b = v & 15, year = v >> 8;
+        if (a < 1 || a > 12 || b < 1 || b > 12 || year < 1 || year > 9999)
+            return "a slash date kept is not one both orders read";
     }
     return {};
 }
@@ -820,8 +911,8 @@ std::string check_multiline(const State& s) {
 std::string check_state(const PartialProfile::State& s) {
     if (!s.used) return unused_is_empty(s) ? "" : "a partial that scanned nothing holds data";
     // In order: later sections index what earlier ones checked.
-    for (auto section :
-         {check_files, check_tags, check_rows, check_texts, check_time_notes, check_multiline})
+    for (auto section : {check_files, check_tags, check_rows, check_texts, check_time_notes,
+                         check_dates, check_multiline})
         if (std::string why = section(s); !why.empty()) return why;
     return {};
 }

@@ -1,5 +1,6 @@
 // Bookkeeping shared by scanning and merging: tags, units, texts, unparsed rows, clock notes.
 #include <algorithm>
+#include <iterator>
 #include <mutex>
 
 #include "export/state.hpp"
@@ -9,7 +10,8 @@ namespace qorv_chemical_engineering_edge::export_profile {
 std::shared_ptr<const ScanSettings> make_settings(const ProfileOptions& options) {
     auto s = std::make_shared<ScanSettings>();
     s->options = options;
-    s->syntax = {options.timestamp_format, options.day_first, options.decimal};
+    s->syntax = {options.timestamp_format, options.day_first.value_or(false), options.decimal};
+    s->either_date_order = !options.day_first;
     if (auto zone = tz::zone_of(options.zone_name, options.zone_tzif, &s->zone_error))
         s->zone = std::move(*zone);
     const auto& periods = s->zone.periods();
@@ -99,14 +101,77 @@ void PartialProfile::State::note_text(std::string_view text) {
 void PartialProfile::State::note_clock(StreamEnds& ends, std::int64_t t, LineRef at,
                                        std::uint32_t stream) {
     if (!ends.any) {
-        ends = {true, t, t, at};
+        ends = {true, t, t, at, at};
         return;
     }
     const std::int64_t back = ends.last_us - t;
+    if (ends.last_at.file == at.file) {
+        FilePart& f = files[at.file];
+        f.rises += back < 0;
+        f.falls += back > 0;
+        // Noted at the row before the step, which a later row of another stream may precede:
+        // kept sorted, the first ones by position, as a merge keeps them.
+        const ClockCandidate c{ends.last_at, stream, ends.last_us};
+        if (back < 0 && back >= -3600 * kUsPerSecond && !settings->zone.has_dst() &&
+            (clock_rises.size() < kClockCandidates || by_position(c, clock_rises.back()))) {
+            clock_rises.insert(
+                std::upper_bound(clock_rises.begin(), clock_rises.end(), c, by_position), c);
+            if (clock_rises.size() > kClockCandidates) clock_rises.pop_back();
+        }
+    }
     if (back > 0 && back <= 3600 * kUsPerSecond && !settings->zone.has_dst() &&
         clock.size() < kClockCandidates)
         clock.push_back({at, stream, t});
     ends.last_us = t;
+    ends.last_at = at;
+}
+
+void DateEvidence::note(LineRef at, const ParsedTime& pt) {
+    ++slash_rows;
+    const unsigned a = pt.slash_first, b = pt.slash_second;
+    if (a > 12 && b <= 12) {
+        if (day_only++ == 0) first_day_only = at;
+    } else if (b > 12 && a <= 12) {
+        if (month_only++ == 0) first_month_only = at;
+    } else if (a <= 12 && b <= 12) {
+        if (ambiguous++ == 0) first_ambiguous = at;
+        if (dates_overflow) return;
+        const std::uint32_t d = pack_date(pt.slash_year, a, b);
+        const auto it = std::lower_bound(dates.begin(), dates.end(), d);
+        if (it != dates.end() && *it == d) return;
+        if (dates.size() == kMaxAmbiguousDates) {
+            dates.clear();
+            dates_overflow = true;
+            return;
+        }
+        dates.insert(it, d);
+    }
+}
+
+void DateEvidence::merge(const DateEvidence& later, const std::function<LineRef(LineRef)>& shift) {
+    slash_rows += later.slash_rows;
+    day_only += later.day_only;
+    month_only += later.month_only;
+    ambiguous += later.ambiguous;
+    if (!first_day_only && later.first_day_only) first_day_only = shift(*later.first_day_only);
+    if (!first_month_only && later.first_month_only)
+        first_month_only = shift(*later.first_month_only);
+    if (!first_ambiguous && later.first_ambiguous) first_ambiguous = shift(*later.first_ambiguous);
+    if (dates_overflow || later.dates_overflow) {
+        dates.clear();
+        dates_overflow = true;
+        return;
+    }
+    std::vector<std::uint32_t> all;
+    all.reserve(dates.size() + later.dates.size());
+    std::set_union(dates.begin(), dates.end(), later.dates.begin(), later.dates.end(),
+                   std::back_inserter(all));
+    if (all.size() > kMaxAmbiguousDates) {
+        dates.clear();
+        dates_overflow = true;
+        return;
+    }
+    dates = std::move(all);
 }
 
 std::size_t longest_run(std::string_view bytes, std::size_t& run) noexcept {

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -81,6 +82,7 @@ struct StreamEnds {
     std::int64_t first_us = 0;
     std::int64_t last_us = 0;
     LineRef first_at;
+    LineRef last_at;
     friend bool operator==(const StreamEnds&, const StreamEnds&) = default;
 };
 
@@ -143,6 +145,9 @@ struct FilePart {
     std::uint64_t data_rows = 0;
     bool any_time = false;
     std::int64_t min_us = 0, max_us = 0;
+    // Steps between consecutive instants of a stream within this file that rise or fall: the
+    // file is read newest-first when more fall than rise.
+    std::uint64_t rises = 0, falls = 0;
     std::vector<hashing::Sha256Digest> blocks;  // digests of the kDigestBlock blocks
     bool digest_complete = true;
     bool ends_mid_block = false;
@@ -183,6 +188,33 @@ struct ClockCandidate {
     friend bool operator==(const ClockCandidate&, const ClockCandidate&) = default;
 };
 
+// Slash dates (a/b/y) in the timestamp cells: what decides the day/month order. Counts and the
+// first lines are sums and first-in-file-order values; the dates a set, so any split agrees.
+inline constexpr std::size_t kMaxAmbiguousDates = 4096;
+struct DateEvidence {
+    std::uint64_t slash_rows = 0;
+    std::uint64_t day_only = 0;    // first field above 12, second not: reads only day-first
+    std::uint64_t month_only = 0;  // second field above 12, first not: reads only month-first
+    std::uint64_t ambiguous = 0;   // both fields at most 12: reads either way
+    std::optional<LineRef> first_day_only, first_month_only, first_ambiguous;
+    // The distinct dates with both fields at most 12, as pack_date packs them, sorted.
+    std::vector<std::uint32_t> dates;
+    bool dates_overflow = false;  // more than kMaxAmbiguousDates; dates cleared
+    void note(LineRef at, const ParsedTime& pt);
+    void merge(const DateEvidence& later, const std::function<LineRef(LineRef)>& shift);
+    friend bool operator==(const DateEvidence&, const DateEvidence&) = default;
+};
+constexpr std::uint32_t pack_date(unsigned year, unsigned first, unsigned second) noexcept {
+    return (year << 8) | (first << 4) | second;
+}
+
+// The order clock-change candidates are kept in, and the first kClockCandidates of it kept.
+inline bool by_position(const ClockCandidate& a, const ClockCandidate& b) {
+    if (a.at.file != b.at.file) return a.at.file < b.at.file;
+    if (a.at.line != b.at.line) return a.at.line < b.at.line;
+    return a.stream != b.stream ? a.stream < b.stream : a.us < b.us;
+}
+
 struct StringHash {
     using is_transparent = void;
     std::size_t operator()(std::string_view s) const noexcept {
@@ -194,6 +226,9 @@ struct StringHash {
 struct ScanSettings {
     ProfileOptions options;
     TimeSyntax syntax;
+    // The day/month order is decided from the data: until then a slash date that reads in
+    // either order marks a data row (the scan itself reads syntax.day_first's order).
+    bool either_date_order = false;
     tz::Zone zone = tz::Zone::utc();
     bool zone_is_utc = true;
     std::string zone_error;  // non-empty: the zone could not be loaded
@@ -233,6 +268,13 @@ struct PartialProfile::State {
     bool texts_overflow = false;
     std::vector<RepeatedWall> repeated;
     std::vector<ClockCandidate> clock;
+    // Steps forward of at most an hour, at the row before the step with its instant: in a
+    // newest-first file these are the clock changes (seen in time order, a step back).
+    std::vector<ClockCandidate> clock_rises;
+    DateEvidence dates;
+    // profile_files scanned again in the order the dates decided: the options' order was not
+    // given but detected. Never serialized: no partial leaves that path.
+    bool date_order_detected = false;
     // Records holding a quoted field that runs long: the rows it swallowed are counted here, and
     // finalize refuses them unless the caller accepts multi-line fields.
     std::uint64_t multiline_fields = 0;
@@ -261,6 +303,15 @@ struct PartialProfile::State {
     void note_text(std::string_view text);
     void note_clock(StreamEnds& ends, std::int64_t t, LineRef at, std::uint32_t stream);
 };
+
+// The day/month order of an export's slash dates, from the options or the evidence.
+struct DateOrder {
+    std::optional<bool> day_first;  // none: no slash date was read
+    bool given = false;             // from the options
+    bool by_default = false;        // every date read the same either way (a/a/y)
+    std::optional<ProfileError> refusal;
+};
+DateOrder decide_date_order(const PartialProfile::State& state);
 
 // The most times one id occurs (1 for none): a row gives a tag that many samples.
 std::uint32_t most_repeated(std::vector<std::uint32_t> ids);

@@ -114,6 +114,15 @@ bool finish(int y, int mo, int d, int h, int mi, int s, std::int64_t frac, bool 
     return in_supported_range(out.us);
 }
 
+// Four digits, or two read through the pivot (full_year).
+bool year(Cursor& c, int& y) {
+    const std::size_t from = c.i;
+    if (!c.num(2, 4, y)) return false;
+    const std::size_t n = c.i - from;
+    if (n == 2) y = full_year(y);
+    return n != 3;
+}
+
 bool parse_text(std::string_view cell, bool day_first, ParsedTime& out) {
     Cursor c{cell};
     int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
@@ -138,7 +147,7 @@ bool parse_text(std::string_view cell, bool day_first, ParsedTime& out) {
     if (lead > 2) return false;
     if (c.eat('/')) {
         int b = 0;
-        if (!c.num(1, 2, b) || !c.eat('/') || !c.num(4, 4, y)) return false;
+        if (!c.num(1, 2, b) || !c.eat('/') || !year(c, y)) return false;
         mo = day_first ? b : a;
         d = day_first ? a : b;
         if (!time_of_day(c, false, h, mi, s, frac)) return false;
@@ -151,17 +160,23 @@ bool parse_text(std::string_view cell, bool day_first, ParsedTime& out) {
             h = (h % 12) + (pm ? 12 : 0);
             c.i = c.s.size();
         }
+        // Kept even when the date is invalid in this order: it may be valid in the other.
+        if (a >= 1 && b >= 1 && a <= 31 && b <= 31) {
+            out.slash_first = static_cast<std::uint8_t>(a);
+            out.slash_second = static_cast<std::uint8_t>(b);
+            out.slash_year = static_cast<std::uint16_t>(y);
+        }
         return finish(y, mo, d, h, mi, s, frac, false, 0, out);
     }
     if (c.eat('.')) {
         d = a;
-        if (!c.num(1, 2, mo) || !c.eat('.') || !c.num(4, 4, y)) return false;
+        if (!c.num(1, 2, mo) || !c.eat('.') || !year(c, y)) return false;
         if (!time_of_day(c, false, h, mi, s, frac) || !c.done()) return false;
         return finish(y, mo, d, h, mi, s, frac, false, 0, out);
     }
     if (c.eat('-')) {
         d = a;
-        if (!month_name(c, mo) || !c.eat('-') || !c.num(4, 4, y)) return false;
+        if (!month_name(c, mo) || !c.eat('-') || !year(c, y)) return false;
         if (!time_of_day(c, false, h, mi, s, frac) || !c.done()) return false;
         return finish(y, mo, d, h, mi, s, frac, false, 0, out);
     }
@@ -174,6 +189,8 @@ constexpr double kLimitS = 1.0e11;
 }  // namespace
 
 bool parse_timestamp(std::string_view cell, const TimeSyntax& syntax, ParsedTime& out) noexcept {
+    out.slash_first = out.slash_second = 0;
+    out.slash_year = 0;
     if (cell.empty()) return false;
     if (syntax.format == TimestampFormat::Auto) return parse_text(cell, syntax.day_first, out);
     const auto v = to_double(cell, syntax.decimal);
@@ -192,6 +209,15 @@ bool parse_timestamp(std::string_view cell, const TimeSyntax& syntax, ParsedTime
     out.us = static_cast<std::int64_t>(us < 0 ? us - 0.5 : us + 0.5);
     // A serial day is a wall time, checked again once its zone has made it an instant.
     return in_supported_range(out.us);
+}
+
+bool is_timestamp(std::string_view cell, const TimeSyntax& syntax, bool either_order) noexcept {
+    ParsedTime pt;
+    if (parse_timestamp(cell, syntax, pt)) return true;
+    if (!either_order || pt.slash_first == 0) return false;
+    TimeSyntax other = syntax;
+    other.day_first = !syntax.day_first;
+    return parse_timestamp(cell, other, pt);
 }
 
 bool IsoFastPath::parse(std::string_view cell, ParsedTime& out) noexcept {
