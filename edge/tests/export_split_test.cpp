@@ -32,6 +32,24 @@ void PrintTo(const SplitCase& c, std::ostream* os) {
 
 std::vector<SplitCase> split_cases() {
     return {
+        // Newest first through the autumn change: steps, repeated walls and forward clock
+        // candidates counted across every cut.
+        {"wide_newest_first_berlin_autumn",
+         "Timestamp,TI101.PV\r\n2026-10-25 04:00,1\r\n2026-10-25 03:30,2\r\n"
+         "2026-10-25 03:00,3\r\n2026-10-25 02:30,4\r\n2026-10-25 02:00,5\r\n"
+         "2026-10-25 02:30,6\r\n2026-10-25 02:00,7\r\n2026-10-25 01:30,8\r\n",
+         "Europe/Berlin"},
+        {"long_newest_first_clock_step_utc",
+         "TagName,DateTime,Value\nA,2026-06-01 03:00,1\nB,2026-06-01 03:00,1\n"
+         "A,2026-06-01 02:00,2\nB,2026-06-01 02:00,2\nA,2026-06-01 01:00,3\n"
+         "B,2026-06-01 01:00,3\nA,2026-06-01 02:00,4\nB,2026-06-01 02:00,4\n"
+         "A,2026-06-01 01:00,5\nA,2026-06-01 00:00,6\nB,2026-06-01 00:00,6\n",
+         "UTC"},
+        // Slash dates: ambiguous ones (a set of dates), one that reads only month first.
+        {"wide_slash_dates_month_first",
+         "Date,A\r\n03/01/2026 00:00,1\r\n03/01/2026 12:00,2\r\n03/02/2026 00:00,3\r\n"
+         "03/02/2026 12:00,4\r\n03/03/2026 00:00,5\r\n03/13/2026 00:00,6\r\n",
+         "UTC"},
         {"wide_quoted_crlf_no_final_newline",
          "Time,\"FIC1.PV\",FIC1.SP,Note\r\nunits,kg/h,\"k\"\"Pa\",\r\ndesc,a,b,c\r\n"
          "2024-10-27 02:00:00,1.5,\"2,5\",\"line one\nline two\"\r\n"
