@@ -186,3 +186,30 @@ def test_unparsed_row_limit(tmp_path, bad, rows, options, expected):
     p = edge.profile_export(path, **options)
     assert (p.notes.unparsed_rows, p.values["n_rows"].value) == expected
     assert [line for _, line in p.notes.first_unparsed_rows] == sorted(bad)
+
+
+def test_day_first_decision_is_split_independent(tmp_path):
+    """A 2 MB day-first export, its first 12 days ambiguous: the file path decides day first
+    from the whole scan (reading it again so); Dask's pieces, each scanned month first, refuse
+    naming day_first, and told so give the file path's profile."""
+    qd = pytest.importorskip("qorv_chemical_engineering_edge.dask")
+    start = 16436 * 86400  # 2015-01-01
+    import datetime as dt
+
+    lines = ["Date,FI1.PV,TI1.PV"]
+    for k in range(100_000):
+        t = dt.datetime.fromtimestamp(start + 3600 * k, dt.timezone.utc)
+        lines.append(f"{t:%d/%m/%Y %H:%M},{k % 97},{k % 13}")
+    path = write(tmp_path, "dayfirst.csv", "\r\n".join(lines) + "\r\n")
+    assert (tmp_path / "dayfirst.csv").stat().st_size > 2 * 2**20  # three pieces
+    detected = edge.profile_export(path)
+    given = edge.profile_export(path, day_first=True)
+    # 100,000 hourly rows from 2015-01-01 00:00: 99,999 hours, nothing unparsed.
+    assert detected.values["n_rows"].value == 100_000
+    assert detected.values["time_span_hours"].value == 99_999
+    assert detected.notes.unparsed_rows == 0
+    assert (detected.values, detected.tags) == (given.values, given.tags)
+    with pytest.raises(ValueError, match=r"slash dates read day first .* pass day_first=True"):
+        qd.profile_files(path, chunk_bytes=2**20)
+    pieces = qd.profile_files(path, chunk_bytes=2**20, day_first=True)
+    assert (pieces.values, pieces.tags) == (given.values, given.tags)
