@@ -33,16 +33,25 @@
 //    numeric tag; a number equal to a declared sentinel; a quality not in the good list
 //    (default: empty, good, g, ok, 192, any case; a declared list replaces all of them). Each
 //    missing cell is counted once, under the first of those causes. Every other cell is present.
-//  - Timestamps: see `TimestampFormat`. Naive times are wall times in `zone_name` (default UTC),
-//    resolved through the system's TZif files or the caller's TZif bytes. In the repeated hour
-//    of an autumn change, a wall time is the first occurrence until, in file order (per tag in
-//    the long layout), a wall time in that hour fails to rise above the highest one seen in it;
-//    from there on it is the second. A wall time in a spring gap moves forward by the gap and is
-//    counted. In a zone without daylight saving, a step back of at most one hour onto an instant
-//    the stream already holds is noted as a likely clock change. Supported instants are
+//  - Timestamps: see `TimestampFormat`. Slash dates in the day/month order of `day_first`;
+//    unset, decided from every timestamp cell of the export: a first field above 12 in any row
+//    settles day first, a second above 12 month first (both kinds: refused); with every date
+//    ambiguous, the order whose distinct dates step by steady days where the other's do not,
+//    unless the other steps by whole months and no date holds two rows; else refused naming
+//    day_first. profile_files scans again when the data decide day first; a partial scanned in
+//    the other order is refused at finalize. Naive times are wall times in `zone_name`
+//    (default UTC), resolved through the system's TZif files or the caller's TZif bytes. A file
+//    whose consecutive instants (per stream) fall more often than they rise is newest-first and
+//    read in time order, i.e. from its last row. In the repeated hour of an autumn change, a
+//    wall time is the first occurrence until, in time order (per tag in the long layout), a
+//    wall time in that hour fails to rise above the highest one seen in it; from there on it is
+//    the second. A wall time in a spring gap moves forward by the gap and is counted. In a zone
+//    without daylight saving, a step back in time order of at most one hour onto an instant the
+//    stream already holds is noted as a likely clock change. Supported instants are
 //    0001-01-01T00:00:00Z..9999-12-31T23:59:59.999999Z; a timestamp outside them (or a number
 //    that is no finite value) does not parse. Rows whose timestamp does not parse are excluded
-//    and counted, with the first five line numbers kept.
+//    and counted, with the first five line numbers kept; more than 5% of the data rows so is
+//    refused unless accept_unparsed_rows.
 //  - n_tags (derived): wide, the tag columns (the union over files, by trimmed name); long, the
 //    distinct tag names.
 //  - n_rows (derived): wide, data rows with a parsed timestamp; long, distinct instants.
@@ -113,7 +122,8 @@ enum class Layout : std::uint8_t { Auto, Wide, Long };
 
 // Auto recognises, per cell: ISO 8601 (date, 'T' or space, hh:mm[:ss[.fff]], optional Z or
 // +-HH[:MM] / +-HHMM; a date alone is midnight), YYYY/MM/DD hh:mm[:ss], MM/DD/YYYY hh:mm[:ss]
-// [AM|PM] (DD/MM/YYYY with day_first), DD.MM.YYYY hh:mm[:ss], DD-Mon-YYYY hh:mm:ss. The others
+// [AM|PM] (DD/MM/YYYY day first), DD.MM.YYYY hh:mm[:ss], DD-Mon-YYYY hh:mm:ss; in the last three
+// a two-digit year is 2000-2068 for 00-68 and 1969-1999 for 69-99. The others
 // are numbers: Excel serial days (naive, 1899-12-30 epoch), Unix seconds or milliseconds (UTC).
 enum class TimestampFormat : std::uint8_t { Auto, ExcelSerial, UnixSeconds, UnixMilliseconds };
 
