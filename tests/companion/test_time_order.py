@@ -213,3 +213,31 @@ def test_day_first_decision_is_split_independent(tmp_path):
         qd.profile_files(path, chunk_bytes=2**20)
     pieces = qd.profile_files(path, chunk_bytes=2**20, day_first=True)
     assert (pieces.values, pieces.tags) == (given.values, given.tags)
+
+
+# The command line: the order flags and the limit's flag. (file, flags, exit code, text in the
+# one line of standard error).
+CLI = [
+    (SETTLES_DAY_FIRST, [], 0, None),
+    (SETTLES_DAY_FIRST, ["--month-first"], 2, "pass day_first=True"),
+    (SETTLES_DAY_FIRST, ["--month-first", "--accept-unparsed-rows"], 0, None),
+    (SETTLES_DAY_FIRST, ["--day-first", "--month-first"], 2, "not allowed with argument"),
+    (ONCE_A_DAY, [], 2, "day_first=True or day_first=False"),
+    (ONCE_A_DAY, ["--day-first"], 0, None),
+]
+
+
+@pytest.mark.parametrize("stamps, flags, code, text", CLI,
+                         ids=["detected", "told_month_first", "accepted", "both_flags",
+                              "undecided", "told_day_first"])
+def test_command_line_order_flags(tmp_path, stamps, flags, code, text):
+    import subprocess
+    import sys
+
+    path = write(tmp_path, "sheet.csv", sheet(stamps))
+    run = subprocess.run([sys.executable, "-m", "qorv_chemical_engineering_edge", "profile", path,
+                          *flags], capture_output=True, text=True, timeout=120)
+    assert run.returncode == code, run.stderr
+    assert "Traceback" not in run.stderr
+    if text:
+        assert len(run.stderr.strip().splitlines()) == 1 and text in run.stderr, run.stderr
