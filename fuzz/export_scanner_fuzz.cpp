@@ -2,7 +2,8 @@
 // rest in two pieces, and scanning two ranges apart and merging them, give exactly the partial
 // profile of one scan; that the partial, the pieces and their merge survive the binary form;
 // that finalising never fails for a stream that scanned, but for a stray quote's run when
-// multi-line fields are not accepted.
+// multi-line fields are not accepted, unparsed rows past the limit when they are not accepted,
+// and slash dates whose order is undecided or decided other than scanned.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -65,16 +66,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(whole.ok() == split.ok());
     if (!whole) return 0;
     check(split.value() == whole.value());
-    // Accepting multi-line fields, finalising never fails; without, exactly when it counted some
-    // (the last record, closed by finalize, may be the one).
+    // Unset, the order is scanned month first: refused where the dates decide nothing or day
+    // first. Else, accepting multi-line fields and unparsed rows, finalising never fails;
+    // without, exactly when it counted some (the last record, closed by finalize, may be one).
+    const auto order = ep::decide_date_order(whole.value().state());
+    const bool order_refused =
+        order.refusal.has_value() || (!order.given && order.day_first.value_or(false));
     ep::ProfileOptions accepting = o;
     accepting.accept_multiline_fields = true;
+    accepting.accept_unparsed_rows = true;
     ep::ExportScanner open(accepting, "fuzz.csv");
     open.feed(csv);
     auto accepted = open.finish().value().finalize(accepting.declared);
-    check(accepted.ok());
-    const bool refusable =
-        !o.accept_multiline_fields && accepted.value().notes.multiline_fields > 0;
+    check(accepted.ok() != order_refused);
+    bool refusable = order_refused;
+    if (accepted) {
+        const auto& n = accepted.value().notes;
+        std::uint64_t parsed = 0;
+        for (const auto& f : accepted.value().files) parsed += f.data_rows;
+        refusable = (!o.accept_multiline_fields && n.multiline_fields > 0) ||
+                    (!o.accept_unparsed_rows && 19 * n.unparsed_rows > parsed);
+    }
     auto profile = whole.value().finalize(o.declared);
     check(profile.ok() != refusable);
 

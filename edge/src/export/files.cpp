@@ -30,7 +30,7 @@ Result<ExportProfile> profile_files(std::span<const std::string> paths,
     if (auto error = scan_plans(plans, options, threads, progress, cancelled, all)) return *error;
     // The scan read slash dates month first until the whole export decided their order: where
     // it decides day first, the files are scanned again so, and the order stays a detected one.
-    if (!options.day_first) {
+    if (!options.day_first && all.state().used && all.state().settings) {
         const DateOrder order = decide_date_order(all.state());
         if (!order.refusal && order.day_first && *order.day_first) {
             ProfileOptions again = options;
