@@ -38,6 +38,10 @@ DATE_ORDER = {
     # 12 March 22:00 to 13 March 03:00: the rows of the 13th read only day first.
     "one_row_settles_day_first": (SETTLES_DAY_FIRST, {}, (6, 5.0, "2026-03-12T22:00:00Z")),
     "one_row_settles_month_first": (SETTLES_MONTH_FIRST, {}, (6, 5.0, "2026-03-12T22:00:00Z")),
+    # Hourly, 1 March 00:00 to 15 March 00:00: 337 rows over 336 h, the first 288 ambiguous.
+    "fortnight_hourly_day_first":
+        ([f"{1 + h // 24:02d}/03/2026 {h % 24:02d}:00" for h in range(337)], {},
+         (337, 336.0, "2026-03-01T00:00:00Z")),
     # 1-3 March twice a day: day first steps a day between dates, month first 31 then 28 days;
     # rows within a date make it a sub-daily export, not one row on the 3rd of each month.
     "ambiguous_twice_a_day_reads_day_first": (hourly(3), {}, (6, 60.0, "2026-03-01T00:00:00Z")),
