@@ -10,13 +10,16 @@ LONG = "tagname;timestamp;value\nFIC101.PV;2026-01-01 00:00;1,5\nFIC101.PV;2026-
 CASES = [  # (name, bytes, options, facts as (name, value, how))
     ("plain", WIDE.encode(), {},
      [("encoding", "utf-8", "default"), ("delimiter", ",", "detected"),
-      ("decimal", ".", "default"), ("layout", "wide", "detected")]),
+      ("decimal", ".", "default"), ("layout", "wide", "detected"),
+      ("row_order", "oldest_first", "detected")]),
     ("bom_long_given", b"\xef\xbb\xbf" + LONG.encode(), {"layout": "long", "decimal": ","},
      [("encoding", "utf-8-bom", "detected"), ("delimiter", ";", "detected"),
-      ("decimal", ",", "given"), ("layout", "long", "given")]),
+      ("decimal", ",", "given"), ("layout", "long", "given"),
+      ("row_order", "oldest_first", "detected")]),
     ("tab_given", WIDE.replace(",", "\t").encode(), {"delimiter": "\t"},
      [("encoding", "utf-8", "default"), ("delimiter", "tab", "given"),
-      ("decimal", ".", "default"), ("layout", "wide", "detected")]),
+      ("decimal", ".", "default"), ("layout", "wide", "detected"),
+      ("row_order", "oldest_first", "detected")]),
 ]
 
 

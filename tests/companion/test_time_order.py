@@ -33,20 +33,24 @@ SETTLES_MONTH_FIRST = ["03/12/2026 22:00", "03/12/2026 23:00", "03/13/2026 00:00
 ONCE_A_DAY = ["01/03/2026", "02/03/2026", "03/03/2026", "04/03/2026"]
 SETTLE = r"pass day_first=True or day_first=False"
 
-# (stamps, options, expected): n_rows, time span (h), the first instant; or the error's text.
+# (stamps, options, expected): n_rows, time span (h), the first instant, the order read; or the
+# error's text.
 DATE_ORDER = {
     # 12 March 22:00 to 13 March 03:00: the rows of the 13th read only day first.
-    "one_row_settles_day_first": (SETTLES_DAY_FIRST, {}, (6, 5.0, "2026-03-12T22:00:00Z")),
-    "one_row_settles_month_first": (SETTLES_MONTH_FIRST, {}, (6, 5.0, "2026-03-12T22:00:00Z")),
+    "one_row_settles_day_first":
+        (SETTLES_DAY_FIRST, {}, (6, 5.0, "2026-03-12T22:00:00Z", "day_first")),
+    "one_row_settles_month_first":
+        (SETTLES_MONTH_FIRST, {}, (6, 5.0, "2026-03-12T22:00:00Z", "month_first")),
     # Hourly, 1 March 00:00 to 15 March 00:00: 337 rows over 336 h, the first 288 ambiguous.
     "fortnight_hourly_day_first":
         ([f"{1 + h // 24:02d}/03/2026 {h % 24:02d}:00" for h in range(337)], {},
-         (337, 336.0, "2026-03-01T00:00:00Z")),
+         (337, 336.0, "2026-03-01T00:00:00Z", "day_first")),
     # 1-3 March twice a day: day first steps a day between dates, month first 31 then 28 days;
     # rows within a date make it a sub-daily export, not one row on the 3rd of each month.
-    "ambiguous_twice_a_day_reads_day_first": (hourly(3), {}, (6, 60.0, "2026-03-01T00:00:00Z")),
+    "ambiguous_twice_a_day_reads_day_first":
+        (hourly(3), {}, (6, 60.0, "2026-03-01T00:00:00Z", "day_first")),
     "ambiguous_twice_a_day_reads_month_first":
-        (hourly(3, day_first=False), {}, (6, 60.0, "2026-03-01T00:00:00Z")),
+        (hourly(3, day_first=False), {}, (6, 60.0, "2026-03-01T00:00:00Z", "month_first")),
     # 1-4 March once a day, or the 3rd of January to April: no row tells them apart.
     "once_a_day_is_daily_or_monthly":
         (ONCE_A_DAY, {}, r"line 2 of .*daily one way, monthly the other; " + SETTLE),
@@ -57,7 +61,7 @@ DATE_ORDER = {
                              r"read both ways: line 2 of .* first field above 12 \(day first\) "
                              r"and line 3 of .* second field above 12 \(month first\); " + SETTLE),
     "given_order_is_read_as_told":
-        (ONCE_A_DAY, {"day_first": True}, (4, 72.0, "2026-03-01T00:00:00Z")),
+        (ONCE_A_DAY, {"day_first": True}, (4, 72.0, "2026-03-01T00:00:00Z", "day_first")),
     # Told month first, the four rows of the 13th (lines 4-7) have no date: 4 of 6 rows.
     "told_month_first_day_first_rows_refused":
         (SETTLES_DAY_FIRST, {"day_first": False},
@@ -76,12 +80,15 @@ def test_day_and_month_order(tmp_path, stamps, options, expected):
         assert str(error.value).startswith(path), error.value
         return
     p = edge.profile_export(path, **options)
-    n_rows, span, first = expected
+    n_rows, span, first, order = expected
     assert p.values["n_rows"].value == n_rows
     assert p.values["time_span_hours"].value == pytest.approx(span)
     assert p.tags[0].first == first
     assert p.notes.unparsed_rows == 0
     assert p.options["day_first"] == options.get("day_first")  # as given: None stays None
+    # Stated with the file: the order, and whether the data or the caller settled it.
+    facts = {r.name: (r.value, r.how) for r in p.files[0].reading}
+    assert facts["date_order"] == (order, "given" if "day_first" in options else "detected")
 
 
 # Two-digit years pivot at 69: 00-68 are 20xx, 69-99 19xx.
@@ -160,6 +167,8 @@ def test_newest_first_reads_as_oldest_first(tmp_path, zone, header, lines, expec
     assert p.notes.repeated_hour_second == second
     assert p.notes.nonexistent_times_moved == moved
     assert [at for _, _, at in p.notes.clock_changes] == clock
+    facts = {r.name: (r.value, r.how) for r in p.files[0].reading}
+    assert facts["row_order"] == ("newest_first" if newest_first else "oldest_first", "detected")
 
 
 def unparsed_export(bad_lines, rows=21):

@@ -44,11 +44,15 @@ struct ReadingFactName {
     std::string_view name;
     std::string_view classic;  // '|' between alternatives
 };
-inline constexpr std::array<ReadingFactName, 4> kReadingFacts{{
+inline constexpr std::array<ReadingFactName, 6> kReadingFacts{{
     {"encoding", "utf-8|utf-8-bom"},
     {"delimiter", "*"},
     {"decimal", "*"},
     {"layout", "*"},
+    // Stated for every file; newest_first when more of its steps between instants fall.
+    {"row_order", "oldest_first"},
+    // Stated when the export holds slash dates: day_first or month_first.
+    {"date_order", "month_first"},
 }};
 
 // The delimiters and decimal separators an export may use, in the sniffer's tie order.

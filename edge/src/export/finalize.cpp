@@ -396,8 +396,18 @@ Result<ExportProfile> PartialProfile::finalize(const DeclaredFields& fields) && 
     // Newest-first files: more steps between consecutive instants fall than rise. They are
     // resolved in time order, that is against the file's order.
     std::vector<bool> newest_first(s.files.size());
-    for (std::size_t f = 0; f < s.files.size(); ++f)
+    for (std::size_t f = 0; f < s.files.size(); ++f) {
         newest_first[f] = s.files[f].falls > s.files[f].rises;
+        std::vector<ReadingFact>& facts = s.files[f].layout.facts;
+        set_fact(facts, "row_order", newest_first[f] ? "newest_first" : "oldest_first",
+                 Decided::Detected);
+        // One order for the export, stated on each file once any slash date was read.
+        if (date_order.day_first && s.dates.slash_rows > 0)
+            set_fact(facts, "date_order", *date_order.day_first ? "day_first" : "month_first",
+                     date_order.given        ? Decided::Given
+                     : date_order.by_default ? Decided::Default
+                                             : Decided::Detected);
+    }
 
     // Repeated wall times: per stream and change, in time order (file order, reversed in a
     // newest-first file), the first occurrence until a wall time fails to rise above the
