@@ -2,7 +2,7 @@
 //   {"values": {field: (value, provenance)}, "layout": str,
 //    "tags": [(name, unit, unit_recognised, dimension, numeric, samples, present, missing_empty,
 //              missing_bad_state, missing_text, missing_sentinel, missing_quality, first_us,
-//              last_us, modal_step_us, regular)],
+//              last_us, modal_step_us, regular, uncertain, censored)],
 //    "notes": {...}, "files": [(path, bytes, layout, delimiter, data_rows, [(fact, value, how)])],
 //    "input_digest": str, "unit_vocabulary": str, "seal": str,
 //    "availability": {"start_us", "bin_us", "bins", "complete", "rows": bytes (uint64 per bin),
@@ -101,16 +101,17 @@ PyObject* values(const profile::ExportProfile& p) {
 }
 
 PyObject* tag(const profile::TagEvidence& t) {
-    return Py_BuildValue("(NNNNNKKKKKKKNNNN)", str(t.name), str(t.unit), flag(t.unit_recognised),
-                         str(t.dimension), flag(t.numeric),
-                         static_cast<unsigned long long>(t.samples),
-                         static_cast<unsigned long long>(t.present),
-                         static_cast<unsigned long long>(t.missing_empty),
-                         static_cast<unsigned long long>(t.missing_bad_state),
-                         static_cast<unsigned long long>(t.missing_text),
-                         static_cast<unsigned long long>(t.missing_sentinel),
-                         static_cast<unsigned long long>(t.missing_quality), instant(t.first_us),
-                         instant(t.last_us), instant(t.modal_step_us), flag(t.regular));
+    return Py_BuildValue(
+        "(NNNNNKKKKKKKNNNNKK)", str(t.name), str(t.unit), flag(t.unit_recognised), str(t.dimension),
+        flag(t.numeric), static_cast<unsigned long long>(t.samples),
+        static_cast<unsigned long long>(t.present),
+        static_cast<unsigned long long>(t.missing_empty),
+        static_cast<unsigned long long>(t.missing_bad_state),
+        static_cast<unsigned long long>(t.missing_text),
+        static_cast<unsigned long long>(t.missing_sentinel),
+        static_cast<unsigned long long>(t.missing_quality), instant(t.first_us), instant(t.last_us),
+        instant(t.modal_step_us), flag(t.regular), static_cast<unsigned long long>(t.uncertain),
+        static_cast<unsigned long long>(t.censored));
 }
 
 PyObject* notes(const profile::ProfileNotes& n) {
@@ -150,6 +151,8 @@ PyObject* notes(const profile::ProfileNotes& n) {
         put(d.get(), "input_digest_complete", flag(n.input_digest_complete)) &&
         put(d.get(), "multiline_fields", count(n.multiline_fields)) &&
         put(d.get(), "multiline_field_lines", count(n.multiline_field_lines)) &&
+        put(d.get(), "uncertain_samples", count(n.uncertain_samples)) &&
+        put(d.get(), "censored_samples", count(n.censored_samples)) &&
         put(d.get(), "first_multiline_field",
             n.first_multiline_field
                 ? Py_BuildValue("(NKK)", str(n.first_multiline_field->file),

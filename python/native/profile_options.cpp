@@ -3,7 +3,7 @@
 // day_first (None: decided from the data), timestamp_format, zone_name, zone_tzif,
 // missing_sentinels, good_quality, tag_list (None, (file, bytes) or a {tag: unit} dict), the
 // declared fields (None or bool), baseline_start_us, baseline_end_us, threads,
-// accept_multiline_fields, accept_unparsed_rows.
+// accept_multiline_fields, accept_unparsed_rows, quality_convention.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -103,7 +103,12 @@ bool read_profile_options(PyObject* dict, profile::ProfileOptions& options) {
     const profile::TimestampFormat formats[] = {
         profile::TimestampFormat::Auto, profile::TimestampFormat::ExcelSerial,
         profile::TimestampFormat::UnixSeconds, profile::TimestampFormat::UnixMilliseconds};
+    const profile::QualityConvention conventions[] = {
+        profile::QualityConvention::Auto,  profile::QualityConvention::Text,
+        profile::QualityConvention::OpcDa, profile::QualityConvention::OpcHda,
+        profile::QualityConvention::OpcUa, profile::QualityConvention::ZeroGood};
     if (!enum_option(dict, "layout", layouts, options.layout) ||
+        !enum_option(dict, "quality_convention", conventions, options.quality_convention) ||
         !enum_option(dict, "timestamp_format", formats, options.timestamp_format) ||
         !char_option(dict, "delimiter", options.delimiter) ||
         !char_option(dict, "decimal", options.decimal) ||

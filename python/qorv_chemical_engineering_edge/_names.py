@@ -12,6 +12,7 @@ READINESS_FIELDS: Tuple[str, ...] = _TABLE["readiness_fields"]  # grading's argu
 DECLARED_FIELDS: Tuple[str, ...] = _TABLE["declared_fields"]
 LAYOUTS: Tuple[str, ...] = _TABLE["layouts"]
 TIMESTAMP_FORMATS: Tuple[str, ...] = _TABLE["timestamp_formats"]
+QUALITY_CONVENTIONS: Tuple[str, ...] = _TABLE["quality_conventions"]
 DELIMITERS: Tuple[str, ...] = _TABLE["delimiters"]
 DECIMALS: Tuple[str, ...] = _TABLE["decimals"]
 READING_FACTS: Tuple[str, ...] = _TABLE["reading_facts"]  # the order a file's reading is stated in

@@ -16,6 +16,7 @@ Instant = Union[str, _dt.datetime]
 
 LAYOUTS = _names.LAYOUTS
 TIMESTAMP_FORMATS = _names.TIMESTAMP_FORMATS
+QUALITY_CONVENTIONS = _names.QUALITY_CONVENTIONS
 DELIMITERS = _names.DELIMITERS
 DECIMALS = _names.DECIMALS
 
@@ -36,6 +37,7 @@ def build(
     baseline: Optional[Tuple[Instant, Instant]] = None,
     accept_multiline_fields: bool = False,
     accept_unparsed_rows: bool = False,
+    quality_convention: str = "auto",
 ) -> Dict[str, Any]:
     """The native options dict; see python/native/profile_options.cpp for its keys."""
     zone_tzif = _zones.tzif_bytes(tz)
@@ -57,6 +59,8 @@ def build(
         "baseline_end_us": None,
         "accept_multiline_fields": _args.flag(accept_multiline_fields, "accept_multiline_fields"),
         "accept_unparsed_rows": _args.flag(accept_unparsed_rows, "accept_unparsed_rows"),
+        "quality_convention": _args.choice(quality_convention, "quality_convention",
+                                           QUALITY_CONVENTIONS),
     }
     if options["delimiter"] and options["delimiter"] == options["decimal"]:
         raise ValueError("options delimiter and decimal must differ")
@@ -75,6 +79,8 @@ def public(options: Mapping[str, Any]) -> Dict[str, Any]:
     for name in ("accept_multiline_fields", "accept_unparsed_rows"):
         if not shown.get(name):  # shown when given, as the seal holds it
             shown.pop(name, None)
+    if shown.get("quality_convention") == QUALITY_CONVENTIONS[0]:  # likewise: sealed when given
+        shown.pop("quality_convention", None)
     tag_list = options.get("tag_list")
     shown["tag_list"] = (None if tag_list is None else MAPPING_LABEL
                          if isinstance(tag_list, dict) else tag_list[0])

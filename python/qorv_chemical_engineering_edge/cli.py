@@ -166,6 +166,7 @@ def _profile_options(args: argparse.Namespace) -> Dict[str, Any]:
         "threads": args.threads,
         "accept_multiline_fields": args.accept_multiline_fields,
         "accept_unparsed_rows": args.accept_unparsed_rows,
+        "quality_convention": args.quality_convention,
         "progress": True,  # a bar only when standard error is a terminal
     }
 
@@ -276,6 +277,13 @@ def _export_arguments(parser: argparse.ArgumentParser) -> None:
                         help="a sentinel number meaning missing (repeatable)")
     parser.add_argument("--good-quality", action="append", default=None, metavar="TEXT",
                         help="a quality text meaning good (repeatable; replaces the default)")
+    parser.add_argument("--quality-convention", choices=_names.QUALITY_CONVENTIONS,
+                        default=_names.QUALITY_CONVENTIONS[0],
+                        help="how quality codes read: opc_da (code & 0xC0: 192 good, 64 "
+                             "uncertain), opc_hda (the low 16 bits as opc_da), opc_ua (a "
+                             "StatusCode: 0 good), zero_good (0 good, as a SQL history view's "
+                             "Quality), text (Good/Uncertain/Bad); default auto: decided per "
+                             "file from the quality column's name and values")
     parser.add_argument("--threads", type=int, default=None, help="default: every core")
     parser.add_argument("--accept-multiline-fields", action="store_true",
                         help="read quoted fields whose lines read as rows as cells; by default "

@@ -50,6 +50,8 @@ class TagEvidence:
     last: Optional[str]
     modal_step_seconds: Optional[float]  # long layout only
     regular: bool
+    uncertain: int = 0  # present samples of uncertain quality
+    censored: int = 0  # present samples written as censored values (<0.5, >100, ND)
 
     @property
     def missing(self) -> int:
@@ -117,6 +119,9 @@ class ProfileNotes:
     multiline_fields: int = 0
     multiline_field_lines: int = 0
     first_multiline_field: Optional[Tuple[str, int, int]] = None
+    # Present samples of uncertain quality, and those written as censored values, in all tags.
+    uncertain_samples: int = 0
+    censored_samples: int = 0
 
     def to_dict(self) -> Dict[str, Any]:
         def counts(items: Tuple[Tuple[str, int], ...]) -> List[Dict[str, Any]]:
@@ -148,6 +153,9 @@ class ProfileNotes:
             shown["multiline_fields"] = self.multiline_fields
             shown["multiline_field_lines"] = self.multiline_field_lines
             shown["first_multiline_field"] = {"file": file, "line": line, "line_ends": ends}
+        for name in ("uncertain_samples", "censored_samples"):  # likewise
+            if getattr(self, name):
+                shown[name] = getattr(self, name)
         return shown
 
 
@@ -343,6 +351,7 @@ def profile_export(
     progress: Union[None, bool, Progress] = None,
     accept_multiline_fields: bool = False,
     accept_unparsed_rows: bool = False,
+    quality_convention: str = "auto",
 ) -> ExportProfile:
     """Profile one historian export.
 
@@ -356,6 +365,9 @@ def profile_export(
     notes. `day_first` None decides a slash date's day/month order from the data (ValueError
     naming `day_first` where it cannot). More than 5% of the data rows without a timestamp that
     parses raises ValueError naming the first such lines, unless `accept_unparsed_rows`.
+    `quality_convention` says how quality codes read (one of
+    `_names.QUALITY_CONVENTIONS`); "auto" decides per file from the quality column's name and
+    values, and refuses a file where they contradict.
     """
     return _profile(source, dict(layout=layout, tag_list=tag_list, delimiter=delimiter,
                                  decimal=decimal, day_first=day_first,
@@ -363,7 +375,8 @@ def profile_export(
                                  missing_values=missing_values, good_quality=good_quality,
                                  threads=threads,
                                  accept_multiline_fields=accept_multiline_fields,
-                                 accept_unparsed_rows=accept_unparsed_rows),
+                                 accept_unparsed_rows=accept_unparsed_rows,
+                                 quality_convention=quality_convention),
                     progress, None, None)
 
 
@@ -405,6 +418,7 @@ _PROFILE_OPTIONS: Dict[str, Any] = dict(
     layout="auto", tag_list=None, delimiter=None, decimal=".", day_first=None,
     timestamp_format=None, tz="UTC", missing_values=(), good_quality=None, threads=None,
     progress=None, accept_multiline_fields=False, accept_unparsed_rows=False,
+    quality_convention="auto",
 )
 
 
@@ -461,6 +475,8 @@ def _from_native(raw: Dict[str, Any], source: Tuple[str, ...],
             multiline_fields=notes["multiline_fields"],
             multiline_field_lines=notes["multiline_field_lines"],
             first_multiline_field=notes["first_multiline_field"],
+            uncertain_samples=notes["uncertain_samples"],
+            censored_samples=notes["censored_samples"],
         ),
         files=tuple(FileSummary(*f[:5], tuple(ReadingFact(*r) for r in f[5]))
                     for f in raw["files"]),
@@ -492,10 +508,11 @@ def _tags(raw: List[Tuple[Any, ...]]) -> Tuple[TagEvidence, ...]:
     pop, append = raw.pop, out.append
     while raw:
         (name, unit, recognised, dimension, numeric, samples, present, empty, bad_state, text_,
-         sentinel, quality, first_us, last_us, step_us, regular) = pop()
+         sentinel, quality, first_us, last_us, step_us, regular, uncertain, censored) = pop()
         append(TagEvidence(name, unit, recognised, dimension, numeric, samples, present, empty,
                            bad_state, text_, sentinel, quality, text(first_us), text(last_us),
-                           None if step_us is None else step_us / 1e6, regular))
+                           None if step_us is None else step_us / 1e6, regular, uncertain,
+                           censored))
     return tuple(out)
 
 

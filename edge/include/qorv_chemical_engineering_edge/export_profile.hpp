@@ -129,9 +129,20 @@ enum class TimestampFormat : std::uint8_t { Auto, ExcelSerial, UnixSeconds, Unix
 
 enum class Provenance : std::uint8_t { Derived, Inferred, Declared, Default };
 
-std::string_view name(Layout layout) noexcept;           // "auto", "wide", "long"
-std::string_view name(TimestampFormat format) noexcept;  // "auto", "excel_serial", ...
-std::string_view name(Provenance provenance) noexcept;   // "derived", "inferred", ...
+// How a quality column's cells read; Auto decides per file from the quality columns' names and
+// the values under them (see edge/EXPORT_PROFILE.md, Cells). Text: good is empty, good, g, ok or
+// 192, uncertain is uncertain, unc or u, any case; anything else bad. OpcDa: code & 0xC0 is 0xC0
+// good, 0x40 uncertain, else bad. OpcHda: the low 16 bits read as OpcDa (the upper ones are
+// history flags). OpcUa: a StatusCode's top two bits, 0 good, 01 uncertain, else bad. ZeroGood:
+// 0 good, anything else bad (a SQL history view's Quality beside its OPC quality). Codes may be
+// written as integers, floats with no fraction (192.0), hex (0x000400C0) or, for 32-bit codes,
+// signed (-2147483648). A declared good_quality list replaces any convention.
+enum class QualityConvention : std::uint8_t { Auto, Text, OpcDa, OpcHda, OpcUa, ZeroGood };
+
+std::string_view name(Layout layout) noexcept;                 // "auto", "wide", "long"
+std::string_view name(TimestampFormat format) noexcept;        // "auto", "excel_serial", ...
+std::string_view name(Provenance provenance) noexcept;         // "derived", "inferred", ...
+std::string_view name(QualityConvention convention) noexcept;  // "auto", "text", "opc_da", ...
 
 struct TagUnit {
     std::string tag;
@@ -172,6 +183,7 @@ struct ProfileOptions {
     // Profile an export whose rows without a parsed timestamp are more than 5% of its data rows
     // (counted in the notes). Off: such an export is refused, naming its first unparsed lines.
     bool accept_unparsed_rows = false;
+    QualityConvention quality_convention = QualityConvention::Auto;
 };
 
 // The bad-state texts, compared in any case after trimming.
@@ -209,6 +221,8 @@ struct TagEvidence {
     std::optional<std::int64_t> last_us;
     std::optional<std::int64_t> modal_step_us;  // long only; wide tags share the row axis
     bool regular = true;
+    std::uint64_t uncertain = 0;  // present samples whose quality is uncertain
+    std::uint64_t censored = 0;   // present samples written as censored (<0.5, >100, ND ...)
 };
 
 struct TextCount {
@@ -262,6 +276,10 @@ struct ProfileNotes {
     std::uint64_t multiline_field_lines = 0;
     std::optional<RowRef> first_multiline_field;
     std::uint64_t first_multiline_field_lines = 0;
+    // Present samples whose quality is uncertain, and those written as censored values: the
+    // sums of the tags' counts.
+    std::uint64_t uncertain_samples = 0;
+    std::uint64_t censored_samples = 0;
 };
 
 // How a convention of the reading was settled: seen in the file, set by an option, or the

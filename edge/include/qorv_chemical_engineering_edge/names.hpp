@@ -33,6 +33,9 @@ inline constexpr std::array<std::string_view, 4> kTimestampFormats{
     "auto", "excel_serial", "unix_seconds", "unix_milliseconds"};
 inline constexpr std::array<std::string_view, 4> kProvenances{"derived", "inferred", "declared",
                                                               "default"};
+// Indexed by export_profile::QualityConvention.
+inline constexpr std::array<std::string_view, 6> kQualityConventions{
+    "auto", "text", "opc_da", "opc_hda", "opc_ua", "zero_good"};
 
 inline constexpr std::array<std::string_view, 3> kDecided{"detected", "given", "default"};
 
@@ -44,7 +47,7 @@ struct ReadingFactName {
     std::string_view name;
     std::string_view classic;  // '|' between alternatives
 };
-inline constexpr std::array<ReadingFactName, 6> kReadingFacts{{
+inline constexpr std::array<ReadingFactName, 7> kReadingFacts{{
     {"encoding", "utf-8|utf-8-bom"},
     {"delimiter", "*"},
     {"decimal", "*"},
@@ -53,6 +56,7 @@ inline constexpr std::array<ReadingFactName, 6> kReadingFacts{{
     {"row_order", "oldest_first"},
     // Stated when the export holds slash dates: day_first or month_first.
     {"date_order", "month_first"},
+    {"quality_convention", "text|good_quality"},
 }};
 
 // The delimiters and decimal separators an export may use, in the sniffer's tie order.

@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "qorv_chemical_engineering_edge/export_profile.hpp"
+
 namespace qorv_chemical_engineering_edge::export_profile {
 
 // Trims ASCII spaces and tabs at both ends.
@@ -75,12 +77,62 @@ inline bool is_number(std::string_view s, char decimal) noexcept {
 // The value of a text that is_number accepts.
 std::optional<double> to_double(std::string_view s, char decimal) noexcept;
 
+// The most bad-state texts the scan state counts apart.
+inline constexpr std::size_t kMaxBadStates = 64;
+
 // The bad-state list: canonical spellings. -1 when `s` (trimmed) is none of them in any case.
 int bad_state_index(std::string_view s) noexcept;
 std::span<const std::string_view> bad_state_list() noexcept;
 
 // Case-insensitive ASCII equality.
 bool iequals(std::string_view a, std::string_view b) noexcept;
+
+// Numbers as spreadsheets write them, beyond the plain form (`s` trimmed, not plain): a number
+// in thousands groups that the decimal setting leaves unambiguous ([sign] 1-3 digits, not a lone
+// 0, then groups of exactly three after ',' with decimal '.' or after '.' with decimal ',', then
+// an optional decimal part), or a text-protected number (="12.5", or =12.5 once unquoted). The
+// plain spelling (decimal as declared) is written to `plain` and returned; empty when `s` is none.
+std::string_view spreadsheet_number(std::string_view s, char decimal, std::string& plain);
+
+// A censored laboratory value: < <= > >= (spaces allowed) before a number or a limit's name
+// (LOD LOQ DL MDL RL PQL LOR), or a non-detect word (ND, N.D., n.d, BDL, BLQ, BQL, "not
+// detected", "below detection limit"), any case. Present, counted apart, and numeric.
+bool is_censored(std::string_view s, char decimal);
+
+// A quality column's verdict on one cell.
+enum class QualityVerdict : std::uint8_t { Good, Uncertain, Bad };
+
+// A quality code as tools write one: decimal digits, a float with nothing but zeros after the
+// point (192.0), hex (0x000400C0), or a negative 32-bit code (a signed StatusCode). Codes above
+// 32 bits are none.
+std::optional<std::uint32_t> quality_code(std::string_view s) noexcept;
+
+// The convention's verdict; `declared` (a good_quality list), when not empty, replaces it.
+QualityVerdict quality_verdict_slow(std::string_view s, QualityConvention convention,
+                                    const std::vector<std::string>& declared) noexcept;
+inline QualityVerdict quality_verdict(std::string_view s, QualityConvention convention,
+                                      const std::vector<std::string>& declared) noexcept {
+    if (convention == QualityConvention::Text && declared.empty() && s.size() == 4) {
+        std::uint32_t w;
+        std::memcpy(&w, s.data(), 4);
+        if ((w | 0x20202020u) == 0x646f6f67u) return QualityVerdict::Good;  // "good", any case
+    }
+    return quality_verdict_slow(s, convention, declared);
+}
+
+// The convention of a file's quality columns, decided once when its layout is read: from their
+// header names (`names`), whether the header also holds an OPC quality beside a SQL view's
+// Quality (`detail_sibling`), and the non-empty quality cells of the opening rows (`values`).
+// `fault` says what contradicts, naming the option that settles it; then `convention` is Auto.
+struct QualityDecision {
+    QualityConvention convention = QualityConvention::Text;
+    std::string fault;
+};
+QualityDecision decide_quality(std::span<const std::string_view> names, bool detail_sibling,
+                               std::span<const std::string_view> values);
+
+// A column beside a SQL view's Quality that carries the OPC quality (QualityDetail, OPCQuality).
+bool is_quality_detail_name(std::string_view name) noexcept;
 
 // Good quality: the declared list when it is not empty, else empty, good, g, ok, 192.
 bool is_good_quality_slow(std::string_view s, const std::vector<std::string>& declared) noexcept;

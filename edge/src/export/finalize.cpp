@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <optional>
 #include <set>
 #include <unordered_map>
 
@@ -118,20 +119,60 @@ TagMissing missing_of(const TagStats& t) {
     return {t.empty + t.bad_state + t.text_bad_quality, 0, t.text_bad_quality};
 }
 
-std::vector<ControlLoop> find_loops(const std::vector<TagStats>& tags) {
+// A loop member's base and suffix: the name cut at its last separator (. _ - : / or a space)
+// where the rest is a loop suffix. A parameter path's field (FIC1601/PID1/PV.CV, FIC101.PV.Value)
+// is dropped first when what precedes it ends in a loop suffix; the base of a path is then the
+// path without its last parameter (FIC1601/PID1). Suffixes in any case.
+std::optional<std::pair<std::string_view, std::string_view>> loop_member(std::string_view name) {
     constexpr std::string_view kSuffixes[] = {"PV", "SP", "OP", "OUT", "MV", "MODE"};
-    std::map<std::string, std::set<std::string>> bases;
-    for (const TagStats& t : tags) {
-        const std::size_t cut = t.name.find_last_of("._-:/");
-        if (cut == std::string::npos || cut == 0) continue;
-        const std::string_view suffix = std::string_view(t.name).substr(cut + 1);
+    constexpr std::string_view kFields[] = {"CV", "Value", "F_CV"};
+    constexpr std::string_view kSeparators = "._-:/ ";
+    auto split =
+        [&](std::string_view n) -> std::optional<std::pair<std::string_view, std::string_view>> {
+        const std::size_t cut = n.find_last_of(kSeparators);
+        if (cut == std::string_view::npos || cut == 0) return std::nullopt;
+        const std::string_view suffix = n.substr(cut + 1);
         for (std::string_view s : kSuffixes)
-            if (iequals(suffix, s)) bases[t.name.substr(0, cut)].insert(std::string(s));
+            if (iequals(suffix, s)) return std::pair{n.substr(0, cut), s};
+        return std::nullopt;
+    };
+    if (auto m = split(name)) return m;
+    const std::size_t dot = name.find_last_of('.');
+    if (dot == std::string_view::npos) return std::nullopt;
+    for (std::string_view f : kFields)
+        if (iequals(name.substr(dot + 1), f)) return split(name.substr(0, dot));
+    return std::nullopt;
+}
+
+std::string lower_ascii(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+    return out;
+}
+
+std::vector<ControlLoop> find_loops(const std::vector<TagStats>& tags) {
+    // Bases compare in any case; a loop is named by its smallest spelling.
+    struct Base {
+        std::string spelling;
+        std::set<std::string> suffixes;
+    };
+    std::map<std::string, Base> bases;
+    for (const TagStats& t : tags) {
+        const auto m = loop_member(t.name);
+        if (!m) continue;
+        Base& b = bases[lower_ascii(m->first)];
+        if (b.spelling.empty() || m->first < b.spelling) b.spelling = std::string(m->first);
+        b.suffixes.insert(std::string(m->second));
     }
+    std::vector<const Base*> found;
+    for (const auto& [key, b] : bases)
+        if (b.suffixes.size() >= 2) found.push_back(&b);
+    std::sort(found.begin(), found.end(),
+              [](const Base* a, const Base* b) { return a->spelling < b->spelling; });
     std::vector<ControlLoop> loops;
-    for (auto& [base, suffixes] : bases)
-        if (suffixes.size() >= 2)
-            loops.push_back({clean_utf8(base), {suffixes.begin(), suffixes.end()}});
+    for (const Base* b : found)
+        loops.push_back({clean_utf8(b->spelling), {b->suffixes.begin(), b->suffixes.end()}});
     return loops;
 }
 
@@ -522,6 +563,10 @@ Result<ExportProfile> PartialProfile::finalize(const DeclaredFields& fields) && 
         e.missing_text = m.text;
         e.missing_sentinel = t.sentinel;
         e.missing_quality = m.quality;
+        e.uncertain = e.numeric ? t.uncertain : t.text_uncertain;
+        e.censored = t.censored;
+        p.notes.uncertain_samples += e.uncertain;
+        p.notes.censored_samples += e.censored;
         missing_total += m.missing;
         cells_total += t.cells;
         if (is_long) {

@@ -147,11 +147,64 @@ std::vector<SampleRow> OpeningSample::rows() const {
     return out;
 }
 
+namespace {
+
+// The file's quality convention, stated as a fact when the file has quality columns or one is
+// given: the option, a declared good list, or decided from the quality columns' names and their
+// cells in the sample. False with *error set when names and values contradict.
+bool settle_quality(FileLayout& L, const std::vector<std::string>& header,
+                    const OpeningSample& sample, const ProfileOptions& o, std::string* error) {
+    std::vector<std::int32_t> columns;
+    if (L.layout == Layout::Long) {
+        if (L.quality_col >= 0) columns.push_back(L.quality_col);
+    } else {
+        for (std::int32_t q : L.quality_column)
+            if (q >= 0) columns.push_back(q);
+        std::sort(columns.begin(), columns.end());
+        columns.erase(std::unique(columns.begin(), columns.end()), columns.end());
+    }
+    if (!o.good_quality.empty()) {
+        if (!columns.empty())
+            set_fact(L.facts, "quality_convention", "good_quality", Decided::Given);
+        return true;
+    }
+    if (o.quality_convention != QualityConvention::Auto) {
+        L.quality_convention = o.quality_convention;
+        set_fact(L.facts, "quality_convention", std::string(name(o.quality_convention)),
+                 Decided::Given);
+        return true;
+    }
+    if (columns.empty()) return true;
+    // Split only here: most exports have no quality column, and every piece reads the opening.
+    const std::vector<SampleRow> rows = sample.rows();
+    std::vector<std::string_view> names, values;
+    for (std::int32_t q : columns) names.push_back(header[static_cast<std::size_t>(q)]);
+    for (const SampleRow& row : rows)
+        for (std::int32_t q : columns)
+            if (static_cast<std::size_t>(q) < row.cells.size() &&
+                !row.cells[static_cast<std::size_t>(q)].empty())
+                values.push_back(row.cells[static_cast<std::size_t>(q)]);
+    const bool sibling = L.layout == Layout::Long &&
+                         std::any_of(header.begin(), header.end(), is_quality_detail_name);
+    QualityDecision d = decide_quality(names, sibling, values);
+    if (!d.fault.empty()) {
+        const std::size_t at = static_cast<std::size_t>(columns.front());
+        return fail(error, "quality column \"" + header[at] + "\" (" +
+                               std::to_string(values.size()) + " values in the first " +
+                               std::to_string(rows.size()) + " rows): " + d.fault);
+    }
+    L.quality_convention = d.convention;
+    set_fact(L.facts, "quality_convention", std::string(name(d.convention)),
+             values.empty() ? Decided::Default : Decided::Detected);
+    return true;
+}
+
+}  // namespace
+
 bool settle_from_sample(FileLayout& layout, const std::vector<std::string>& header,
                         const OpeningSample& sample, const ScanSettings& settings,
                         std::string* error) {
-    (void)layout, (void)header, (void)sample, (void)settings, (void)error;
-    return true;
+    return settle_quality(layout, header, sample, settings.options, error);
 }
 
 namespace {

@@ -108,6 +108,9 @@ void PartialProfile::merge(PartialProfile&& later) {
         a.text_bad_quality += b.text_bad_quality;
         a.sentinel += b.sentinel;
         a.number_bad_quality += b.number_bad_quality;
+        a.uncertain += b.uncertain;
+        a.text_uncertain += b.text_uncertain;
+        a.censored += b.censored;
         L.note_unit(a, b.unit);
         if (b.other_units_overflow) {
             a.other_units.clear();

@@ -31,4 +31,8 @@ std::string_view name(Decided decided) noexcept {
     return lookup(names::kDecided, decided);
 }
 
+std::string_view name(QualityConvention convention) noexcept {
+    return lookup(names::kQualityConventions, convention);
+}
+
 }  // namespace qorv_chemical_engineering_edge::export_profile

@@ -59,6 +59,7 @@ RecordProcessor::RecordProcessor(PartialProfile::State& state, std::uint32_t par
       layout_(state.files[part].layout),
       sentinels_(set_.options.missing_sentinels),
       good_(set_.options.good_quality),
+      convention_(layout_.quality_convention),
       decimal_(set_.options.decimal) {}
 
 RecordProcessor::Instant RecordProcessor::instant(const ParsedTime& pt, std::int64_t& out,
@@ -147,32 +148,48 @@ inline void RecordProcessor::classify(TagStats& tag, const CellRef& cell, const 
         ++bin[TimeBins::OtherMissing];
         return;
     }
-    auto good = [&] {
-        if (!quality) return true;
-        return is_good_quality(text_of(*quality, quality_scratch_), good_);
-    };
     // An unquoted cell lies in the scanned buffer, where reading a whole word is safe.
     const bool number = !cell.quoted && limit_ && s.size() - 1 < 8
                             ? is_number_word(cell_word(s.data(), s.size(), limit_), s, decimal_)
                             : is_number(s, decimal_);
-    if (number) {
-        ++tag.numbers;
-        if (!sentinels_.empty()) {
-            const auto v = to_double(s, decimal_);
-            if (v && std::find(sentinels_.begin(), sentinels_.end(), *v) != sentinels_.end()) {
-                ++tag.sentinel;
-                ++bin[TimeBins::OtherMissing];
-                return;
-            }
-        }
-        if (good()) {
-            ++bin[TimeBins::GoodNumber];
-        } else {
-            ++tag.number_bad_quality;
-            ++bin[TimeBins::OtherMissing];
-        }
+    if (number) [[likely]] {
+        count_number(tag, s, quality, bin, false);
         return;
     }
+    classify_other(tag, s, quality, bin);
+}
+
+QualityVerdict RecordProcessor::verdict(const CellRef* quality) {
+    if (!quality) return QualityVerdict::Good;
+    return quality_verdict(text_of(*quality, quality_scratch_), convention_, good_);
+}
+
+inline void RecordProcessor::count_number(TagStats& tag, std::string_view s, const CellRef* quality,
+                                          TimeBins::Counts& bin, bool censored) {
+    ++tag.numbers;
+    if (censored) {
+        ++tag.censored;
+    } else if (!sentinels_.empty()) {
+        const auto v = to_double(s, decimal_);
+        if (v && std::find(sentinels_.begin(), sentinels_.end(), *v) != sentinels_.end()) {
+            ++tag.sentinel;
+            ++bin[TimeBins::OtherMissing];
+            return;
+        }
+    }
+    const QualityVerdict q = verdict(quality);
+    if (q != QualityVerdict::Bad) {
+        tag.uncertain += q == QualityVerdict::Uncertain;
+        ++bin[TimeBins::GoodNumber];
+    } else {
+        ++tag.number_bad_quality;
+        ++bin[TimeBins::OtherMissing];
+    }
+}
+
+// Cells that are not plain numbers: off the hot path.
+void RecordProcessor::classify_other(TagStats& tag, std::string_view s, const CellRef* quality,
+                                     TimeBins::Counts& bin) {
     const int bad = bad_state_index(s);
     if (bad >= 0) {
         ++tag.bad_state;
@@ -180,8 +197,19 @@ inline void RecordProcessor::classify(TagStats& tag, const CellRef& cell, const 
         ++bin[TimeBins::BadState];
         return;
     }
+    if (const std::string_view plain = spreadsheet_number(s, decimal_, plain_scratch_);
+        !plain.empty()) {
+        count_number(tag, plain, quality, bin, false);
+        return;
+    }
+    if (is_censored(s, decimal_)) {
+        count_number(tag, s, quality, bin, true);
+        return;
+    }
     ++tag.text;
-    if (good()) {
+    const QualityVerdict q = verdict(quality);
+    if (q != QualityVerdict::Bad) {
+        tag.text_uncertain += q == QualityVerdict::Uncertain;
         ++bin[TimeBins::GoodText];
     } else {
         ++tag.text_bad_quality;

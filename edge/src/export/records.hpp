@@ -42,6 +42,12 @@ class RecordProcessor {
     // Inlined into the row loop: the call cost was a tenth of the wide scan.
     [[gnu::always_inline]] inline void classify(TagStats& tag, const CellRef& cell,
                                                 const CellRef* quality, TimeBins::Counts& bin);
+    [[gnu::always_inline]] inline void count_number(TagStats& tag, std::string_view s,
+                                                    const CellRef* quality, TimeBins::Counts& bin,
+                                                    bool censored);
+    [[gnu::noinline]] void classify_other(TagStats& tag, std::string_view s, const CellRef* quality,
+                                          TimeBins::Counts& bin);
+    QualityVerdict verdict(const CellRef* quality);
     // The bin counts of a row at t giving a tag at most `samples` samples; a scratch array once
     // the counts are dropped.
     [[gnu::always_inline]] inline TimeBins::Counts* bin_of_row(std::int64_t t,
@@ -54,13 +60,14 @@ class RecordProcessor {
     const FileLayout& layout_;
     const std::vector<double>& sentinels_;
     const std::vector<std::string>& good_;
+    QualityConvention convention_;
     char decimal_;
     const char* limit_ = nullptr;
     IsoFastPath iso_;
     std::uint32_t predicted_ = 0xFFFFFFFFu;
     bool cache_valid_ = false;
     std::int64_t cache_lo_ = 0, cache_hi_ = 0, cache_offset_ = 0;
-    std::string scratch_, quality_scratch_, name_scratch_;
+    std::string scratch_, quality_scratch_, name_scratch_, plain_scratch_;
     std::vector<TimeBins::Counts> dropped_;
 };
 

@@ -104,6 +104,8 @@ std::string seal_of(const ExportProfile& p, const tz::Zone& zone, std::optional<
     seal_optional(h, "baseline_end_us", d.baseline_end_us);
     if (o.accept_multiline_fields) h.field("accept_multiline_fields", std::uint64_t{1});
     if (o.accept_unparsed_rows) h.field("accept_unparsed_rows", std::uint64_t{1});
+    if (o.quality_convention != QualityConvention::Auto)
+        h.field("quality_convention", name(o.quality_convention));
 
     seal_field(h, "n_tags", p.n_tags);
     seal_field(h, "n_rows", p.n_rows);
@@ -133,6 +135,9 @@ std::string seal_of(const ExportProfile& p, const tz::Zone& zone, std::optional<
         seal_optional(h, "last_us", t.last_us);
         seal_optional(h, "modal_step_us", t.modal_step_us);
         h.field("regular", static_cast<std::uint64_t>(t.regular));
+        // Sealed only when present, so profiles without them keep their seals.
+        if (t.uncertain) h.field("uncertain", t.uncertain);
+        if (t.censored) h.field("censored", t.censored);
     }
     const ProfileNotes& n = p.notes;
     auto counts = [&h](std::string_view label, const std::vector<TextCount>& list) {
@@ -171,6 +176,8 @@ std::string seal_of(const ExportProfile& p, const tz::Zone& zone, std::optional<
         h.field("file", n.first_multiline_field->file).field("line", n.first_multiline_field->line);
         h.field("first_multiline_field_lines", n.first_multiline_field_lines);
     }
+    if (n.uncertain_samples) h.field("uncertain_samples", n.uncertain_samples);
+    if (n.censored_samples) h.field("censored_samples", n.censored_samples);
     // Reading facts restate the sealed input and options while a file reads as every export
     // once did; only those that depart from that are sealed, per file, in the files' order.
     for (const FileSummary& f : p.files) {

@@ -22,8 +22,9 @@ constexpr std::string_view kMagic = "export_profile_partial";
 // (finalize reads them from the partial) and no longer a tag list's path; 5: the reading facts
 // settled with the opening; 6: day_first may be unset, accept_unparsed_rows, the time order
 // (steps per file, forward clock candidates, the streams' last lines) and the slash dates'
-// evidence.
-constexpr std::uint32_t kVersion = 6;
+// evidence; 7: the quality convention (option and per file) and the uncertain and censored
+// counts per tag.
+constexpr std::uint32_t kVersion = 7;
 
 struct Writer {
     std::string out;
@@ -255,6 +256,7 @@ void put_options(Writer& w, const ProfileOptions& o) {
     w.u64(o.threads);
     w.b(o.accept_multiline_fields);
     w.b(o.accept_unparsed_rows);
+    w.u64(static_cast<std::uint64_t>(o.quality_convention));  // version 7
 }
 void get_options(Reader& r, ProfileOptions& o) {
     const std::uint64_t layout = r.u64();
@@ -289,6 +291,9 @@ void get_options(Reader& r, ProfileOptions& o) {
     o.threads = narrow_u32(r, r.u64());
     o.accept_multiline_fields = r.b();
     o.accept_unparsed_rows = r.b();
+    const std::uint64_t convention = r.u64();
+    if (convention > static_cast<std::uint64_t>(QualityConvention::ZeroGood)) r.ok = false;
+    o.quality_convention = static_cast<QualityConvention>(convention);
 }
 
 void put_layout(Writer& w, const FileLayout& L) {
@@ -314,6 +319,7 @@ void put_layout(Writer& w, const FileLayout& L) {
         w.str(f.value);
         w.u64(static_cast<std::uint64_t>(f.how));
     }
+    w.u64(static_cast<std::uint64_t>(L.quality_convention));  // version 7
 }
 void get_layout(Reader& r, FileLayout& L) {
     const std::uint64_t layout = r.u64();
@@ -343,6 +349,11 @@ void get_layout(Reader& r, FileLayout& L) {
         if (how > static_cast<std::uint64_t>(Decided::Default)) r.ok = false;
         f.how = static_cast<Decided>(how);
     }
+    const std::uint64_t convention = r.u64();
+    // Auto is never a file's convention: it is decided when the layout is read.
+    if (convention == 0 || convention > static_cast<std::uint64_t>(QualityConvention::ZeroGood))
+        r.ok = false;
+    L.quality_convention = static_cast<QualityConvention>(convention);
 }
 
 hashing::Sha256Digest sha256_of(std::string_view bytes) {
@@ -395,6 +406,9 @@ std::string PartialProfile::serialize() const {
         w.b(t.other_units_overflow);
         put_axis(w, t.axis);
         put_ends(w, t.ends);
+        w.u64(t.uncertain);  // version 7
+        w.u64(t.text_uncertain);
+        w.u64(t.censored);
     }
     put_axis(w, s.rows);
     put_ends(w, s.row_ends);
@@ -511,6 +525,9 @@ Result<PartialProfile> PartialProfile::deserialize(std::string_view bytes) {
         t.other_units_overflow = r.b();
         get_axis(r, t.axis);
         get_ends(r, t.ends);
+        t.uncertain = r.u64();
+        t.text_uncertain = r.u64();
+        t.censored = r.u64();
     }
     get_axis(r, s.rows);
     get_ends(r, s.row_ends);
@@ -751,7 +768,8 @@ std::string check_tags(const State& s) {
         numbers += t.sentinel;
         numbers += t.number_bad_quality;
         if (!cells.equals(t.cells) || numbers.wrapped || numbers.value > t.numbers ||
-            t.text_bad_quality > t.text)
+            t.text_bad_quality > t.text || t.censored > t.numbers || t.uncertain > t.numbers ||
+            t.text_uncertain > t.text)
             return tag + " has cell counts that do not add up";
         const auto& other = t.other_units;
         if (other.size() > kMaxOtherUnits || (t.other_units_overflow && !other.empty()) ||

@@ -101,6 +101,9 @@ struct TagStats {
     bool other_units_overflow = false;     // more than kMaxOtherUnits other units
     TimeAxis axis;                         // long layout: this tag's instants
     StreamEnds ends;                       // long layout
+    std::uint64_t uncertain = 0;           // numbers (censored ones too) of uncertain quality
+    std::uint64_t text_uncertain = 0;      // other texts of uncertain quality
+    std::uint64_t censored = 0;  // numbers written as censored values (<0.5, ND); in `numbers`
     friend bool operator==(const TagStats&, const TagStats&) = default;
 };
 
@@ -122,6 +125,8 @@ struct FileLayout {
     // long
     std::int32_t tag_col = -1, time_col = -1, value_col = -1, quality_col = -1, unit_col = -1;
     std::vector<ReadingFact> facts;  // the conventions settled when the opening was read
+    // How the quality columns read, given or decided from the opening rows (never Auto).
+    QualityConvention quality_convention = QualityConvention::Text;
     friend bool operator==(const FileLayout&, const FileLayout&) = default;
 };
 
@@ -263,7 +268,7 @@ struct PartialProfile::State {
     // transitions enter the seal (an export of UTC or offset times depends on no zone data).
     bool zone_walls = false;
     std::vector<LineRef> first_unparsed;
-    std::array<std::uint64_t, 64> bad_state_counts{};
+    std::array<std::uint64_t, kMaxBadStates> bad_state_counts{};
     std::map<std::string, std::uint64_t, std::less<>> texts;
     bool texts_overflow = false;
     std::vector<RepeatedWall> repeated;
