@@ -19,7 +19,7 @@
 //    quote's run: counted, and refused unless accept_multiline_fields.
 //  - Layout: long when the header names a tag column (tag, tagname, tag_name, name), a timestamp
 //    column (timestamp, time, datetime, date) and a value column (value, val), any order and
-//    case; optional quality (quality, status) and unit (unit, units, eu, uom,
+//    case; optional quality (quality, status, statuscode) and unit (unit, units, eu, uom,
 //    engineering_units). Otherwise wide: column one is the timestamp, every other column a tag,
 //    except a column named as another plus " quality" ".quality" "_quality" " status" ".status"
 //    "_status" (any case), which is that tag's quality.
@@ -28,11 +28,15 @@
 //    (any case) is the unit row; the others are skipped and counted. No timestamp in the first
 //    cell of the 11 rows under the header: not an export.
 //  - Cells: a number is [sign] digits [decimal digits] [e|E [sign] digits] (digits on at least
-//    one side of the separator). A tag is numeric when any of its cells is a number. Missing:
-//    empty; a bad-state text (`bad_state_texts()`, any case, any tag); any other text in a
-//    numeric tag; a number equal to a declared sentinel; a quality not in the good list
-//    (default: empty, good, g, ok, 192, any case; a declared list replaces all of them). Each
-//    missing cell is counted once, under the first of those causes. Every other cell is present.
+//    one side of the separator), or as spreadsheets write one: in thousands groups the decimal
+//    setting leaves unambiguous (1,234.5 with decimal '.', 1.234,5 with ','; groups of exactly
+//    three), text-protected (="12.5"), with a leading +. Censored values (<0.5, >100, <LOD, ND,
+//    n.d. ...) are present numbers, counted per tag. A tag is numeric when any of its cells is a
+//    number. Missing: empty; a bad-state text (`bad_state_texts()`, system states included, any
+//    case, any tag); any other text in a numeric tag; a number equal to a declared sentinel; a
+//    bad quality under the file's QualityConvention (a declared good_quality list replaces it).
+//    Each missing cell is counted once, under the first of those causes. Every other cell is
+//    present; those of uncertain quality are counted per tag.
 //  - Timestamps: see `TimestampFormat`. Slash dates in the day/month order of `day_first`;
 //    unset, decided from every timestamp cell of the export: a first field above 12 in any row
 //    settles day first, a second above 12 month first (both kinds: refused); with every date
@@ -70,7 +74,9 @@
 //    three or more distinct instants are. True (default) with fewer than two steps, or no such
 //    tag.
 //  - has_controllers (inferred): a base name carrying two or more of PV SP OP OUT MV MODE (any
-//    case) after one of . _ - : / . The loops are listed in the notes.
+//    case) after one of . _ - : / or a space; a parameter path's field (.CV .Value .F_CV) is
+//    dropped first, so FIC1601/PID1/PV.CV is PV of FIC1601/PID1. Bases compare in any case. The
+//    loops are listed in the notes.
 //  - baseline_present: declared; else derived from a declared window holding >= 100 rows (as
 //    n_rows counts them); else default false. license_cleared, has_maintenance, has_batches,
 //    has_lab_samples: declared, else default false. Never inferred.

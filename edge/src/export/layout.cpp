@@ -15,7 +15,8 @@ constexpr int kMaxMetadataRows = 10;
 constexpr std::array<std::string_view, 4> kTagNames = {"tag", "tagname", "tag_name", "name"};
 constexpr std::array<std::string_view, 4> kTimeNames = {"timestamp", "time", "datetime", "date"};
 constexpr std::array<std::string_view, 2> kValueNames = {"value", "val"};
-constexpr std::array<std::string_view, 2> kQualityNames = {"quality", "status"};
+constexpr std::array<std::string_view, 5> kQualityNames = {"quality", "status", "statuscode",
+                                                           "status_code", "status code"};
 constexpr std::array<std::string_view, 5> kUnitNames = {"unit", "units", "eu", "uom",
                                                         "engineering_units"};
 constexpr std::array<std::string_view, 6> kQualitySuffixes = {" quality", ".quality", "_quality",

@@ -47,7 +47,7 @@ class RecordProcessor {
                                                     bool censored);
     [[gnu::noinline]] void classify_other(TagStats& tag, std::string_view s, const CellRef* quality,
                                           TimeBins::Counts& bin);
-    QualityVerdict verdict(const CellRef* quality);
+    [[gnu::always_inline]] inline QualityVerdict verdict(const CellRef* quality);
     // The bin counts of a row at t giving a tag at most `samples` samples; a scratch array once
     // the counts are dropped.
     [[gnu::always_inline]] inline TimeBins::Counts* bin_of_row(std::int64_t t,
