@@ -2,7 +2,10 @@
 // texts and quality flags.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "export/cells.hpp"
 
@@ -86,6 +89,69 @@ TEST(QualityCells, DefaultAndDeclaredLists) {
     EXPECT_TRUE(ep::is_good_quality("VALID", declared));
     EXPECT_TRUE(ep::is_good_quality("", declared));  // the declared list holds an empty text
     EXPECT_FALSE(ep::is_good_quality("Good", declared));
+}
+
+// Quality codes as tools write them, at the edges of 32 bits.
+TEST(QualityCodes, SpellingsAndBounds) {
+    using Code = std::optional<std::uint32_t>;
+    const std::pair<const char*, Code> cases[] = {
+        {"192", 192u},
+        {" 192.0 ", 192u},
+        {"192.000", 192u},
+        {"0x000400C0", 0x000400C0u},
+        {"0XffffFFFF", 0xFFFFFFFFu},
+        {"-2147483648", 0x80000000u},
+        {"-1", 0xFFFFFFFFu},
+        {"4294967295", 0xFFFFFFFFu},
+        {"4294967296", std::nullopt},
+        {"-2147483649", std::nullopt},
+        {"0x100000000", std::nullopt},
+        {"192.5", std::nullopt},
+        {"0x", std::nullopt},
+        {"1e3", std::nullopt},
+        {"Good", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const auto& [text, code] : cases) EXPECT_EQ(ep::quality_code(text), code) << text;
+}
+
+// One code under every convention: its verdict.
+TEST(QualityCodes, VerdictPerConvention) {
+    using C = ep::QualityConvention;
+    using V = ep::QualityVerdict;
+    const std::vector<std::string> none;
+    struct Case {
+        const char* text;
+        C convention;
+        V verdict;
+    };
+    const Case cases[] = {
+        {"192", C::OpcDa, V::Good},
+        {"216", C::OpcDa, V::Good},
+        {"86", C::OpcDa, V::Uncertain},
+        {"0", C::OpcDa, V::Bad},
+        {"0x1C0", C::OpcDa, V::Bad},
+        {"0x000400C0", C::OpcHda, V::Good},
+        {"0x00020054", C::OpcHda, V::Uncertain},
+        {"0x00040000", C::OpcHda, V::Bad},
+        {"0", C::OpcUa, V::Good},
+        {"0x00960000", C::OpcUa, V::Good},
+        {"0x40000000", C::OpcUa, V::Uncertain},
+        {"0x80000000", C::OpcUa, V::Bad},
+        {"0xC0000000", C::OpcUa, V::Bad},
+        {"0", C::ZeroGood, V::Good},
+        {"192", C::ZeroGood, V::Bad},
+        {"", C::ZeroGood, V::Good},
+        {"Good", C::OpcDa, V::Good},
+        {"192", C::Text, V::Good},
+        {"uncertain", C::Text, V::Uncertain},
+        {"Good (Local Override)", C::Text, V::Good},
+        {"Goodish", C::Text, V::Bad},
+        {"uncertainty", C::Text, V::Bad},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ep::quality_verdict(c.text, c.convention, none), c.verdict)
+            << c.text << " under " << ep::name(c.convention);
 }
 
 }  // namespace
