@@ -53,6 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     o.accept_multiline_fields = (zone & 0x10) != 0;
     if (zone & 0x20) o.day_first.reset();  // decided from the data
     o.accept_unparsed_rows = (zone & 0x40) != 0;
+    // The cut's top bits also pick the quality convention.
+    o.quality_convention = static_cast<ep::QualityConvention>((cut >> 13) % 6);
 
     ep::ExportScanner one(o, "fuzz.csv");
     one.feed(csv);
