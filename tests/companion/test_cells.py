@@ -1,6 +1,10 @@
 """Cells as plants write them: quality codes under each common convention, numbers as
 spreadsheets write them, censored laboratory values, system states, and control loops however
 their members are spelled. Every expected count is worked out by hand from the rows shown."""
+import json
+import subprocess
+import sys
+
 import pytest
 
 import qorv_chemical_engineering_edge as edge
@@ -238,3 +242,20 @@ def test_loop_spellings(tmp_path, tags, loops):
     p = profile(tmp_path, text)
     assert [(b, list(s)) for b, s in p.notes.loops] == loops
     assert p.values["has_controllers"].value == bool(loops)
+
+
+def test_the_command_line_passes_the_quality_convention(tmp_path):
+    # A Quality column of 0s alone is refused unless the convention is given; given, it reads.
+    path = tmp_path / "view.csv"
+    path.write_text("TagName,Timestamp,Value,Quality\n"
+                    "A,2026-03-02 08:00:00,1,0\nA,2026-03-02 08:01:00,2,0\n")
+    run = lambda *flags: subprocess.run(  # noqa: E731
+        [sys.executable, "-m", "qorv_chemical_engineering_edge", "profile", str(path),
+         "--json", "-", *flags], capture_output=True, text=True, timeout=120)
+    refused = run()
+    assert refused.returncode != 0 and "quality_convention" in refused.stderr
+    given = run("--quality-convention", "zero_good")
+    assert given.returncode == 0, given.stderr
+    profile = json.loads(given.stdout)
+    assert profile["tags"][0]["present"] == 2
+    assert profile["options"]["quality_convention"] == "zero_good"
