@@ -21,8 +21,9 @@ def counts(p):
     return {t.name: (t.present, t.missing_quality, t.uncertain) for t in p.tags}
 
 
-# One table of quality conventions: an export in the shape its tool writes, the options, and per
-# tag (present, missing for quality, uncertain).
+# One table of quality conventions: an export in the shape its tool writes, the options, per
+# tag (present, missing for quality, uncertain), and the convention the file states it was read
+# with and how that was decided.
 QUALITY = [
     # A SQL history view: Quality 0 is good beside the OPC quality (QualityDetail 192); 1 bad.
     ("sql_history_view_zero_good",
@@ -31,7 +32,7 @@ QUALITY = [
      "2026-03-02 08:01:00.000,FIC101.PV,12.7,12.7,0,192,192\n"
      "2026-03-02 08:02:00.000,FIC101.PV,,,1,8,8\n"
      "2026-03-02 08:03:00.000,FIC101.PV,12.9,12.9,0,192,192\n",
-     {}, {"FIC101.PV": (3, 0, 0)}),  # the empty value is missing as empty, not for quality
+     {}, {"FIC101.PV": (3, 0, 0)}, ("zero_good", "detected")),  # the empty value is missing as empty, not for quality
     # An OPC DA client's 8-bit codes: 192 and 216 (good, local override) good, 84 uncertain,
     # 24 (bad, configuration error) bad.
     ("opc_da_8_bit",
@@ -40,14 +41,14 @@ QUALITY = [
      "TI200,2026-03-02 08:01:00,81.3,216\n"
      "TI200,2026-03-02 08:02:00,81.1,84\n"
      "TI200,2026-03-02 08:03:00,81.0,24\n",
-     {}, {"TI200": (3, 1, 1)}),
+     {}, {"TI200": (3, 1, 1)}, ("opc_da", "detected")),
     # The same codes as a dataframe's float column writes them.
     ("opc_da_written_as_floats",
      "Name,Timestamp,Value,Quality\n"
      "PI300,2026-03-02T08:00:00Z,4.25,192.0\n"
      "PI300,2026-03-02T08:01:00Z,4.26,64.0\n"
      "PI300,2026-03-02T08:02:00Z,4.27,8.0\n",
-     {}, {"PI300": (2, 1, 1)}),
+     {}, {"PI300": (2, 1, 1)}, ("opc_da", "detected")),
     # An OPC HDA server's 32-bit quality in hex: raw (0x0004....) or interpolated (0x0002....)
     # above the DA quality in the low word.
     ("opc_hda_32_bit_hex",
@@ -56,7 +57,7 @@ QUALITY = [
      "LI400,2026-03-02 08:01:00,55.1,0x00020040\n"
      "LI400,2026-03-02 08:02:00,55.2,0x00040000\n"
      "LI400,2026-03-02 08:03:00,55.3,0x000400D8\n",
-     {}, {"LI400": (3, 1, 1)}),
+     {}, {"LI400": (3, 1, 1)}, ("opc_hda", "detected")),
     # An OPC UA client's StatusCode: 0 good, 0x40000000 uncertain, 0x80000000 bad, written as
     # unsigned and as signed 32-bit integers.
     ("opc_ua_status_code",
@@ -66,7 +67,7 @@ QUALITY = [
      "FI500,2026-03-02T08:02:00Z,3.7,2147483648\n"
      "FI500,2026-03-02T08:03:00Z,3.8,-2139881472\n"
      "FI500,2026-03-02T08:04:00Z,3.9,0\n",
-     {}, {"FI500": (3, 2, 1)}),
+     {}, {"FI500": (3, 2, 1)}, ("opc_ua", "detected")),
     # Text qualities and their abbreviations, in a wide sheet with a quality column per tag.
     ("text_qualities_wide",
      "Time,TIC1.PV,TIC1.PV Quality,TIC2.PV,TIC2.PV Quality\n"
@@ -74,36 +75,44 @@ QUALITY = [
      "2026-03-02 08:01,1.1,Uncertain,2.1,U\n"
      "2026-03-02 08:02,1.2,Bad,2.2,B\n"
      "2026-03-02 08:03,1.3,Uncertain (Sub-Normal),2.3,Unc\n",
-     {}, {"TIC1.PV": (3, 1, 2), "TIC2.PV": (3, 1, 2)}),
+     {}, {"TIC1.PV": (3, 1, 2), "TIC2.PV": (3, 1, 2)}, ("text", "detected")),
     # Qualities as older exports wrote them read as they always did: Good, ok, g, 192 and empty
     # good; anything else bad.
     ("old_mixed_texts_and_192",
      "Time,A,A Quality\n"
      "2026-03-02 08:00,1,Good\n2026-03-02 08:01,2,192\n2026-03-02 08:02,3,\n"
      "2026-03-02 08:03,4,ok\n2026-03-02 08:04,5,Bad\n2026-03-02 08:05,6,0\n",
-     {}, {"A": (4, 2, 0)}),
+     {}, {"A": (4, 2, 0)}, ("text", "detected")),
     # A declared good list replaces any convention: here 0 is good, 192 is not.
     ("declared_good_list",
      "TagName,Timestamp,Value,Quality\n"
      "X1,2026-03-02 08:00:00,1,0\nX1,2026-03-02 08:01:00,2,192\nX1,2026-03-02 08:02:00,3,0\n",
-     {"good_quality": ["0"]}, {"X1": (2, 1, 0)}),
+     {"good_quality": ["0"]}, {"X1": (2, 1, 0)}, ("good_quality", "given")),
     # A given convention settles what the column's values alone cannot: 0 bad as an OPC code.
     ("given_opc_da_settles_zero",
      "TagName,Timestamp,Value,Quality\n"
      "X2,2026-03-02 08:00:00,1,0\nX2,2026-03-02 08:01:00,2,192\nX2,2026-03-02 08:02:00,3,64\n",
-     {"quality_convention": "opc_da"}, {"X2": (2, 1, 1)}),
+     {"quality_convention": "opc_da"}, {"X2": (2, 1, 1)}, ("opc_da", "given")),
     ("given_zero_good",
      "TagName,Timestamp,Value,Quality\n"
      "X3,2026-03-02 08:00:00,1,0\nX3,2026-03-02 08:01:00,2,192\nX3,2026-03-02 08:02:00,3,0\n",
-     {"quality_convention": "zero_good"}, {"X3": (2, 1, 0)}),
+     {"quality_convention": "zero_good"}, {"X3": (2, 1, 0)}, ("zero_good", "given")),
 ]
 
 
-@pytest.mark.parametrize("name, text, options, expected", QUALITY, ids=[q[0] for q in QUALITY])
-def test_quality_conventions(tmp_path, name, text, options, expected):
+@pytest.mark.parametrize("name, text, options, expected, stated", QUALITY,
+                         ids=[q[0] for q in QUALITY])
+def test_quality_conventions(tmp_path, name, text, options, expected, stated):
     p = profile(tmp_path, text, **options)
     assert counts(p) == expected
     assert p.notes.uncertain_samples == sum(u for _, _, u in expected.values())
+    facts = {f.name: (f.value, f.how) for f in p.files[0].reading}
+    assert facts["quality_convention"] == stated
+
+
+def test_a_file_without_quality_states_no_convention(tmp_path):
+    p = profile(tmp_path, "Time,A\n2026-03-02 08:00,1\n")
+    assert "quality_convention" not in {f.name for f in p.files[0].reading}
 
 
 # Where the column's name and values do not tell the convention, the file is refused and the
@@ -120,7 +129,7 @@ REFUSED = [
     ("status_code_holding_8_bit_codes",
      "Name,Timestamp,Value,StatusCode\n"
      "A,2026-03-02 08:00:00,1,192\nA,2026-03-02 08:01:00,2,192\n",
-     "StatusCode column holds 8-bit"),
+     "named as a StatusCode it holds 8-bit"),
     ("wide_codes_without_da_or_severity",
      "TagName,Timestamp,Value,Quality\n"
      "A,2026-03-02 08:00:00,1,0x00040000\nA,2026-03-02 08:01:00,2,0x00020000\n",

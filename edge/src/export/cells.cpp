@@ -350,7 +350,7 @@ QualityDecision decide_quality(std::span<const std::string_view> names, bool det
     if (detail_sibling) {
         if (any_wide)
             return {QualityConvention::Auto,
-                    "the Quality column beside an OPC quality column holds codes above 16 bits, "
+                    "beside an OPC quality column it holds codes above 16 bits, "
                     "not a SQL history view's 0-is-good codes" +
                         settle};
         return {QualityConvention::ZeroGood, {}};
@@ -358,25 +358,25 @@ QualityDecision decide_quality(std::span<const std::string_view> names, bool det
     if (status_code_name) {
         if (any_good_da)
             return {QualityConvention::Auto,
-                    "a StatusCode column holds 8-bit OPC quality codes (192)" + settle};
+                    "named as a StatusCode it holds 8-bit OPC quality codes (192)" + settle};
         return {QualityConvention::OpcUa, {}};
     }
     if (any_ua_high) return {QualityConvention::OpcUa, {}};
     if (any_wide) {
         if (any_low_byte) return {QualityConvention::OpcHda, {}};
         return {QualityConvention::Auto,
-                "the quality codes above 16 bits carry no 8-bit OPC quality in their low byte and "
+                "its codes above 16 bits carry no 8-bit OPC quality in their low byte and "
                 "no StatusCode severity in their top bits" +
                     settle};
     }
     if (any_zero && !any_good_da)
         return {QualityConvention::Auto,
-                "the quality column holds 0 and no good 8-bit OPC code: 0 is bad as an OPC "
+                "it holds 0 and no good 8-bit OPC code: 0 is bad as an OPC "
                 "quality but good in a SQL history view and as a StatusCode" +
                     settle};
     if (any_zero)
         return {QualityConvention::Auto,
-                "the quality column holds both 0 and 192 with no OPC quality column beside it: "
+                "it holds both 0 and 192 with no OPC quality column beside it: "
                 "0 is bad as an OPC quality but good in a SQL history view" +
                     settle};
     return {QualityConvention::OpcDa, {}};
