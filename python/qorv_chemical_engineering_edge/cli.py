@@ -3,13 +3,15 @@
 Exit codes: 0 when the verdict is Ready (or ReadyWithCaveats, unless --strict) and for a
 profile or a units run without hazards; 1 for NotReadyMissingCriticalWitnesses (or caveats
 under --strict) and for unit hazards; 2 for a usage error or an input that cannot be read,
-with a one-line reason on standard error and never a traceback.
+with a one-line reason on standard error and never a traceback. A reader that stops reading
+(`qce profile x.csv | head`) ends the run quietly with exit code 1, as Python's own tools do.
 """
 from __future__ import annotations
 
 import argparse
 import csv
 import io
+import os
 import sys
 from typing import Any, Callable, Dict, List, NoReturn, Optional, Sequence
 
@@ -39,7 +41,11 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
         if args.command is None:
             raise UsageError("qce: a command is required: readiness, profile or units "
                              "(see qce --help)")
-        return int(args.run(args))
+        code = int(args.run(args))
+        sys.stdout.flush()  # a closed pipe shows here, not at the interpreter's exit
+        return code
+    except BrokenPipeError:
+        return _pipe_closed()
     except UsageError as error:
         return _fail(str(error))
     except (OSError, ValueError, TypeError, LookupError) as error:
@@ -48,6 +54,17 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
         return _fail("qce: interrupted", 130)
     except Exception as error:  # a fault of ours: still one line, never a traceback
         return _fail(f"qce: internal error ({type(error).__name__}): {error}")
+
+
+def _pipe_closed() -> int:
+    """The reader of standard output went away: nothing more to say to anyone. Standard output
+    points at the null device so the interpreter's last flush does not fail again."""
+    try:
+        devnull = os.open(os.devnull, os.O_WRONLY)
+        os.dup2(devnull, sys.stdout.fileno())
+    except (OSError, ValueError):  # stdout without a descriptor: nothing is left to flush
+        pass
+    return 1
 
 
 def _fail(message: str, code: int = USAGE_ERROR) -> int:
@@ -212,8 +229,8 @@ def _build_parser() -> argparse.ArgumentParser:
     _export_arguments(readiness)
     window = readiness.add_mutually_exclusive_group()
     window.add_argument("--baseline", metavar="START..END",
-                        help="a normal-operation window (ISO times); present when it holds at "
-                        "least 100 rows")
+                        help="a normal-operation window (ISO 8601 times); present when it "
+                        "holds at least 100 rows")
     window.add_argument("--baseline-present", action="store_true",
                         help="declare that a baseline window exists")
     readiness.add_argument("--license-cleared", action="store_true",
@@ -232,8 +249,8 @@ def _build_parser() -> argparse.ArgumentParser:
     profile = commands.add_parser(
         "profile", help="profile an export",
         description="Profile a historian export: the thirteen readiness values with their "
-        "provenance, the per-tag table, notes and seals. Exit code 0, or 2 for a usage error "
-        "or an unreadable input.")
+        "provenance, how the export was read, the per-tag table, notes and seals. Exit code 0, "
+        "or 2 for a usage error or an unreadable input.")
     _export_arguments(profile)
     _output_arguments(profile)
     profile.set_defaults(run=_profile)
@@ -246,45 +263,74 @@ def _build_parser() -> argparse.ArgumentParser:
         "usage error.")
     units.add_argument("units", nargs="*", metavar="UNIT", help="two unit texts, A and B")
     units.add_argument("--pairs", metavar="FILE", help="a CSV of unit pairs ('-' for stdin)")
-    units.add_argument("--court", choices=sorted(COURTS), default="v2",
-                       help="v2 (default) or the first court, v1")
-    units.add_argument("--relation", choices=RELATIONS, default=RELATIONS[0],
-                       help="how the pairs meet (default: same_quantity)")
+    units.add_argument("--court", choices=sorted(COURTS), default="v2", metavar="COURT",
+                       help="the unit court that judges: " + _choices(sorted(COURTS), "v2"))
+    units.add_argument("--relation", choices=RELATIONS, default=RELATIONS[0], metavar="RELATION",
+                       help="how the two units of a pair meet: "
+                       + _choices(RELATIONS, RELATIONS[0]))
     _output_arguments(units)
     units.set_defaults(run=_units)
     return parser
 
 
+def _choices(choices: Sequence[str], default: Optional[str] = None, said: str = "") -> str:
+    """'one of a, b or c (default: a, said)': the choices as a person reads them, a one-letter
+    choice (a delimiter, a decimal mark) quoted so that it stands out from the commas."""
+    shown = [repr(c) if len(c) == 1 and not c.isalnum() else c for c in choices]
+    text = "one of " + (", ".join(shown[:-1]) + " or " + shown[-1] if len(shown) > 1
+                        else shown[0])
+    if default is not None:
+        text += f" (default: {repr(default) if len(default) == 1 else default}"
+        text += f", {said})" if said else ")"
+    elif said:
+        text += f" (default: {said})"
+    return text
+
+
 def _export_arguments(parser: argparse.ArgumentParser) -> None:
     parser.add_argument("export", nargs="+", metavar="EXPORT",
                         help="the export: one file or several in order (CSV, .csv.gz, Parquet)")
-    parser.add_argument("--tag-list", metavar="FILE", help="CSV of tag,unit; its units win")
+    parser.add_argument("--tag-list", metavar="FILE",
+                        help="CSV of tag,unit; its units win over the export's")
     parser.add_argument("--tz", default="UTC", metavar="ZONE",
-                        help="IANA zone of naive timestamps (default UTC)")
-    parser.add_argument("--layout", choices=_names.LAYOUTS, default=_names.LAYOUTS[0])
-    parser.add_argument("--delimiter", default=None,
-                        choices=tuple(_TAB if d == "\t" else d for d in _names.DELIMITERS),
-                        help="default: sniffed from the header")
-    parser.add_argument("--decimal", choices=_names.DECIMALS, default=_names.DECIMALS[0])
+                        help="IANA zone of naive timestamps, e.g. Europe/Berlin (default: UTC)")
+    parser.add_argument("--layout", choices=_names.LAYOUTS, default=_names.LAYOUTS[0],
+                        metavar="LAYOUT",
+                        help="how the rows hold the samples: "
+                        + _choices(_names.LAYOUTS, _names.LAYOUTS[0], "decided from the file"))
+    delimiters = tuple(_TAB if d == "\t" else d for d in _names.DELIMITERS)
+    parser.add_argument("--delimiter", default=None, choices=delimiters, metavar="CHAR",
+                        help="the cell separator: "
+                        + _choices(delimiters, None, "sniffed from the header"))
+    parser.add_argument("--decimal", choices=_names.DECIMALS, default=_names.DECIMALS[0],
+                        metavar="CHAR",
+                        help="the decimal mark of numbers: "
+                        + _choices(_names.DECIMALS, _names.DECIMALS[0]))
     order = parser.add_mutually_exclusive_group()
     order.add_argument("--day-first", dest="day_first", action="store_const", const=True,
                        default=None, help="read slash dates as DD/MM/YYYY; by default the order "
                        "is decided from the dates, and an export they cannot settle is refused")
     order.add_argument("--month-first", dest="day_first", action="store_const", const=False,
                        help="read slash dates as MM/DD/YYYY")
-    parser.add_argument("--timestamp-format", default=None, choices=_names.TIMESTAMP_FORMATS)
+    parser.add_argument("--timestamp-format", default=None, choices=_names.TIMESTAMP_FORMATS,
+                        metavar="FORMAT",
+                        help="how the time column is written: "
+                        + _choices(_names.TIMESTAMP_FORMATS, _names.TIMESTAMP_FORMATS[0],
+                                   "decided from the values"))
     parser.add_argument("--missing-value", action="append", default=[], metavar="NUMBER",
-                        help="a sentinel number meaning missing (repeatable)")
+                        help="a sentinel number meaning missing (repeatable; default: none)")
     parser.add_argument("--good-quality", action="append", default=None, metavar="TEXT",
-                        help="a quality text meaning good (repeatable; replaces the default)")
+                        help="a quality text meaning good (repeatable; replaces the default "
+                        "list of good texts)")
     parser.add_argument("--quality-convention", choices=_names.QUALITY_CONVENTIONS,
-                        default=_names.QUALITY_CONVENTIONS[0],
+                        default=_names.QUALITY_CONVENTIONS[0], metavar="CONVENTION",
                         help="how quality codes read: opc_da (code & 0xC0: 192 good, 64 "
                              "uncertain), opc_hda (the low 16 bits as opc_da), opc_ua (a "
                              "StatusCode: 0 good), zero_good (0 good, as a SQL history view's "
                              "Quality), text (Good/Uncertain/Bad); default auto: decided per "
                              "file from the quality column's name and values")
-    parser.add_argument("--threads", type=int, default=None, help="default: every core")
+    parser.add_argument("--threads", type=int, default=None, metavar="N",
+                        help="threads to scan with (default: every core)")
     parser.add_argument("--accept-multiline-fields", action="store_true",
                         help="read quoted fields whose lines read as rows as cells; by default "
                              "such an export (a stray quote reads so) is refused")
@@ -297,7 +343,8 @@ def _export_arguments(parser: argparse.ArgumentParser) -> None:
 
 
 def _output_arguments(parser: argparse.ArgumentParser) -> None:
-    parser.add_argument("--json", metavar="FILE", help="write JSON to FILE ('-': stdout only)")
+    parser.add_argument("--json", metavar="FILE",
+                        help="write JSON to FILE ('-': to standard output, instead of the text)")
     parser.add_argument("--html", metavar="FILE", help="write the HTML report to FILE")
 
 
