@@ -7,6 +7,7 @@
 
 #include "argument_binding.hpp"
 #include "native.hpp"
+#include "profile_options.hpp"
 #include "qorv_chemical_engineering_edge/names.hpp"
 
 namespace qorv_chemical_engineering_edge_py {
@@ -94,6 +95,13 @@ PyObject* names_table(PyObject*, PyObject*) {
         PyRef courts(PyDict_New());
         if (!d || !courts || !put(courts.get(), "v1", text(names::kUnitCourtV1)) ||
             !put(courts.get(), "v2", text(names::kUnitCourtV2))) {
+            return nullptr;
+        }
+        // For the reports: words for the notes' keys, and a profile as the core starts one (its
+        // notes are those of an export read without remark).
+        if (!put(d.get(), "note_labels", note_labels_to_python()) ||
+            !put(d.get(), "quiet_profile",
+                 profile_to_python(core::export_profile::ExportProfile{}))) {
             return nullptr;
         }
         const bool ok = put(d.get(), "readiness_fields", tuple_of(names::kReadinessFields)) &&

@@ -15,6 +15,8 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "profile_options.hpp"
@@ -206,7 +208,47 @@ PyObject* availability(const profile::ExportProfile& p) {
     return ok ? d.release() : nullptr;
 }
 
+// What a report calls each note, by the key notes() writes it under. A note without words here
+// is shown by its key.
+constexpr std::pair<std::string_view, std::string_view> kNoteLabels[] = {
+    {"unknown_units", "units not recognised (× tags)"},
+    {"bad_state_texts", "bad-state texts (× cells)"},
+    {"other_texts", "other texts, counted missing (× cells)"},
+    {"other_texts_complete", "every other text listed"},
+    {"metadata_rows_skipped", "metadata rows skipped"},
+    {"unparsed_rows", "rows with an unparsed timestamp"},
+    {"first_unparsed_rows", "first unparsed rows"},
+    {"clock_changes", "likely clock changes"},
+    {"nonexistent_times_moved", "times in the spring gap, moved"},
+    {"repeated_hour_second", "repeated-hour rows read as the second"},
+    {"unit_disagreements", "unit disagreements"},
+    {"loops", "control loops"},
+    {"blank_lines", "blank lines skipped"},
+    {"ragged_rows", "rows with more or fewer cells than the header"},
+    {"oversized_rows", "rows over 16 MiB, counted unparsed"},
+    {"unnamed_columns", "columns without a name, not tags"},
+    {"input_digest_complete", "input digest covers every byte"},
+    {"multiline_fields", "quoted fields read as cells"},
+    {"multiline_field_lines", "line ends inside them"},
+    {"first_multiline_field", "the first of them"},
+    {"uncertain_samples", "samples of uncertain quality, counted present"},
+    {"censored_samples", "censored values (<0.5, ND), counted present"},
+    {"windows_1252_texts", "texts read as Windows-1252"},
+    {"utf16_replacements", "UTF-16 units replaced by U+FFFD"},
+    {"title_lines_skipped", "title lines above the header skipped"},
+    {"footer_rows", "footer rows under the data skipped"},
+};
+
 }  // namespace
+
+PyObject* note_labels_to_python() {
+    PyRef d(PyDict_New());
+    if (!d) return nullptr;
+    for (const auto& [key, label] : kNoteLabels) {
+        if (!put(d.get(), std::string(key).c_str(), str(label))) return nullptr;
+    }
+    return d.release();
+}
 
 PyObject* profile_to_python(const profile::ExportProfile& p) {
     PyRef d(PyDict_New());

@@ -21,6 +21,10 @@ PyObject* raise_profile_error(
 // The finished profile as nested plain Python objects (see profile.cpp for the shape).
 PyObject* profile_to_python(const qorv_chemical_engineering_edge::export_profile::ExportProfile& p);
 
+// {note key: words for a reader}, for the notes that have words; reports show any other by its
+// key.
+PyObject* note_labels_to_python();
+
 // The Python side of a scan that runs with the interpreter lock released: the progress
 // callable and the signal handlers, run on the thread that called in (the lock taken back
 // briefly each time). The first exception either raises is kept and stops the scan; failed()

@@ -2,7 +2,7 @@
 readiness and declared fields. The package takes them from here and never writes them out."""
 from __future__ import annotations
 
-from typing import Dict, Tuple
+from typing import Any, Dict, Tuple
 
 from . import _native
 
@@ -22,6 +22,10 @@ LEVELS: Tuple[str, ...] = _TABLE["levels"]  # ok, caveat, critical_missing
 READINESS_COURT: str = _TABLE["readiness_court"]
 PROFILE_SCHEMA: str = _TABLE["profile_schema"]
 UNIT_COURTS: Dict[str, str] = dict(_TABLE["unit_courts"])
+NOTE_LABELS: Dict[str, str] = dict(_TABLE["note_labels"])  # words for the notes' keys
+# A profile as the core starts one (raw, as the native module hands profiles out): its notes are
+# those of an export read without remark.
+QUIET_PROFILE: Dict[str, Any] = _TABLE["quiet_profile"]
 
 format_instant = _native.format_instant
 declared_fields = _native.declared_fields

@@ -12,6 +12,7 @@ import argparse
 import csv
 import io
 import os
+import re
 import sys
 from typing import Any, Callable, Dict, List, NoReturn, Optional, Sequence
 
@@ -270,7 +271,29 @@ def _build_parser() -> argparse.ArgumentParser:
                        + _choices(RELATIONS, RELATIONS[0]))
     _output_arguments(units)
     units.set_defaults(run=_units)
+    for command in (readiness, profile, units):
+        _readable(command)
     return parser
+
+
+def _readable(parser: argparse.ArgumentParser) -> None:
+    """Every option with choices shows a name, not `{a,b,c}`, in the usage line, and its help
+    names each choice (and the default, where there is one) in words."""
+    for action in parser._actions:
+        if not action.choices or not action.option_strings:
+            continue
+        if action.metavar is None:
+            action.metavar = action.dest.upper()
+        choices = [str(c) for c in action.choices]
+        said = action.help or ""
+        if not all(_names_choice(said, c) for c in choices):
+            default = action.default if isinstance(action.default, str) else None
+            action.help = (said + "; " if said else "") + _choices(choices, default)
+
+
+def _names_choice(text: str, choice: str) -> bool:
+    shown = repr(choice) if len(choice) == 1 and not choice.isalnum() else choice
+    return re.search(rf"(^|[\s,(]){re.escape(shown)}($|[\s,);:])", text) is not None
 
 
 def _choices(choices: Sequence[str], default: Optional[str] = None, said: str = "") -> str:

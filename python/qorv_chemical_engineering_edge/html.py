@@ -1,7 +1,8 @@
 """The HTML report: one self-contained file (inline CSS and SVG, no script, no network).
 
-Read top to bottom: the verdict, the findings with coloured levels, the profile values with
-their provenance, the data-availability chart, the per-tag table, the notes and the seals.
+Read top to bottom: the verdict, how the export was read, the findings with coloured levels, the
+profile values with their provenance, the data-availability chart, the per-tag table, the notes
+and the seals.
 """
 from __future__ import annotations
 
@@ -12,7 +13,7 @@ import itertools
 import math
 from typing import TYPE_CHECKING, Iterable, List, Optional, Sequence, Tuple
 
-from . import _names
+from . import _names, _render
 
 if TYPE_CHECKING:
     from ._availability import Availability
@@ -99,6 +100,7 @@ def profile_page(profile: "ExportProfile") -> str:
     return _page("Export profile", [
         f'<div class="banner" style="background:#24292f"><h1>Export profile</h1>'
         f"<p>{_e(_source(profile))}</p></div>",
+        _reading(profile),
         _values(profile),
         _chart(profile),
         _tags(profile),
@@ -111,6 +113,7 @@ def report_page(report: "ExportReport") -> str:
     return _page(report.verdict, [
         _banner(report.verdict, report.n_caveat, report.n_critical_missing,
                 _source(report.profile)),
+        _reading(report.profile),
         _findings(report.record),
         _values(report.profile),
         _chart(report.profile),
@@ -284,33 +287,40 @@ def _tags(profile: "ExportProfile") -> str:
     return _section("Tags", summary + _table(head, rows))
 
 
+def _reading(profile: "ExportProfile") -> str:
+    """How the export was read: per file, each fact the reader decided (the layout, the
+    conventions) with how it was decided. Files read alike share one row."""
+    groups: List[Tuple[List[str], Sequence[Tuple[str, str, str]]]] = []
+    for f in profile.files:
+        facts = [(r.name, r.value, r.how) for r in f.reading]
+        same = next((g for g in groups if list(g[1]) == list(facts)), None)
+        if same is None:
+            groups.append(([f.path], facts))
+        else:
+            same[0].append(f.path)
+    rows = []
+    for paths, facts in groups:
+        more = len(paths) - 1
+        files = _e(paths[0]) + (f" and {more:,} more file{'s' if more > 1 else ''}" if more else "")
+        for k, (name, value, how) in enumerate(facts):
+            rows.append(f"<tr><td>{files if k == 0 else ''}</td><td>{_e(name)}</td>"
+                        f"<td><code>{_e(_render.fact_value(value))}</code></td>"
+                        f'<td class="prov">{_e(how)}</td></tr>')
+    if not rows:
+        return ""
+    return _section("How the export was read",
+                    _table(("file", "read", "as", "how"), rows, width="auto")
+                    .replace("<table", '<table id="reading"', 1))
+
+
 def _notes(profile: "ExportProfile") -> str:
-    n = profile.notes
-    items: List[Tuple[str, str]] = []
-    if n.bad_state_texts:
-        items.append(("bad-state texts", _listing(
-            f"{_e(t)} ×{c:,}" for t, c in n.bad_state_texts)))
-    if n.unknown_units:
-        items.append(("unknown units", _listing(
-            (f"{_e(t)} ({c} tags)" for t, c in n.unknown_units), len(n.unknown_units))))
-    if n.loops:
-        items.append(("control loops", _listing(
-            (f"{_e(b)} ({'/'.join(_e(s) for s in sx)})" for b, sx in n.loops), len(n.loops))))
-    items.append(("metadata rows skipped", str(n.metadata_rows_skipped)))
-    items.append(("rows with an unparsed timestamp", str(n.unparsed_rows)))
-    if n.multiline_fields:
-        file, line, ends = n.first_multiline_field or ("", 0, 0)
-        items.append(("quoted fields read as cells", _e(
-            f"{n.multiline_fields:,} holding {n.multiline_field_lines:,} line ends; "
-            f"the first at {file}:{line}, over {ends:,} line ends")))
-    if n.clock_changes:
-        items.append(("likely clock changes", _listing(
-            f"{_e(f)}:{line} → {_e(at)}" for f, line, at in n.clock_changes)))
-    if n.unit_disagreements:
-        items.append(("unit disagreements", _listing(
-            (f"{_e(t)}: {_e(u)} vs {_e(o)}" for t, u, o in n.unit_disagreements),
-            len(n.unit_disagreements))))
-    return _section("Notes", _kv(items))
+    from .profile import _quiet_notes
+
+    items = _render.note_items(profile.notes.to_dict(), _quiet_notes(), _names.NOTE_LABELS,
+                               NOTE_ITEMS, "in the JSON")
+    if not items:
+        return _section("Notes", '<p class="muted">None.</p>')
+    return _section("Notes", _kv((label, _e(text)) for label, text in items))
 
 
 def _seals(profile: "ExportProfile", court_hash: Optional[str]) -> str:

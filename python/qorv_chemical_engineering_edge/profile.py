@@ -2,6 +2,7 @@
 from __future__ import annotations
 
 import dataclasses
+import functools
 import operator
 from dataclasses import dataclass, field
 from typing import Any, Callable, Dict, List, Mapping, Optional, Sequence, Tuple, Union
@@ -190,17 +191,34 @@ class ExportProfile:
         )
 
     def __str__(self) -> str:
+        columns = _render.width()
+        head = f"export profile of {_short_source(self.source)} ({self.layout} layout)"
         return _render.lines(
-            f"export profile of {_short_source(self.source)} ({self.layout} layout)",
+            "\n".join(_render.wrap(head, columns)),
+            self.reading_text(columns),
             _render.table(
                 ("field", "value", "provenance"),
-                ((p.name, p.value, p.provenance) for p in self.values.values()),
+                ((p.name, p.value, p.provenance) for p in self.values.values()), columns,
             ),
-            self.tag_table(),
-            f"input_digest {self.input_digest}\nprofile seal {self.seal}",
+            self.tag_table(columns=columns),
+            self.notes_text(columns),
+            _render.hashes((("input_digest", self.input_digest), ("profile seal", self.seal)),
+                           columns),
         )
 
-    def tag_table(self, limit: Optional[int] = 40) -> str:
+    def reading_text(self, columns: Optional[int] = None) -> str:
+        """How each file was read, as text: the layout and the conventions chosen."""
+        return _render.reading(
+            [(f.path, f.data_rows, [(r.name, r.value, r.how) for r in f.reading])
+             for f in self.files], columns)
+
+    def notes_text(self, columns: Optional[int] = None) -> str:
+        """Every note that says something (a count that is not zero, a list that is not
+        empty), as text."""
+        return _render.notes(
+            _render.note_items(self.notes.to_dict(), _quiet_notes(), _names.NOTE_LABELS), columns)
+
+    def tag_table(self, limit: Optional[int] = 40, columns: Optional[int] = None) -> str:
         shown = self.tags if limit is None else self.tags[:limit]
         rows = [
             (t.name, t.unit or "-", "yes" if t.unit_recognised else "no", t.samples, t.missing,
@@ -208,7 +226,7 @@ class ExportProfile:
             for t in shown
         ]
         text = _render.table(
-            ("tag", "unit", "known", "samples", "missing", "share", "bad-state"), rows
+            ("tag", "unit", "known", "samples", "missing", "share", "bad-state"), rows, columns
         )
         if len(shown) < len(self.tags):
             text += f"\n… {len(self.tags) - len(shown)} more tags"
@@ -293,19 +311,24 @@ class ExportReport:
         )
 
     def __str__(self) -> str:
-        values = {p.name: p for p in self.profile.values.values()}
+        columns = _render.width()
+        profile = self.profile
         rows = [
             (f.dimension, f.level, f.message) for f in self.record.findings
         ]
+        head = (f"{self.verdict}: {self.n_caveat} caveat(s), "
+                f"{self.n_critical_missing} critical witness(es) missing")
         return _render.lines(
-            f"{self.verdict}: {self.n_caveat} caveat(s), "
-            f"{self.n_critical_missing} critical witness(es) missing",
-            _render.table(("dimension", "level", "message"), rows),
+            "\n".join(_render.wrap(head, columns)),
+            profile.reading_text(columns),
+            _render.table(("dimension", "level", "message"), rows, columns),
             _render.table(
                 ("field", "value", "provenance"),
-                ((p.name, p.value, p.provenance) for p in values.values()),
+                ((p.name, p.value, p.provenance) for p in profile.values.values()), columns,
             ),
-            f"court_hash   {self.court_hash}\nprofile seal {self.profile.seal}",
+            profile.notes_text(columns),
+            _render.hashes((("court_hash", self.court_hash), ("profile seal", profile.seal)),
+                           columns),
         )
 
     def to_dict(self) -> Dict[str, Any]:
@@ -487,6 +510,13 @@ def _from_native(raw: Dict[str, Any], source: Tuple[str, ...],
         _native_options=options,
         _bins=bins_of(raw["availability"]),
     )
+
+
+@functools.lru_cache(maxsize=None)
+def _quiet_notes() -> Dict[str, Any]:
+    """The notes of an export read without remark (a profile as the core starts one), as
+    to_dict() shows them: a report shows the notes that differ from these."""
+    return _from_native(_names.QUIET_PROFILE, (), {}).notes.to_dict()
 
 
 def _tags(raw: List[Tuple[Any, ...]]) -> Tuple[TagEvidence, ...]:

@@ -54,11 +54,12 @@ class ReadinessRecord:
             f"{self.verdict}: {self.n_caveat} caveat(s), "
             f"{self.n_critical_missing} critical witness(es) missing"
         )
+        columns = _render.width()
         rows = [(f.dimension, f.level, f.message) for f in self.findings]
         return _render.lines(
-            head,
-            _render.table(("dimension", "level", "message"), rows),
-            f"court_hash {self.court_hash}",
+            "\n".join(_render.wrap(head, columns)),
+            _render.table(("dimension", "level", "message"), rows, columns),
+            _render.hashes((("court_hash", self.court_hash),), columns),
         )
 
     def to_dict(self) -> Dict[str, Any]:

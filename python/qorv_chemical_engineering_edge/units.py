@@ -111,10 +111,11 @@ class UnitCourtRecord:
             f"{self.court}: {self.assertions_checked} assertion(s), "
             f"{self.n_consistent} consistent, {self.n_hazard} hazard(s)"
         )
+        columns = _render.width()
         return _render.lines(
-            head,
-            _render.table(("a", "b", "hazard", "message"), rows),
-            f"court_hash {self.court_hash}",
+            "\n".join(_render.wrap(head, columns)),
+            _render.table(("a", "b", "hazard", "message"), rows, columns),
+            _render.hashes((("court_hash", self.court_hash),), columns),
         )
 
     def to_dict(self) -> Dict[str, Any]:
