@@ -103,11 +103,13 @@ def test_qce_shows_the_reading_and_the_notes(tmp_path):
     (tmp_path / "plant.csv").write_bytes(PLANT.encode())
     reading = {
         "detected": "how the export was read\nplant.csv: 40 data rows\n"
-                    "read       as    how\n---------  ----  --------\n"
-                    "layout     wide  detected\ndelimiter  ','   detected",
+                    "read       as     how\n---------  -----  --------\n"
+                    "encoding   utf-8  default\ndelimiter  ','    detected\n"
+                    "decimal    '.'    default\nlayout     wide   detected",
         "given": "how the export was read\nplant.csv: 40 data rows\n"
-                 "read       as    how\n---------  ----  -----\n"
-                 "layout     wide  given\ndelimiter  ','   given"}
+                 "read       as     how\n---------  -----  -------\n"
+                 "encoding   utf-8  default\ndelimiter  ','    given\n"
+                 "decimal    '.'    default\nlayout     wide   given"}
     for command in ("profile", "readiness"):
         plain = qce(command, "plant.csv", cwd=tmp_path)
         assert block(plain.stdout, "how the export was read") == reading["detected"]
