@@ -103,13 +103,15 @@ def test_qce_shows_the_reading_and_the_notes(tmp_path):
     (tmp_path / "plant.csv").write_bytes(PLANT.encode())
     reading = {
         "detected": "how the export was read\nplant.csv: 40 data rows\n"
-                    "read       as     how\n---------  -----  --------\n"
-                    "encoding   utf-8  default\ndelimiter  ','    detected\n"
-                    "decimal    '.'    default\nlayout     wide   detected",
+                    "read       as            how\n---------  ------------  --------\n"
+                    "encoding   utf-8         default\ndelimiter  ','           detected\n"
+                    "decimal    '.'           default\nlayout     wide          detected\n"
+                    "row_order  oldest_first  detected",
         "given": "how the export was read\nplant.csv: 40 data rows\n"
-                 "read       as     how\n---------  -----  -------\n"
-                 "encoding   utf-8  default\ndelimiter  ','    given\n"
-                 "decimal    '.'    default\nlayout     wide   given"}
+                 "read       as            how\n---------  ------------  --------\n"
+                 "encoding   utf-8         default\ndelimiter  ','           given\n"
+                 "decimal    '.'           default\nlayout     wide          given\n"
+                 "row_order  oldest_first  detected"}
     for command in ("profile", "readiness"):
         plain = qce(command, "plant.csv", cwd=tmp_path)
         assert block(plain.stdout, "how the export was read") == reading["detected"]
