@@ -150,6 +150,8 @@ PyObject* notes(const profile::ProfileNotes& n) {
         put(d.get(), "ragged_rows", count(n.ragged_rows)) &&
         put(d.get(), "oversized_rows", count(n.oversized_rows)) &&
         put(d.get(), "unnamed_columns", count(n.unnamed_columns)) &&
+        put(d.get(), "title_lines_skipped", count(n.title_lines_skipped)) &&
+        put(d.get(), "footer_rows", count(n.footer_rows)) &&
         put(d.get(), "input_digest_complete", flag(n.input_digest_complete)) &&
         put(d.get(), "multiline_fields", count(n.multiline_fields)) &&
         put(d.get(), "multiline_field_lines", count(n.multiline_field_lines)) &&

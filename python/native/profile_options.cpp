@@ -3,7 +3,8 @@
 // day_first (None: decided from the data), timestamp_format, zone_name, zone_tzif,
 // missing_sentinels, good_quality, tag_list (None, (file, bytes) or a {tag: unit} dict), the
 // declared fields (None or bool), baseline_start_us, baseline_end_us, threads,
-// accept_multiline_fields, accept_unparsed_rows, quality_convention.
+// accept_multiline_fields, accept_unparsed_rows, quality_convention,
+// header_line (0: found).
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -129,6 +130,15 @@ bool read_profile_options(PyObject* dict, profile::ProfileOptions& options) {
     if (day_first != Py_None) options.day_first = PyObject_IsTrue(day_first) == 1;
     options.accept_multiline_fields = PyObject_IsTrue(multiline) == 1;
     options.accept_unparsed_rows = PyObject_IsTrue(unparsed) == 1;
+    if (PyObject* header_line = PyDict_GetItemString(dict, "header_line")) {
+        const unsigned long line = PyLong_AsUnsignedLong(header_line);
+        if (PyErr_Occurred()) return false;
+        if (line > 0xFFFFFFFFul) {
+            PyErr_SetString(PyExc_ValueError, "option header_line is past any line");
+            return false;
+        }
+        options.header_line = static_cast<std::uint32_t>(line);
+    }
 
     char* bytes = nullptr;
     Py_ssize_t size = 0;

@@ -38,6 +38,7 @@ def build(
     accept_multiline_fields: bool = False,
     accept_unparsed_rows: bool = False,
     quality_convention: str = "auto",
+    header_line: Optional[int] = None,
 ) -> Dict[str, Any]:
     """The native options dict; see python/native/profile_options.cpp for its keys."""
     zone_tzif = _zones.tzif_bytes(tz)
@@ -61,6 +62,7 @@ def build(
         "accept_unparsed_rows": _args.flag(accept_unparsed_rows, "accept_unparsed_rows"),
         "quality_convention": _args.choice(quality_convention, "quality_convention",
                                            QUALITY_CONVENTIONS),
+        "header_line": 0 if header_line is None else _header_line(header_line),
     }
     if options["delimiter"] and options["delimiter"] == options["decimal"]:
         raise ValueError("options delimiter and decimal must differ")
@@ -81,6 +83,8 @@ def public(options: Mapping[str, Any]) -> Dict[str, Any]:
             shown.pop(name, None)
     if shown.get("quality_convention") == QUALITY_CONVENTIONS[0]:  # likewise: sealed when given
         shown.pop("quality_convention", None)
+    if not shown.get("header_line"):
+        shown.pop("header_line", None)
     tag_list = options.get("tag_list")
     shown["tag_list"] = (None if tag_list is None else MAPPING_LABEL
                          if isinstance(tag_list, dict) else tag_list[0])
@@ -138,6 +142,13 @@ def _texts(values: Iterable[str], name: str) -> List[str]:
     if isinstance(values, str):
         values = [values]
     return [_args.text(v, name) for v in values]
+
+
+def _header_line(value: int) -> int:
+    number = _args.count(value, "header_line")
+    if not 1 <= number <= 0xFFFFFFFF:
+        raise ValueError(f"option header_line={value!r} must be a line number from 1")
+    return number
 
 
 def _threads(value: int) -> int:

@@ -185,6 +185,7 @@ def _profile_options(args: argparse.Namespace) -> Dict[str, Any]:
         "accept_multiline_fields": args.accept_multiline_fields,
         "accept_unparsed_rows": args.accept_unparsed_rows,
         "quality_convention": args.quality_convention,
+        "header_line": args.header_line,
         "progress": True,  # a bar only when standard error is a terminal
     }
 
@@ -360,6 +361,9 @@ def _export_arguments(parser: argparse.ArgumentParser) -> None:
     parser.add_argument("--accept-unparsed-rows", action="store_true",
                         help="profile an export although more than 5%% of its data rows have no "
                              "timestamp that parses; by default such an export is refused")
+    parser.add_argument("--header-line", type=int, default=None, metavar="N",
+                        help="the header's line (1-based); by default found under any title "
+                             "block, and named here when two lines could each be it")
     parser.add_argument("--scheduler", metavar="ADDRESS", default=None,
                         help="run on the Dask scheduler at ADDRESS (needs the dask extra); "
                         "default: this machine's cores")

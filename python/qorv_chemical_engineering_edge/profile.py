@@ -114,6 +114,8 @@ class ProfileNotes:
     ragged_rows: int = 0  # rows with more or fewer cells than the header
     oversized_rows: int = 0
     unnamed_columns: int = 0
+    title_lines_skipped: int = 0  # lines above the header: title block, sep=, [Data]
+    footer_rows: int = 0  # summary rows (Min, Average ...) and row counts under the data
     input_digest_complete: bool = True
     # Quoted fields holding rows (a stray quote's run), read as cells (accept_multiline_fields):
     # how many, the line ends inside them, and the first (file, line where it opened, line ends).
@@ -147,6 +149,8 @@ class ProfileNotes:
             "ragged_rows": self.ragged_rows,
             "oversized_rows": self.oversized_rows,
             "unnamed_columns": self.unnamed_columns,
+            "title_lines_skipped": self.title_lines_skipped,
+            "footer_rows": self.footer_rows,
             "input_digest_complete": self.input_digest_complete,
         }
         if self.multiline_fields:  # only when seen, as the seal holds them
@@ -375,6 +379,7 @@ def profile_export(
     accept_multiline_fields: bool = False,
     accept_unparsed_rows: bool = False,
     quality_convention: str = "auto",
+    header_line: Optional[int] = None,
 ) -> ExportProfile:
     """Profile one historian export.
 
@@ -391,6 +396,9 @@ def profile_export(
     `quality_convention` says how quality codes read (one of
     `_names.QUALITY_CONVENTIONS`); "auto" decides per file from the quality column's name and
     values, and refuses a file where they contradict.
+    The header is found under any title block (report name, server, time range, a `sep=`
+    line, `[Data]`); `header_line` (1-based) names its line where the file leaves two
+    candidates.
     """
     return _profile(source, dict(layout=layout, tag_list=tag_list, delimiter=delimiter,
                                  decimal=decimal, day_first=day_first,
@@ -399,7 +407,8 @@ def profile_export(
                                  threads=threads,
                                  accept_multiline_fields=accept_multiline_fields,
                                  accept_unparsed_rows=accept_unparsed_rows,
-                                 quality_convention=quality_convention),
+                                 quality_convention=quality_convention,
+                                 header_line=header_line),
                     progress, None, None)
 
 
@@ -442,6 +451,7 @@ _PROFILE_OPTIONS: Dict[str, Any] = dict(
     timestamp_format=None, tz="UTC", missing_values=(), good_quality=None, threads=None,
     progress=None, accept_multiline_fields=False, accept_unparsed_rows=False,
     quality_convention="auto",
+    header_line=None,
 )
 
 
@@ -494,6 +504,8 @@ def _from_native(raw: Dict[str, Any], source: Tuple[str, ...],
             ragged_rows=notes["ragged_rows"],
             oversized_rows=notes["oversized_rows"],
             unnamed_columns=notes["unnamed_columns"],
+            title_lines_skipped=notes["title_lines_skipped"],
+            footer_rows=notes["footer_rows"],
             input_digest_complete=notes["input_digest_complete"],
             multiline_fields=notes["multiline_fields"],
             multiline_field_lines=notes["multiline_field_lines"],

@@ -130,7 +130,7 @@ def test_a_partial_is_finished_under_the_settings_it_was_scanned_with(
 def test_a_partial_of_another_version_is_refused_by_name():
     blob = _scan([TEXT])[0]
     older = blob[:HEAD - 16] + struct.pack("<Q", 2) + blob[HEAD - 8:]
-    with pytest.raises(ValueError, match="version 2; this build reads version 7"):
+    with pytest.raises(ValueError, match="version 2; this build reads version 8"):
         _native.finalize_partial(older, OPTIONS)
 
 

@@ -11,15 +11,18 @@ CASES = [  # (name, bytes, options, facts as (name, value, how))
     ("plain", WIDE.encode(), {},
      [("encoding", "utf-8", "default"), ("delimiter", ",", "detected"),
       ("decimal", ".", "default"), ("layout", "wide", "detected"),
-      ("row_order", "oldest_first", "detected")]),
+      ("row_order", "oldest_first", "detected"), ("header_line", "1", "detected"),
+      ("title_lines", "0", "detected"), ("unit_source", "none", "default")]),
     ("bom_long_given", b"\xef\xbb\xbf" + LONG.encode(), {"layout": "long", "decimal": ","},
      [("encoding", "utf-8-bom", "detected"), ("delimiter", ";", "detected"),
       ("decimal", ",", "given"), ("layout", "long", "given"),
-      ("row_order", "oldest_first", "detected")]),
+      ("row_order", "oldest_first", "detected"), ("header_line", "1", "detected"),
+      ("title_lines", "0", "detected"), ("unit_source", "none", "default")]),
     ("tab_given", WIDE.replace(",", "\t").encode(), {"delimiter": "\t"},
      [("encoding", "utf-8", "default"), ("delimiter", "tab", "given"),
       ("decimal", ".", "default"), ("layout", "wide", "detected"),
-      ("row_order", "oldest_first", "detected")]),
+      ("row_order", "oldest_first", "detected"), ("header_line", "1", "detected"),
+      ("title_lines", "0", "detected"), ("unit_source", "none", "default")]),
 ]
 
 

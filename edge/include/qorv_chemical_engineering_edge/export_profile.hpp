@@ -23,10 +23,24 @@
 //    engineering_units). Otherwise wide: column one is the timestamp, every other column a tag,
 //    except a column named as another plus " quality" ".quality" "_quality" " status" ".status"
 //    "_status" (any case), which is that tag's quality.
-//  - Metadata rows (wide): at most 10 rows under the header whose first cell is not a
-//    timestamp. One whose first cell is empty or reads unit, units, eu, uom, engineering unit(s)
-//    (any case) is the unit row; the others are skipped and counted. No timestamp in the first
-//    cell of the 11 rows under the header: not an export.
+//  - Opening: a first line `sep=X` names the delimiter. Title lines (one text in the first cell,
+//    blank, `[Section]`, or a first cell ending in ':') are never the header. The header is the
+//    first of the first 64 records that is no title line, has no timestamp cell, not only
+//    numbers, no metadata label first, and as many cells as the first row under it (within 11)
+//    whose timestamp cell parses; a rival such row between them decides by naming its time
+//    column, else the export is refused naming `header_line` (1-based; given, it names the
+//    header outright). Lines above the header are counted (title_lines_skipped).
+//  - Metadata rows (wide): the rows between header and first data row (at most 10). The unit
+//    row is the first labelled Unit(s), EU, Eng Unit(s), EngUnit(s), Engineering Unit(s),
+//    Unit(s) of Measure or UOM (any case, spaces, '_', '-', '.', trailing ':'); else the row
+//    with an empty first cell whose tag cells mostly read as units (second unit court); else the
+//    first such row. The others are skipped and counted.
+//  - Header units (wide): `TAG [unit]`, `TAG (unit)`, `TAG - unit`, `TAG, unit` name the tag TAG
+//    with that unit when the second unit court reads it (else the cell is the name). The unit
+//    row wins; a header unit that differs is noted as a unit disagreement.
+//  - Footer rows: a row whose timestamp cell does not parse and holds (or, empty, whose first
+//    cell holds) a summary or row-count label (Min, Max, Average, Total, Count, Std Dev,
+//    "(N rows affected)", "Rows: N", "[End]" ...) is counted in footer_rows, not as unparsed.
 //  - Cells: a number is [sign] digits [decimal digits] [e|E [sign] digits] (digits on at least
 //    one side of the separator), or as spreadsheets write one: in thousands groups the decimal
 //    setting leaves unambiguous (1,234.5 with decimal '.', 1.234,5 with ','; groups of exactly
@@ -190,6 +204,8 @@ struct ProfileOptions {
     // (counted in the notes). Off: such an export is refused, naming its first unparsed lines.
     bool accept_unparsed_rows = false;
     QualityConvention quality_convention = QualityConvention::Auto;
+    // The 1-based physical line of the header; 0: found by the rule under Header, title block.
+    std::uint32_t header_line = 0;
 };
 
 // The bad-state texts, compared in any case after trimming.
@@ -286,6 +302,8 @@ struct ProfileNotes {
     // sums of the tags' counts.
     std::uint64_t uncertain_samples = 0;
     std::uint64_t censored_samples = 0;
+    std::uint64_t title_lines_skipped = 0;  // lines above the header (title block, sep=, [Data])
+    std::uint64_t footer_rows = 0;          // summary rows (Min, Average ...) and row counts
 };
 
 // How a convention of the reading was settled: seen in the file, set by an option, or the

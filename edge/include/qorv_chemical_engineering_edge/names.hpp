@@ -47,7 +47,7 @@ struct ReadingFactName {
     std::string_view name;
     std::string_view classic;  // '|' between alternatives
 };
-inline constexpr std::array<ReadingFactName, 7> kReadingFacts{{
+inline constexpr std::array<ReadingFactName, 10> kReadingFacts{{
     {"encoding", "utf-8|utf-8-bom"},
     {"delimiter", "*"},
     {"decimal", "*"},
@@ -57,6 +57,11 @@ inline constexpr std::array<ReadingFactName, 7> kReadingFacts{{
     // Stated when the export holds slash dates: day_first or month_first.
     {"date_order", "month_first"},
     {"quality_convention", "text|good_quality"},
+    {"header_line", "1"},  // 1-based physical line of the header
+    {"title_lines", "0"},  // lines above it: a title block, a sep= line, section lines
+    // Where the tags' units come from: the tag list (given), a unit row, units in header cells,
+    // a long layout's unit column; "none".
+    {"unit_source", "none|unit row|unit column|tag list|tag list, unit row|tag list, unit column"},
 }};
 
 // The delimiters and decimal separators an export may use, in the sniffer's tie order.

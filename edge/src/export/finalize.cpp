@@ -494,6 +494,7 @@ Result<ExportProfile> PartialProfile::finalize(const DeclaredFields& fields) && 
         l.tag_column = {};
         l.quality_column = {};
         l.unit_row = {};
+        l.header_units = {};
     }
 
     const std::vector<std::int64_t> axis = s.rows.sorted();
@@ -662,6 +663,7 @@ Result<ExportProfile> PartialProfile::finalize(const DeclaredFields& fields) && 
     for (const FilePart& f : s.files) {
         p.notes.metadata_rows_skipped += f.layout.metadata_skipped;
         p.notes.unnamed_columns += f.layout.unnamed_columns;
+        p.notes.title_lines_skipped += f.layout.title_lines;
     }
     p.notes.unparsed_rows = s.unparsed_rows;
     for (const LineRef& r : s.first_unparsed)
@@ -673,6 +675,7 @@ Result<ExportProfile> PartialProfile::finalize(const DeclaredFields& fields) && 
     }
     p.notes.nonexistent_times_moved = s.gap_moved;
     p.notes.blank_lines = s.blank_lines;
+    p.notes.footer_rows = s.footer_rows;
     p.notes.ragged_rows = s.ragged_rows;
     p.notes.oversized_rows = s.oversized_rows;
     p.notes.multiline_fields = s.multiline_fields;
@@ -692,6 +695,15 @@ Result<ExportProfile> PartialProfile::finalize(const DeclaredFields& fields) && 
         p.notes.input_digest_complete = p.notes.input_digest_complete && f.digest_complete;
         p.files.push_back({f.path, f.bytes, std::string(name(f.layout.layout)), f.layout.delimiter,
                            f.data_rows, f.layout.facts});
+        // A tag list's units stand over the file's own: it heads the file's unit sources.
+        if (!listed.empty()) {
+            std::vector<ReadingFact>& reading = p.files.back().reading;
+            for (ReadingFact& r : reading)
+                if (r.name == "unit_source") {
+                    r.value = r.value == "none" ? "tag list" : "tag list, " + r.value;
+                    r.how = Decided::Given;
+                }
+        }
     }
     p.input_digest = hashing::to_hex(all.finish());
     const tz::Zone utc = tz::Zone::utc();

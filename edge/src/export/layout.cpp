@@ -6,6 +6,8 @@
 
 #include "export/state.hpp"
 #include "export/tokenize.hpp"
+#include "export/units.hpp"
+#include "qorv_chemical_engineering_edge/unit_consistency_v2.hpp"
 
 namespace qorv_chemical_engineering_edge::export_profile {
 namespace {
@@ -21,14 +23,6 @@ constexpr std::array<std::string_view, 5> kUnitNames = {"unit", "units", "eu", "
                                                         "engineering_units"};
 constexpr std::array<std::string_view, 6> kQualitySuffixes = {" quality", ".quality", "_quality",
                                                               " status",  ".status",  "_status"};
-constexpr std::array<std::string_view, 8> kUnitRowNames = {"unit",
-                                                           "units",
-                                                           "eu",
-                                                           "uom",
-                                                           "engineering unit",
-                                                           "engineering units",
-                                                           "engineering_unit",
-                                                           "engineering_units"};
 
 template <std::size_t N>
 bool one_of(std::string_view s, const std::array<std::string_view, N>& names) {
@@ -210,51 +204,17 @@ bool settle_from_sample(FileLayout& layout, const std::vector<std::string>& head
 
 namespace {
 
-// Absent with *error empty when more bytes are needed.
-std::optional<FileLayout> layout_of(std::string_view bytes, bool at_end,
-                                    const ScanSettings& settings, std::string* error) {
-    error->clear();
-    const ProfileOptions& o = settings.options;
-    std::size_t at = 0;
-    if (bytes.substr(0, 3) == "\xEF\xBB\xBF") at = 3;
-    auto need_more = [&]() -> std::optional<FileLayout> {
-        if (at_end) return std::nullopt;
-        std::size_t run = 0;
-        if (longest_run(bytes, run) > kMaxOpeningRun) fail(error, std::string(kNoDelimiterRun));
-        return std::nullopt;
-    };
-    if (bytes.size() == at) {
-        if (at_end) fail(error, "the file is empty");
-        return std::nullopt;
-    }
-    std::size_t header_end = record_end(bytes, at);
-    if (header_end == std::string_view::npos) {
-        if (!at_end) return need_more();
-        header_end = bytes.size();
-    }
-    const std::string_view header_line = strip_cr(bytes.substr(at, header_end - at));
-    if (header_line.find('\0') != std::string_view::npos) {
-        fail(error, "binary data (NUL bytes) in the header; not a text export");
-        return std::nullopt;
-    }
-    FileLayout L;
-    L.delimiter = o.delimiter != 0 ? o.delimiter : sniff_delimiter(header_line);
-    set_fact(L.facts, "encoding", at == 3 ? "utf-8-bom" : "utf-8",
-             at == 3 ? Decided::Detected : Decided::Default);
-    set_fact(L.facts, "delimiter", L.delimiter == '\t' ? "tab" : std::string(1, L.delimiter),
-             o.delimiter != 0 ? Decided::Given : Decided::Detected);
-    set_fact(L.facts, "decimal", std::string(1, o.decimal),
-             o.decimal == '.' ? Decided::Default : Decided::Given);
-    const std::vector<std::string> header = cell_texts(header_line, L.delimiter);
-    L.n_columns = header.size();
-
+// Which column holds what: the layout, the time, tag, value and quality columns. False, with
+// `error` set, when the options ask for a layout the header cannot give.
+bool column_roles(const std::vector<std::string>& header, const ProfileOptions& o, FileLayout& L,
+                  std::string* error) {
     const std::int32_t tag_col = find_column(header, kTagNames);
     const std::int32_t time_col = find_column(header, kTimeNames);
     const std::int32_t value_col = find_column(header, kValueNames);
     const bool long_ok = tag_col >= 0 && time_col >= 0 && value_col >= 0;
     if (o.layout == Layout::Long && !long_ok) {
         fail(error, "the header names no tag, timestamp and value columns for the long layout");
-        return std::nullopt;
+        return false;
     }
     L.layout = o.layout == Layout::Long || (o.layout == Layout::Auto && long_ok) ? Layout::Long
                                                                                  : Layout::Wide;
@@ -318,84 +278,484 @@ std::optional<FileLayout> layout_of(std::string_view bytes, bool at_end,
         }
     }
 
-    // The rows under the header, until the first whose timestamp cell parses.
-    const auto time_index = static_cast<std::size_t>(L.layout == Layout::Long ? L.time_col : 0);
-    std::size_t row_from = header_end == bytes.size() ? bytes.size() : header_end + 1;
-    bool unit_row_seen = false;
-    std::string unq;
-    for (int row = 0;; ++row) {
-        if (row_from >= bytes.size()) {
-            if (!at_end) return need_more();
-            fail(error, row == 0 ? "a header and no data rows; not a historian export"
-                                 : "no row under the header has a timestamp in its "
-                                   "timestamp column; not a historian export");
-            return std::nullopt;
-        }
-        std::size_t end = record_end(bytes, row_from);
-        if (end == std::string_view::npos) {
-            if (!at_end) return need_more();
-            end = bytes.size();
-        }
-        const std::string_view line = strip_cr(bytes.substr(row_from, end - row_from));
-        std::string scratch;
-        const std::vector<CellText> cells = split_record(line, L.delimiter, scratch);
-        std::string_view first;
-        if (time_index < cells.size())
-            first = unquote(cells[time_index].text, cells[time_index].quoted, unq);
-        if (is_timestamp(first, settings.syntax, settings.either_date_order)) {
-            const std::optional<OpeningSample> sample = sample_window(
-                bytes, row_from,
-                static_cast<std::uint64_t>(std::count(
-                    bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(row_from), '\n')),
-                L.delimiter, at_end);
-            if (!sample) return need_more();
-            L.data_offset = row_from;
-            L.first_row_end = end == bytes.size() ? end : end + 1;
-            L.data_line = static_cast<std::uint64_t>(std::count(
-                bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(row_from), '\n'));
-            IsoFastPath fast;
-            ParsedTime ft;
-            L.first_row_fast_iso = fast.parse(first, ft);
-            if (L.layout == Layout::Long) {
-                // Long exports have no metadata rows: every row under the header is a record.
-                L.data_offset = header_end == bytes.size() ? bytes.size() : header_end + 1;
-                L.data_line = static_cast<std::uint64_t>(
-                    std::count(bytes.begin(),
-                               bytes.begin() + static_cast<std::ptrdiff_t>(L.data_offset), '\n'));
-                L.metadata_skipped = 0;
-                L.unit_row.clear();
+    return true;
+}
+
+// The opening's records, read as far as a decision needs: [from, end) without the line feed.
+struct Rec {
+    std::size_t from = 0, end = 0;
+    std::uint64_t line = 0;  // 0-based physical line where it starts
+};
+
+class Records {
+  public:
+    enum class Got : std::uint8_t { Yes, End, NeedMore };
+    Records(std::string_view b, std::size_t at, bool at_end) : b_(b), next_(at), at_end_(at_end) {}
+    Got get(std::size_t i, Rec& out) {
+        while (recs_.size() <= i) {
+            if (next_ >= b_.size()) return at_end_ ? Got::End : Got::NeedMore;
+            std::size_t e = record_end(b_, next_);
+            if (e == std::string_view::npos) {
+                if (!at_end_) return Got::NeedMore;
+                e = b_.size();
             }
-            // Conventions that need values, not just names, are settled here from the sample.
-            if (!settle_from_sample(L, header, *sample, settings, error)) return std::nullopt;
-            return L;
+            recs_.push_back({next_, e, line_});
+            line_ += static_cast<std::uint64_t>(
+                         std::count(b_.begin() + static_cast<std::ptrdiff_t>(next_),
+                                    b_.begin() + static_cast<std::ptrdiff_t>(e), '\n')) +
+                     1;
+            next_ = e == b_.size() ? e : e + 1;
         }
-        if (row >= kMaxMetadataRows) {
-            fail(error,
-                 "no row among the 11 under the header has a timestamp in its timestamp "
-                 "column; not a historian export");
-            return std::nullopt;
-        }
-        if (line.find('\0') != std::string_view::npos) {
-            fail(error, "binary data (NUL bytes) under the header; not a text export");
-            return std::nullopt;
-        }
-        if (L.layout == Layout::Wide && !unit_row_seen &&
-            (first.empty() || one_of(first, kUnitRowNames))) {
-            unit_row_seen = true;
-            for (std::uint32_t col : L.tag_column)
-                L.unit_row.emplace_back(
-                    col < cells.size()
-                        ? std::string(unquote(cells[col].text, cells[col].quoted, unq))
-                        : std::string());
-        } else {
-            ++L.metadata_skipped;
-        }
-        if (end == bytes.size()) {
-            row_from = bytes.size();
-        } else {
-            row_from = end + 1;
+        out = recs_[i];
+        return Got::Yes;
+    }
+    std::string_view text(const Rec& r) const {
+        return strip_cr(b_.substr(r.from, r.end - r.from));
+    }
+    std::size_t after(const Rec& r) const { return r.end == b_.size() ? r.end : r.end + 1; }
+
+  private:
+    std::string_view b_;
+    std::size_t next_;
+    bool at_end_;
+    std::uint64_t line_ = 0;
+    std::vector<Rec> recs_;
+};
+
+// Labels, compared with case, spaces, '_', '-', '.' and a trailing ':' ignored.
+std::string label_key(std::string_view s) {
+    std::string k;
+    for (char c : s) {
+        if (c == ' ' || c == '_' || c == '-' || c == '.' || c == '\t') continue;
+        k.push_back(static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c));
+    }
+    while (!k.empty() && k.back() == ':') k.pop_back();
+    return k;
+}
+
+constexpr std::array<std::string_view, 11> kUnitLabels = {"unit",
+                                                          "units",
+                                                          "eu",
+                                                          "engunit",
+                                                          "engunits",
+                                                          "uom",
+                                                          "engineeringunit",
+                                                          "engineeringunits",
+                                                          "unitofmeasure",
+                                                          "unitsofmeasure",
+                                                          "engunitsofmeasure"};
+constexpr std::array<std::string_view, 6> kDescriptionLabels = {
+    "descriptor", "descriptors", "description", "descriptions", "desc", "tagdescription"};
+
+bool unit_label(std::string_view s) {
+    const std::string k = label_key(s);
+    return std::find(kUnitLabels.begin(), kUnitLabels.end(), k) != kUnitLabels.end();
+}
+bool metadata_label(std::string_view s) {
+    const std::string k = label_key(s);
+    return unit_label(s) || std::find(kDescriptionLabels.begin(), kDescriptionLabels.end(), k) !=
+                                kDescriptionLabels.end();
+}
+
+// `sep=X` as a spreadsheet writes it to name the delimiter, quoted or not.
+char sep_line(std::string_view line) {
+    if (line.size() >= 2 && line.front() == '"' && line.back() == '"')
+        line = line.substr(1, line.size() - 2);
+    if (line.size() != 5 || !iequals(line.substr(0, 4), "sep=")) return 0;
+    const char c = line[4];
+    return c == ',' || c == ';' || c == '\t' || c == '|' ? c : 0;
+}
+
+// What a record looks like, under one delimiter.
+struct Shape {
+    std::vector<std::string> cells;
+    std::size_t filled = 0;    // non-empty cells
+    std::size_t trimmed = 0;   // cells up to the last non-empty one
+    bool title = false;        // a title or section line: never the header
+    bool timestamped = false;  // some cell parses as a timestamp: data, not a header
+    bool numbers = true;       // every non-empty cell is a number: data, not names
+    bool data = false;         // the first cell is a timestamp: the data has begun
+};
+
+Shape shape_of(std::string_view text, char delim, const TimeSyntax& syntax, bool either_order) {
+    Shape s;
+    s.cells = cell_texts(text, delim);
+    for (std::size_t j = 0; j < s.cells.size(); ++j) {
+        if (s.cells[j].empty()) continue;
+        ++s.filled;
+        s.trimmed = j + 1;
+    }
+    const std::string_view first = s.cells.empty() ? std::string_view() : s.cells[0];
+    // A title line holds one text (a report name, "[Data]", padded by a spreadsheet with empty
+    // cells) or a "key:" and its value ("Server:", "Exported by:").
+    s.title = (s.filled <= 1 && (s.filled == 0 || !first.empty())) ||
+              (!first.empty() && first.back() == ':');
+    for (const std::string& c : s.cells) {
+        if (!c.empty() && !is_number(c, '.') && !is_number(c, ',')) {
+            s.numbers = false;
+            break;
         }
     }
+    for (const std::string& c : s.cells) {
+        if (!c.empty() && is_timestamp(c, syntax, either_order)) {
+            s.timestamped = true;
+            s.data = &c == &s.cells[0];
+            break;
+        }
+    }
+    s.data = s.data && !s.title;  // a date alone in a title block is no data row
+    return s;
+}
+
+bool counts_match(const Shape& header, std::size_t data_cells, std::size_t data_trimmed) {
+    const std::size_t h = header.cells.size();
+    return h == data_cells || header.trimmed == data_cells || h == data_trimmed;
+}
+
+// A unit written in a tag's header cell: "TAG [unit]", "TAG (unit)", "TAG - unit", "TAG, unit".
+// Split only when the second court reads the part as a unit, so "Pump (North)" stays a name.
+bool split_header_unit(std::string_view cell, std::string& name, std::string& unit) {
+    auto take = [&](std::size_t name_end, std::size_t unit_from, std::size_t unit_end) {
+        const std::string_view n = trim(cell.substr(0, name_end));
+        const std::string_view u = trim(cell.substr(unit_from, unit_end - unit_from));
+        if (n.empty() || u.empty() || !recognised_unit(u)) return false;
+        name = std::string(n);
+        unit = std::string(u);
+        return true;
+    };
+    if (cell.size() > 2 && (cell.back() == ']' || cell.back() == ')')) {
+        const std::size_t open = cell.rfind(cell.back() == ']' ? '[' : '(');
+        if (open != std::string_view::npos && open > 0 && take(open, open + 1, cell.size() - 1))
+            return true;
+    }
+    const std::size_t dash = cell.rfind(" - ");
+    if (dash != std::string_view::npos && take(dash, dash + 3, cell.size())) return true;
+    const std::size_t comma = cell.rfind(',');
+    if (comma != std::string_view::npos && take(comma, comma + 1, cell.size())) return true;
+    return false;
+}
+
+// The same unit however written ("kg/h", "kg/hr"): by the second court's canonical form.
+bool same_unit(std::string_view a, std::string_view b) {
+    if (trim(a) == trim(b)) return true;
+    const auto x = unit_consistency_v2::parse_unit(a);
+    const auto y = unit_consistency_v2::parse_unit(b);
+    return x.unit && y.unit && x.unit->canonical == y.unit->canonical;
+}
+
+constexpr std::size_t kMaxTitleRecords = 64;  // the header lies among the first 64 records
+
+// Absent with *error empty when more bytes are needed.
+std::optional<FileLayout> layout_of(std::string_view bytes, bool at_end,
+                                    const ScanSettings& settings, std::string* error) {
+    error->clear();
+    const ProfileOptions& o = settings.options;
+    std::size_t at = 0;
+    if (bytes.substr(0, 3) == "\xEF\xBB\xBF") at = 3;
+    auto need_more = [&]() -> std::optional<FileLayout> {
+        if (at_end) return std::nullopt;
+        std::size_t run = 0;
+        if (longest_run(bytes, run) > kMaxOpeningRun) fail(error, std::string(kNoDelimiterRun));
+        return std::nullopt;
+    };
+    if (bytes.size() == at) {
+        if (at_end) fail(error, "the file is empty");
+        return std::nullopt;
+    }
+    Records recs(bytes, at, at_end);
+    using Got = Records::Got;
+    Rec r0;
+    if (recs.get(0, r0) == Got::NeedMore) return need_more();
+    if (recs.text(r0).find('\0') != std::string_view::npos) {
+        fail(error, "binary data (NUL bytes) in the header; not a text export");
+        return std::nullopt;
+    }
+    const char sep = sep_line(recs.text(r0));
+    const std::size_t first = sep ? 1 : 0;  // the first record that may be the header
+    auto delimiter_of = [&](std::string_view line) {
+        return o.delimiter != 0 ? o.delimiter : sep ? sep : sniff_delimiter(line);
+    };
+
+    // A header and the first row under it whose timestamp cell parses, within 11 rows.
+    struct Reading {
+        FileLayout L;
+        Shape header;
+        std::size_t data = 0;
+        std::size_t data_cells = 0, data_trimmed = 0;  // the data row's cells, up to the last
+        bool found = false;
+        bool roles = true;  // the options' layout fits the header
+        std::string why;    // why no data row was found
+    };
+    // `shape`, when given, is the header's, read under its delimiter already.
+    auto read_under = [&](std::size_t h, Reading& out, Shape* shape) -> Got {
+        Rec hr;
+        recs.get(h, hr);
+        out.L = FileLayout();
+        out.L.delimiter = delimiter_of(recs.text(hr));
+        out.header = shape ? std::move(*shape)
+                           : shape_of(recs.text(hr), out.L.delimiter, settings.syntax,
+                                      settings.either_date_order);
+        out.L.n_columns = out.header.cells.size();
+        out.roles = column_roles(out.header.cells, o, out.L, &out.why);
+        if (!out.roles) return Got::Yes;
+        const auto time_index =
+            static_cast<std::size_t>(out.L.layout == Layout::Long ? out.L.time_col : 0);
+        std::string scratch, unq;
+        for (std::size_t k = h + 1;; ++k) {
+            Rec r;
+            const Got got = recs.get(k, r);
+            if (got == Got::NeedMore) return got;
+            if (got == Got::End) {
+                out.why = k == h + 1 ? "a header and no data rows; not a historian export"
+                                     : "no row under the header has a timestamp in its "
+                                       "timestamp column; not a historian export";
+                return Got::Yes;
+            }
+            const std::string_view line = recs.text(r);
+            const auto cells = split_record(line, out.L.delimiter, scratch);
+            if (time_index < cells.size() &&
+                is_timestamp(unquote(cells[time_index].text, cells[time_index].quoted, unq),
+                             settings.syntax, settings.either_date_order)) {
+                out.data = k;
+                out.found = true;
+                out.data_cells = cells.size();
+                out.data_trimmed = cells.size();
+                while (out.data_trimmed > 0 && unquote(cells[out.data_trimmed - 1].text,
+                                                       cells[out.data_trimmed - 1].quoted, unq)
+                                                   .empty())
+                    --out.data_trimmed;
+                return Got::Yes;
+            }
+            if (k - h > static_cast<std::size_t>(kMaxMetadataRows)) {
+                out.why =
+                    "no row among the 11 under the header has a timestamp in its timestamp "
+                    "column; not a historian export";
+                return Got::Yes;
+            }
+            if (line.find('\0') != std::string_view::npos) {
+                out.why = "binary data (NUL bytes) under the header; not a text export";
+                return Got::Yes;
+            }
+        }
+    };
+    // A record that could be a header: not a title line, no timestamp, no metadata label.
+    auto header_like = [&](const Shape& s) {
+        return !s.title && !s.timestamped && !s.numbers && s.cells.size() >= 2 &&
+               !(!s.cells[0].empty() && metadata_label(s.cells[0]));
+    };
+    auto time_named = [&](const Reading& rd) {
+        return rd.L.layout == Layout::Long ||
+               (!rd.header.cells.empty() && one_of(rd.header.cells[0], kTimeNames));
+    };
+
+    Reading chosen;
+    std::size_t header = first;
+    if (o.header_line != 0) {
+        // Given: the record starting on that line, read under the old rules below.
+        std::size_t k = 0;
+        for (;; ++k) {
+            Rec r;
+            const Got got = recs.get(k, r);
+            if (got == Got::NeedMore) return need_more();
+            if (got == Got::End || r.line + 1 > o.header_line) {
+                fail(error, "header_line=" + std::to_string(o.header_line) +
+                                " is not the first line of a record in the file");
+                return std::nullopt;
+            }
+            if (r.line + 1 == o.header_line) break;
+        }
+        header = k;
+        if (read_under(header, chosen, nullptr) == Got::NeedMore) return need_more();
+    } else {
+        // The first record that reads as a header: its cell count is the data row's under it,
+        // and every row between is metadata (not itself header-like).
+        bool decided = false;
+        for (std::size_t h = first; h < first + kMaxTitleRecords && !decided; ++h) {
+            Rec r;
+            const Got got = recs.get(h, r);
+            if (got == Got::NeedMore) return need_more();
+            if (got == Got::End) break;
+            if (recs.text(r).find('\0') != std::string_view::npos) break;
+            Shape s = shape_of(recs.text(r), delimiter_of(recs.text(r)), settings.syntax,
+                               settings.either_date_order);
+            if (s.data) break;  // the header lies above the first data row
+            if (!header_like(s)) continue;
+            Reading rd;
+            if (read_under(h, rd, &s) == Got::NeedMore) return need_more();
+            if (!rd.found || !counts_match(rd.header, rd.data_cells, rd.data_trimmed)) continue;
+            // Other header-like rows between it and the data: the one naming its timestamp
+            // column wins; else the evidence is even and the caller says.
+            std::vector<std::size_t> alike{h};
+            for (std::size_t k = h + 1; k < rd.data; ++k) {
+                Rec m;
+                recs.get(k, m);
+                // Unit and description rows (a blank or a label first) are read no further.
+                const std::string_view line = recs.text(m);
+                const std::string_view lead = line.substr(0, line.find(rd.L.delimiter));
+                if (lead.find('"') == std::string_view::npos &&
+                    (trim(lead).empty() || metadata_label(trim(lead))))
+                    continue;
+                const Shape ms =
+                    shape_of(line, rd.L.delimiter, settings.syntax, settings.either_date_order);
+                if (header_like(ms) && !ms.cells[0].empty() &&
+                    counts_match(ms, rd.data_cells, rd.data_trimmed))
+                    alike.push_back(k);
+            }
+            std::vector<std::size_t> named;
+            for (std::size_t k = 0; alike.size() > 1 && k < alike.size(); ++k) {
+                Reading x;
+                read_under(alike[k], x, nullptr);
+                if (x.roles && time_named(x)) named.push_back(alike[k]);
+            }
+            if (alike.size() > 1 && named.size() != 1) {
+                Rec a, b;
+                recs.get(alike[0], a);
+                recs.get(alike[1], b);
+                fail(error, "line " + std::to_string(a.line + 1) + " and line " +
+                                std::to_string(b.line + 1) +
+                                " could each be the header (as many cells as the data rows "
+                                "under them); header_line=N names it");
+                return std::nullopt;
+            }
+            header = alike.size() > 1 ? named[0] : h;
+            if (header == h) chosen = std::move(rd);
+            decided = true;
+        }
+        if (!decided) {
+            // No record shows the evidence: the first header-like record with a data row under
+            // it, else the first record, as exports without a title block have always been read.
+            header = first;
+            for (std::size_t h = first; h < first + kMaxTitleRecords; ++h) {
+                Rec r;
+                const Got got = recs.get(h, r);
+                if (got == Got::NeedMore) return need_more();
+                if (got == Got::End) break;
+                if (recs.text(r).find('\0') != std::string_view::npos) break;
+                Shape s = shape_of(recs.text(r), delimiter_of(recs.text(r)), settings.syntax,
+                                   settings.either_date_order);
+                if (s.data) break;
+                if (!header_like(s)) continue;
+                Reading rd;
+                if (read_under(h, rd, &s) == Got::NeedMore) return need_more();
+                if (rd.found) {
+                    header = h;
+                    chosen = std::move(rd);
+                    break;
+                }
+            }
+        }
+        if (!chosen.found && read_under(header, chosen, nullptr) == Got::NeedMore)
+            return need_more();
+    }
+    if (!chosen.roles || !chosen.found) {
+        fail(error, chosen.why);
+        return std::nullopt;
+    }
+
+    Rec hr, dr;
+    recs.get(header, hr);
+    recs.get(chosen.data, dr);
+    const std::optional<OpeningSample> sample =
+        sample_window(bytes, dr.from, dr.line, chosen.L.delimiter, at_end);
+    if (!sample) return need_more();
+    FileLayout L = std::move(chosen.L);
+    set_fact(L.facts, "encoding", at == 3 ? "utf-8-bom" : "utf-8",
+             at == 3 ? Decided::Detected : Decided::Default);
+    set_fact(L.facts, "delimiter", L.delimiter == '\t' ? "tab" : std::string(1, L.delimiter),
+             o.delimiter != 0 ? Decided::Given : Decided::Detected);
+    set_fact(L.facts, "decimal", std::string(1, o.decimal),
+             o.decimal == '.' ? Decided::Default : Decided::Given);
+    set_fact(L.facts, "header_line", std::to_string(hr.line + 1),
+             o.header_line != 0 ? Decided::Given : Decided::Detected);
+    set_fact(L.facts, "title_lines", std::to_string(hr.line),
+             o.header_line != 0 ? Decided::Given : Decided::Detected);
+    const std::vector<std::string> header_cells = chosen.header.cells;
+    L.title_lines = hr.line;
+    L.data_offset = dr.from;
+    L.first_row_end = recs.after(dr);
+    L.data_line = dr.line;
+    {
+        std::string scratch, unq;
+        const auto time_index = static_cast<std::size_t>(L.layout == Layout::Long ? L.time_col : 0);
+        const auto cells = split_record(recs.text(dr), L.delimiter, scratch);
+        IsoFastPath fast;
+        ParsedTime ft;
+        L.first_row_fast_iso =
+            fast.parse(unquote(cells[time_index].text, cells[time_index].quoted, unq), ft);
+    }
+    if (L.layout == Layout::Long) {
+        // Long exports have no metadata rows: every row under the header is a record.
+        const Rec& h = hr;
+        L.data_offset = recs.after(h);
+        L.data_line = h.line + 1 +
+                      static_cast<std::uint64_t>(
+                          std::count(bytes.begin() + static_cast<std::ptrdiff_t>(h.from),
+                                     bytes.begin() + static_cast<std::ptrdiff_t>(h.end), '\n'));
+        set_fact(L.facts, "unit_source", L.unit_col >= 0 ? "unit column" : "none",
+                 L.unit_col >= 0 ? Decided::Detected : Decided::Default);
+        // Conventions that need values, not just names, are settled here from the sample.
+        if (!settle_from_sample(L, header_cells, *sample, settings, error)) return std::nullopt;
+        return L;
+    }
+
+    // Metadata rows: a row labelled as units is the unit row; without one, the row with an
+    // empty first cell whose cells mostly read as units, else the first such row.
+    std::vector<std::vector<std::string>> rows;
+    std::string scratch, unq;
+    int labelled = -1, blank_first = -1, unitlike = -1;
+    std::size_t best_units = 0;
+    for (std::size_t k = header + 1; k < chosen.data; ++k) {
+        Rec m;
+        recs.get(k, m);
+        std::vector<std::string> cells = cell_texts(recs.text(m), L.delimiter);
+        const std::string_view lead = cells.empty() ? std::string_view() : cells[0];
+        const int index = static_cast<int>(rows.size());
+        if (labelled < 0 && !lead.empty() && unit_label(lead)) labelled = index;
+        if (lead.empty()) {
+            if (blank_first < 0) blank_first = index;
+            std::size_t filled = 0, units = 0;
+            for (std::uint32_t col : L.tag_column) {
+                if (col >= cells.size() || trim(cells[col]).empty()) continue;
+                ++filled;
+                units += recognised_unit(trim(cells[col])).has_value();
+            }
+            if (2 * units > filled && units > best_units) {
+                best_units = units;
+                unitlike = index;
+            }
+        }
+        rows.push_back(std::move(cells));
+    }
+    const int unit_row = labelled >= 0 ? labelled : unitlike >= 0 ? unitlike : blank_first;
+    L.metadata_skipped = rows.size() - (unit_row >= 0 ? 1 : 0);
+    if (unit_row >= 0) {
+        const auto& cells = rows[static_cast<std::size_t>(unit_row)];
+        for (std::uint32_t col : L.tag_column)
+            L.unit_row.emplace_back(col < cells.size() ? std::string(trim(cells[col]))
+                                                       : std::string());
+    }
+
+    // Units in the header cells; the unit row's unit stands where both are given.
+    bool any_header_unit = false;
+    std::vector<std::string> header_units(L.tag_names.size());
+    for (std::size_t t = 0; t < L.tag_names.size(); ++t) {
+        std::string name, unit;
+        if (!split_header_unit(L.tag_names[t], name, unit)) continue;
+        L.tag_names[t] = std::move(name);
+        if (!L.unit_row.empty() && !L.unit_row[t].empty() && same_unit(L.unit_row[t], unit))
+            continue;
+        header_units[t] = std::move(unit);
+        any_header_unit = true;
+    }
+    if (any_header_unit) L.header_units = std::move(header_units);
+    const char* source = unit_row >= 0 && any_header_unit ? "unit row, header cells"
+                         : unit_row >= 0                  ? "unit row"
+                         : any_header_unit                ? "header cells"
+                                                          : "none";
+    set_fact(L.facts, "unit_source", source,
+             unit_row >= 0 || any_header_unit ? Decided::Detected : Decided::Default);
+    if (!settle_from_sample(L, header_cells, *sample, settings, error)) return std::nullopt;
+    return L;
 }
 
 }  // namespace

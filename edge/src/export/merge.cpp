@@ -152,6 +152,7 @@ void PartialProfile::merge(PartialProfile&& later) {
     L.parsed_rows += R.parsed_rows;
     L.unparsed_rows += R.unparsed_rows;
     L.blank_lines += R.blank_lines;
+    L.footer_rows += R.footer_rows;
     L.ragged_rows += R.ragged_rows;
     L.oversized_rows += R.oversized_rows;
     L.gap_moved += R.gap_moved;
@@ -215,12 +216,13 @@ bool operator==(const PartialProfile& x, const PartialProfile& y) {
            a.head == b.head && a.tail == b.tail && a.tail_line == b.tail_line &&
            a.files == b.files && a.tags == b.tags && a.rows == b.rows && a.row_ends == b.row_ends &&
            a.parsed_rows == b.parsed_rows && a.unparsed_rows == b.unparsed_rows &&
-           a.blank_lines == b.blank_lines && a.ragged_rows == b.ragged_rows &&
-           a.oversized_rows == b.oversized_rows && a.gap_moved == b.gap_moved &&
-           a.first_unparsed == b.first_unparsed && a.bad_state_counts == b.bad_state_counts &&
-           a.texts == b.texts && a.texts_overflow == b.texts_overflow && a.repeated == b.repeated &&
-           a.clock == b.clock && a.multiline_fields == b.multiline_fields &&
-           a.multiline_lines == b.multiline_lines && a.first_multiline == b.first_multiline &&
+           a.blank_lines == b.blank_lines && a.footer_rows == b.footer_rows &&
+           a.ragged_rows == b.ragged_rows && a.oversized_rows == b.oversized_rows &&
+           a.gap_moved == b.gap_moved && a.first_unparsed == b.first_unparsed &&
+           a.bad_state_counts == b.bad_state_counts && a.texts == b.texts &&
+           a.texts_overflow == b.texts_overflow && a.repeated == b.repeated && a.clock == b.clock &&
+           a.multiline_fields == b.multiline_fields && a.multiline_lines == b.multiline_lines &&
+           a.first_multiline == b.first_multiline &&
            a.first_multiline_lines == b.first_multiline_lines && a.bins == b.bins &&
            a.zone_walls == b.zone_walls && a.clock_rises == b.clock_rises && a.dates == b.dates;
 }

@@ -1,5 +1,6 @@
 // One record into the scan state: the timestamp, its zone, every value cell. The hot path.
 #include <algorithm>
+#include <array>
 #include <limits>
 
 #include "export/civil.hpp"
@@ -25,6 +26,63 @@ std::int64_t saturating_add(std::int64_t a, std::int64_t b) {
     if (!__builtin_add_overflow(a, b, &r)) return r;
     return b > 0 ? std::numeric_limits<std::int64_t>::max()
                  : std::numeric_limits<std::int64_t>::min();
+}
+
+// Summary rows and row counts that reports and SQL tools write under the data: "Average",
+// "Max:", "(172 rows affected)", "Rows: 172", "[End]". Read only for rows whose time cell does
+// not parse, so the hot path never sees it.
+bool footer_label(std::string_view s) {
+    s = trim(s);
+    if (s.size() >= 2 && s.front() == '[' && s.back() == ']') return true;
+    if (s.size() >= 2 && s.front() == '(' && s.back() == ')') s = trim(s.substr(1, s.size() - 2));
+    while (!s.empty() && (s.back() == ':' || s.back() == '.')) s.remove_suffix(1);
+    std::string k;
+    bool digits = false;
+    for (char c : s) {
+        if (c >= '0' && c <= '9') {
+            if (!digits) k.push_back('#');
+            digits = true;
+            continue;
+        }
+        digits = false;
+        if (c == ',' && !k.empty() && k.back() == '#') continue;  // 1,234 rows
+        k.push_back(static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c));
+    }
+    static constexpr std::array<std::string_view, 34> kLabels = {"min",
+                                                                 "minimum",
+                                                                 "max",
+                                                                 "maximum",
+                                                                 "avg",
+                                                                 "average",
+                                                                 "mean",
+                                                                 "total",
+                                                                 "totals",
+                                                                 "sum",
+                                                                 "count",
+                                                                 "std dev",
+                                                                 "stddev",
+                                                                 "std. dev",
+                                                                 "stdev",
+                                                                 "standard deviation",
+                                                                 "range",
+                                                                 "median",
+                                                                 "summary",
+                                                                 "end of report",
+                                                                 "end of data",
+                                                                 "# row affected",
+                                                                 "# rows affected",
+                                                                 "# rows",
+                                                                 "# row",
+                                                                 "# rows returned",
+                                                                 "# rows selected",
+                                                                 "# rows exported",
+                                                                 "rows: #",
+                                                                 "row count: #",
+                                                                 "total rows: #",
+                                                                 "rows #",
+                                                                 "row count #",
+                                                                 "records: #"};
+    return std::find(kLabels.begin(), kLabels.end(), k) != kLabels.end();
 }
 
 }  // namespace
@@ -262,6 +320,13 @@ void RecordProcessor::process(CellRef* cells, std::size_t n, std::size_t n_total
         parse_time(cell_at(time_col), pt) ? instant(pt, t, rep) : Instant::OutOfRange;
     if (pt.slash_first) st_.dates.note(at, pt);  // parsed or not: the day/month evidence
     if (kind == Instant::OutOfRange) {
+        // A footer's label stands in the time cell, or alone in the first cell.
+        const CellRef& tc = cell_at(time_col);
+        const CellRef& label = tc.b != tc.e || time_col == 0 ? tc : cell_at(0);
+        if (label.b != label.e && footer_label(text_of(label, scratch_))) {
+            ++st_.footer_rows;
+            return;
+        }
         st_.note_unparsed(at);
         return;
     }

@@ -52,6 +52,8 @@ struct ExportScanner::Impl {
         if (!continues) {
             for (std::size_t i = 0; i < layout.unit_row.size() && i < part.tag_ids.size(); ++i)
                 s.note_unit(s.tags[part.tag_ids[i]], layout.unit_row[i]);
+            for (std::size_t i = 0; i < layout.header_units.size() && i < part.tag_ids.size(); ++i)
+                s.note_unit(s.tags[part.tag_ids[i]], layout.header_units[i]);
         }
         part.repeats = most_repeated(part.tag_ids);
         part.layout = std::move(layout);

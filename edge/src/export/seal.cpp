@@ -106,6 +106,7 @@ std::string seal_of(const ExportProfile& p, const tz::Zone& zone, std::optional<
     if (o.accept_unparsed_rows) h.field("accept_unparsed_rows", std::uint64_t{1});
     if (o.quality_convention != QualityConvention::Auto)
         h.field("quality_convention", name(o.quality_convention));
+    if (o.header_line) h.field("header_line", std::uint64_t{o.header_line});
 
     seal_field(h, "n_tags", p.n_tags);
     seal_field(h, "n_rows", p.n_rows);
@@ -188,6 +189,8 @@ std::string seal_of(const ExportProfile& p, const tz::Zone& zone, std::optional<
             if (departs(r))
                 h.field("fact", r.name).field("value", r.value).field("how", name(r.how));
     }
+    if (n.title_lines_skipped) h.field("title_lines_skipped", n.title_lines_skipped);
+    if (n.footer_rows) h.field("footer_rows", n.footer_rows);
     return std::move(h).finalize_hex();
 }
 

@@ -24,7 +24,8 @@ constexpr std::string_view kMagic = "export_profile_partial";
 // (steps per file, forward clock candidates, the streams' last lines) and the slash dates'
 // evidence; 7: the quality convention (option and per file) and the uncertain and censored
 // counts per tag.
-constexpr std::uint32_t kVersion = 7;
+// 8: header_line, the title lines and header units of a layout, the footer rows.
+constexpr std::uint32_t kVersion = 8;
 
 struct Writer {
     std::string out;
@@ -257,6 +258,7 @@ void put_options(Writer& w, const ProfileOptions& o) {
     w.b(o.accept_multiline_fields);
     w.b(o.accept_unparsed_rows);
     w.u64(static_cast<std::uint64_t>(o.quality_convention));  // version 7
+    w.u64(o.header_line);
 }
 void get_options(Reader& r, ProfileOptions& o) {
     const std::uint64_t layout = r.u64();
@@ -294,6 +296,7 @@ void get_options(Reader& r, ProfileOptions& o) {
     const std::uint64_t convention = r.u64();
     if (convention > static_cast<std::uint64_t>(QualityConvention::ZeroGood)) r.ok = false;
     o.quality_convention = static_cast<QualityConvention>(convention);
+    o.header_line = narrow_u32(r, r.u64());
 }
 
 void put_layout(Writer& w, const FileLayout& L) {
@@ -320,6 +323,8 @@ void put_layout(Writer& w, const FileLayout& L) {
         w.u64(static_cast<std::uint64_t>(f.how));
     }
     w.u64(static_cast<std::uint64_t>(L.quality_convention));  // version 7
+    w.u64(L.title_lines);
+    put_strings(w, L.header_units);
 }
 void get_layout(Reader& r, FileLayout& L) {
     const std::uint64_t layout = r.u64();
@@ -354,6 +359,8 @@ void get_layout(Reader& r, FileLayout& L) {
     if (convention == 0 || convention > static_cast<std::uint64_t>(QualityConvention::ZeroGood))
         r.ok = false;
     L.quality_convention = static_cast<QualityConvention>(convention);
+    L.title_lines = r.u64();
+    L.header_units = get_strings(r);
 }
 
 hashing::Sha256Digest sha256_of(std::string_view bytes) {
@@ -413,7 +420,7 @@ std::string PartialProfile::serialize() const {
     put_axis(w, s.rows);
     put_ends(w, s.row_ends);
     for (auto v : {s.parsed_rows, s.unparsed_rows, s.blank_lines, s.ragged_rows, s.oversized_rows,
-                   s.gap_moved})
+                   s.gap_moved, s.footer_rows})
         w.u64(v);
     w.u64(s.first_unparsed.size());
     for (const LineRef& r : s.first_unparsed) {
@@ -532,7 +539,7 @@ Result<PartialProfile> PartialProfile::deserialize(std::string_view bytes) {
     get_axis(r, s.rows);
     get_ends(r, s.row_ends);
     for (std::uint64_t* v : {&s.parsed_rows, &s.unparsed_rows, &s.blank_lines, &s.ragged_rows,
-                             &s.oversized_rows, &s.gap_moved})
+                             &s.oversized_rows, &s.gap_moved, &s.footer_rows})
         *v = r.u64();
     s.first_unparsed.resize(r.count(16));
     for (LineRef& l : s.first_unparsed) {
@@ -676,7 +683,8 @@ bool unused_is_empty(const State& s) {
            s.head == Fragment{} && s.tail == Fragment{} && s.tail_line == 0 &&
            s.rows == TimeAxis{} && s.row_ends == StreamEnds{} && s.parsed_rows == 0 &&
            s.unparsed_rows == 0 && s.blank_lines == 0 && s.ragged_rows == 0 &&
-           s.oversized_rows == 0 && s.gap_moved == 0 && s.first_unparsed.empty() &&
+           s.oversized_rows == 0 && s.gap_moved == 0 && s.footer_rows == 0 &&
+           s.first_unparsed.empty() &&
            std::all_of(s.bad_state_counts.begin(), s.bad_state_counts.end(),
                        [](std::uint64_t v) { return v == 0; }) &&
            s.texts.empty() && !s.texts_overflow && s.repeated.empty() && s.clock.empty() &&
@@ -702,6 +710,8 @@ std::string check_layout(const FileLayout& L, std::size_t i) {
         if (!known_fact(L.facts[k].name) ||
             (k > 0 && fact_rank(L.facts[k - 1].name) >= fact_rank(L.facts[k].name)))
             return file + " states reading facts out of the names' order";
+    if (!L.header_units.empty() && L.header_units.size() != L.tag_names.size())
+        return file + " has header units of another width than its tags";
     for (std::size_t t = 0; t < L.tag_column.size(); ++t)
         if (!column(L.tag_column[t], false) || !column(L.quality_column[t], true))
             return file + " names a column past its header";
@@ -710,7 +720,8 @@ std::string check_layout(const FileLayout& L, std::size_t i) {
             if (c != -1) return file + " is wide but names long-layout columns";
         return {};
     }
-    if (!L.tag_names.empty() || !L.unit_row.empty() || L.metadata_skipped != 0)
+    if (!L.tag_names.empty() || !L.unit_row.empty() || !L.header_units.empty() ||
+        L.metadata_skipped != 0)
         return file + " is long but has wide-layout tags";
     if (!column(L.tag_col, false) || !column(L.time_col, false) || !column(L.value_col, false) ||
         !column(L.quality_col, true) || !column(L.unit_col, true))

@@ -122,6 +122,10 @@ struct FileLayout {
     std::vector<std::uint32_t> tag_column;
     std::vector<std::int32_t> quality_column;  // -1: none
     std::vector<std::string> unit_row;         // per tag; empty without a unit row
+    std::uint64_t title_lines = 0;             // physical lines above the header
+    // Per tag, a unit its header cell gives ("TAG [kg/h]") where the unit row gives none or
+    // another; empty when no header cell gives one.
+    std::vector<std::string> header_units;
     // long
     std::int32_t tag_col = -1, time_col = -1, value_col = -1, quality_col = -1, unit_col = -1;
     std::vector<ReadingFact> facts;  // the conventions settled when the opening was read
@@ -261,6 +265,7 @@ struct PartialProfile::State {
     std::uint64_t parsed_rows = 0;  // wide rows / long records with a parsed timestamp
     std::uint64_t unparsed_rows = 0;
     std::uint64_t blank_lines = 0;
+    std::uint64_t footer_rows = 0;  // summary and row-count lines (their time cell says so)
     std::uint64_t ragged_rows = 0;
     std::uint64_t oversized_rows = 0;
     std::uint64_t gap_moved = 0;

@@ -4,6 +4,44 @@
 #include "export/state.hpp"
 
 namespace qorv_chemical_engineering_edge::export_profile {
+namespace {
+
+constexpr std::size_t kMaxTagListTitleLines = 16;
+
+// Column names compared without case, spaces, '_', '-' or '.': "Eng Units", "EngineeringUnits".
+constexpr std::string_view kTagColumns[] = {"tag", "tagname", "name"};
+constexpr std::string_view kUnitColumns[] = {"unit",
+                                             "units",
+                                             "eu",
+                                             "uom",
+                                             "engunit",
+                                             "engunits",
+                                             "engineeringunit",
+                                             "engineeringunits",
+                                             "unitofmeasure",
+                                             "unitsofmeasure"};
+
+std::string key_of(std::string_view s) {
+    std::string k;
+    for (char c : s) {
+        if (c == ' ' || c == '_' || c == '-' || c == '.') continue;
+        k.push_back(static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c));
+    }
+    return k;
+}
+
+template <std::size_t N>
+std::int64_t column_named(const std::vector<std::string>& header,
+                          const std::string_view (&names)[N]) {
+    for (std::size_t j = 0; j < header.size(); ++j) {
+        const std::string k = key_of(header[j]);
+        for (std::string_view n : names)
+            if (k == n) return static_cast<std::int64_t>(j);
+    }
+    return -1;
+}
+
+}  // namespace
 
 Result<std::vector<TagUnit>> parse_tag_list(std::string_view bytes, std::string_view file) {
     if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
@@ -21,27 +59,30 @@ Result<std::vector<TagUnit>> parse_tag_list(std::string_view bytes, std::string_
     for (auto& l : lines)
         if (!l.empty() && l.back() == '\r') l.remove_suffix(1);
     if (lines.empty()) return ProfileError{std::string(file), "the tag list is empty"};
-    char delim = ',';
-    for (char c : {',', ';', '\t', '|'})
-        if (std::count(lines[0].begin(), lines[0].end(), c) >
-            std::count(lines[0].begin(), lines[0].end(), delim))
-            delim = c;
+    // The header is the first line naming a tag and a unit column; a section line ("[Tags]")
+    // or a title block above it is skipped.
     std::string scratch, unq;
-    std::vector<std::string> header;
-    for (const CellText& c : split_record(lines[0], delim, scratch))
-        header.emplace_back(unquote(c.text, c.quoted, unq));
-    auto find = [&](std::initializer_list<std::string_view> names) {
-        for (std::size_t j = 0; j < header.size(); ++j)
-            for (std::string_view n : names)
-                if (iequals(header[j], n)) return static_cast<std::int64_t>(j);
-        return std::int64_t{-1};
-    };
-    const std::int64_t tag = find({"tag", "tagname", "tag_name", "name"});
-    const std::int64_t unit = find({"unit", "units", "eu", "uom", "engineering_units"});
+    char delim = ',';
+    std::int64_t tag = -1, unit = -1;
+    std::size_t header_at = 0;
+    for (; header_at < lines.size() && header_at < kMaxTagListTitleLines; ++header_at) {
+        const std::string_view line = lines[header_at];
+        delim = ',';
+        for (char c : {',', ';', '\t', '|'})
+            if (std::count(line.begin(), line.end(), c) >
+                std::count(line.begin(), line.end(), delim))
+                delim = c;
+        std::vector<std::string> header;
+        for (const CellText& c : split_record(line, delim, scratch))
+            header.emplace_back(unquote(c.text, c.quoted, unq));
+        tag = column_named(header, kTagColumns);
+        unit = column_named(header, kUnitColumns);
+        if (tag >= 0 && unit >= 0) break;
+    }
     if (tag < 0 || unit < 0)
         return ProfileError{std::string(file), "the tag list names no tag column and unit column"};
     std::vector<TagUnit> out;
-    for (std::size_t i = 1; i < lines.size(); ++i) {
+    for (std::size_t i = header_at + 1; i < lines.size(); ++i) {
         const auto cells = split_record(lines[i], delim, scratch);
         if (static_cast<std::size_t>(std::max(tag, unit)) >= cells.size()) continue;
         TagUnit t;

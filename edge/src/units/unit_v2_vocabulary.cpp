@@ -7,11 +7,13 @@
 // the expressions that define them where that is clearer than a decimal.
 //
 // Choices worth knowing: "cal" is the thermochemical calorie (4.184 J) and "Btu" the
-// International Table one; "gal" and "gpm" are US; "hp" is mechanical (550 ft*lbf/s); "t" is
-// the tonne; "C" and "F" alone are degrees; "kg/cm2" is the pressure kgf/cm2, as plants mean
-// it; standard conditions are 15 degC and 101.325 kPa for Sm3 and scm, 60 degF and 14.696 psi
-// for scf; normal conditions 0 degC and 101.325 kPa. Rows marked Ambiguous are refused with
-// their reason rather than guessed.
+// International Table one; "gal" and "gpm" are US, "igpm" imperial (4.54609 L a gallon);
+// "pph" is pounds per hour, as steam and fuel meters write it, and "klb", "Mlb", "KPPH",
+// "KSCFH" take k or field M as a thousand; "hp" is mechanical (550 ft*lbf/s); "t" is the
+// tonne; "C" and "F" alone are degrees; "kg/cm2" is the pressure kgf/cm2, as plants mean it;
+// standard conditions are 15 degC and 101.325 kPa for Sm3 and scm, 60 degF and 14.696 psi for
+// scf; normal conditions 0 degC and 101.325 kPa. Rows marked Ambiguous are refused with their
+// reason rather than guessed.
 #include <algorithm>
 #include <array>
 #include <cstddef>
@@ -90,7 +92,8 @@ constexpr std::array kUnits = std::to_array<UnitDef>({
      .prefixes = kBare | kKilo | kMilli | kMicro},
     {.spellings = "t|tonne|tonnes", .canonical = "t", .dim = kMass, .scale = 1e3,
      .prefixes = kBare | kKilo | kMega},
-    {.spellings = "lb|lbs|lbm", .canonical = "lb", .dim = kMass, .scale = kPound},
+    {.spellings = "lb|lbs|lbm", .canonical = "lb", .dim = kMass, .scale = kPound,
+     .prefixes = kBare | kKilo | kFieldM | kFieldMM},
     {.spellings = "s|sec|secs", .canonical = "s", .dim = kTime, .prefixes = kBare | kMilli},
     {.spellings = "min|mins", .canonical = "min", .dim = kTime, .scale = kMinute},
     {.spellings = "h|hr|hrs|hour|hours", .canonical = "h", .dim = kTime, .scale = kHour},
@@ -132,15 +135,18 @@ constexpr std::array kUnits = std::to_array<UnitDef>({
     {.spellings = "Sm", .canonical = "Sm", .dim = kLength,
      .prefixes = kBare | kKilo | kMega | kGiga, .role = CubeOnly, .volume = Standard,
      .reference_temperature_k = kStandardT, .reference_pressure_pa = kAtm},
-    {.spellings = "scm", .canonical = "scm", .dim = kVolume, .prefixes = kBare | kKilo | kMega,
-     .volume = Standard, .reference_temperature_k = kStandardT, .reference_pressure_pa = kAtm},
+    {.spellings = "scm", .canonical = "scm", .dim = kVolume,
+     .prefixes = kBare | kKilo | kMega | kFieldMM, .volume = Standard,
+     .reference_temperature_k = kStandardT, .reference_pressure_pa = kAtm},
     {.spellings = "scf", .canonical = "scf", .dim = kVolume, .scale = kCubicFoot,
-     .prefixes = kField, .volume = Standard, .reference_temperature_k = kScfT,
+     .prefixes = kField | kKilo, .volume = Standard, .reference_temperature_k = kScfT,
      .reference_pressure_pa = kScfP},
 
     // Flows written as one word.
-    {.spellings = "gpm", .canonical = "gpm", .dim = kVolumeFlow, .scale = kGallon / kMinute,
-     .volume = Actual},
+    {.spellings = "gpm|usgpm|USgpm", .canonical = "gpm", .dim = kVolumeFlow,
+     .scale = kGallon / kMinute, .volume = Actual},
+    {.spellings = "igpm|impgpm|ukgpm|UKgpm", .canonical = "igpm", .dim = kVolumeFlow,
+     .scale = 4.54609e-3 / kMinute, .volume = Actual},
     {.spellings = "gph", .canonical = "gph", .dim = kVolumeFlow, .scale = kGallon / kHour,
      .volume = Actual},
     {.spellings = "lpm", .canonical = "lpm", .dim = kVolumeFlow, .scale = 1e-3 / kMinute,
@@ -154,20 +160,22 @@ constexpr std::array kUnits = std::to_array<UnitDef>({
     {.spellings = "acfh", .canonical = "acfh", .dim = kVolumeFlow, .scale = kCubicFoot / kHour,
      .volume = Actual},
     {.spellings = "scfm", .canonical = "scfm", .dim = kVolumeFlow, .scale = kCubicFoot / kMinute,
-     .prefixes = kField, .volume = Standard, .reference_temperature_k = kScfT,
+     .prefixes = kField | kKilo, .volume = Standard, .reference_temperature_k = kScfT,
      .reference_pressure_pa = kScfP},
     {.spellings = "scfh", .canonical = "scfh", .dim = kVolumeFlow, .scale = kCubicFoot / kHour,
-     .prefixes = kField, .volume = Standard, .reference_temperature_k = kScfT,
+     .prefixes = kField | kKilo, .volume = Standard, .reference_temperature_k = kScfT,
      .reference_pressure_pa = kScfP},
     {.spellings = "scfd", .canonical = "scfd", .dim = kVolumeFlow, .scale = kCubicFoot / kDay,
-     .prefixes = kField, .volume = Standard, .reference_temperature_k = kScfT,
+     .prefixes = kField | kKilo, .volume = Standard, .reference_temperature_k = kScfT,
      .reference_pressure_pa = kScfP},
     {.spellings = "scmh", .canonical = "scmh", .dim = kVolumeFlow, .scale = 1.0 / kHour,
-     .prefixes = kBare | kKilo | kMega, .volume = Standard, .reference_temperature_k = kStandardT,
-     .reference_pressure_pa = kAtm},
+     .prefixes = kBare | kKilo | kMega | kFieldMM, .volume = Standard,
+     .reference_temperature_k = kStandardT, .reference_pressure_pa = kAtm},
     {.spellings = "scmd", .canonical = "scmd", .dim = kVolumeFlow, .scale = 1.0 / kDay,
-     .prefixes = kBare | kKilo | kMega, .volume = Standard, .reference_temperature_k = kStandardT,
-     .reference_pressure_pa = kAtm},
+     .prefixes = kBare | kKilo | kMega | kFieldMM, .volume = Standard,
+     .reference_temperature_k = kStandardT, .reference_pressure_pa = kAtm},
+    {.spellings = "pph|lbph", .canonical = "pph", .dim = kMassFlow, .scale = kPound / kHour,
+     .prefixes = kBare | kKilo | kFieldM},
     {.spellings = "tph", .canonical = "tph", .dim = kMassFlow, .scale = 1e3 / kHour},
     {.spellings = "tpd", .canonical = "tpd", .dim = kMassFlow, .scale = 1e3 / kDay},
     {.spellings = "rpm", .canonical = "rpm", .dim = kFrequency, .scale = 1.0 / kMinute},
