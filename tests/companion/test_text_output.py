@@ -101,17 +101,15 @@ def test_text_output_shows_every_note_that_changes_a_number(tmp_path, monkeypatc
 
 def test_qce_shows_the_reading_and_the_notes(tmp_path):
     (tmp_path / "plant.csv").write_bytes(PLANT.encode())
+    tail = ("row_order    oldest_first  detected\n"
+            "header_line             1  detected\ntitle_lines             0  detected\n"
+            "unit_source  unit row      detected")
     reading = {
-        "detected": "how the export was read\nplant.csv: 40 data rows\n"
-                    "read       as            how\n---------  ------------  --------\n"
-                    "encoding   utf-8         default\ndelimiter  ','           detected\n"
-                    "decimal    '.'           default\nlayout     wide          detected\n"
-                    "row_order  oldest_first  detected",
-        "given": "how the export was read\nplant.csv: 40 data rows\n"
-                 "read       as            how\n---------  ------------  --------\n"
-                 "encoding   utf-8         default\ndelimiter  ','           given\n"
-                 "decimal    '.'           default\nlayout     wide          given\n"
-                 "row_order  oldest_first  detected"}
+        how: "how the export was read\nplant.csv: 40 data rows\n"
+             "read         as            how\n-----------  ------------  --------\n"
+             f"encoding     utf-8         default\ndelimiter    ','           {how}\n"
+             f"decimal      '.'           default\nlayout       wide          {how}\n" + tail
+        for how in ("detected", "given")}
     for command in ("profile", "readiness"):
         plain = qce(command, "plant.csv", cwd=tmp_path)
         assert block(plain.stdout, "how the export was read") == reading["detected"]
