@@ -1,9 +1,10 @@
-// Fuzzes the export scanner: any bytes, options from the first bytes. Checks that feeding the
-// rest in two pieces, and scanning two ranges apart and merging them, give exactly the partial
-// profile of one scan; that the partial, the pieces and their merge survive the binary form;
-// that finalising never fails for a stream that scanned, but for a stray quote's run when
-// multi-line fields are not accepted, unparsed rows past the limit when they are not accepted,
-// and slash dates whose order is undecided or decided other than scanned.
+// Fuzzes the export scanner: any bytes (UTF-16 ones decoded as they come), options from the
+// first bytes. Checks that feeding the rest in two pieces, and scanning two ranges apart and
+// merging them, give exactly the partial profile of one scan; that the partial, the pieces and
+// their merge survive the binary form; that finalising never fails for a stream that scanned,
+// but for a stray quote's run when multi-line fields are not accepted, unparsed rows past the
+// limit when they are not accepted, and slash dates whose order is undecided or decided other
+// than scanned.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -55,6 +56,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     o.accept_unparsed_rows = (zone & 0x40) != 0;
     // The cut's top bits also pick the quality convention.
     o.quality_convention = static_cast<ep::QualityConvention>((cut >> 13) % 6);
+    // The zone byte's last bit asks for a given encoding, picked by the cut's middle bits.
+    if (zone & 0x80) o.encoding = static_cast<ep::Encoding>((cut >> 10) % 6);
 
     ep::ExportScanner one(o, "fuzz.csv");
     one.feed(csv);

@@ -286,7 +286,18 @@ std::vector<ProfileCase> cases() {
              EXPECT_EQ(p.baseline_present.provenance, ep::Provenance::Derived);
              EXPECT_FALSE(p.baseline_present.value);  // two rows, not a hundred
          }},
+        // Under utf-8 given, invalid bytes are U+FFFD; by default the texts read as
+        // Windows-1252 (the next case).
         {"invalid_utf8_and_ragged_rows",
+         "Time,T\xff\xfe\n2024-01-01 00:00,\xc3\x28\n2024-01-01 00:01,1,extra\n"
+         "2024-01-01 00:02\n",
+         [](ep::ProfileOptions& o) { o.encoding = ep::Encoding::Utf8; }, 1, 3, 2.0 / 3, 0, 0,
+         2.0 / 60, true, false,
+         [](const ep::ExportProfile& p) {
+             EXPECT_EQ(p.tags[0].name, "T\xEF\xBF\xBD\xEF\xBF\xBD");
+             EXPECT_EQ(p.notes.ragged_rows, 2u);
+         }},
+        {"invalid_utf8_read_as_windows_1252",
          "Time,T\xff\xfe\n2024-01-01 00:00,\xc3\x28\n2024-01-01 00:01,1,extra\n"
          "2024-01-01 00:02\n",
          {},
@@ -299,8 +310,10 @@ std::vector<ProfileCase> cases() {
          true,
          false,
          [](const ep::ExportProfile& p) {
-             EXPECT_EQ(p.tags[0].name, "T\xEF\xBF\xBD\xEF\xBF\xBD");
-             EXPECT_EQ(p.notes.ragged_rows, 2u);
+             EXPECT_EQ(p.tags[0].name, "T\xC3\xBF\xC3\xBE");  // T, y and thorn
+             ASSERT_EQ(p.notes.other_texts.size(), 1u);
+             EXPECT_EQ(p.notes.other_texts[0].text, "\xC3\x83(");  // A tilde, (
+             EXPECT_EQ(p.notes.windows_1252_texts, 2u);
          }},
         {"no_tags_only_times",
          "Time\n2024-01-01 00:00\n",

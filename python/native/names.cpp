@@ -112,6 +112,7 @@ PyObject* names_table(PyObject*, PyObject*) {
                         put(d.get(), "reading_facts", tuple_of(fact_names())) &&
                         put(d.get(), "decided", tuple_of(names::kDecided)) &&
                         put(d.get(), "quality_conventions", tuple_of(names::kQualityConventions)) &&
+                        put(d.get(), "encodings", tuple_of(names::kEncodings)) &&
                         put(d.get(), "delimiters", tuple_of(names::kDelimiters)) &&
                         put(d.get(), "decimals", tuple_of(names::kDecimals)) &&
                         put(d.get(), "relations", tuple_of(relations)) &&

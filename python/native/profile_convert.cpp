@@ -154,6 +154,8 @@ PyObject* notes(const profile::ProfileNotes& n) {
         put(d.get(), "footer_rows", count(n.footer_rows)) &&
         put(d.get(), "input_digest_complete", flag(n.input_digest_complete)) &&
         put(d.get(), "multiline_fields", count(n.multiline_fields)) &&
+        put(d.get(), "windows_1252_texts", count(n.windows_1252_texts)) &&
+        put(d.get(), "utf16_replacements", count(n.utf16_replacements)) &&
         put(d.get(), "multiline_field_lines", count(n.multiline_field_lines)) &&
         put(d.get(), "uncertain_samples", count(n.uncertain_samples)) &&
         put(d.get(), "censored_samples", count(n.censored_samples)) &&

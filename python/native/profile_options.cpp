@@ -4,7 +4,7 @@
 // missing_sentinels, good_quality, tag_list (None, (file, bytes) or a {tag: unit} dict), the
 // declared fields (None or bool), baseline_start_us, baseline_end_us, threads,
 // accept_multiline_fields, accept_unparsed_rows, quality_convention,
-// header_line (0: found).
+// header_line (0: found), encoding.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -108,7 +108,11 @@ bool read_profile_options(PyObject* dict, profile::ProfileOptions& options) {
         profile::QualityConvention::Auto,  profile::QualityConvention::Text,
         profile::QualityConvention::OpcDa, profile::QualityConvention::OpcHda,
         profile::QualityConvention::OpcUa, profile::QualityConvention::ZeroGood};
+    const profile::Encoding encodings[] = {
+        profile::Encoding::Auto,    profile::Encoding::Utf8,    profile::Encoding::Windows1252,
+        profile::Encoding::Utf16LE, profile::Encoding::Utf16BE, profile::Encoding::Utf16};
     if (!enum_option(dict, "layout", layouts, options.layout) ||
+        !enum_option(dict, "encoding", encodings, options.encoding) ||
         !enum_option(dict, "quality_convention", conventions, options.quality_convention) ||
         !enum_option(dict, "timestamp_format", formats, options.timestamp_format) ||
         !char_option(dict, "delimiter", options.delimiter) ||
@@ -161,8 +165,9 @@ bool read_profile_options(PyObject* dict, profile::ProfileOptions& options) {
         Py_ssize_t file_size = 0, data_size = 0;
         if (!PyArg_ParseTuple(tag_list, "s#y#:tag_list", &file, &file_size, &data, &data_size))
             return false;
-        auto parsed = profile::parse_tag_list({data, static_cast<std::size_t>(data_size)},
-                                              {file, static_cast<std::size_t>(file_size)});
+        auto parsed =
+            profile::parse_tag_list({data, static_cast<std::size_t>(data_size)},
+                                    {file, static_cast<std::size_t>(file_size)}, options.encoding);
         if (!parsed) {
             raise_profile_error(parsed.error());
             return false;

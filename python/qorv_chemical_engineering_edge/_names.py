@@ -13,6 +13,7 @@ DECLARED_FIELDS: Tuple[str, ...] = _TABLE["declared_fields"]
 LAYOUTS: Tuple[str, ...] = _TABLE["layouts"]
 TIMESTAMP_FORMATS: Tuple[str, ...] = _TABLE["timestamp_formats"]
 QUALITY_CONVENTIONS: Tuple[str, ...] = _TABLE["quality_conventions"]
+ENCODINGS: Tuple[str, ...] = _TABLE["encodings"]  # auto, utf-8, windows-1252, utf-16le, ...
 DELIMITERS: Tuple[str, ...] = _TABLE["delimiters"]
 DECIMALS: Tuple[str, ...] = _TABLE["decimals"]
 READING_FACTS: Tuple[str, ...] = _TABLE["reading_facts"]  # the order a file's reading is stated in

@@ -19,6 +19,9 @@ TIMESTAMP_FORMATS = _names.TIMESTAMP_FORMATS
 QUALITY_CONVENTIONS = _names.QUALITY_CONVENTIONS
 DELIMITERS = _names.DELIMITERS
 DECIMALS = _names.DECIMALS
+ENCODINGS = _names.ENCODINGS
+# Other spellings of an encoding, as Python's codecs know them.
+ENCODING_ALIASES = {"cp1252": "windows-1252"}
 
 
 def build(
@@ -39,6 +42,7 @@ def build(
     accept_unparsed_rows: bool = False,
     quality_convention: str = "auto",
     header_line: Optional[int] = None,
+    encoding: Optional[str] = None,
 ) -> Dict[str, Any]:
     """The native options dict; see python/native/profile_options.cpp for its keys."""
     zone_tzif = _zones.tzif_bytes(tz)
@@ -63,6 +67,7 @@ def build(
         "quality_convention": _args.choice(quality_convention, "quality_convention",
                                            QUALITY_CONVENTIONS),
         "header_line": 0 if header_line is None else _header_line(header_line),
+        "encoding": _encoding(encoding),
     }
     if options["delimiter"] and options["delimiter"] == options["decimal"]:
         raise ValueError("options delimiter and decimal must differ")
@@ -85,6 +90,8 @@ def public(options: Mapping[str, Any]) -> Dict[str, Any]:
         shown.pop("quality_convention", None)
     if not shown.get("header_line"):
         shown.pop("header_line", None)
+    if shown.get("encoding") == "auto":  # likewise
+        shown.pop("encoding", None)
     tag_list = options.get("tag_list")
     shown["tag_list"] = (None if tag_list is None else MAPPING_LABEL
                          if isinstance(tag_list, dict) else tag_list[0])
@@ -149,6 +156,14 @@ def _header_line(value: int) -> int:
     if not 1 <= number <= 0xFFFFFFFF:
         raise ValueError(f"option header_line={value!r} must be a line number from 1")
     return number
+
+
+def _encoding(value: Optional[str]) -> str:
+    if value is None:
+        return "auto"
+    if isinstance(value, str):
+        value = ENCODING_ALIASES.get(value.lower(), value.lower())
+    return _args.choice(value, "encoding", ENCODINGS + tuple(ENCODING_ALIASES))
 
 
 def _threads(value: int) -> int:

@@ -17,7 +17,7 @@ import sys
 from typing import Any, Callable, Dict, List, NoReturn, Optional, Sequence
 
 from . import __version__, _names
-from ._options import parse_baseline
+from ._options import ENCODING_ALIASES, parse_baseline
 from ._sources import expand, without_bom
 from .profile import grade_export, profile_export
 from .units import COURTS, RELATIONS, UnitAssertion, check_units
@@ -186,6 +186,7 @@ def _profile_options(args: argparse.Namespace) -> Dict[str, Any]:
         "accept_unparsed_rows": args.accept_unparsed_rows,
         "quality_convention": args.quality_convention,
         "header_line": args.header_line,
+        "encoding": args.encoding,
         "progress": True,  # a bar only when standard error is a terminal
     }
 
@@ -364,6 +365,11 @@ def _export_arguments(parser: argparse.ArgumentParser) -> None:
     parser.add_argument("--header-line", type=int, default=None, metavar="N",
                         help="the header's line (1-based); by default found under any title "
                              "block, and named here when two lines could each be it")
+    parser.add_argument("--encoding", default=None,
+                        choices=_names.ENCODINGS + tuple(ENCODING_ALIASES),
+                        help="how the export's bytes are read; by default UTF-16 when the file "
+                             "starts with its byte-order mark, else UTF-8 with any text that is "
+                             "not valid UTF-8 read as Windows-1252")
     parser.add_argument("--scheduler", metavar="ADDRESS", default=None,
                         help="run on the Dask scheduler at ADDRESS (needs the dask extra); "
                         "default: this machine's cores")

@@ -180,6 +180,7 @@ def _build_options(settings: Mapping[str, Any], declared: Optional[Mapping[str, 
     merged = {k: v for k, v in {**_PROFILE_OPTIONS, **settings}.items() if k != "progress"}
     if table:  # as profile_export renders a table
         merged["delimiter"] = ";" if merged.get("decimal") == "," else ","
+        merged["encoding"] = None  # Arrow's strings are UTF-8
     return _options.build(**merged, declared=declared, baseline=baseline)
 
 

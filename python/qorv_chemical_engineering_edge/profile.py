@@ -125,6 +125,10 @@ class ProfileNotes:
     # Present samples of uncertain quality, and those written as censored values, in all tags.
     uncertain_samples: int = 0
     censored_samples: int = 0
+    # Texts read as Windows-1252 (not valid UTF-8, or that encoding given), and the U+FFFD put
+    # in decoding UTF-16 (unpaired surrogates, a lone last byte).
+    windows_1252_texts: int = 0
+    utf16_replacements: int = 0
 
     def to_dict(self) -> Dict[str, Any]:
         def counts(items: Tuple[Tuple[str, int], ...]) -> List[Dict[str, Any]]:
@@ -158,7 +162,8 @@ class ProfileNotes:
             shown["multiline_fields"] = self.multiline_fields
             shown["multiline_field_lines"] = self.multiline_field_lines
             shown["first_multiline_field"] = {"file": file, "line": line, "line_ends": ends}
-        for name in ("uncertain_samples", "censored_samples"):  # likewise
+        for name in ("uncertain_samples", "censored_samples", "windows_1252_texts",
+                     "utf16_replacements"):  # likewise
             if getattr(self, name):
                 shown[name] = getattr(self, name)
         return shown
@@ -380,6 +385,7 @@ def profile_export(
     accept_unparsed_rows: bool = False,
     quality_convention: str = "auto",
     header_line: Optional[int] = None,
+    encoding: Optional[str] = None,
 ) -> ExportProfile:
     """Profile one historian export.
 
@@ -399,6 +405,9 @@ def profile_export(
     The header is found under any title block (report name, server, time range, a `sep=`
     line, `[Data]`); `header_line` (1-based) names its line where the file leaves two
     candidates.
+    notes. `encoding` (auto, utf-8, windows-1252 or cp1252, utf-16le, utf-16be, utf-16): by
+    default UTF-16 is read when the file starts with its byte-order mark, and a text that is
+    not valid UTF-8 as Windows-1252; given, it wins (the tag list is read alike).
     """
     return _profile(source, dict(layout=layout, tag_list=tag_list, delimiter=delimiter,
                                  decimal=decimal, day_first=day_first,
@@ -408,7 +417,8 @@ def profile_export(
                                  accept_multiline_fields=accept_multiline_fields,
                                  accept_unparsed_rows=accept_unparsed_rows,
                                  quality_convention=quality_convention,
-                                 header_line=header_line),
+                                 header_line=header_line,
+                                 encoding=encoding),
                     progress, None, None)
 
 
@@ -452,6 +462,7 @@ _PROFILE_OPTIONS: Dict[str, Any] = dict(
     progress=None, accept_multiline_fields=False, accept_unparsed_rows=False,
     quality_convention="auto",
     header_line=None,
+    encoding=None,
 )
 
 
@@ -466,8 +477,10 @@ def _profile(source: Any, settings: Dict[str, Any], progress: Union[None, bool, 
         stream = _sources.parquet_stream(paths)
     if stream is not None:
         # A table is rendered to text with '.' or ',' as decimal and ',' or ';' as delimiter;
-        # a delimiter asked for applies to CSV files only.
+        # a delimiter asked for applies to CSV files only, and so does an encoding: Arrow's
+        # strings are UTF-8.
         settings["delimiter"] = ";" if settings.get("decimal") == "," else ","
+        settings["encoding"] = None
     options = _options.build(**settings, declared=declared, baseline=baseline)
     if stream is not None:
         label, capsule = stream
@@ -512,6 +525,8 @@ def _from_native(raw: Dict[str, Any], source: Tuple[str, ...],
             first_multiline_field=notes["first_multiline_field"],
             uncertain_samples=notes["uncertain_samples"],
             censored_samples=notes["censored_samples"],
+            windows_1252_texts=notes["windows_1252_texts"],
+            utf16_replacements=notes["utf16_replacements"],
         ),
         files=tuple(FileSummary(*f[:5], tuple(ReadingFact(*r) for r in f[5]))
                     for f in raw["files"]),

@@ -9,7 +9,13 @@
 // counted in the notes.
 //
 // The rules (also in edge/EXPORT_PROFILE.md):
-//  - Input: UTF-8 CSV, BOM allowed; delimiter , ; tab or | (sniffed from the header: the most
+//  - Encoding (`encoding`): UTF-8, BOM allowed; UTF-16 LE/BE with its BOM (or given), decoded to
+//    UTF-8 as a stream (one piece, one core; bytes and input digest over the UTF-8, so a UTF-16
+//    save shares its UTF-8-with-BOM save's digest; unpaired surrogates and a lone last byte are
+//    U+FFFD, counted); BOM-less UTF-16 refused naming `encoding`. Each text (tag name, unit, cell
+//    text) is decided at finalize: not valid UTF-8 -> Windows-1252 (auto, counted), U+FFFD
+//    (utf-8 given), always Windows-1252 (given). Every text handed out is valid UTF-8.
+//  - Input: CSV; delimiter , ; tab or | (sniffed from the header: the most
 //    frequent outside quotes, ties in that order); quoting by quote parity: every '"' toggles
 //    quoting, so RFC 4180 fields read as written and any split of the bytes is resolved
 //    exactly; LF or CRLF; the decimal separator is `decimal` and there are no thousands
@@ -159,10 +165,14 @@ enum class Provenance : std::uint8_t { Derived, Inferred, Declared, Default };
 // signed (-2147483648). A declared good_quality list replaces any convention.
 enum class QualityConvention : std::uint8_t { Auto, Text, OpcDa, OpcHda, OpcUa, ZeroGood };
 
+// How the export's bytes are read (see `ProfileOptions::encoding`).
+enum class Encoding : std::uint8_t { Auto, Utf8, Windows1252, Utf16LE, Utf16BE, Utf16 };
+
 std::string_view name(Layout layout) noexcept;                 // "auto", "wide", "long"
 std::string_view name(TimestampFormat format) noexcept;        // "auto", "excel_serial", ...
 std::string_view name(Provenance provenance) noexcept;         // "derived", "inferred", ...
 std::string_view name(QualityConvention convention) noexcept;  // "auto", "text", "opc_da", ...
+std::string_view name(Encoding encoding) noexcept;  // "auto", "utf-8", "windows-1252", ...
 
 struct TagUnit {
     std::string tag;
@@ -206,13 +216,22 @@ struct ProfileOptions {
     QualityConvention quality_convention = QualityConvention::Auto;
     // The 1-based physical line of the header; 0: found by the rule under Header, title block.
     std::uint32_t header_line = 0;
+    // Auto: UTF-16 when the file starts with its byte-order mark, else UTF-8, with a text (tag
+    // name, unit, header or cell text) that is not valid UTF-8 read as Windows-1252. Given, it
+    // wins: Utf8 keeps U+FFFD for invalid bytes, Windows1252 decodes every text so, Utf16LE and
+    // Utf16BE read a file with or without a mark, Utf16 takes the order from the mark (else from
+    // where the NULs of ASCII text fall, else little-endian). Tag lists are read alike.
+    Encoding encoding = Encoding::Auto;
 };
 
 // The bad-state texts, compared in any case after trimming.
 std::span<const std::string_view> bad_state_texts() noexcept;
 
 // Reads a tag list (CSV with a tag column and a unit column, names as in the long layout).
-Result<std::vector<TagUnit>> parse_tag_list(std::string_view bytes, std::string_view file);
+// Read as exports are under `encoding` (UTF-16 decoded; texts that are not valid UTF-8 decoded as
+// Windows-1252 under auto): the names and units come out valid UTF-8.
+Result<std::vector<TagUnit>> parse_tag_list(std::string_view bytes, std::string_view file,
+                                            Encoding encoding = Encoding::Auto);
 
 // A tag list given as pairs, read as a tag list's rows are: tag and unit trimmed of spaces and
 // tabs, pairs without a tag dropped.
@@ -304,6 +323,11 @@ struct ProfileNotes {
     std::uint64_t censored_samples = 0;
     std::uint64_t title_lines_skipped = 0;  // lines above the header (title block, sep=, [Data])
     std::uint64_t footer_rows = 0;          // summary rows (Min, Average ...) and row counts
+    // Distinct texts (tag names, units, cell texts) read as Windows-1252 because they were not
+    // valid UTF-8 (auto), or because that encoding was given (those with a byte above 0x7F).
+    std::uint64_t windows_1252_texts = 0;
+    // U+FFFD put in while decoding UTF-16: unpaired surrogates and a lone last byte.
+    std::uint64_t utf16_replacements = 0;
 };
 
 // How a convention of the reading was settled: seen in the file, set by an option, or the

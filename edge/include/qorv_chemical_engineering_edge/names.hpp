@@ -36,6 +36,9 @@ inline constexpr std::array<std::string_view, 4> kProvenances{"derived", "inferr
 // Indexed by export_profile::QualityConvention.
 inline constexpr std::array<std::string_view, 6> kQualityConventions{
     "auto", "text", "opc_da", "opc_hda", "opc_ua", "zero_good"};
+// Indexed by export_profile::Encoding.
+inline constexpr std::array<std::string_view, 6> kEncodings{"auto",     "utf-8",    "windows-1252",
+                                                            "utf-16le", "utf-16be", "utf-16"};
 
 inline constexpr std::array<std::string_view, 3> kDecided{"detected", "given", "default"};
 

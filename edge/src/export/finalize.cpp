@@ -9,6 +9,7 @@
 #include <unordered_map>
 
 #include "export/civil.hpp"
+#include "export/encoding.hpp"
 #include "export/seal.hpp"
 #include "export/state.hpp"
 #include "export/units.hpp"
@@ -18,40 +19,6 @@ namespace qorv_chemical_engineering_edge::export_profile {
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-
-// Invalid UTF-8 becomes U+FFFD, so every text handed out is valid.
-std::string clean_utf8(std::string_view s) {
-    std::string out;
-    out.reserve(s.size());
-    std::size_t i = 0;
-    while (i < s.size()) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        std::size_t n = c < 0x80         ? 1
-                        : (c >> 5) == 6  ? 2
-                        : (c >> 4) == 14 ? 3
-                        : (c >> 3) == 30 ? 4
-                                         : 0;
-        bool ok = n != 0 && i + n <= s.size() && !(c == 0xC0 || c == 0xC1 || c > 0xF4);
-        for (std::size_t k = 1; ok && k < n; ++k)
-            ok = (static_cast<unsigned char>(s[i + k]) & 0xC0) == 0x80;
-        if (ok && n == 3) {
-            const auto c1 = static_cast<unsigned char>(s[i + 1]);
-            ok = !(c == 0xE0 && c1 < 0xA0) && !(c == 0xED && c1 >= 0xA0);
-        }
-        if (ok && n == 4) {
-            const auto c1 = static_cast<unsigned char>(s[i + 1]);
-            ok = !(c == 0xF0 && c1 < 0x90) && !(c == 0xF4 && c1 >= 0x90);
-        }
-        if (ok) {
-            out.append(s.substr(i, n));
-            i += n;
-        } else {
-            out.append("\xEF\xBF\xBD");
-            ++i;
-        }
-    }
-    return out;
-}
 
 struct Sampling {
     std::uint64_t distinct = 0;
@@ -119,6 +86,32 @@ TagMissing missing_of(const TagStats& t) {
     return {t.empty + t.bad_state + t.text_bad_quality, 0, t.text_bad_quality};
 }
 
+// Every text handed out goes through here, so each is valid UTF-8 (see text_out); the distinct
+// texts read as Windows-1252 are counted.
+struct TextsOut {
+    Encoding encoding;
+    std::set<std::string, std::less<>> decoded;
+    std::string operator()(std::string_view raw, bool cut = false) {
+        bool as_1252 = false;
+        std::string text = text_out(raw, encoding, cut, &as_1252);
+        if (as_1252 && decoded.find(raw) == decoded.end()) decoded.emplace(raw);
+        return text;
+    }
+};
+
+// The file's `encoding` fact: UTF-16 as its first bytes showed (or given); Windows-1252 when
+// given, or when some text of the export was read so (texts are decided after the files are
+// merged, so that is the export's evidence); else the UTF-8 the layout saw.
+void encoding_fact(std::vector<ReadingFact>& facts, StreamEncoding stream, Encoding given,
+                   bool windows_1252_read) {
+    const bool utf16 = stream == StreamEncoding::Utf16LE || stream == StreamEncoding::Utf16BE;
+    const Decided how = given != Encoding::Auto ? Decided::Given : Decided::Detected;
+    if (given == Encoding::Windows1252 || (given == Encoding::Auto && !utf16 && windows_1252_read))
+        set_fact(facts, "encoding", "windows-1252", how);
+    else if (given != Encoding::Auto || utf16)
+        set_fact(facts, "encoding", std::string(name(stream)), how);
+}
+
 // A loop member's base and suffix: the name cut at its last separator (. _ - : / or a space)
 // where the rest is a loop suffix. A parameter path's field (FIC1601/PID1/PV.CV, FIC101.PV.Value)
 // is dropped first when what precedes it ends in a loop suffix; the base of a path is then the
@@ -151,7 +144,7 @@ std::string lower_ascii(std::string_view s) {
     return out;
 }
 
-std::vector<ControlLoop> find_loops(const std::vector<TagStats>& tags) {
+std::vector<ControlLoop> find_loops(const std::vector<TagStats>& tags, TextsOut& out) {
     // Bases compare in any case; a loop is named by its smallest spelling.
     struct Base {
         std::string spelling;
@@ -172,7 +165,7 @@ std::vector<ControlLoop> find_loops(const std::vector<TagStats>& tags) {
               [](const Base* a, const Base* b) { return a->spelling < b->spelling; });
     std::vector<ControlLoop> loops;
     for (const Base* b : found)
-        loops.push_back({clean_utf8(b->spelling), {b->suffixes.begin(), b->suffixes.end()}});
+        loops.push_back({out(b->spelling), {b->suffixes.begin(), b->suffixes.end()}});
     return loops;
 }
 
@@ -513,6 +506,7 @@ Result<ExportProfile> PartialProfile::finalize(const DeclaredFields& fields) && 
         if (!unit.empty()) listed.emplace(std::string(trim(t.tag)), std::string(unit));
     }
     std::map<std::string, std::uint64_t> unknown;
+    TextsOut out{options.encoding, {}};
     std::uint64_t missing_total = 0, cells_total = 0, dup_records = 0, recognised = 0;
     std::uint64_t judged = 0, judged_regular = 0;
     // One tag's instants at a time; kept only for tags a clock-change candidate names.
@@ -533,10 +527,12 @@ Result<ExportProfile> PartialProfile::finalize(const DeclaredFields& fields) && 
     for (std::size_t i = 0; i < s.tags.size(); ++i) {
         const TagStats& t = s.tags[i];
         TagEvidence e;
-        e.name = clean_utf8(t.name);
-        const auto l = listed.find(std::string_view(trim(t.name)));
-        const std::string& unit = l != listed.end() ? l->second : t.unit;
-        e.unit = clean_utf8(unit);
+        // Names and units are decoded before the tag list is matched and the unit recognised.
+        e.name = out(t.name);
+        const auto l = listed.find(std::string_view(trim(e.name)));
+        const std::string own = out(t.unit);
+        const std::string& unit = l != listed.end() ? l->second : own;
+        e.unit = unit;
         if (!unit.empty()) {
             // Wide exports repeat a handful of units over many tags: parse each text once.
             auto known = unit_memo.find(unit);
@@ -550,11 +546,11 @@ Result<ExportProfile> PartialProfile::finalize(const DeclaredFields& fields) && 
                 ++unknown[e.unit];
             }
         }
-        if (l != listed.end() && !t.unit.empty() && t.unit != unit)
-            p.notes.unit_disagreements.push_back({e.name, e.unit, clean_utf8(t.unit)});
-        for (const std::string& other : t.other_units)
-            if (other != unit)
-                p.notes.unit_disagreements.push_back({e.name, e.unit, clean_utf8(other)});
+        if (l != listed.end() && !own.empty() && own != unit)
+            p.notes.unit_disagreements.push_back({e.name, e.unit, own});
+        for (const std::string& raw : t.other_units)
+            if (std::string other = out(raw); other != unit)
+                p.notes.unit_disagreements.push_back({e.name, e.unit, std::move(other)});
         const TagMissing m = missing_of(t);
         e.numeric = t.numbers > 0;
         e.samples = t.cells;
@@ -623,7 +619,7 @@ Result<ExportProfile> PartialProfile::finalize(const DeclaredFields& fields) && 
         p.sampling_regular = {row_sampling.regular,
                               row_sampling.steps < 2 ? Provenance::Default : Provenance::Derived};
     }
-    p.notes.loops = find_loops(s.tags);
+    p.notes.loops = find_loops(s.tags, out);
     p.has_controllers = {!p.notes.loops.empty(), Provenance::Inferred};
 
     const DeclaredFields& d = options.declared;
@@ -653,8 +649,12 @@ Result<ExportProfile> PartialProfile::finalize(const DeclaredFields& fields) && 
     for (std::size_t k = 0; k < bad.size(); ++k)
         if (s.bad_state_counts[k])
             p.notes.bad_state_texts.push_back({std::string(bad[k]), s.bad_state_counts[k]});
+    // Two texts may read alike once decoded (B0 and C2 B0 are both a degree sign): one entry.
+    std::map<std::string, std::uint64_t> texts;
     for (const auto& [text, count] : s.texts)
-        p.notes.other_texts.push_back({clean_utf8(text), count});
+        texts[out(text, text.size() == kMaxTextBytes)] += count;
+    for (auto& [text, count] : texts) p.notes.other_texts.push_back({text, count});
+    p.notes.windows_1252_texts = out.decoded.size();
     std::sort(p.notes.other_texts.begin(), p.notes.other_texts.end(),
               [](const TextCount& a, const TextCount& b) {
                   return a.count != b.count ? a.count > b.count : a.text < b.text;
@@ -684,6 +684,7 @@ Result<ExportProfile> PartialProfile::finalize(const DeclaredFields& fields) && 
         p.notes.first_multiline_field =
             RowRef{s.files[s.first_multiline->file].path, s.first_multiline->line + 1};
     p.notes.first_multiline_field_lines = s.first_multiline_lines;
+    for (const FilePart& f : s.files) p.notes.utf16_replacements += f.utf16_replaced;
 
     // The input digest: per file, SHA-256 over its block digests; then over the file digests.
     hashing::Sha256 all;
@@ -704,6 +705,8 @@ Result<ExportProfile> PartialProfile::finalize(const DeclaredFields& fields) && 
                     r.how = Decided::Given;
                 }
         }
+        encoding_fact(p.files.back().reading, static_cast<StreamEncoding>(f.encoding),
+                      options.encoding, !out.decoded.empty());
     }
     p.input_digest = hashing::to_hex(all.finish());
     const tz::Zone utc = tz::Zone::utc();

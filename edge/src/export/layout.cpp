@@ -4,6 +4,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "export/encoding.hpp"
 #include "export/state.hpp"
 #include "export/tokenize.hpp"
 #include "export/units.hpp"
@@ -467,7 +468,9 @@ std::optional<FileLayout> layout_of(std::string_view bytes, bool at_end,
     Rec r0;
     if (recs.get(0, r0) == Got::NeedMore) return need_more();
     if (recs.text(r0).find('\0') != std::string_view::npos) {
-        fail(error, "binary data (NUL bytes) in the header; not a text export");
+        const auto order = bomless_utf16(bytes);
+        fail(error, order ? bomless_utf16_reason(*order)
+                          : "binary data (NUL bytes) in the header; not a text export");
         return std::nullopt;
     }
     const char sep = sep_line(recs.text(r0));

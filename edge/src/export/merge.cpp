@@ -142,6 +142,7 @@ void PartialProfile::merge(PartialProfile&& later) {
             a.digest_complete = a.digest_complete && b.digest_complete && !a.ends_mid_block;
             a.blocks.insert(a.blocks.end(), b.blocks.begin(), b.blocks.end());
             a.ends_mid_block = b.ends_mid_block;
+            a.utf16_replaced += b.utf16_replaced;
         } else {
             L.files.push_back(std::move(b));
         }

@@ -35,4 +35,8 @@ std::string_view name(QualityConvention convention) noexcept {
     return lookup(names::kQualityConventions, convention);
 }
 
+std::string_view name(Encoding encoding) noexcept {
+    return lookup(names::kEncodings, encoding);
+}
+
 }  // namespace qorv_chemical_engineering_edge::export_profile

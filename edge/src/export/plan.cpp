@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "export/encoding.hpp"
 #include "export/file_io.hpp"
 #include "export/gzip.hpp"
 
@@ -39,6 +40,17 @@ Needing<FilePlan> plan_head(const std::string& path, std::size_t file, std::uint
     }
     if (piece_bytes % kDigestBlock != 0)
         return ProfileError{path, "the piece size is no multiple of the 1 MiB digest block"};
+    // A rendered table's text is UTF-8 whatever the option says.
+    const auto encoding =
+        text ? std::optional(StreamEncoding::Utf8)
+             : stream_encoding(head, settings.options.encoding, head.size() >= size);
+    if (!encoding) return NeedBytes{std::min<std::uint64_t>(size, kDigestBlock)};
+    if (*encoding == StreamEncoding::Utf16LE || *encoding == StreamEncoding::Utf16BE) {
+        // Its byte offsets are no UTF-8 offsets: one piece, whose scan decodes it in order.
+        plan.decoded = true;
+        plan.pieces.push_back({file, path, 0, size, false, 0});
+        return plan;
+    }
     auto probed = probe_opening(path, size, head, settings);
     if (auto* more = std::get_if<NeedBytes>(&probed)) return *more;
     if (auto* error = std::get_if<ProfileError>(&probed)) return std::move(*error);

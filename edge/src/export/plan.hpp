@@ -43,6 +43,9 @@ struct FilePlan {
     std::string path;
     std::uint64_t size = 0;
     bool gzip = false;
+    // A UTF-16 file: one piece, decoded as a stream while it is read in order, as a gzip file is
+    // inflated.
+    bool decoded = false;
     std::string opening;  // plain files cut in several pieces: the bytes they resume from
     std::vector<Piece> pieces;
 };

@@ -175,7 +175,7 @@ std::optional<ProfileError> scan_plans(std::span<const FilePlan> plans,
     for (std::size_t k = 0; k < pieces.size(); ++k) {
         const Piece& piece = pieces[k];
         const FilePlan& plan = plans[piece.file];
-        if (piece.gzip) {
+        if (piece.gzip || plan.decoded) {
             queue.push(
                 [&, k](std::string&, const std::atomic<bool>& stop) {
                     chain.publish(k, false);

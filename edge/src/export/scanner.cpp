@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "export/digest.hpp"
+#include "export/encoding.hpp"
 #include "export/records.hpp"
 #include "export/state.hpp"
 #include "export/tokenize.hpp"
@@ -39,7 +40,47 @@ struct ExportScanner::Impl {
     bool block_started = false;
     std::vector<hashing::Sha256Digest> blocks;
 
+    // The stream's encoding, settled by its first bytes. A UTF-16 stream is decoded here, before
+    // the digest and the scan, so everything after reads (and hashes) UTF-8.
+    std::optional<StreamEncoding> encoding;
+    std::string undecided;  // the first bytes, until they settle it
+    std::optional<Utf16Decoder> utf16;
+    std::string decoded;
+
     PartialProfile::State& st() { return profile.state(); }
+
+    void settle(StreamEncoding e) {
+        encoding = e;
+        if (e == StreamEncoding::Utf16LE || e == StreamEncoding::Utf16BE)
+            utf16.emplace(e == StreamEncoding::Utf16BE);
+        std::string held = std::move(undecided);
+        undecided = {};
+        pass(held.data(), held.size());
+    }
+
+    void take(const char* p, std::size_t n) {
+        if (error) return;
+        if (encoding) return pass(p, n);
+        undecided.append(p, n);
+        if (auto e = stream_encoding(undecided, settings->options.encoding, false)) settle(*e);
+    }
+
+    void pass(const char* p, std::size_t n) {
+        if (!utf16) return feed(p, n);
+        decoded.clear();
+        utf16->decode(std::string_view(p, n), decoded);
+        feed(decoded.data(), decoded.size());
+    }
+
+    void end_stream() {
+        if (!encoding && !error)
+            settle(*stream_encoding(undecided, settings->options.encoding, true));
+        if (utf16 && !error) {
+            decoded.clear();
+            utf16->finish(decoded);
+            feed(decoded.data(), decoded.size());
+        }
+    }
 
     void start_part(FileLayout layout, bool continues) {
         PartialProfile::State& s = st();
@@ -207,8 +248,11 @@ struct ExportScanner::Impl {
             const std::size_t line =
                 lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - p) : n;
             if (std::memchr(p, '\0', line)) {
-                error =
-                    ProfileError{file, "binary data (NUL bytes) in the header; not a text export"};
+                const std::string head = (opening + std::string(p, n)).substr(0, kUtf16Sniff);
+                const auto order = bomless_utf16(head);
+                error = ProfileError{
+                    file, order ? bomless_utf16_reason(*order)
+                                : "binary data (NUL bytes) in the header; not a text export"};
                 return;
             }
             header_line_seen = lf != nullptr;
@@ -287,6 +331,12 @@ Result<ExportScanner> ExportScanner::resume_at(const ProfileOptions& options, st
     ExportScanner s(options, file);
     Impl& m = *s.impl_;
     if (m.error) return *m.error;
+    const StreamEncoding e = *stream_encoding(opening_bytes, options.encoding, true);
+    if (e == StreamEncoding::Utf16LE || e == StreamEncoding::Utf16BE)
+        return ProfileError{file,
+                            "a UTF-16 file is decoded as one stream from its first byte; "
+                            "it cannot be read from a range"};
+    m.encoding = e;
     auto read = read_layout(opening_bytes, false, *m.settings);
     // Short of the sample window yet reaching the piece: by the contract, the whole file.
     if (std::holds_alternative<NeedBytes>(read) && offset <= opening_bytes.size())
@@ -308,7 +358,7 @@ Result<ExportScanner> ExportScanner::resume_at(const ProfileOptions& options, st
 }
 
 void ExportScanner::feed(std::span<const char> bytes) {
-    impl_->feed(bytes.data(), bytes.size());
+    impl_->take(bytes.data(), bytes.size());
 }
 
 bool ExportScanner::failed() const noexcept {
@@ -317,6 +367,7 @@ bool ExportScanner::failed() const noexcept {
 
 Result<PartialProfile> ExportScanner::finish() {
     Impl& m = *impl_;
+    m.end_stream();
     if (!m.error && !m.layout_ready) m.try_layout(true);
     if (m.error) return *m.error;
     PartialProfile::State& s = m.st();
@@ -328,6 +379,10 @@ Result<PartialProfile> ExportScanner::finish() {
     part.blocks = std::move(m.blocks);
     part.lines = m.lines;
     part.bytes = m.fed;
+    if (!part.continues) {
+        part.encoding = static_cast<std::uint8_t>(*m.encoding);
+        part.utf16_replaced = m.utf16 ? m.utf16->replaced() : 0;
+    }
     if (m.head_pending) {
         s.head_closed = false;  // the whole range lies inside one row
     } else if (m.pending) {

@@ -107,6 +107,8 @@ std::string seal_of(const ExportProfile& p, const tz::Zone& zone, std::optional<
     if (o.quality_convention != QualityConvention::Auto)
         h.field("quality_convention", name(o.quality_convention));
     if (o.header_line) h.field("header_line", std::uint64_t{o.header_line});
+    // Only when given, so that the seals of exports read before the option stay as they were.
+    if (o.encoding != Encoding::Auto) h.field("encoding", name(o.encoding));
 
     seal_field(h, "n_tags", p.n_tags);
     seal_field(h, "n_rows", p.n_rows);
@@ -179,6 +181,8 @@ std::string seal_of(const ExportProfile& p, const tz::Zone& zone, std::optional<
     }
     if (n.uncertain_samples) h.field("uncertain_samples", n.uncertain_samples);
     if (n.censored_samples) h.field("censored_samples", n.censored_samples);
+    if (n.windows_1252_texts) h.field("windows_1252_texts", n.windows_1252_texts);
+    if (n.utf16_replacements) h.field("utf16_replacements", n.utf16_replacements);
     // Reading facts restate the sealed input and options while a file reads as every export
     // once did; only those that depart from that are sealed, per file, in the files' order.
     for (const FileSummary& f : p.files) {

@@ -24,7 +24,8 @@ constexpr std::string_view kMagic = "export_profile_partial";
 // (steps per file, forward clock candidates, the streams' last lines) and the slash dates'
 // evidence; 7: the quality convention (option and per file) and the uncertain and censored
 // counts per tag.
-// 8: header_line, the title lines and header units of a layout, the footer rows.
+// 8: header_line, the title lines and header units of a layout, the footer rows; the encoding
+// option, and per file the stream encoding and the U+FFFD put in decoding UTF-16.
 constexpr std::uint32_t kVersion = 8;
 
 struct Writer {
@@ -259,6 +260,7 @@ void put_options(Writer& w, const ProfileOptions& o) {
     w.b(o.accept_unparsed_rows);
     w.u64(static_cast<std::uint64_t>(o.quality_convention));  // version 7
     w.u64(o.header_line);
+    w.u64(static_cast<std::uint64_t>(o.encoding));
 }
 void get_options(Reader& r, ProfileOptions& o) {
     const std::uint64_t layout = r.u64();
@@ -297,6 +299,9 @@ void get_options(Reader& r, ProfileOptions& o) {
     if (convention > static_cast<std::uint64_t>(QualityConvention::ZeroGood)) r.ok = false;
     o.quality_convention = static_cast<QualityConvention>(convention);
     o.header_line = narrow_u32(r, r.u64());
+    const std::uint64_t encoding = r.u64();
+    if (encoding > 5) r.ok = false;
+    o.encoding = static_cast<Encoding>(encoding);
 }
 
 void put_layout(Writer& w, const FileLayout& L) {
@@ -401,6 +406,8 @@ std::string PartialProfile::serialize() const {
             w.out.append(reinterpret_cast<const char*>(d.data()), d.size());
         w.b(f.digest_complete);
         w.b(f.ends_mid_block);
+        w.u64(f.encoding);  // version 5
+        w.u64(f.utf16_replaced);
     }
     w.u64(s.tags.size());
     for (const TagStats& t : s.tags) {
@@ -519,6 +526,10 @@ Result<PartialProfile> PartialProfile::deserialize(std::string_view bytes) {
         }
         f.digest_complete = r.b();
         f.ends_mid_block = r.b();
+        const std::uint64_t encoding = r.u64();
+        if (encoding > 3) r.ok = false;
+        f.encoding = static_cast<std::uint8_t>(encoding);
+        f.utf16_replaced = r.u64();
         if (f.tag_ids.size() != f.layout.tag_names.size()) r.ok = false;
     }
     s.tags.resize(r.count(64));

@@ -160,6 +160,8 @@ struct FilePart {
     std::vector<hashing::Sha256Digest> blocks;  // digests of the kDigestBlock blocks
     bool digest_complete = true;
     bool ends_mid_block = false;
+    std::uint8_t encoding = 0;         // StreamEncoding, as the file's first bytes settled it
+    std::uint64_t utf16_replaced = 0;  // U+FFFD put in decoding UTF-16
     friend bool operator==(const FilePart&, const FilePart&) = default;
 };
 

@@ -1,6 +1,7 @@
 // Reading a tag list: the units a caller declares for tags, as CSV with a tag and a unit column.
 #include <algorithm>
 
+#include "export/encoding.hpp"
 #include "export/state.hpp"
 
 namespace qorv_chemical_engineering_edge::export_profile {
@@ -43,7 +44,20 @@ std::int64_t column_named(const std::vector<std::string>& header,
 
 }  // namespace
 
-Result<std::vector<TagUnit>> parse_tag_list(std::string_view bytes, std::string_view file) {
+Result<std::vector<TagUnit>> parse_tag_list(std::string_view bytes, std::string_view file,
+                                            Encoding encoding) {
+    // Read as an export is: UTF-16 decoded whole, then each name and unit made valid UTF-8.
+    const StreamEncoding stream = *stream_encoding(bytes, encoding, true);
+    std::string utf8;
+    if (stream == StreamEncoding::Utf16LE || stream == StreamEncoding::Utf16BE) {
+        Utf16Decoder d(stream == StreamEncoding::Utf16BE);
+        d.decode(bytes, utf8);
+        d.finish(utf8);
+        bytes = utf8;
+    } else if (bytes.find('\0') != std::string_view::npos) {
+        if (const auto order = bomless_utf16(bytes))
+            return ProfileError{std::string(file), bomless_utf16_reason(*order)};
+    }
     if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
     std::vector<std::string_view> lines;
     std::size_t from = 0;
@@ -86,10 +100,12 @@ Result<std::vector<TagUnit>> parse_tag_list(std::string_view bytes, std::string_
         const auto cells = split_record(lines[i], delim, scratch);
         if (static_cast<std::size_t>(std::max(tag, unit)) >= cells.size()) continue;
         TagUnit t;
-        t.tag = std::string(unquote(cells[static_cast<std::size_t>(tag)].text,
-                                    cells[static_cast<std::size_t>(tag)].quoted, unq));
-        t.unit = std::string(unquote(cells[static_cast<std::size_t>(unit)].text,
-                                     cells[static_cast<std::size_t>(unit)].quoted, unq));
+        t.tag = text_out(unquote(cells[static_cast<std::size_t>(tag)].text,
+                                 cells[static_cast<std::size_t>(tag)].quoted, unq),
+                         encoding, false, nullptr);
+        t.unit = text_out(unquote(cells[static_cast<std::size_t>(unit)].text,
+                                  cells[static_cast<std::size_t>(unit)].quoted, unq),
+                          encoding, false, nullptr);
         out.push_back(std::move(t));
     }
     return tag_units_of(std::move(out));
