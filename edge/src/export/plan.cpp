@@ -56,8 +56,9 @@ Needing<FilePlan> plan_head(const std::string& path, std::size_t file, std::uint
     if (auto* error = std::get_if<ProfileError>(&probed)) return std::move(*error);
     const FileLayout* layout = &std::get<FileLayout>(probed);
     const std::uint64_t piece = piece_bytes ? piece_bytes : piece_bytes_for(layout->n_columns);
-    // The first piece holds the header and the first data row, which the others resume from.
-    std::uint64_t cut = std::max<std::uint64_t>(piece, layout->first_row_end);
+    // The first piece holds the opening the others resume from: the header, the first data row
+    // and the opening sample, all within `head`, which was read until they settled the layout.
+    std::uint64_t cut = std::max<std::uint64_t>({piece, layout->first_row_end, head.size()});
     cut = std::min((cut + kDigestBlock - 1) / kDigestBlock * kDigestBlock, size);
     plan.pieces.push_back({file, path, 0, cut, false, 0});
     if (cut < size) plan.opening = std::string(head);
