@@ -230,7 +230,7 @@ namespace {
 // Without a mark, `utf-16` takes the byte order from the first 512 bytes, however they are fed:
 // here 40 bytes alone look big-endian and the 512 do not.
 TEST(Utf16Stream, TheOrderIsTakenFromTheSameBytesInAnySplit) {
-    std::string be(
+    static constexpr char kOpening[] =
         "\0T\0i\0m\0e\0,\0A\0\n\0"
         "2\0"
         "0\0"
@@ -240,8 +240,8 @@ TEST(Utf16Stream, TheOrderIsTakenFromTheSameBytesInAnySplit) {
         "1\0-\0"
         "0\0"
         "1\0,\0"
-        "1\0\n",
-        44);
+        "1\0\n";
+    std::string be(kOpening, sizeof kOpening - 1);
     be += std::string(600, '\xFF');
     ep::ProfileOptions o;
     o.encoding = ep::Encoding::Utf16;
