@@ -205,6 +205,8 @@ def test_day_first_decision_is_split_independent(tmp_path):
     """A 2 MB day-first export, its first 12 days ambiguous: the file path decides day first
     from the whole scan (reading it again so); Dask's pieces, each scanned month first, refuse
     naming day_first, and told so give the file path's profile."""
+    pytest.importorskip("dask")
+    pytest.importorskip("distributed")
     qd = pytest.importorskip("qorv_chemical_engineering_edge.dask")
     start = 16436 * 86400  # 2015-01-01
     import datetime as dt
