@@ -107,17 +107,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     right.value().feed(csv.substr(at));
     auto r = right.value().finish();
     check(r.ok());
-    ep::ExportScanner left_scan(o, "fuzz.csv");
+    // The first range reads the conventions from the file's opening, as the range after it does,
+    // however little of the opening sample it holds itself.
+    ep::ExportScanner left_scan(o, "fuzz.csv", csv);
     left_scan.feed(csv.substr(0, at));
     auto left = left_scan.finish();
-    // A range from the file's start that ends inside the opening sample settles the conventions
-    // from fewer rows than the ranges after it, which read the whole sample: it may settle them
-    // otherwise, or refuse where the whole does not. The file plan never cuts a first piece so
-    // short; such a split is no split of this check.
-    if (!left.ok()) return 0;
+    check(left.ok());
     const auto& lf = left.value().state().files;
     const auto& wf = whole.value().state().files;
-    if (lf.empty() || wf.empty() || !(lf[0].layout == wf[0].layout)) return 0;
+    check(!lf.empty() && !wf.empty() && lf[0].layout == wf[0].layout);
     // The pieces and their merge read back as they were: the checks on partials from elsewhere
     // accept everything scanning and merging leave.
     auto reads_back = [](const ep::PartialProfile& p) {

@@ -421,8 +421,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t cut = csv.size() / 2;
     std::size_t quotes = 0;
     for (std::size_t i = 0; i < cut; ++i) quotes += csv[i] == '"';
+    // A first range is given the file's opening, as every range after it is.
     auto scan = [&](std::string_view bytes) -> ep::Result<ep::PartialProfile> {
-        ep::ExportScanner s(o, "fuzz.csv");
+        ep::ExportScanner s(o, "fuzz.csv", csv);
         s.feed(bytes);
         return s.finish();
     };

@@ -50,6 +50,12 @@ std::vector<SplitCase> split_cases() {
          "Date,A\r\n03/01/2026 00:00,1\r\n03/01/2026 12:00,2\r\n03/02/2026 00:00,3\r\n"
          "03/02/2026 12:00,4\r\n03/03/2026 00:00,5\r\n03/13/2026 00:00,6\r\n",
          "UTC"},
+        // The quality codes read as OPC codes until a text among them: a first range cut before
+        // the text still reads them as the whole sample does.
+        {"long_quality_codes_then_text",
+         "Tag,Time,Value,Quality\nA,2026-01-01 00:00,1,192\nB,2026-01-01 00:00,2,192\n"
+         "A,2026-01-01 00:01,3,Bad\nB,2026-01-01 00:01,4,0\nA,2026-01-01 00:02,5,192\n",
+         "UTC"},
         {"wide_quoted_crlf_no_final_newline",
          "Time,\"FIC1.PV\",FIC1.SP,Note\r\nunits,kg/h,\"k\"\"Pa\",\r\ndesc,a,b,c\r\n"
          "2024-10-27 02:00:00,1.5,\"2,5\",\"line one\nline two\"\r\n"
@@ -115,8 +121,9 @@ bool odd_quotes_before(const std::string& s, std::size_t at) {
     return n % 2 == 1;
 }
 
-ep::PartialProfile scan(const ep::ProfileOptions& o, std::string_view bytes) {
-    return ep::test_support::scan_whole(o, bytes);
+ep::PartialProfile scan(const ep::ProfileOptions& o, std::string_view bytes,
+                        std::string_view opening = {}) {
+    return ep::test_support::scan_whole(o, bytes, opening);
 }
 
 class EverySplit : public ::testing::TestWithParam<SplitCase> {};
@@ -149,7 +156,8 @@ TEST_P(EverySplit, MergedPiecesEqualOneScan) {
         right.value().feed(rest);
         auto r = right.value().finish();
         ASSERT_TRUE(r);
-        ep::PartialProfile left = scan(o, head);
+        // The first range reads the conventions from the file's opening, as the second does.
+        ep::PartialProfile left = scan(o, head, csv);
         left.merge(std::move(r).value());
         EXPECT_TRUE(without_digest(left) == whole_nd) << "range split at " << at;
         EXPECT_EQ(without_digest(left).finalize(o.declared).value().seal, whole_nd_seal) << at;
@@ -172,13 +180,13 @@ TEST_P(EverySplit, ThreePiecesMergeAssociatively) {
     for (std::size_t a = start; a <= csv.size(); a += 3) {
         for (std::size_t b = a; b <= csv.size(); b += 5) {
             // (L + M) + R
-            ep::PartialProfile x = scan(o, std::string_view(csv).substr(0, a));
+            ep::PartialProfile x = scan(o, std::string_view(csv).substr(0, a), csv);
             x.merge(range(a, b));
             x.merge(range(b, csv.size()));
             // L + (M + R)
             ep::PartialProfile m = range(a, b);
             m.merge(range(b, csv.size()));
-            ep::PartialProfile y = scan(o, std::string_view(csv).substr(0, a));
+            ep::PartialProfile y = scan(o, std::string_view(csv).substr(0, a), csv);
             y.merge(std::move(m));
             EXPECT_TRUE(without_digest(x) == whole) << a << " " << b;
             EXPECT_TRUE(without_digest(y) == whole) << a << " " << b;

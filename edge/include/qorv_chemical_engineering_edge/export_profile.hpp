@@ -502,12 +502,15 @@ class PartialProfile {
 // first data row) and whether the offset lies inside a quoted field (the parity of the quotes
 // before it); the partial keeps the rows cut at each end of the range so that merging the ranges in
 // order rejoins them exactly. The input digest (SHA-256 over the digests of the file's kDigestBlock
-// blocks) is complete when ranges start at multiples of kDigestBlock.
+// blocks) is complete when ranges start at multiples of kDigestBlock. A first range that may end
+// inside the opening sample takes the same opening bytes, so that it settles the conventions from
+// the whole sample, as the ranges after it do, and not from the rows it holds.
 class ExportScanner {
   public:
     static constexpr std::size_t kDigestBlock = std::size_t{1} << 20;
 
     ExportScanner(const ProfileOptions& options, std::string file);
+    ExportScanner(const ProfileOptions& options, std::string file, std::string_view opening_bytes);
     static Result<ExportScanner> resume_at(const ProfileOptions& options, std::string file,
                                            std::string_view opening_bytes, std::uint64_t offset,
                                            bool inside_quotes);

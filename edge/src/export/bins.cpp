@@ -257,6 +257,8 @@ bool TimeBins::deserialize(std::string_view& bytes, std::size_t n_tags) {
             }
             if (sum > reach[b]) return false;
         }
+        // Written without its trailing untouched tags: one blob per state.
+        if (n > 0 && tags[b].back() == Counts{}) return false;
     }
     return in.empty();
 }

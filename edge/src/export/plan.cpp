@@ -167,7 +167,7 @@ std::vector<PartHead> part_heads(std::uint64_t header_bytes, std::span<const Tex
 
 Result<ExportScanner> piece_scanner(const Piece& piece, const ProfileOptions& options,
                                     std::string_view opening, bool inside_quotes) {
-    if (piece.first()) return ExportScanner(options, piece.path);
+    if (piece.first()) return ExportScanner(options, piece.path, opening);
     return ExportScanner::resume_at(options, piece.path, opening, piece.from, inside_quotes);
 }
 

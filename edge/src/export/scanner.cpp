@@ -19,6 +19,8 @@ struct ExportScanner::Impl {
 
     bool layout_ready = false;
     std::string opening;  // bytes held until the header and first data row are in
+    // The file's opening as the later ranges read it, when this first range may end short of it.
+    std::string file_opening;
     // The layout is read again only when a line feed came in and the opening has doubled since
     // the last try, so a long opening costs linear time however finely it is fed.
     std::size_t tried_at = 0;
@@ -292,10 +294,35 @@ struct ExportScanner::Impl {
         }
     }
 
+    // The layout as a range resumed at `offset` reads it from the file's opening `bytes`: a
+    // short opening reaching the range is, by the contract, the whole file.
+    static Needing<FileLayout> read_opening(std::string_view bytes, std::uint64_t offset,
+                                            const ScanSettings& settings) {
+        auto read = read_layout(bytes, false, settings);
+        if (std::holds_alternative<NeedBytes>(read) && offset <= bytes.size())
+            read = read_layout(bytes, true, settings);
+        return read;
+    }
+
+    // The file's opening settles the layout for a first range that holds its header yet may end
+    // inside the sample; none is used for a UTF-16 stream (its opening bytes are not what is
+    // scanned) or one the bytes fed do not begin.
+    std::optional<Needing<FileLayout>> read_file_opening(bool at_end) {
+        if (file_opening.size() <= opening.size() || utf16 ||
+            !std::string_view(file_opening).starts_with(opening))
+            return std::nullopt;
+        if (!at_end) return NeedBytes{file_opening.size()};  // wait: the range may reach it
+        auto read = read_opening(file_opening, file_opening.size(), *settings);
+        const auto* layout = std::get_if<FileLayout>(&read);
+        if (layout && layout->data_offset > opening.size()) return std::nullopt;
+        return read;
+    }
+
     void try_layout(bool at_end) {
         tried_at = opening.size();
         line_feed_since_try = false;
-        auto read = read_layout(opening, at_end, *settings);
+        auto given = read_file_opening(at_end);
+        auto read = given ? std::move(*given) : read_layout(opening, at_end, *settings);
         if (auto* failed = std::get_if<ProfileError>(&read)) {
             error = ProfileError{file, std::move(failed->reason)};
             return;
@@ -321,6 +348,12 @@ ExportScanner::ExportScanner(const ProfileOptions& options, std::string file)
         impl_->error = ProfileError{impl_->file, impl_->settings->zone_error};
 }
 
+ExportScanner::ExportScanner(const ProfileOptions& options, std::string file,
+                             std::string_view opening_bytes)
+    : ExportScanner(options, std::move(file)) {
+    impl_->file_opening = opening_bytes;
+}
+
 ExportScanner::~ExportScanner() = default;
 ExportScanner::ExportScanner(ExportScanner&&) noexcept = default;
 ExportScanner& ExportScanner::operator=(ExportScanner&&) noexcept = default;
@@ -337,10 +370,7 @@ Result<ExportScanner> ExportScanner::resume_at(const ProfileOptions& options, st
                             "a UTF-16 file is decoded as one stream from its first byte; "
                             "it cannot be read from a range"};
     m.encoding = e;
-    auto read = read_layout(opening_bytes, false, *m.settings);
-    // Short of the sample window yet reaching the piece: by the contract, the whole file.
-    if (std::holds_alternative<NeedBytes>(read) && offset <= opening_bytes.size())
-        read = read_layout(opening_bytes, true, *m.settings);
+    auto read = Impl::read_opening(opening_bytes, offset, *m.settings);
     if (auto* failed = std::get_if<ProfileError>(&read)) return ProfileError{file, failed->reason};
     FileLayout* layout = std::get_if<FileLayout>(&read);
     if (!layout) return ProfileError{file, "the opening bytes given end before the first data row"};
