@@ -7,7 +7,9 @@
 // than scanned.
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <source_location>
 #include <string>
 #include <string_view>
 
@@ -27,8 +29,10 @@ ep::PartialProfile without_digest(ep::PartialProfile p) {
     return p;
 }
 
-void check(bool ok) {
-    if (!ok) std::abort();
+void check(bool ok, std::source_location at = std::source_location::current()) {
+    if (ok) return;
+    std::fprintf(stderr, "check failed at line %u\n", static_cast<unsigned>(at.line()));
+    std::abort();
 }
 
 }  // namespace
@@ -74,7 +78,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Unset, the order is scanned month first: refused where the dates decide nothing or day
     // first. Else, accepting multi-line fields and unparsed rows, finalising never fails;
     // without, exactly when it counted some (the last record, closed by finalize, may be one).
-    const auto order = ep::decide_date_order(whole.value().state());
+    // Decided as finalize decides it: with the unfinished last record closed.
+    ep::PartialProfile closed = whole.value();
+    ep::close_tail(closed.state());
+    const auto order = ep::decide_date_order(closed.state());
     const bool order_refused =
         order.refusal.has_value() || (!order.given && order.day_first.value_or(false));
     ep::ProfileOptions accepting = o;
