@@ -194,7 +194,7 @@ PyObject* availability(const profile::ExportProfile& p) {
     first.reserve(p.tags.size());
     last.reserve(p.tags.size());
     step.reserve(p.tags.size());
-    const bool is_long = p.layout == "long";
+    const bool is_long = p.layout != "wide";  // paired tags keep their own steps, as long ones
     for (const profile::TagEvidence& t : p.tags) {
         first.push_back(t.first_us.value_or(kNone));
         last.push_back(t.last_us.value_or(kNone));

@@ -100,7 +100,7 @@ bool read_profile_options(PyObject* dict, profile::ProfileOptions& options) {
         return false;
     }
     const profile::Layout layouts[] = {profile::Layout::Auto, profile::Layout::Wide,
-                                       profile::Layout::Long};
+                                       profile::Layout::Long, profile::Layout::Paired};
     const profile::TimestampFormat formats[] = {
         profile::TimestampFormat::Auto, profile::TimestampFormat::ExcelSerial,
         profile::TimestampFormat::UnixSeconds, profile::TimestampFormat::UnixMilliseconds};
@@ -173,6 +173,17 @@ bool read_profile_options(PyObject* dict, profile::ProfileOptions& options) {
             return false;
         }
         options.tag_units = std::move(parsed.value());
+    }
+    // Absent from dicts built before the option existed: none named.
+    if (PyObject* columns = PyDict_GetItemString(dict, "timestamp_columns")) {
+        if (!PyList_Check(columns) || PyList_Size(columns) > 2) {
+            PyErr_SetString(PyExc_ValueError,
+                            "option timestamp_columns must be a list of one or two names");
+            return false;
+        }
+        for (Py_ssize_t i = 0, n = PyList_Size(columns); i < n; ++i)
+            if (!read_text(PyList_GetItem(columns, i), options.timestamp_columns.emplace_back()))
+                return false;
     }
     const unsigned long count = PyLong_AsUnsignedLong(threads);
     if (count == static_cast<unsigned long>(-1) && PyErr_Occurred()) return false;

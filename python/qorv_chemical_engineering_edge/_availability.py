@@ -76,6 +76,6 @@ def compute(profile: "ExportProfile", buckets: int = 96,
         _native.availability_grid(
             bins.start_us, bins.bin_us, bins.bins, bins.rows, bins.counts, bins.first, bins.last,
             bins.step, [t.samples for t in tags], [t.present for t in tags],
-            profile.layout != _names.LAYOUTS[2], buckets, -1 if max_tags is None else max_tags))
+            profile.layout == _names.LAYOUTS[1], buckets, -1 if max_tags is None else max_tags))
     return Availability(tuple(tags[i].name for i in drawn), start, bucket_us, shares, "",
                         present, expected, bad_state, rows)

@@ -43,6 +43,7 @@ def build(
     quality_convention: str = "auto",
     header_line: Optional[int] = None,
     encoding: Optional[str] = None,
+    timestamp_columns: Optional[Sequence[str]] = None,
 ) -> Dict[str, Any]:
     """The native options dict; see python/native/profile_options.cpp for its keys."""
     zone_tzif = _zones.tzif_bytes(tz)
@@ -68,6 +69,7 @@ def build(
                                            QUALITY_CONVENTIONS),
         "header_line": 0 if header_line is None else _header_line(header_line),
         "encoding": _encoding(encoding),
+        "timestamp_columns": _timestamp_columns(timestamp_columns),
     }
     if options["delimiter"] and options["delimiter"] == options["decimal"]:
         raise ValueError("options delimiter and decimal must differ")
@@ -83,7 +85,7 @@ def public(options: Mapping[str, Any]) -> Dict[str, Any]:
     """The options as a report shows them (the zone's bytes and the tag list's content left
     out, the tag list named)."""
     shown = {k: v for k, v in options.items() if k not in ("zone_tzif", "tag_list")}
-    for name in ("accept_multiline_fields", "accept_unparsed_rows"):
+    for name in ("accept_multiline_fields", "accept_unparsed_rows", "timestamp_columns"):
         if not shown.get(name):  # shown when given, as the seal holds it
             shown.pop(name, None)
     if shown.get("quality_convention") == QUALITY_CONVENTIONS[0]:  # likewise: sealed when given
@@ -164,6 +166,16 @@ def _encoding(value: Optional[str]) -> str:
     if isinstance(value, str):
         value = ENCODING_ALIASES.get(value.lower(), value.lower())
     return _args.choice(value, "encoding", ENCODINGS + tuple(ENCODING_ALIASES))
+
+
+def _timestamp_columns(names: Optional[Sequence[str]]) -> List[str]:
+    """One column name, or two (a date and its clock time, or a time and its milliseconds)."""
+    if names is None:
+        return []
+    columns = _texts(names, "timestamp_columns")
+    if not 1 <= len(columns) <= 2 or not all(c.strip() for c in columns):
+        raise ValueError(f"option timestamp_columns={names!r} must name one or two columns")
+    return columns
 
 
 def _threads(value: int) -> int:

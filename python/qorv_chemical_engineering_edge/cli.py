@@ -187,6 +187,7 @@ def _profile_options(args: argparse.Namespace) -> Dict[str, Any]:
         "quality_convention": args.quality_convention,
         "header_line": args.header_line,
         "encoding": args.encoding,
+        "timestamp_columns": args.timestamp_columns,
         "progress": True,  # a bar only when standard error is a terminal
     }
 
@@ -322,7 +323,8 @@ def _export_arguments(parser: argparse.ArgumentParser) -> None:
     parser.add_argument("--layout", choices=_names.LAYOUTS, default=_names.LAYOUTS[0],
                         metavar="LAYOUT",
                         help="how the rows hold the samples: "
-                        + _choices(_names.LAYOUTS, _names.LAYOUTS[0], "decided from the file"))
+                        + _choices(_names.LAYOUTS, _names.LAYOUTS[0], "decided from the file")
+                        + "; paired: each tag's own time column beside its value column")
     delimiters = tuple(_TAB if d == "\t" else d for d in _names.DELIMITERS)
     parser.add_argument("--delimiter", default=None, choices=delimiters, metavar="CHAR",
                         help="the cell separator: "
@@ -342,6 +344,10 @@ def _export_arguments(parser: argparse.ArgumentParser) -> None:
                         help="how the time column is written: "
                         + _choices(_names.TIMESTAMP_FORMATS, _names.TIMESTAMP_FORMATS[0],
                                    "decided from the values"))
+    parser.add_argument("--timestamp-columns", default=None, metavar="NAME[,NAME]",
+                        type=lambda text: [part.strip() for part in text.split(",")],
+                        help="the time column, or a date and a time (or a time and its "
+                        "milliseconds) column, by header name; default: found from the data")
     parser.add_argument("--missing-value", action="append", default=[], metavar="NUMBER",
                         help="a sentinel number meaning missing (repeatable; default: none)")
     parser.add_argument("--good-quality", action="append", default=None, metavar="TEXT",

@@ -386,6 +386,7 @@ def profile_export(
     quality_convention: str = "auto",
     header_line: Optional[int] = None,
     encoding: Optional[str] = None,
+    timestamp_columns: Optional[Sequence[str]] = None,
 ) -> ExportProfile:
     """Profile one historian export.
 
@@ -404,10 +405,12 @@ def profile_export(
     values, and refuses a file where they contradict.
     The header is found under any title block (report name, server, time range, a `sep=`
     line, `[Data]`); `header_line` (1-based) names its line where the file leaves two
-    candidates.
-    notes. `encoding` (auto, utf-8, windows-1252 or cp1252, utf-16le, utf-16be, utf-16): by
+    candidates. `encoding` (auto, utf-8, windows-1252 or cp1252, utf-16le, utf-16be, utf-16): by
     default UTF-16 is read when the file starts with its byte-order mark, and a text that is
     not valid UTF-8 as Windows-1252; given, it wins (the tag list is read alike).
+    `timestamp_columns` names the time column, or two whose cells make the instant (a
+    date and a clock time, or a time and its milliseconds), where the reader cannot tell them;
+    `layout` is "wide", "long" or "paired" (each tag's own time column beside its values).
     """
     return _profile(source, dict(layout=layout, tag_list=tag_list, delimiter=delimiter,
                                  decimal=decimal, day_first=day_first,
@@ -418,7 +421,8 @@ def profile_export(
                                  accept_unparsed_rows=accept_unparsed_rows,
                                  quality_convention=quality_convention,
                                  header_line=header_line,
-                                 encoding=encoding),
+                                 encoding=encoding,
+                                 timestamp_columns=timestamp_columns),
                     progress, None, None)
 
 
@@ -463,6 +467,7 @@ _PROFILE_OPTIONS: Dict[str, Any] = dict(
     quality_convention="auto",
     header_line=None,
     encoding=None,
+    timestamp_columns=None,
 )
 
 

@@ -24,6 +24,9 @@ def results(tmp_path):
     wide, long = tmp_path / "wide.csv", tmp_path / "long.csv"
     write_export(wide, 4, rows=150, outage=(20, 40))
     write_export(long, 5, layout="long", rows=40, quality=True)
+    paired = tmp_path / "paired.csv"
+    paired.write_text("Time,FT1,Time,FT2\n2026-03-01 00:00:00,1,2026-03-01 00:00:30,2\n"
+                      "2026-03-01 00:01:00,1,,\n")
     return {
         "readiness": edge.grade(10, 1000, True, True, 0.05, 0.95),
         "readiness_nan": edge.grade(1, 1, False, False, math.nan, math.inf),
@@ -31,6 +34,7 @@ def results(tmp_path):
         "units_v2": edge.check_units([("degF", "degC"), ("Nm3/h", "m3/h"), ("", "kg")]),
         "profile": edge.profile_export(str(wide)),
         "report": edge.grade_export(str(long), license_cleared=True),
+        "paired": edge.grade_export(str(paired)),
     }
 
 

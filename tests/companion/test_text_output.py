@@ -101,14 +101,16 @@ def test_text_output_shows_every_note_that_changes_a_number(tmp_path, monkeypatc
 
 def test_qce_shows_the_reading_and_the_notes(tmp_path):
     (tmp_path / "plant.csv").write_bytes(PLANT.encode())
-    tail = ("row_order    oldest_first  detected\n"
-            "header_line             1  detected\ntitle_lines             0  detected\n"
-            "unit_source  unit row      detected")
+    tail = ("row_order         oldest_first  detected\n"
+            "header_line                  1  detected\ntitle_lines                  0  detected\n"
+            "unit_source       unit row      detected\n"
+            "time_columns      Time          detected\ntimestamp_format  auto          default")
     reading = {
         how: "how the export was read\nplant.csv: 40 data rows\n"
-             "read         as            how\n-----------  ------------  --------\n"
-             f"encoding     utf-8         default\ndelimiter    ','           {how}\n"
-             f"decimal      '.'           default\nlayout       wide          {how}\n" + tail
+             "read              as            how\n----------------  ------------  --------\n"
+             f"encoding          utf-8         default\ndelimiter         ','           {how}\n"
+             f"decimal           '.'           default\nlayout            wide          {how}\n"
+             + tail
         for how in ("detected", "given")}
     for command in ("profile", "readiness"):
         plain = qce(command, "plant.csv", cwd=tmp_path)

@@ -23,12 +23,22 @@
 //    before the first data row: not a text export (a header of any length is read). A quoted
 //    field whose lines read as rows, or a record with a quoted line feed over 1 MiB, is a stray
 //    quote's run: counted, and refused unless accept_multiline_fields.
-//  - Layout: long when the header names a tag column (tag, tagname, tag_name, name), a timestamp
-//    column (timestamp, time, datetime, date) and a value column (value, val), any order and
-//    case; optional quality (quality, status, statuscode) and unit (unit, units, eu, uom,
-//    engineering_units). Otherwise wide: column one is the timestamp, every other column a tag,
-//    except a column named as another plus " quality" ".quality" "_quality" " status" ".status"
-//    "_status" (any case), which is that tag's quality.
+//  - Layout (edge/EXPORT_PROFILE.md, Layouts and column roles, has the name lists): decided from
+//    the header and the rows under it down to the first holding a number or a timestamp (every
+//    piece of a file holds them), or given by `layout` and `timestamp_columns`. Long when the
+//    header names a tag, a time and a value column (further value columns such as vValue or
+//    intvalue/floatvalue/stringvalue: the first non-empty one is the value); optional quality and
+//    unit. Paired when each tag's time column stands beside its value column (Time, TAG1, Time,
+//    TAG2 / TAG1 Time, TAG1 Value / tag names over Time, Value): each group is a record of its tag,
+//    profiled as long records are; empty padding groups are no samples. Otherwise wide: the time
+//    column is the one holding timestamps wherever it stands (or a date and a clock-time column, or
+//    a time and a milliseconds column), every other column a tag, except a column named as another
+//    plus " quality" ".quality" "_quality" " status" ".status" "_status" (any case), which is that
+//    tag's quality, and a leading row-number column. Epoch seconds or milliseconds (10 or 13
+//    digits) in a time column are read as such unless `timestamp_format` is given. Refused, naming
+//    the option that settles it: two columns holding timestamps; a header whose time cell is a
+//    timestamp; a numeric format decoding a time column's small integers to its epoch's first year;
+//    a column named as a row number holding integers among the tags.
 //  - Opening: a first line `sep=X` names the delimiter. Title lines (one text in the first cell,
 //    blank, `[Section]`, or a first cell ending in ':') are never the header. The header is the
 //    first of the first 64 records that is no title line, has no timestamp cell, not only
@@ -38,9 +48,10 @@
 //    header outright). Lines above the header are counted (title_lines_skipped).
 //  - Metadata rows (wide): the rows between header and first data row (at most 10). The unit
 //    row is the first labelled Unit(s), EU, Eng Unit(s), EngUnit(s), Engineering Unit(s),
-//    Unit(s) of Measure or UOM (any case, spaces, '_', '-', '.', trailing ':'); else the row
-//    with an empty first cell whose tag cells mostly read as units (second unit court); else the
-//    first such row. The others are skipped and counted.
+//    Unit(s) of Measure or UOM (any case, spaces, '_', '-', '.', trailing ':') in its time cell
+//    or first cell; else the row with an empty time cell whose tag cells mostly read as units
+//    (second unit court); else the first such row. The others are skipped and counted, as are
+//    all of a paired export's (its Time/Value row under the tag names aside).
 //  - Header units (wide): `TAG [unit]`, `TAG (unit)`, `TAG - unit`, `TAG, unit` name the tag TAG
 //    with that unit when the second unit court reads it (else the cell is the name). The unit
 //    row wins; a header unit that differs is noted as a unit disagreement.
@@ -76,23 +87,25 @@
 //    that is no finite value) does not parse. Rows whose timestamp does not parse are excluded
 //    and counted, with the first five line numbers kept; more than 5% of the data rows so is
 //    refused unless accept_unparsed_rows.
-//  - n_tags (derived): wide, the tag columns (the union over files, by trimmed name); long, the
-//    distinct tag names.
-//  - n_rows (derived): wide, data rows with a parsed timestamp; long, distinct instants.
-//  - missingness (derived): wide, missing cells / (rows x tags of each file); long, missing
-//    records / records with a parsed timestamp. NaN when nothing is counted.
+//  - n_tags (derived): wide and paired, the tag columns (the union over files, by trimmed name);
+//    long, the distinct tag names (a tag list's id column renames ids).
+//  - n_rows (derived): wide, data rows with a parsed timestamp; long and paired, distinct
+//    instants.
+//  - missingness (derived): wide, missing cells / (rows x tags of each file); long and paired,
+//    missing records / records with a parsed timestamp. NaN when nothing is counted.
 //  - unit_coverage (derived): tags whose unit is non-empty and recognised by the second unit
 //    court's parser (unit_consistency_v2::parse_unit) / n_tags (NaN with no tags). A tag's unit is
 //    its non-empty tag-list unit (names matched after trimming), else the first non-empty unit the
 //    export gives it; later different units are noted.
 //  - duplicate_timestamps (derived): wide, rows whose instant repeats an earlier row's / rows;
-//    long, records whose (tag, instant) repeats / records. NaN when nothing is counted.
+//    long and paired, records whose (tag, instant) repeats / records. NaN when nothing is
+//    counted.
 //  - time_span_hours (derived): latest minus earliest instant, hours; NaN with no instant.
 //  - sampling_regular (derived): over the steps between consecutive distinct instants in time
 //    order, the modal step (ties: the smaller); a step is on the mode within 1% inclusive;
-//    regular when >= 95% of steps are. Long: per tag, and regular when >= 95% of the tags with
-//    three or more distinct instants are. True (default) with fewer than two steps, or no such
-//    tag.
+//    regular when >= 95% of steps are. Long and paired: per tag, and regular when >= 95% of
+//    the tags with three or more distinct instants are. True (default) with fewer than two
+//    steps, or no such tag.
 //  - has_controllers (inferred): a base name carrying two or more of PV SP OP OUT MV MODE (any
 //    case) after one of . _ - : / or a space; a parameter path's field (.CV .Value .F_CV) is
 //    dropped first, so FIC1601/PID1/PV.CV is PV of FIC1601/PID1. Bases compare in any case. The
@@ -144,7 +157,7 @@ class Result {
 
 // ---- Options ---------------------------------------------------------------------------------
 
-enum class Layout : std::uint8_t { Auto, Wide, Long };
+enum class Layout : std::uint8_t { Auto, Wide, Long, Paired };
 
 // Auto recognises, per cell: ISO 8601 (date, 'T' or space, hh:mm[:ss[.fff]], optional Z or
 // +-HH[:MM] / +-HHMM; a date alone is midnight), YYYY/MM/DD hh:mm[:ss], MM/DD/YYYY hh:mm[:ss]
@@ -168,7 +181,7 @@ enum class QualityConvention : std::uint8_t { Auto, Text, OpcDa, OpcHda, OpcUa, 
 // How the export's bytes are read (see `ProfileOptions::encoding`).
 enum class Encoding : std::uint8_t { Auto, Utf8, Windows1252, Utf16LE, Utf16BE, Utf16 };
 
-std::string_view name(Layout layout) noexcept;                 // "auto", "wide", "long"
+std::string_view name(Layout layout) noexcept;                 // "auto", "wide", "long", "paired"
 std::string_view name(TimestampFormat format) noexcept;        // "auto", "excel_serial", ...
 std::string_view name(Provenance provenance) noexcept;         // "derived", "inferred", ...
 std::string_view name(QualityConvention convention) noexcept;  // "auto", "text", "opc_da", ...
@@ -177,6 +190,7 @@ std::string_view name(Encoding encoding) noexcept;  // "auto", "utf-8", "windows
 struct TagUnit {
     std::string tag;
     std::string unit;
+    std::string id = {};  // the id an export may name the tag by (a tag table's id); empty: none
 };
 
 // What an export cannot show. An instant is microseconds since 1970-01-01T00:00:00Z.
@@ -198,6 +212,10 @@ struct ProfileOptions {
     // data (see "Timestamps" in edge/EXPORT_PROFILE.md), refusing where the data cannot.
     std::optional<bool> day_first;
     TimestampFormat timestamp_format = TimestampFormat::Auto;
+    // The time column, or two whose texts make the instant (a date and a clock time, or a time
+    // and its milliseconds), named as the header names them; empty: found from the header and
+    // the values under it.
+    std::vector<std::string> timestamp_columns;
     std::string zone_name = "UTC";  // IANA name, for naive timestamps
     std::string zone_tzif;          // TZif bytes; when set, used instead of zone_name's file
     std::vector<double> missing_sentinels;  // numbers that mean missing, e.g. -999
@@ -227,9 +245,10 @@ struct ProfileOptions {
 // The bad-state texts, compared in any case after trimming.
 std::span<const std::string_view> bad_state_texts() noexcept;
 
-// Reads a tag list (CSV with a tag column and a unit column, names as in the long layout).
+// Reads a tag list (CSV with a tag column and a unit column, names as in the long layout; a
+// column `id`, `tagid` or `tag_id` gives the id an export's records may name the tag by).
 // Read as exports are under `encoding` (UTF-16 decoded; texts that are not valid UTF-8 decoded as
-// Windows-1252 under auto): the names and units come out valid UTF-8.
+// Windows-1252 under auto): the names, ids and units come out valid UTF-8.
 Result<std::vector<TagUnit>> parse_tag_list(std::string_view bytes, std::string_view file,
                                             Encoding encoding = Encoding::Auto);
 
@@ -348,7 +367,7 @@ struct ReadingFact {
 struct FileSummary {
     std::string path;
     std::uint64_t bytes = 0;  // bytes scanned (decompressed, for .gz)
-    std::string layout;       // "wide" or "long"
+    std::string layout;       // "wide", "long" or "paired"
     char delimiter = ',';
     std::uint64_t data_rows = 0;       // rows (wide) or records (long) with a parsed timestamp
     std::vector<ReadingFact> reading;  // in the order of names::kReadingFacts
@@ -422,7 +441,7 @@ struct ExportProfile {
     ProfileField<bool> has_batches;
     ProfileField<bool> has_lab_samples;
 
-    std::string layout;  // "wide" or "long"
+    std::string layout;  // "wide", "long" or "paired"
     std::vector<TagEvidence> tags;
     ProfileNotes notes;
     std::vector<FileSummary> files;

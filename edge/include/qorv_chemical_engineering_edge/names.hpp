@@ -28,7 +28,7 @@ inline constexpr std::array<std::string_view, 5> kDeclaredFields{
     "baseline_present", "license_cleared", "has_maintenance", "has_batches", "has_lab_samples"};
 
 // Indexed by export_profile::Layout, TimestampFormat and Provenance.
-inline constexpr std::array<std::string_view, 3> kLayouts{"auto", "wide", "long"};
+inline constexpr std::array<std::string_view, 4> kLayouts{"auto", "wide", "long", "paired"};
 inline constexpr std::array<std::string_view, 4> kTimestampFormats{
     "auto", "excel_serial", "unix_seconds", "unix_milliseconds"};
 inline constexpr std::array<std::string_view, 4> kProvenances{"derived", "inferred", "declared",
@@ -50,7 +50,7 @@ struct ReadingFactName {
     std::string_view name;
     std::string_view classic;  // '|' between alternatives
 };
-inline constexpr std::array<ReadingFactName, 10> kReadingFacts{{
+inline constexpr std::array<ReadingFactName, 15> kReadingFacts{{
     {"encoding", "utf-8|utf-8-bom"},
     {"delimiter", "*"},
     {"decimal", "*"},
@@ -65,6 +65,12 @@ inline constexpr std::array<ReadingFactName, 10> kReadingFacts{{
     // Where the tags' units come from: the tag list (given), a unit row, units in header cells,
     // a long layout's unit column; "none".
     {"unit_source", "none|unit row|unit column|tag list|tag list, unit row|tag list, unit column"},
+    // The column roles restate the input and options (they follow from them), so they are "*".
+    {"time_columns", "*"},
+    {"timestamp_format", "*"},
+    {"tag_column", "*"},
+    {"value_columns", "*"},
+    {"quality_columns", "*"},
 }};
 
 // The delimiters and decimal separators an export may use, in the sniffer's tie order.

@@ -372,7 +372,8 @@ Result<ExportProfile> PartialProfile::finalize(const DeclaredFields& fields) && 
     for (const FilePart& f : s.files)
         if (f.layout.layout != layout)
             return ProfileError{f.path, "the files mix the wide and the long layout"};
-    const bool is_long = layout == Layout::Long;
+    // Paired records, each a tag's own time and value, are profiled as long records are.
+    const bool is_long = layout != Layout::Wide;
     if (s.multiline_fields && !options.accept_multiline_fields) {
         const LineRef at = *s.first_multiline;
         return ProfileError{
@@ -498,6 +499,15 @@ Result<ExportProfile> PartialProfile::finalize(const DeclaredFields& fields) && 
     p.unit_vocabulary = std::string(kUnitVocabulary);
     p.n_tags = {s.tags.size(), Provenance::Derived};
     p.n_rows = {is_long ? row_sampling.distinct : s.parsed_rows, Provenance::Derived};
+
+    // A tag table's ids: a tag the export names by its id takes the table's name (and so its
+    // unit below), as a SCADA history table's records name their tags.
+    std::unordered_map<std::string_view, std::string_view> named_by_id;
+    for (const TagUnit& t : options.tag_units)
+        if (!t.id.empty()) named_by_id.emplace(t.id, t.tag);
+    for (TagStats& t : s.tags)
+        if (const auto it = named_by_id.find(trim(t.name)); it != named_by_id.end())
+            t.name = std::string(it->second);
 
     // Units: the tag list's first, then the export's.
     std::map<std::string, std::string, std::less<>> listed;

@@ -87,9 +87,25 @@ bool footer_label(std::string_view s) {
 
 }  // namespace
 
-bool rows_inside(std::string_view record, const FileLayout& layout, const TimeSyntax& syntax) {
-    const auto time_index =
-        static_cast<std::size_t>(layout.layout == Layout::Long ? layout.time_col : 0);
+TimeSyntax file_syntax(const TimeSyntax& options, const FileLayout& layout) noexcept {
+    TimeSyntax s = options;
+    if (layout.time_format != TimestampFormat::Auto) s.format = layout.time_format;
+    return s;
+}
+
+bool milliseconds_of(std::string_view text, std::int64_t& ms) noexcept {
+    if (text.empty() || text.size() > 3) return false;
+    ms = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        ms = ms * 10 + (c - '0');
+    }
+    return true;
+}
+
+bool rows_inside(std::string_view record, const FileLayout& layout, const TimeSyntax& options) {
+    const auto time_index = static_cast<std::size_t>(layout.time_col);
+    const TimeSyntax syntax = file_syntax(options, layout);
     std::string scratch;
     for (std::size_t lf = record.find('\n'); lf != std::string_view::npos;
          lf = record.find('\n', lf + 1)) {
@@ -118,7 +134,8 @@ RecordProcessor::RecordProcessor(PartialProfile::State& state, std::uint32_t par
       sentinels_(set_.options.missing_sentinels),
       good_(set_.options.good_quality),
       convention_(layout_.quality_convention),
-      decimal_(set_.options.decimal) {}
+      decimal_(set_.options.decimal),
+      syntax_(file_syntax(set_.syntax, layout_)) {}
 
 RecordProcessor::Instant RecordProcessor::instant(const ParsedTime& pt, std::int64_t& out,
                                                   tz::WallResolution& repeated) {
@@ -285,7 +302,76 @@ bool RecordProcessor::parse_time(const CellRef& cell, ParsedTime& pt) {
     const std::string_view text = unquote(
         std::string_view(cell.b, static_cast<std::size_t>(cell.e - cell.b)), cell.quoted, scratch_);
     if (layout_.first_row_fast_iso && iso_.parse(text, pt)) return true;
-    return parse_timestamp(text, set_.syntax, pt);
+    return parse_timestamp(text, syntax_, pt);
+}
+
+bool RecordProcessor::row_time(const CellRef& first, const CellRef& second, ParsedTime& pt) {
+    if (layout_.time_join == TimeJoin::None) return parse_time(first, pt);
+    const std::string_view a = text_of(first, scratch_);
+    if (layout_.time_join == TimeJoin::Milliseconds) {
+        std::int64_t ms = 0;
+        if (!milliseconds_of(text_of(second, join_scratch_), ms) ||
+            !parse_timestamp(a, syntax_, pt))
+            return false;
+        pt.us += ms * 1000;
+        return in_supported_range(pt.us);
+    }
+    const std::string_view b = text_of(second, quality_scratch_);
+    if (a.empty() || b.empty()) return false;
+    join_scratch_.assign(a);
+    join_scratch_.push_back(' ');
+    join_scratch_.append(b);
+    return parse_timestamp(join_scratch_, syntax_, pt);
+}
+
+bool RecordProcessor::footer_row(const CellRef& time, const CellRef& first, std::int64_t time_col) {
+    // A footer's label stands in the time cell, or alone in the first cell.
+    const CellRef& label = time.b != time.e || time_col == 0 ? time : first;
+    return label.b != label.e && footer_label(text_of(label, scratch_));
+}
+
+void RecordProcessor::process_paired(const CellRef* cells, std::size_t n, std::size_t n_total,
+                                     std::uint64_t line) {
+    FilePart& part = st_.files[part_index_];
+    static const CellRef kEmpty{nullptr, nullptr, false};
+    auto cell_at = [&](std::int64_t col) -> const CellRef& {
+        return col >= 0 && static_cast<std::size_t>(col) < n ? cells[col] : kEmpty;
+    };
+    auto blank = [&](const CellRef& c) { return c.b == c.e || text_of(c, scratch_).empty(); };
+    bool any = false, seen = false;
+    for (std::size_t i = 0; i < layout_.tag_column.size(); ++i) {
+        const CellRef& time = cell_at(layout_.pair_time_column[i]);
+        const CellRef& value = cell_at(layout_.tag_column[i]);
+        // A shorter tag's rows end early: its cells below are padding, not samples.
+        if (blank(time) && blank(value)) continue;
+        ParsedTime pt;
+        std::int64_t t = 0;
+        tz::WallResolution rep;
+        const Instant kind = parse_time(time, pt) ? instant(pt, t, rep) : Instant::OutOfRange;
+        if (pt.slash_first) st_.dates.note({part_index_, line}, pt);  // the day/month evidence
+        if (kind == Instant::OutOfRange) {
+            // A footer under the groups: judged once, by the first group that is no padding.
+            if (!seen && footer_row(time, cell_at(0), layout_.pair_time_column[i])) {
+                ++st_.footer_rows;
+                return;
+            }
+            seen = true;
+            st_.note_unparsed({part_index_, line});
+            continue;
+        }
+        seen = true;
+        any = true;
+        const std::int64_t binned_at = kind == Instant::Repeated ? rep.first_s : t;
+        const std::uint32_t id = part.tag_ids[i];
+        TagStats& tag = st_.tags[id];
+        ++st_.parsed_rows;
+        ++part.data_rows;
+        note_instant(kind, t, pt, rep, line, id, part, &tag.axis, tag.ends);
+        const std::int32_t q = layout_.quality_column[i];
+        classify(tag, value, q >= 0 && static_cast<std::size_t>(q) < n ? &cells[q] : nullptr,
+                 bin_of_row(binned_at, 1)[id]);
+    }
+    if (any && n_total != layout_.n_columns) ++st_.ragged_rows;
 }
 
 void RecordProcessor::process(CellRef* cells, std::size_t n, std::size_t n_total,
@@ -308,22 +394,23 @@ void RecordProcessor::process(CellRef* cells, std::size_t n, std::size_t n_total
         ++st_.blank_lines;
         return;
     }
+    if (layout_.layout == Layout::Paired) {
+        process_paired(cells, n, n_total, line);
+        return;
+    }
     static const CellRef kEmpty{nullptr, nullptr, false};
     auto cell_at = [&](std::int64_t col) -> const CellRef& {
         return col >= 0 && static_cast<std::size_t>(col) < n ? cells[col] : kEmpty;
     };
-    const std::int64_t time_col = layout_.layout == Layout::Long ? layout_.time_col : 0;
     ParsedTime pt;
     std::int64_t t = 0;
     tz::WallResolution rep;
-    const Instant kind =
-        parse_time(cell_at(time_col), pt) ? instant(pt, t, rep) : Instant::OutOfRange;
+    const Instant kind = row_time(cell_at(layout_.time_col), cell_at(layout_.time_col2), pt)
+                             ? instant(pt, t, rep)
+                             : Instant::OutOfRange;
     if (pt.slash_first) st_.dates.note(at, pt);  // parsed or not: the day/month evidence
     if (kind == Instant::OutOfRange) {
-        // A footer's label stands in the time cell, or alone in the first cell.
-        const CellRef& tc = cell_at(time_col);
-        const CellRef& label = tc.b != tc.e || time_col == 0 ? tc : cell_at(0);
-        if (label.b != label.e && footer_label(text_of(label, scratch_))) {
+        if (footer_row(cell_at(layout_.time_col), cell_at(0), layout_.time_col)) {
             ++st_.footer_rows;
             return;
         }
@@ -362,8 +449,12 @@ void RecordProcessor::process(CellRef* cells, std::size_t n, std::size_t n_total
     if (n_total != layout_.n_columns) ++st_.ragged_rows;
     note_instant(kind, t, pt, rep, line, id, part, &tag.axis, tag.ends);
     const std::int32_t q = layout_.quality_col;
-    classify(tag, cell_at(layout_.value_col),
-             q >= 0 && static_cast<std::size_t>(q) < n ? &cells[q] : nullptr,
+    const CellRef* value = &cell_at(layout_.value_col);
+    // A text value beside the number, or typed columns: the first non-empty one is the value.
+    for (std::size_t k = 0; k < layout_.more_value_cols.size() && text_of(*value, scratch_).empty();
+         ++k)
+        value = &cell_at(layout_.more_value_cols[k]);
+    classify(tag, *value, q >= 0 && static_cast<std::size_t>(q) < n ? &cells[q] : nullptr,
              bin_of_row(binned_at, 1)[id]);
     if (layout_.unit_col >= 0) {
         const CellRef& u = cell_at(layout_.unit_col);

@@ -17,6 +17,12 @@ struct CellRef {
 // timestamp cell parses. The mark of a stray quote's run, not of a multi-line note.
 bool rows_inside(std::string_view record, const FileLayout& layout, const TimeSyntax& syntax);
 
+// The options' time syntax under the timestamp format a file's values showed.
+TimeSyntax file_syntax(const TimeSyntax& options, const FileLayout& layout) noexcept;
+
+// Milliseconds written as their own cell: 0 to 999, digits only.
+bool milliseconds_of(std::string_view text, std::int64_t& ms) noexcept;
+
 class RecordProcessor {
   public:
     RecordProcessor(PartialProfile::State& state, std::uint32_t part);
@@ -32,6 +38,13 @@ class RecordProcessor {
 
   private:
     bool parse_time(const CellRef& cell, ParsedTime& pt);
+    // The row's instant from its time column, or the two its layout joins.
+    bool row_time(const CellRef& first, const CellRef& second, ParsedTime& pt);
+    // A row whose time cell does not parse: a summary or row-count label under the data.
+    bool footer_row(const CellRef& time, const CellRef& first, std::int64_t time_col);
+    // Paired: each tag's time and value cells make one record, padding cells none.
+    void process_paired(const CellRef* cells, std::size_t n, std::size_t n_total,
+                        std::uint64_t line);
     // Unique and Moved (out of a spring gap) give an instant; Repeated, a wall time in an autumn
     // change's repeated hour, is resolved at the end; OutOfRange has no supported instant.
     enum class Instant : std::uint8_t { Unique, Moved, Repeated, OutOfRange };
@@ -62,12 +75,13 @@ class RecordProcessor {
     const std::vector<std::string>& good_;
     QualityConvention convention_;
     char decimal_;
+    TimeSyntax syntax_;  // the options' syntax under the format the file's values showed
     const char* limit_ = nullptr;
     IsoFastPath iso_;
     std::uint32_t predicted_ = 0xFFFFFFFFu;
     bool cache_valid_ = false;
     std::int64_t cache_lo_ = 0, cache_hi_ = 0, cache_offset_ = 0;
-    std::string scratch_, quality_scratch_, name_scratch_, plain_scratch_;
+    std::string scratch_, quality_scratch_, name_scratch_, plain_scratch_, join_scratch_;
     std::vector<TimeBins::Counts> dropped_;
 };
 

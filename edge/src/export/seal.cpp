@@ -85,6 +85,11 @@ std::string seal_of(const ExportProfile& p, const tz::Zone& zone, std::optional<
     // fact, sealed with the file.
     h.field("day_first", static_cast<std::uint64_t>(o.day_first.value_or(false)));
     h.field("timestamp_format", name(o.timestamp_format));
+    // Sealed only when given, so that a profile read without them keeps its seal.
+    if (!o.timestamp_columns.empty()) {
+        h.field("timestamp_columns", static_cast<std::uint64_t>(o.timestamp_columns.size()));
+        for (const std::string& c : o.timestamp_columns) h.field("timestamp_column", c);
+    }
     h.field("zone_name", o.zone_name);
     seal_zone(h, zone, span);
     h.field("missing_sentinels", static_cast<std::uint64_t>(o.missing_sentinels.size()));
@@ -92,7 +97,10 @@ std::string seal_of(const ExportProfile& p, const tz::Zone& zone, std::optional<
     h.field("good_quality", static_cast<std::uint64_t>(o.good_quality.size()));
     for (const std::string& g : o.good_quality) h.field("good", g);
     h.field("tag_units", static_cast<std::uint64_t>(o.tag_units.size()));
-    for (const TagUnit& t : o.tag_units) h.field("tag", t.tag).field("unit", t.unit);
+    for (const TagUnit& t : o.tag_units) {
+        h.field("tag", t.tag).field("unit", t.unit);
+        if (!t.id.empty()) h.field("tag_id", t.id);  // sealed only when the list has ids
+    }
     const DeclaredFields& d = o.declared;
     for (const auto& [label, v] : {std::pair{"declared_baseline_present", d.baseline_present},
                                    std::pair{"declared_license_cleared", d.license_cleared},

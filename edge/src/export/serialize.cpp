@@ -25,7 +25,9 @@ constexpr std::string_view kMagic = "export_profile_partial";
 // evidence; 7: the quality convention (option and per file) and the uncertain and censored
 // counts per tag.
 // 8: header_line, the title lines and header units of a layout, the footer rows; the encoding
-// option, and per file the stream encoding and the U+FFFD put in decoding UTF-16.
+// option, and per file the stream encoding and the U+FFFD put in decoding UTF-16; the paired
+// layout, a layout's second time column, time join and format, its further value columns; the
+// timestamp_columns option and a tag list's ids.
 constexpr std::uint32_t kVersion = 8;
 
 struct Writer {
@@ -246,6 +248,7 @@ void put_options(Writer& w, const ProfileOptions& o) {
     for (const auto& t : o.tag_units) {
         w.str(t.tag);
         w.str(t.unit);
+        w.str(t.id);
     }
     const DeclaredFields& d = o.declared;
     put_opt_bool(w, d.baseline_present);
@@ -261,10 +264,11 @@ void put_options(Writer& w, const ProfileOptions& o) {
     w.u64(static_cast<std::uint64_t>(o.quality_convention));  // version 7
     w.u64(o.header_line);
     w.u64(static_cast<std::uint64_t>(o.encoding));
+    put_strings(w, o.timestamp_columns);
 }
 void get_options(Reader& r, ProfileOptions& o) {
     const std::uint64_t layout = r.u64();
-    if (layout > 2) r.ok = false;
+    if (layout > 3) r.ok = false;
     o.layout = static_cast<Layout>(layout);
     o.delimiter = narrow_char(r, r.u64());
     o.decimal = narrow_char(r, r.u64());
@@ -279,10 +283,11 @@ void get_options(Reader& r, ProfileOptions& o) {
     o.missing_sentinels.resize(r.count(8));
     for (double& d : o.missing_sentinels) d = r.f64();
     o.good_quality = get_strings(r);
-    o.tag_units.resize(r.count(16));
+    o.tag_units.resize(r.count(24));
     for (auto& t : o.tag_units) {
         t.tag = r.str();
         t.unit = r.str();
+        t.id = r.str();
     }
     DeclaredFields& d = o.declared;
     d.baseline_present = get_opt_bool(r);
@@ -302,6 +307,8 @@ void get_options(Reader& r, ProfileOptions& o) {
     const std::uint64_t encoding = r.u64();
     if (encoding > 5) r.ok = false;
     o.encoding = static_cast<Encoding>(encoding);
+    o.timestamp_columns = get_strings(r);
+    if (o.timestamp_columns.size() > 2) r.ok = false;
 }
 
 void put_layout(Writer& w, const FileLayout& L) {
@@ -321,7 +328,14 @@ void put_layout(Writer& w, const FileLayout& L) {
     for (auto c : L.quality_column) w.i64(c);
     put_strings(w, L.unit_row);
     for (auto c : {L.tag_col, L.time_col, L.value_col, L.quality_col, L.unit_col}) w.i64(c);
-    w.u64(L.facts.size());  // version 5
+    w.i64(L.time_col2);
+    w.u64(static_cast<std::uint64_t>(L.time_join));
+    w.u64(static_cast<std::uint64_t>(L.time_format));
+    w.u64(L.pair_time_column.size());
+    for (auto c : L.pair_time_column) w.u64(c);
+    w.u64(L.more_value_cols.size());
+    for (auto c : L.more_value_cols) w.i64(c);
+    w.u64(L.facts.size());
     for (const ReadingFact& f : L.facts) {
         w.str(f.name);
         w.str(f.value);
@@ -333,7 +347,7 @@ void put_layout(Writer& w, const FileLayout& L) {
 }
 void get_layout(Reader& r, FileLayout& L) {
     const std::uint64_t layout = r.u64();
-    if (layout != 1 && layout != 2) r.ok = false;
+    if (layout < 1 || layout > 3) r.ok = false;
     L.layout = static_cast<Layout>(layout);
     L.delimiter = narrow_char(r, r.u64());
     L.data_offset = r.u64();
@@ -351,6 +365,16 @@ void get_layout(Reader& r, FileLayout& L) {
     L.unit_row = get_strings(r);
     for (std::int32_t* c : {&L.tag_col, &L.time_col, &L.value_col, &L.quality_col, &L.unit_col})
         *c = narrow(r, r.i64());
+    L.time_col2 = narrow(r, r.i64());
+    const std::uint64_t join = r.u64();
+    const std::uint64_t format = r.u64();
+    if (join > 2 || format > 3) r.ok = false;
+    L.time_join = static_cast<TimeJoin>(join);
+    L.time_format = static_cast<TimestampFormat>(format);
+    L.pair_time_column.resize(r.count(8));
+    for (auto& c : L.pair_time_column) c = narrow_u32(r, r.u64());
+    L.more_value_cols.resize(r.count(8));
+    for (auto& c : L.more_value_cols) c = narrow(r, r.i64());
     L.facts.resize(r.count(3));
     for (ReadingFact& f : L.facts) {
         f.name = r.str();
@@ -710,7 +734,8 @@ std::string check_layout(const FileLayout& L, std::size_t i) {
         return (optional && c == -1) || (c >= 0 && static_cast<std::uint64_t>(c) < cols);
     };
     const std::string file = nth("file", i);
-    if (L.layout != Layout::Wide && L.layout != Layout::Long) return file + " has no layout";
+    if (L.layout != Layout::Wide && L.layout != Layout::Long && L.layout != Layout::Paired)
+        return file + " has no layout";
     if (cols == 0 || cols > (std::uint64_t{1} << 24))
         return file + " claims " + std::to_string(cols) + " columns";
     if (L.tag_column.size() != L.tag_names.size() || L.quality_column.size() != L.tag_names.size())
@@ -726,17 +751,33 @@ std::string check_layout(const FileLayout& L, std::size_t i) {
     for (std::size_t t = 0; t < L.tag_column.size(); ++t)
         if (!column(L.tag_column[t], false) || !column(L.quality_column[t], true))
             return file + " names a column past its header";
-    if (L.layout == Layout::Wide) {
-        for (auto c : {L.tag_col, L.time_col, L.value_col, L.quality_col, L.unit_col})
-            if (c != -1) return file + " is wide but names long-layout columns";
+    if (!column(L.time_col, false) || !column(L.time_col2, true))
+        return file + " names a time column past its header";
+    if ((L.time_col2 == -1) != (L.time_join == TimeJoin::None))
+        return file + " joins a second time column it does not name";
+    if (L.layout != Layout::Long) {
+        for (auto c : {L.tag_col, L.value_col, L.quality_col, L.unit_col})
+            if (c != -1) return file + " is not long but names long-layout columns";
+        if (!L.more_value_cols.empty()) return file + " is not long but names value columns";
+        if (L.layout == Layout::Wide)
+            return L.pair_time_column.empty() ? std::string()
+                                              : file + " is wide but names paired time columns";
+        if (L.pair_time_column.size() != L.tag_names.size() || L.tag_names.empty())
+            return file + " has paired time columns and tags that disagree";
+        if (!L.unit_row.empty() || !L.header_units.empty())
+            return file + " is paired but has a unit row or header units";
+        for (auto c : L.pair_time_column)
+            if (!column(c, false)) return file + " names a column past its header";
         return {};
     }
     if (!L.tag_names.empty() || !L.unit_row.empty() || !L.header_units.empty() ||
-        L.metadata_skipped != 0)
+        L.metadata_skipped != 0 || !L.pair_time_column.empty())
         return file + " is long but has wide-layout tags";
-    if (!column(L.tag_col, false) || !column(L.time_col, false) || !column(L.value_col, false) ||
-        !column(L.quality_col, true) || !column(L.unit_col, true))
+    if (!column(L.tag_col, false) || !column(L.value_col, false) || !column(L.quality_col, true) ||
+        !column(L.unit_col, true))
         return file + " names a column past its header";
+    for (auto c : L.more_value_cols)
+        if (!column(c, false)) return file + " names a column past its header";
     return {};
 }
 
@@ -813,7 +854,7 @@ std::string check_tags(const State& s) {
 
 bool stream_fits(const State& s, std::uint32_t file, std::uint32_t stream) {
     if (file >= s.files.size()) return false;
-    // Wide rows share one time stream; long records each belong to their tag's.
+    // Wide rows share one time stream; long and paired records each belong to their tag's.
     return s.files[file].layout.layout == Layout::Wide ? stream == kRowStream
                                                        : stream < s.tags.size();
 }
@@ -825,7 +866,7 @@ std::string check_rows(const State& s) {
     Total rows, long_rows, row_instants, tag_instants;
     for (const FilePart& f : s.files) {
         rows += f.data_rows;
-        if (f.layout.layout == Layout::Long) long_rows += f.data_rows;
+        if (f.layout.layout != Layout::Wide) long_rows += f.data_rows;
     }
     if (!rows.equals(s.parsed_rows)) return "the parsed rows are not the files' rows";
     if (std::string why = check_axis(s.rows, "the row axis", row_instants); !why.empty())

@@ -107,6 +107,10 @@ struct TagStats {
     friend bool operator==(const TagStats&, const TagStats&) = default;
 };
 
+// How a second time column joins the first: none, a clock time after a date ("2026-03-01" and
+// "10:00:00"), or the milliseconds of the first column's second.
+enum class TimeJoin : std::uint8_t { None, Clock, Milliseconds };
+
 struct FileLayout {
     Layout layout = Layout::Wide;
     char delimiter = ',';
@@ -117,17 +121,27 @@ struct FileLayout {
     std::uint64_t metadata_skipped = 0;
     std::uint64_t unnamed_columns = 0;
     bool first_row_fast_iso = false;  // the first data row's timestamp suits the fast path
-    // wide
+    // Every layout: the time column (paired: the first tag's), the column joined to it, and
+    // the timestamp format the values showed (Auto: the options' format).
+    std::int32_t time_col = 0;
+    std::int32_t time_col2 = -1;
+    TimeJoin time_join = TimeJoin::None;
+    TimestampFormat time_format = TimestampFormat::Auto;
+    // wide and paired
     std::vector<std::string> tag_names;
-    std::vector<std::uint32_t> tag_column;
-    std::vector<std::int32_t> quality_column;  // -1: none
-    std::vector<std::string> unit_row;         // per tag; empty without a unit row
-    std::uint64_t title_lines = 0;             // physical lines above the header
+    std::vector<std::uint32_t> tag_column;        // the value column
+    std::vector<std::int32_t> quality_column;     // -1: none
+    std::vector<std::string> unit_row;            // per tag; empty without a unit row
+    std::vector<std::uint32_t> pair_time_column;  // paired: each tag's own time column
+    std::uint64_t title_lines = 0;                // physical lines above the header
     // Per tag, a unit its header cell gives ("TAG [kg/h]") where the unit row gives none or
     // another; empty when no header cell gives one.
     std::vector<std::string> header_units;
     // long
-    std::int32_t tag_col = -1, time_col = -1, value_col = -1, quality_col = -1, unit_col = -1;
+    std::int32_t tag_col = -1, value_col = -1, quality_col = -1, unit_col = -1;
+    // Further value columns (a text value beside the number, typed columns): a record's value is
+    // the first non-empty cell of value_col and these.
+    std::vector<std::int32_t> more_value_cols;
     std::vector<ReadingFact> facts;  // the conventions settled when the opening was read
     // How the quality columns read, given or decided from the opening rows (never Auto).
     QualityConvention quality_convention = QualityConvention::Text;

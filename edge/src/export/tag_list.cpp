@@ -10,7 +10,9 @@ namespace {
 constexpr std::size_t kMaxTagListTitleLines = 16;
 
 // Column names compared without case, spaces, '_', '-' or '.': "Eng Units", "EngineeringUnits".
-constexpr std::string_view kTagColumns[] = {"tag", "tagname", "name"};
+constexpr std::string_view kTagColumns[] = {"tag", "tagname", "name", "tagpath"};
+// A tag table keyed by id (a SCADA tag-history table names its tags by id).
+constexpr std::string_view kIdColumns[] = {"id", "tagid"};
 constexpr std::string_view kUnitColumns[] = {"unit",
                                              "units",
                                              "eu",
@@ -77,7 +79,7 @@ Result<std::vector<TagUnit>> parse_tag_list(std::string_view bytes, std::string_
     // or a title block above it is skipped.
     std::string scratch, unq;
     char delim = ',';
-    std::int64_t tag = -1, unit = -1;
+    std::int64_t tag = -1, unit = -1, id = -1;
     std::size_t header_at = 0;
     for (; header_at < lines.size() && header_at < kMaxTagListTitleLines; ++header_at) {
         const std::string_view line = lines[header_at];
@@ -91,6 +93,7 @@ Result<std::vector<TagUnit>> parse_tag_list(std::string_view bytes, std::string_
             header.emplace_back(unquote(c.text, c.quoted, unq));
         tag = column_named(header, kTagColumns);
         unit = column_named(header, kUnitColumns);
+        id = column_named(header, kIdColumns);
         if (tag >= 0 && unit >= 0) break;
     }
     if (tag < 0 || unit < 0)
@@ -98,7 +101,7 @@ Result<std::vector<TagUnit>> parse_tag_list(std::string_view bytes, std::string_
     std::vector<TagUnit> out;
     for (std::size_t i = header_at + 1; i < lines.size(); ++i) {
         const auto cells = split_record(lines[i], delim, scratch);
-        if (static_cast<std::size_t>(std::max(tag, unit)) >= cells.size()) continue;
+        if (static_cast<std::size_t>(std::max({tag, unit, id})) >= cells.size()) continue;
         TagUnit t;
         t.tag = text_out(unquote(cells[static_cast<std::size_t>(tag)].text,
                                  cells[static_cast<std::size_t>(tag)].quoted, unq),
@@ -106,6 +109,10 @@ Result<std::vector<TagUnit>> parse_tag_list(std::string_view bytes, std::string_
         t.unit = text_out(unquote(cells[static_cast<std::size_t>(unit)].text,
                                   cells[static_cast<std::size_t>(unit)].quoted, unq),
                           encoding, false, nullptr);
+        if (id >= 0)
+            t.id = text_out(unquote(cells[static_cast<std::size_t>(id)].text,
+                                    cells[static_cast<std::size_t>(id)].quoted, unq),
+                            encoding, false, nullptr);
         out.push_back(std::move(t));
     }
     return tag_units_of(std::move(out));

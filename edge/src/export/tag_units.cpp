@@ -14,7 +14,7 @@ std::vector<TagUnit> tag_units_of(std::vector<TagUnit> given) {
         const std::string_view tag = trim(t.tag);
         if (tag.empty()) continue;
         const std::string_view unit = trim(t.unit);
-        out.push_back({std::string(tag), std::string(unit)});
+        out.push_back({std::string(tag), std::string(unit), std::string(trim(t.id))});
     }
     return out;
 }
