@@ -255,6 +255,48 @@ def test_a_dataframe_with_a_datetime_index_through_arrow(index_name):
     check(p, "wide", ["FIC101.PV", "TI102.PV"], 4, 1 / 8, 0, 3 / 60, [4, 4])
 
 
+# ---- Layouts under a report's opening -----------------------------------------------------
+
+# Each row: an export with a title block, a footer or a unit row, then the layout, the tags with
+# their units, distinct instants, missingness, each tag's samples, the header's line and the
+# footer rows. The roles are decided under the header the opening finds, never under a title.
+@pytest.mark.parametrize("text, layout, units, rows, missingness, samples, header, footers", [
+    # An add-in's compressed sheet under a report title; TI102 ends early (padding).
+    (crlf(f"Compressed data report\nServer: HIST01\n\nTime,FIC101,Time,TI102\n"
+          f"{T0} 00:00:00,1,{T0} 00:00:00,5\n{T0} 00:01:00,2,{T0} 00:02:00,6\n"
+          f"{T0} 00:02:00,3,,\n"),
+     "paired", [("FIC101", ""), ("TI102", "")], 3, 0.0, [3, 2], 4, 0),
+    # Tag names over Time/Value under a title: that row is the header's, not a rival header.
+    (f"Report\n\nFIC101,,TI102,\nTime,Value,Time,Value\n{T0} 00:00:00,1,{T0} 00:00:00,5\n"
+     f"{T0} 00:01:00,2,,\n",
+     "paired", [("FIC101", ""), ("TI102", "")], 2, 0.0, [2, 1], 3, 0),
+    # A summary row under paired groups is a footer, not two unparsed samples.
+    (f"Time,FIC101,Time,TI102\n{T0} 00:00:00,1,{T0} 00:00:00,5\n"
+     f"{T0} 00:01:00,2,{T0} 00:01:00,6\nAverage,1.5,Average,5.5\n",
+     "paired", [("FIC101", ""), ("TI102", "")], 2, 0.0, [2, 2], 1, 1),
+    # The time column last, its unit row labelled in the time cell.
+    (f"A,B,Timestamp\nkg/h,degC,Units\n1,2,{T0} 00:00:00\n1,,{T0} 00:01:00\n",
+     "wide", [("A", "kg/h"), ("B", "degC")], 2, 1 / 4, [2, 2], 1, 0),
+    # A spreadsheet's padded key/value block over a row-numbered sheet with the time second:
+    # the "Start time:" line's date is no data row, and the row numbers are no tag.
+    (f"Report;Reactor trend;;\nStart time:;{T0} 00:00:00;;\n;;;\nNo;Time;FIC101;TI102\n"
+     f"1;{T0} 00:00:00;1.5;80\n2;{T0} 00:00:10;1.6;\n",
+     "wide", [("FIC101", ""), ("TI102", "")], 2, 1 / 4, [2, 2], 4, 0),
+], ids=["paired_under_title", "paired_names_row_under_title", "paired_footer",
+        "time_last_unit_row", "key_value_block_time_second"])
+def test_layouts_under_an_opening(tmp_path, text, layout, units, rows, missingness, samples,
+                                  header, footers):
+    p = profile_of(tmp_path, text)
+    v = {name: value.value for name, value in p.values.items()}
+    assert p.layout == layout
+    assert [(t.name, t.unit) for t in p.tags] == units
+    assert v["n_rows"] == rows
+    assert math.isclose(v["missingness"], missingness, abs_tol=1e-12)
+    assert [t.samples for t in p.tags] == samples
+    assert p.notes.footer_rows == footers and p.notes.unparsed_rows == 0
+    assert ("header_line", str(header)) in [(r.name, r.value) for r in p.files[0].reading]
+
+
 # ---- Refusals where the evidence is weak --------------------------------------------------
 
 @pytest.mark.parametrize("text, options, said, option", [
@@ -271,11 +313,15 @@ def test_a_dataframe_with_a_datetime_index_through_arrow(index_name):
     (f"Timestamp,Row,FIC101.PV\n{T0} 00:00:00,1,5\n{T0} 00:01:00,2,6\n{T0} 00:02:00,3,7\n"
      f"{T0} 00:03:00,4,8\n", {}, "'Row' (column 2) is named as a row number",
      "timestamp_columns="),
+    # Under a title block too: the refused header is not passed over for the unit row.
+    (f"Report\nServer: H1\nTime,Other,A\n,,kg/h\n{T0} 00:00:00,{T0} 01:00:00,1\n"
+     f"{T0} 00:01:00,{T0} 01:01:00,2\n", {}, "two columns hold timestamps, 'Time'",
+     "timestamp_columns="),
     (DATE_TIME, {"layout": "paired"}, "shows no tag whose time column", "layout='paired'"),
     (DATE_TIME, {"timestamp_columns": ["Datum"]}, "names 'Datum', which the header does not",
      "timestamp_columns"),
 ], ids=["two_time_axes", "header_is_data", "epoch_1970", "serial_1900", "format_given",
-        "row_number_column",
+        "row_number_column", "two_time_axes_under_title",
         "paired_not_found", "unknown_time_column"])
 def test_weak_evidence_is_refused_naming_the_option(tmp_path, text, options, said, option):
     with pytest.raises(ValueError) as caught:
