@@ -623,6 +623,10 @@ const std::vector<Spelling>& spellings() {
         {"usgpm", Q, GAL / MIN, 0, "v:actual"},
         {"IGPM", Q, IMPGAL / MIN, 0, "v:actual"},
         {"UKgpm", Q, IMPGAL / MIN, 0, "v:actual"},
+        {"US gpm", Q, GAL / MIN, 0, "v:actual"},  // the gallon's country, not microsiemens
+        {"US gal/min", Q, GAL / MIN, 0, "v:actual"},
+        {"Imp gpm", Q, IMPGAL / MIN, 0, "v:actual"},
+        {"UK gal", V, IMPGAL, 0, "v:actual"},
         {"KSCFH", Q, 1e3 * FT3 / HR, 0, "v:standard"},
         {"kscfm", Q, 1e3 * FT3 / MIN, 0, "v:standard"},
         {"KSCFD", Q, 1e3 * FT3 / DAY, 0, "v:standard"},

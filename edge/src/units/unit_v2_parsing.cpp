@@ -107,8 +107,9 @@ bool takes(const UnitDef& def, const Mark& mark) noexcept {
     return def.role == Role::Fraction && def.basis == FractionBasis::Unstated;
 }
 
-// Words that join the next word: "deg C" is "degC", "wt %" is "wt%".
-constexpr std::array<std::pair<std::string_view, std::string_view>, 10> kJoiners{{
+// Words that join the next word: "deg C" is "degC", "wt %" is "wt%", "US gpm" is "USgpm" (not
+// microsiemens times gallons a minute).
+constexpr std::array<std::pair<std::string_view, std::string_view>, 13> kJoiners{{
     {"deg", "deg"},
     {"degree", "deg"},
     {"degrees", "deg"},
@@ -119,6 +120,9 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 10> kJoiners
     {"mol", "mol"},
     {"mole", "mol"},
     {"mass", "mass"},
+    {"us", "us"},
+    {"imp", "imp"},
+    {"uk", "uk"},
 }};
 
 // No default values: the parser's array of atoms is written before it is read.
