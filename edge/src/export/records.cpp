@@ -197,7 +197,7 @@ void RecordProcessor::note_instant(Instant kind, std::int64_t t, const ParsedTim
     if (tag_axis) tag_axis->append(t);
     st_.rows.append(t);
     note_part_time(part, t);
-    st_.note_clock(ends, t, {part_index_, line}, stream);
+    st_.note_clock(ends, t, {part_index_, line}, stream, part);
 }
 
 inline TimeBins::Counts* RecordProcessor::bin_of_row(std::int64_t t, std::uint32_t samples) {
@@ -324,6 +324,30 @@ bool RecordProcessor::row_time(const CellRef& first, const CellRef& second, Pars
     return parse_timestamp(join_scratch_, syntax_, pt);
 }
 
+RecordProcessor::Instant RecordProcessor::row_instant(const CellRef& first, const CellRef& second,
+                                                      ParsedTime& pt, std::int64_t& out,
+                                                      tz::WallResolution& repeated) {
+    const bool reuse = layout_.layout == Layout::Long && layout_.time_join == TimeJoin::None;
+    const std::string_view text(first.b, static_cast<std::size_t>(first.e - first.b));
+    if (reuse && last_time_.valid && text == last_time_.text) {
+        pt = last_time_.pt;
+        out = last_time_.us;
+        repeated = last_time_.repeated;
+        return last_time_.kind;
+    }
+    const Instant kind =
+        row_time(first, second, pt) ? instant(pt, out, repeated) : Instant::OutOfRange;
+    if (reuse) {
+        last_time_.valid = true;
+        last_time_.text.assign(text);  // its capacity kept: no allocation per instant
+        last_time_.pt = pt;
+        last_time_.kind = kind;
+        last_time_.us = out;
+        last_time_.repeated = repeated;
+    }
+    return kind;
+}
+
 bool RecordProcessor::footer_row(const CellRef& time, const CellRef& first, std::int64_t time_col) {
     // A footer's label stands in the time cell, or alone in the first cell.
     const CellRef& label = time.b != time.e || time_col == 0 ? time : first;
@@ -405,9 +429,8 @@ void RecordProcessor::process(CellRef* cells, std::size_t n, std::size_t n_total
     ParsedTime pt;
     std::int64_t t = 0;
     tz::WallResolution rep;
-    const Instant kind = row_time(cell_at(layout_.time_col), cell_at(layout_.time_col2), pt)
-                             ? instant(pt, t, rep)
-                             : Instant::OutOfRange;
+    const Instant kind =
+        row_instant(cell_at(layout_.time_col), cell_at(layout_.time_col2), pt, t, rep);
     if (pt.slash_first) st_.dates.note(at, pt);  // parsed or not: the day/month evidence
     if (kind == Instant::OutOfRange) {
         if (footer_row(cell_at(layout_.time_col), cell_at(0), layout_.time_col)) {

@@ -49,6 +49,9 @@ class RecordProcessor {
     // change's repeated hour, is resolved at the end; OutOfRange has no supported instant.
     enum class Instant : std::uint8_t { Unique, Moved, Repeated, OutOfRange };
     Instant instant(const ParsedTime& pt, std::int64_t& out, tz::WallResolution& repeated);
+    // row_time, then instant: OutOfRange when the time does not parse.
+    Instant row_instant(const CellRef& first, const CellRef& second, ParsedTime& pt,
+                        std::int64_t& out, tz::WallResolution& repeated);
     void note_instant(Instant kind, std::int64_t t, const ParsedTime& pt,
                       const tz::WallResolution& rep, std::uint64_t line, std::uint32_t stream,
                       FilePart& part, TimeAxis* tag_axis, StreamEnds& ends);
@@ -82,6 +85,16 @@ class RecordProcessor {
     bool cache_valid_ = false;
     std::int64_t cache_lo_ = 0, cache_hi_ = 0, cache_offset_ = 0;
     std::string scratch_, quality_scratch_, name_scratch_, plain_scratch_, join_scratch_;
+    // A long export gives one instant to the records of every tag in turn: the time cell read
+    // last, and what it read as (same text, same instant, in any zone).
+    struct LastTime {
+        bool valid = false;
+        std::string text;
+        ParsedTime pt;
+        Instant kind = Instant::OutOfRange;
+        std::int64_t us = 0;
+        tz::WallResolution repeated;
+    } last_time_;
     std::vector<TimeBins::Counts> dropped_;
 };
 

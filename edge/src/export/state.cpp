@@ -99,31 +99,36 @@ void PartialProfile::State::note_text(std::string_view text) {
 }
 
 void PartialProfile::State::note_clock(StreamEnds& ends, std::int64_t t, LineRef at,
-                                       std::uint32_t stream) {
+                                       std::uint32_t stream, FilePart& part) {
     if (!ends.any) {
         ends = {true, t, t, at, at};
         return;
     }
-    const std::int64_t back = ends.last_us - t;
-    if (ends.last_at.file == at.file) {
-        FilePart& f = files[at.file];
-        f.rises += back < 0;
-        f.falls += back > 0;
-        // Noted at the row before the step, which a later row of another stream may precede:
-        // kept sorted, the first ones by position, as a merge keeps them.
-        const ClockCandidate c{ends.last_at, stream, ends.last_us};
-        if (back < 0 && back >= -3600 * kUsPerSecond && !settings->zone.has_dst() &&
-            (clock_rises.size() < kClockCandidates || by_position(c, clock_rises.back()))) {
-            clock_rises.insert(
-                std::upper_bound(clock_rises.begin(), clock_rises.end(), c, by_position), c);
-            if (clock_rises.size() > kClockCandidates) clock_rises.pop_back();
-        }
-    }
-    if (back > 0 && back <= 3600 * kUsPerSecond && !settings->zone.has_dst() &&
-        clock.size() < kClockCandidates)
-        clock.push_back({at, stream, t});
+    const std::int64_t last = ends.last_us;
+    const LineRef last_at = ends.last_at;
     ends.last_us = t;
     ends.last_at = at;
+    // Most steps go forward by a regular step: decided in a few compares, with the candidates
+    // full and this row past the last one kept.
+    constexpr std::int64_t kHour = 3600 * kUsPerSecond;
+    const std::int64_t back = last - t;
+    if (back < 0) {
+        if (last_at.file != at.file) return;
+        ++part.rises;
+        // Noted at the row before the step, which a later row of another stream may precede:
+        // kept sorted, the first ones by position, as a merge keeps them.
+        if (back < -kHour) return;
+        const ClockCandidate c{last_at, stream, last};
+        if (clock_rises.size() >= kClockCandidates && !by_position(c, clock_rises.back())) return;
+        if (settings->zone.has_dst()) return;
+        clock_rises.insert(std::upper_bound(clock_rises.begin(), clock_rises.end(), c, by_position),
+                           c);
+        if (clock_rises.size() > kClockCandidates) clock_rises.pop_back();
+    } else if (back > 0) {
+        if (last_at.file == at.file) ++part.falls;
+        if (back <= kHour && clock.size() < kClockCandidates && !settings->zone.has_dst())
+            clock.push_back({at, stream, t});
+    }
 }
 
 void DateEvidence::note(LineRef at, const ParsedTime& pt) {

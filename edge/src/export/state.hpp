@@ -327,7 +327,9 @@ struct PartialProfile::State {
         }
     }
     void note_text(std::string_view text);
-    void note_clock(StreamEnds& ends, std::int64_t t, LineRef at, std::uint32_t stream);
+    // `part` is the file part `at` lies in.
+    void note_clock(StreamEnds& ends, std::int64_t t, LineRef at, std::uint32_t stream,
+                    FilePart& part);
 };
 
 // The day/month order of an export's slash dates, from the options or the evidence.
