@@ -1,7 +1,8 @@
 // Partial profiles from elsewhere: a state a scan could not have left is refused by name when
-// read, and by finalize when merged in process; time axes merge by runs.
+// read, and by finalize when merged in process; time axes merge by runs and are read from them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 
@@ -168,6 +169,65 @@ TEST(TimeAxis, ZeroStepRunsMergeInTimeOfTheirRuns) {
         EXPECT_EQ(a.size(), collapse ? 4 : 3 + n);
         EXPECT_EQ(a.last(), 9);
     }
+}
+
+// Finalize reads an axis from its runs where they do not overlap once turned ascending and
+// copies set aside; the figures must equal those of every instant sorted. `runs` says which
+// way the axis is read.
+TEST(TimeAxis, FactsFromRunsEqualTheExpandedOnes) {
+    using Runs = std::vector<ep::TimeAxis::Run>;
+    struct Case {
+        const char* name;
+        Runs runs;
+        bool runs_used;
+    };
+    const std::vector<Case> table = {
+        {"empty", {}, true},
+        {"one instant", {{7, 0, 1}}, true},
+        {"regular", {{0, 60, 1000}}, true},
+        {"newest first", {{60000, -60, 1000}}, true},
+        {"gap then regular", {{0, 60, 10}, {1000, 60, 10}}, true},
+        {"second run starts on the last instant", {{0, 60, 10}, {540, 30, 5}}, true},
+        {"repeats of one instant", {{5, 0, 4}, {6, 1, 3}}, true},
+        {"tag-major copies", {{0, 60, 50}, {0, 60, 50}, {0, 60, 50}}, true},
+        {"copies out of order", {{3000, 60, 5}, {0, 60, 50}, {3000, 60, 5}}, true},
+        {"newest-first copies", {{2940, -60, 50}, {2940, -60, 50}}, true},
+        {"jitter", {{0, 60, 2}, {121, 59, 2}, {241, 61, 2}}, true},
+        {"modal tie takes the smaller step", {{0, 10, 3}, {40, 20, 2}}, true},
+        {"interleaved grids", {{0, 60, 50}, {30, 60, 50}}, false},
+        {"overlapping lengths", {{0, 60, 50}, {0, 60, 10}}, false},
+        {"a step back into the run", {{0, 60, 50}, {600, 7, 3}}, false},
+    };
+    for (const Case& c : table) {
+        for (const bool collapse : {false, true}) {
+            const ep::TimeAxis axis{c.runs, collapse};
+            bool from_runs = !c.runs_used;
+            const ep::AxisFacts got = ep::axis_facts(axis, &from_runs);
+            const ep::AxisFacts want = ep::axis_facts_expanded(axis);
+            EXPECT_EQ(from_runs, c.runs_used) << c.name;
+            EXPECT_EQ(got.size, want.size) << c.name;
+            EXPECT_EQ(got.lo, want.lo) << c.name;
+            EXPECT_EQ(got.hi, want.hi) << c.name;
+            EXPECT_EQ(got.sampling.distinct, want.sampling.distinct) << c.name;
+            EXPECT_EQ(got.sampling.steps, want.sampling.steps) << c.name;
+            EXPECT_EQ(got.sampling.modal, want.sampling.modal) << c.name;
+            EXPECT_EQ(got.sampling.regular, want.sampling.regular) << c.name;
+            const std::vector<std::int64_t> all = axis.sorted();
+            for (std::int64_t t : {0, 5, 30, 59, 60, 540, 2940, 3000, 3001}) {
+                const auto r = std::equal_range(all.begin(), all.end(), t);
+                EXPECT_EQ(ep::axis_repeats(axis, t), r.second - r.first >= 2) << c.name << " " << t;
+            }
+        }
+    }
+    // The figures themselves, on two of them.
+    const ep::AxisFacts copies = ep::axis_facts(ep::TimeAxis{{{0, 60, 50}, {0, 60, 50}}, false});
+    EXPECT_EQ(copies.size, 100u);
+    EXPECT_EQ(copies.sampling.distinct, 50u);
+    EXPECT_EQ(copies.sampling.modal, 60);
+    // Steps 10, 10, 20, 20: a tie, which the smaller step takes.
+    const ep::AxisFacts tie = ep::axis_facts(ep::TimeAxis{{{0, 10, 3}, {40, 20, 2}}, false});
+    EXPECT_EQ(tie.sampling.modal, 10);
+    EXPECT_EQ(tie.hi, 60);
 }
 
 }  // namespace

@@ -20,60 +20,6 @@ namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-struct Sampling {
-    std::uint64_t distinct = 0;
-    std::uint64_t steps = 0;
-    std::optional<std::int64_t> modal;
-    bool regular = true;
-};
-
-// Steps between consecutive distinct instants of a sorted list; the modal step (ties: the
-// smaller); regular when at least 95% of steps lie within 1% of it, both inclusive.
-Sampling sampling(const std::vector<std::int64_t>& sorted) {
-    Sampling s;
-    std::map<std::int64_t, std::uint64_t> histogram;
-    // Steps repeat in long runs; count a run before touching the map.
-    std::int64_t run_step = 0;
-    std::uint64_t run_length = 0;
-    for (std::size_t i = 0; i < sorted.size(); ++i) {
-        if (i > 0 && sorted[i] == sorted[i - 1]) continue;
-        if (s.distinct > 0) {
-            const std::int64_t step = sorted[i] - sorted[i - 1];
-            if (run_length > 0 && step != run_step) {
-                histogram[run_step] += run_length;
-                run_length = 0;
-            }
-            run_step = step;
-            ++run_length;
-            ++s.steps;
-        }
-        ++s.distinct;
-    }
-    if (run_length > 0) histogram[run_step] += run_length;
-    if (histogram.empty()) return s;
-    std::int64_t mode = histogram.begin()->first;
-    std::uint64_t best = 0;
-    for (const auto& [step, count] : histogram)
-        if (count > best) {
-            best = count;
-            mode = step;
-        }
-    s.modal = mode;
-    if (s.steps < 2) return s;
-    std::uint64_t on = 0;
-    for (const auto& [step, count] : histogram) {
-        const std::int64_t diff = step > mode ? step - mode : mode - step;
-        if (static_cast<double>(diff) * 100.0 <= static_cast<double>(mode)) on += count;
-    }
-    s.regular = static_cast<double>(on) * 100.0 >= static_cast<double>(s.steps) * 95.0;
-    return s;
-}
-
-bool repeats(const std::vector<std::int64_t>& sorted, std::int64_t t) {
-    const auto r = std::equal_range(sorted.begin(), sorted.end(), t);
-    return r.second - r.first >= 2;
-}
-
 struct TagMissing {
     std::uint64_t missing, text, quality;
 };
@@ -491,8 +437,8 @@ Result<ExportProfile> PartialProfile::finalize(const DeclaredFields& fields) && 
         l.header_units = {};
     }
 
-    const std::vector<std::int64_t> axis = s.rows.sorted();
-    const Sampling row_sampling = sampling(axis);
+    const AxisFacts rows = axis_facts(s.rows);
+    const Sampling& row_sampling = rows.sampling;
 
     p.layout = std::string(name(layout));
     p.options = options;
@@ -519,9 +465,6 @@ Result<ExportProfile> PartialProfile::finalize(const DeclaredFields& fields) && 
     TextsOut out{options.encoding, {}};
     std::uint64_t missing_total = 0, cells_total = 0, dup_records = 0, recognised = 0;
     std::uint64_t judged = 0, judged_regular = 0;
-    // One tag's instants at a time; kept only for tags a clock-change candidate names.
-    std::vector<std::vector<std::int64_t>> tag_axes(is_long ? s.tags.size() : 0);
-    std::vector<bool> keep_axis(s.tags.size(), false);
     std::unordered_map<std::string, std::optional<std::string>, StringHash, std::equal_to<>>
         unit_memo;
     // Clock changes: a step back in time order, so a step forward in a newest-first file.
@@ -531,8 +474,6 @@ Result<ExportProfile> PartialProfile::finalize(const DeclaredFields& fields) && 
     for (const ClockCandidate& c : s.clock_rises)
         if (newest_first[c.at.file]) clock.push_back(c);
     std::sort(clock.begin(), clock.end(), by_position);
-    for (const ClockCandidate& c : clock)
-        if (c.stream != kRowStream) keep_axis[c.stream] = true;
     p.tags.reserve(s.tags.size());
     for (std::size_t i = 0; i < s.tags.size(); ++i) {
         const TagStats& t = s.tags[i];
@@ -577,12 +518,12 @@ Result<ExportProfile> PartialProfile::finalize(const DeclaredFields& fields) && 
         missing_total += m.missing;
         cells_total += t.cells;
         if (is_long) {
-            std::vector<std::int64_t> ax = t.axis.sorted();
-            const Sampling ts = sampling(ax);
-            dup_records += ax.size() - ts.distinct;
-            if (!ax.empty()) {
-                e.first_us = ax.front();
-                e.last_us = ax.back();
+            const AxisFacts ax = axis_facts(t.axis);
+            const Sampling& ts = ax.sampling;
+            dup_records += ax.size - ts.distinct;
+            if (ax.size) {
+                e.first_us = ax.lo;
+                e.last_us = ax.hi;
             }
             e.modal_step_us = ts.modal;
             if (ts.distinct >= 3) {
@@ -590,7 +531,6 @@ Result<ExportProfile> PartialProfile::finalize(const DeclaredFields& fields) && 
                 judged_regular += ts.regular;
                 e.regular = ts.regular;
             }
-            if (keep_axis[i]) tag_axes[i] = std::move(ax);
         }
         p.tags.push_back(std::move(e));
     }
@@ -618,9 +558,8 @@ Result<ExportProfile> PartialProfile::finalize(const DeclaredFields& fields) && 
                        Provenance::Derived};
     p.duplicate_timestamps = {s.parsed_rows ? static_cast<double>(dup_records) / records : kNaN,
                               Provenance::Derived};
-    p.time_span_hours = {
-        axis.empty() ? kNaN : static_cast<double>(axis.back() - axis.front()) / 3.6e9,
-        Provenance::Derived};
+    p.time_span_hours = {rows.size == 0 ? kNaN : static_cast<double>(rows.hi - rows.lo) / 3.6e9,
+                         Provenance::Derived};
     if (is_long) {
         p.sampling_regular = {judged == 0 || static_cast<double>(judged_regular) * 100.0 >=
                                                  static_cast<double>(judged) * 95.0,
@@ -647,6 +586,7 @@ Result<ExportProfile> PartialProfile::finalize(const DeclaredFields& fields) && 
             d.baseline_start_us.value_or(std::numeric_limits<std::int64_t>::min());
         const std::int64_t hi =
             d.baseline_end_us.value_or(std::numeric_limits<std::int64_t>::max());
+        const std::vector<std::int64_t> axis = s.rows.sorted();  // a declared window: rare
         const auto from = std::lower_bound(axis.begin(), axis.end(), lo);
         const auto to = std::upper_bound(axis.begin(), axis.end(), hi);
         std::uint64_t in_window = 0;
@@ -679,8 +619,7 @@ Result<ExportProfile> PartialProfile::finalize(const DeclaredFields& fields) && 
     for (const LineRef& r : s.first_unparsed)
         p.notes.first_unparsed_rows.push_back({s.files[r.file].path, r.line + 1});
     for (const ClockCandidate& c : clock) {
-        const auto& stream_axis = c.stream == kRowStream ? axis : tag_axes[c.stream];
-        if (repeats(stream_axis, c.us))
+        if (axis_repeats(c.stream == kRowStream ? s.rows : s.tags[c.stream].axis, c.us))
             p.notes.clock_changes.push_back({s.files[c.at.file].path, c.at.line + 1, c.us});
     }
     p.notes.nonexistent_times_moved = s.gap_moved;
@@ -720,10 +659,9 @@ Result<ExportProfile> PartialProfile::finalize(const DeclaredFields& fields) && 
     }
     p.input_digest = hashing::to_hex(all.finish());
     const tz::Zone utc = tz::Zone::utc();
-    p.seal =
-        seal_of(p, s.settings ? s.settings->zone : utc,
-                s.zone_walls && !axis.empty() ? std::optional(ZoneSpan{axis.front(), axis.back()})
-                                              : std::nullopt);
+    p.seal = seal_of(
+        p, s.settings ? s.settings->zone : utc,
+        s.zone_walls && rows.size ? std::optional(ZoneSpan{rows.lo, rows.hi}) : std::nullopt);
     fill_availability(p.availability, s, row_sampling.modal);
     return p;
 }

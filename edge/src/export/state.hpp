@@ -61,14 +61,60 @@ struct TimeAxis {
     std::vector<Run> runs;
     bool collapse_repeats = false;  // drop an instant equal to the one just appended
 
-    void append(std::int64_t t);
+    // Inline for the common case, an instant one step on (or a repeat collapsed): two appends a
+    // long record.
+    void append(std::int64_t t) {
+        if (!runs.empty()) {
+            Run& r = runs.back();
+            if (r.count >= 2) {
+                const std::int64_t end = r.start + r.step * static_cast<std::int64_t>(r.count - 1);
+                if (t - end == r.step && !(collapse_repeats && r.step == 0)) {
+                    ++r.count;
+                    return;
+                }
+                if (collapse_repeats && t == end) return;
+            }
+        }
+        append_slow(t);
+    }
     void append_axis(const TimeAxis& later);
     std::uint64_t size() const noexcept;
     std::int64_t last() const noexcept;
     // Every instant, sorted.
     std::vector<std::int64_t> sorted() const;
+
+  private:
+    void append_slow(std::int64_t t);
+
+  public:
     friend bool operator==(const TimeAxis&, const TimeAxis&) = default;
 };
+
+// Steps between consecutive distinct instants of a sorted list; the modal step (ties: the
+// smaller); regular when at least 95% of steps lie within 1% of it, both inclusive.
+struct Sampling {
+    std::uint64_t distinct = 0;
+    std::uint64_t steps = 0;
+    std::optional<std::int64_t> modal;
+    bool regular = true;
+    friend bool operator==(const Sampling&, const Sampling&) = default;
+};
+Sampling sampling(const std::vector<std::int64_t>& sorted);
+
+// What finalize reads of an axis: its instants' count, sampling and span (lo, hi: 0 when empty).
+struct AxisFacts {
+    std::uint64_t size = 0;
+    Sampling sampling;
+    std::int64_t lo = 0, hi = 0;
+    friend bool operator==(const AxisFacts&, const AxisFacts&) = default;
+};
+// From the runs when, each turned ascending and copies of one run set aside, they do not overlap
+// (a file in time order or newest first, a long export by time or by tag); `from_runs` says so.
+// Otherwise by axis_facts_expanded, the exact reference.
+AxisFacts axis_facts(const TimeAxis& axis, bool* from_runs = nullptr);
+AxisFacts axis_facts_expanded(const TimeAxis& axis);
+// Whether `t` occurs at least twice in the axis.
+bool axis_repeats(const TimeAxis& axis, std::int64_t t) noexcept;
 
 struct LineRef {
     std::uint32_t file = 0;  // index into the piece's files
