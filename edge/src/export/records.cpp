@@ -210,10 +210,10 @@ RecordProcessor::Instant RecordProcessor::instant(const ParsedTime& pt, std::int
     return Instant::Unique;
 }
 
-void RecordProcessor::note_instant(Instant kind, std::int64_t t, const ParsedTime& pt,
-                                   const tz::WallResolution& rep, std::uint64_t line,
-                                   std::uint32_t stream, FilePart& part, TimeAxis* tag_axis,
-                                   StreamEnds& ends) {
+inline void RecordProcessor::note_instant(Instant kind, std::int64_t t, const ParsedTime& pt,
+                                          const tz::WallResolution& rep, std::uint64_t line,
+                                          std::uint32_t stream, FilePart& part, TimeAxis* tag_axis,
+                                          StreamEnds& ends) {
     if (kind == Instant::Repeated) {
         st_.repeated.push_back(
             {part_index_, stream, line, pt.us, rep.first_s, rep.second_s, rep.window_s});
@@ -350,9 +350,10 @@ bool RecordProcessor::row_time(const CellRef& first, const CellRef& second, Pars
     return parse_timestamp(join_scratch_, syntax_, pt);
 }
 
-RecordProcessor::Instant RecordProcessor::row_instant(const CellRef& first, const CellRef& second,
-                                                      ParsedTime& pt, std::int64_t& out,
-                                                      tz::WallResolution& repeated) {
+inline RecordProcessor::Instant RecordProcessor::row_instant(const CellRef& first,
+                                                             const CellRef& second, ParsedTime& pt,
+                                                             std::int64_t& out,
+                                                             tz::WallResolution& repeated) {
     const bool reuse = layout_.layout == Layout::Long && layout_.time_join == TimeJoin::None;
     const std::string_view text(first.b, static_cast<std::size_t>(first.e - first.b));
     if (reuse && last_time_.valid && same_text(text, last_time_.text)) {
