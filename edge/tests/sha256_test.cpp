@@ -108,6 +108,40 @@ TEST_P(Sha256EngineTest, PiecewiseFeedingMatchesReference) {
     }
 }
 
+// Several messages of one length hashed together (three streams, then pairs) give each one's own
+// digest: every count from 1 to 8 (so threes, pairs and a lone last one), lengths on both sides
+// of the tail that spills the padding into a second block, and messages that differ in one byte
+// only, so a stream that read another's words or state would show.
+TEST_P(Sha256EngineTest, SameLengthMessagesMatchOneAtATime) {
+    std::uint32_t x = 2463534242u;
+    const auto next = [&x] {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        return x;
+    };
+    std::vector<std::size_t> lengths = {0, 1, 55, 56, 63, 64, 65, 119, 120, 128, 1000, 4096 + 57};
+    for (int k = 0; k < 20; ++k) lengths.push_back(next() % 5000);
+    for (std::size_t size : lengths) {
+        for (std::size_t count = 1; count <= 8; ++count) {
+            std::vector<std::string> messages(count, std::string(size, '\0'));
+            for (char& c : messages[0]) c = static_cast<char>(next());
+            for (std::size_t i = 1; i < count; ++i) {
+                messages[i] = messages[0];
+                if (size != 0) messages[i][next() % size] ^= static_cast<char>(1 + i);
+            }
+            std::vector<const std::uint8_t*> at;
+            for (const auto& m : messages)
+                at.push_back(reinterpret_cast<const std::uint8_t*>(m.data()));
+            std::vector<h::Sha256Digest> got(count);
+            h::sha256_same_length(at.data(), count, size, got.data());
+            for (std::size_t i = 0; i < count; ++i)
+                ASSERT_EQ(hex(got[i]), hex(h::sha256(messages[i])))
+                    << "length " << size << ", message " << i << " of " << count;
+        }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, Sha256EngineTest,
                          ::testing::Values(h::Sha256Engine::Portable,
                                            h::Sha256Engine::CpuExtensions),

@@ -49,6 +49,12 @@ class Sha256 {
 // One-shot convenience.
 Sha256Digest sha256(std::string_view bytes) noexcept;
 
+// out[i] = sha256 of messages[i], i < count, every message `size` bytes long. With the SHA
+// extensions three messages are hashed at once (rounds interleaved), then two; the digests are
+// those of sha256() on each.
+void sha256_same_length(const std::uint8_t* const* messages, std::size_t count, std::size_t size,
+                        Sha256Digest* out) noexcept;
+
 enum class Sha256Engine : std::uint8_t { Portable, CpuExtensions };
 
 // The block function in use: the SHA extensions when the processor has them.

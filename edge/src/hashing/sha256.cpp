@@ -132,6 +132,9 @@ inline void compress(std::uint32_t state[8], const std::uint8_t* data,
     detail::sha256_blocks_portable(state, data, nblocks);
 }
 
+constexpr std::uint32_t kInitialState[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
+                                            0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
+
 inline void store_be32(std::uint8_t* p, std::uint32_t v) noexcept {
     p[0] = static_cast<std::uint8_t>(v >> 24);
     p[1] = static_cast<std::uint8_t>(v >> 16);
@@ -141,9 +144,9 @@ inline void store_be32(std::uint8_t* p, std::uint32_t v) noexcept {
 
 }  // namespace
 
-Sha256::Sha256() noexcept
-    : state_{0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
-             0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19} {}
+Sha256::Sha256() noexcept {
+    std::memcpy(state_, kInitialState, sizeof state_);
+}
 
 void Sha256::update(const void* data, std::size_t size) noexcept {
     if (size == 0) return;  // also keeps a null pointer away from memcpy
@@ -214,6 +217,68 @@ Sha256Digest sha256(std::string_view bytes) noexcept {
     Sha256 sha;
     sha.update(bytes);
     return sha.finish();
+}
+
+#if defined(QCE_SHA256_HAVE_X86_BLOCKS)
+namespace {
+
+// N messages of `size` bytes through the interleaved block function: the whole blocks straight
+// from the messages, then each one's tail and padding (the same number of blocks for all, as
+// the lengths are equal) from a local copy.
+template <int N>
+void same_length_lanes(const std::uint8_t* const* messages, std::size_t size,
+                       Sha256Digest* out) noexcept {
+    std::uint32_t state[N][8];
+    const std::uint8_t* at[N];
+    for (int j = 0; j < N; ++j) {
+        std::memcpy(state[j], kInitialState, sizeof state[j]);
+        at[j] = messages[j];
+    }
+    const std::size_t whole = size / 64;
+    const auto run = [&](std::size_t nblocks) {
+        if constexpr (N == 3) {
+            detail::sha256_blocks_x86_x3(state, at, nblocks);
+        } else {
+            detail::sha256_blocks_x86_x2(state, at, nblocks);
+        }
+    };
+    if (whole != 0) run(whole);
+    const std::size_t rest = size % 64;
+    const std::size_t tail_blocks = rest + 9 > 64 ? 2 : 1;
+    alignas(16) std::uint8_t tail[N][128];
+    for (int j = 0; j < N; ++j) {
+        std::memset(tail[j], 0, sizeof tail[j]);
+        if (rest != 0) std::memcpy(tail[j], messages[j] + whole * 64, rest);
+        tail[j][rest] = 0x80;
+        const std::uint64_t bits = std::uint64_t{size} * 8;
+        store_be32(tail[j] + 64 * tail_blocks - 8, static_cast<std::uint32_t>(bits >> 32));
+        store_be32(tail[j] + 64 * tail_blocks - 4, static_cast<std::uint32_t>(bits));
+        at[j] = tail[j];
+    }
+    run(tail_blocks);
+    for (int j = 0; j < N; ++j)
+        for (int i = 0; i < 8; ++i) store_be32(out[j].data() + 4 * i, state[j][i]);
+}
+
+}  // namespace
+#endif
+
+void sha256_same_length(const std::uint8_t* const* messages, std::size_t count, std::size_t size,
+                        Sha256Digest* out) noexcept {
+    std::size_t i = 0;
+#if defined(QCE_SHA256_HAVE_X86_BLOCKS)
+    if (uses_cpu_extensions(engine_bits())) {
+        // Threes, but four as two pairs: a lone stream runs at about half the rate of a pair.
+        for (; count - i >= 3 && count - i != 4; i += 3)
+            same_length_lanes<3>(messages + i, size, out + i);
+        for (; count - i >= 2; i += 2) same_length_lanes<2>(messages + i, size, out + i);
+    }
+#endif
+    for (; i < count; ++i) {
+        Sha256 one;
+        one.update(messages[i], size);
+        out[i] = one.finish();
+    }
 }
 
 Sha256Engine sha256_engine() noexcept {

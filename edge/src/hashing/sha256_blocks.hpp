@@ -31,6 +31,12 @@ void sha256_blocks_portable(std::uint32_t state[8], const std::uint8_t* data,
 // Uses the SHA, SSSE3 and SSE4.1 instructions; call only when the processor has all three.
 void sha256_blocks_x86(std::uint32_t state[8], const std::uint8_t* data,
                        std::size_t nblocks) noexcept;
+// Independent streams, `nblocks` blocks each, their rounds interleaved: the round instruction is
+// bound by its latency, so two or three streams keep the unit busy where one leaves it idle.
+void sha256_blocks_x86_x2(std::uint32_t (*state)[8], const std::uint8_t* const* data,
+                          std::size_t nblocks) noexcept;
+void sha256_blocks_x86_x3(std::uint32_t (*state)[8], const std::uint8_t* const* data,
+                          std::size_t nblocks) noexcept;
 #endif
 
 }  // namespace qorv_chemical_engineering_edge::hashing::detail

@@ -70,6 +70,88 @@ __attribute__((target("sha,sse4.1,ssse3"))) void sha256_blocks_x86(std::uint32_t
     _mm_storeu_si128(reinterpret_cast<__m128i*>(state + 4), hgfe);
 }
 
+namespace {
+
+struct Lane {
+    __m128i abef, cdgh;
+};
+
+__attribute__((target("sha,sse4.1,ssse3"))) inline Lane load_lane(const std::uint32_t s[8]) {
+    const __m128i cdab =
+        _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s)), 0xb1);
+    const __m128i efgh =
+        _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 4)), 0x1b);
+    return {_mm_alignr_epi8(cdab, efgh, 8), _mm_blend_epi16(efgh, cdab, 0xf0)};
+}
+
+__attribute__((target("sha,sse4.1,ssse3"))) inline void store_lane(const Lane& l,
+                                                                   std::uint32_t s[8]) {
+    const __m128i feba = _mm_shuffle_epi32(l.abef, 0x1b);
+    const __m128i dchg = _mm_shuffle_epi32(l.cdgh, 0xb1);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(s), _mm_blend_epi16(feba, dchg, 0xf0));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(s + 4), _mm_alignr_epi8(dchg, feba, 8));
+}
+
+// The one-stream function above, N streams wide: every step is done for each stream in turn.
+template <int N>
+__attribute__((target("sha,sse4.1,ssse3"))) inline void blocks_lanes(
+    std::uint32_t (*state)[8], const std::uint8_t* const* data, std::size_t nblocks) noexcept {
+    const __m128i byte_swap = _mm_set_epi64x(0x0c0d0e0f08090a0bLL, 0x0405060700010203LL);
+    Lane x[N];
+    const std::uint8_t* p[N];
+    for (int j = 0; j < N; ++j) {
+        x[j] = load_lane(state[j]);
+        p[j] = data[j];
+    }
+    for (; nblocks != 0; --nblocks) {
+        Lane saved[N];
+        __m128i w[N][4];
+        for (int j = 0; j < N; ++j) saved[j] = x[j];
+#pragma GCC unroll 16
+        for (int g = 0; g < 16; ++g) {
+            const __m128i k =
+                _mm_load_si128(reinterpret_cast<const __m128i*>(kSha256RoundConstants + 4 * g));
+            __m128i wk[N];
+            for (int j = 0; j < N; ++j) {
+                if (g < 4) {
+                    w[j][g] = _mm_shuffle_epi8(
+                        _mm_loadu_si128(reinterpret_cast<const __m128i*>(p[j] + 16 * g)),
+                        byte_swap);
+                } else {
+                    __m128i next = _mm_sha256msg1_epu32(w[j][g % 4], w[j][(g + 1) % 4]);
+                    next = _mm_add_epi32(next,
+                                         _mm_alignr_epi8(w[j][(g + 3) % 4], w[j][(g + 2) % 4], 4));
+                    w[j][g % 4] = _mm_sha256msg2_epu32(next, w[j][(g + 3) % 4]);
+                }
+                wk[j] = _mm_add_epi32(w[j][g % 4], k);
+            }
+            for (int j = 0; j < N; ++j)
+                x[j].cdgh = _mm_sha256rnds2_epu32(x[j].cdgh, x[j].abef, wk[j]);
+            for (int j = 0; j < N; ++j)
+                x[j].abef =
+                    _mm_sha256rnds2_epu32(x[j].abef, x[j].cdgh, _mm_shuffle_epi32(wk[j], 0x0e));
+        }
+        for (int j = 0; j < N; ++j) {
+            x[j].abef = _mm_add_epi32(x[j].abef, saved[j].abef);
+            x[j].cdgh = _mm_add_epi32(x[j].cdgh, saved[j].cdgh);
+            p[j] += 64;
+        }
+    }
+    for (int j = 0; j < N; ++j) store_lane(x[j], state[j]);
+}
+
+}  // namespace
+
+__attribute__((target("sha,sse4.1,ssse3"))) void sha256_blocks_x86_x2(
+    std::uint32_t (*state)[8], const std::uint8_t* const* data, std::size_t nblocks) noexcept {
+    blocks_lanes<2>(state, data, nblocks);
+}
+
+__attribute__((target("sha,sse4.1,ssse3"))) void sha256_blocks_x86_x3(
+    std::uint32_t (*state)[8], const std::uint8_t* const* data, std::size_t nblocks) noexcept {
+    blocks_lanes<3>(state, data, nblocks);
+}
+
 }  // namespace qorv_chemical_engineering_edge::hashing::detail
 
 #endif  // QCE_SHA256_HAVE_X86_BLOCKS
