@@ -173,11 +173,16 @@ Result<ExportScanner> piece_scanner(const Piece& piece, const ProfileOptions& op
 
 namespace {
 
-// Feeds bytes a digest block at a time, counting their quotes; false once `stop` is set.
+// Bytes go to the scanner three digest blocks at a time, which it hashes together (three
+// SHA-256 streams interleaved).
+constexpr std::size_t kFeedBlocks = 3;
+
+// Feeds bytes kFeedBlocks digest blocks at a time, counting their quotes; false once `stop` is
+// set.
 bool feed(ExportScanner& s, std::string_view bytes, bool& odd, const std::atomic<bool>* stop) {
-    for (std::size_t at = 0; at < bytes.size(); at += kDigestBlock) {
+    for (std::size_t at = 0; at < bytes.size(); at += kFeedBlocks * kDigestBlock) {
         if (stop && stop->load(std::memory_order_relaxed)) return false;
-        const std::string_view block = bytes.substr(at, kDigestBlock);
+        const std::string_view block = bytes.substr(at, kFeedBlocks * kDigestBlock);
         odd = odd != odd_quotes(block);
         s.feed(std::span<const char>(block.data(), block.size()));
     }
@@ -246,21 +251,19 @@ Result<PieceScan> scan_piece(const Piece& piece, const ProfileOptions& options,
     if (!s) return s.error();
     File f(piece.path);
     if (!f) return ProfileError{piece.path, "the file cannot be opened"};
-    // Read a block at a time straight into the scanner: the piece is never held whole.
-    std::string buf(
-        static_cast<std::size_t>(std::min<std::uint64_t>(kDigestBlock, piece.to - piece.from)),
-        '\0');
+    // Mapped where the file allows it; else read a few blocks at a time into the scanner, so the
+    // piece is never held whole.
+    std::string buf;
     bool odd = false;
     for (std::uint64_t at = piece.from; at < piece.to;) {
-        const std::size_t n =
-            static_cast<std::size_t>(std::min<std::uint64_t>(kDigestBlock, piece.to - at));
-        if (!f.read_at(buf.data(), n, at))
-            return ProfileError{
-                piece.path,
-                "the file ended early or could not be read (changed while being read?)"};
-        if (!feed(s.value(), std::string_view(buf.data(), n), odd, stop))
+        const std::uint64_t upto =
+            std::min<std::uint64_t>(piece.to, at + kFeedBlocks * kDigestBlock);
+        FileView view(f, at, upto, buf);
+        if (!view.ok()) return changed_while_read(piece.path);
+        if (!feed(s.value(), view.bytes(), odd, stop))
             return ProfileError{piece.path, std::string(kCancelled)};
-        at += n;
+        if (!view.intact()) return changed_while_read(piece.path);
+        at = upto;
     }
     auto partial = s.value().finish();
     if (!partial) return partial.error();

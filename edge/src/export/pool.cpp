@@ -7,6 +7,7 @@
 #include "export/pool.hpp"
 
 #include <algorithm>
+#include <optional>
 #include <utility>
 
 #include "export/file_io.hpp"
@@ -187,18 +188,22 @@ std::optional<ProfileError> scan_plans(std::span<const FilePlan> plans,
         const std::size_t n = static_cast<std::size_t>(piece.to - piece.from);
         queue.push(
             [&, k, n](std::string& buf, const std::atomic<bool>& stop) -> Result<PieceScan> {
-                buf.resize(n);
                 File f(piece.path);
-                if (!f || !f.read_at(buf.data(), n, piece.from)) {
+                std::optional<FileView> view;
+                if (f) view.emplace(f, piece.from, piece.to, buf);
+                if (!view || !view->ok()) {
                     chain.publish(k, false);
                     return ProfileError{piece.path, "reading the file failed"};
                 }
-                chain.publish(k, odd_quotes(buf));
+                const std::string_view bytes = view->bytes();
+                chain.publish(k, odd_quotes(bytes));
                 const std::optional<bool> inside = chain.wait(k);
                 if (!inside || stop) return ProfileError{"", std::string(kCancelled)};
-                const std::string_view bytes(buf);
-                return scan_piece_bytes(piece, options, *inside, plan.opening, {},
-                                        std::span<const std::string_view>(&bytes, 1), &stop);
+                auto scanned =
+                    scan_piece_bytes(piece, options, *inside, plan.opening, {},
+                                     std::span<const std::string_view>(&bytes, 1), &stop);
+                if (!view->intact()) return changed_while_read(piece.path);
+                return scanned;
             },
             n);
     }
