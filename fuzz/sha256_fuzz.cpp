@@ -1,6 +1,7 @@
 // SHA-256 and the canonical hasher against OpenSSL's SHA-256: the input is fed in chunks of
 // random size (so every block boundary and short-piece path is crossed) on both block engines,
-// and cut into labelled fields that are framed by hand for the reference.
+// and cut into labelled fields that are framed by hand for the reference; messages of one length
+// hashed together against each hashed alone.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -31,6 +32,20 @@ void check_engine(std::string_view message, std::uint64_t seed) {
     check(std::equal(chunked.begin(), chunked.end(), expected.begin()), "chunked SHA-256");
     const auto whole = hashing::sha256(message);
     check(std::equal(whole.begin(), whole.end(), expected.begin()), "one-shot SHA-256");
+
+    // The message cut into 1 to 7 messages of one length, hashed together (three streams, then
+    // pairs): each digest equals that of the message alone.
+    const std::size_t count = 1 + rng.below(7);
+    const std::size_t size = message.size() / count;
+    const std::uint8_t* at[7];
+    hashing::Sha256Digest together[7];
+    for (std::size_t i = 0; i < count; ++i)
+        at[i] = reinterpret_cast<const std::uint8_t*>(message.data()) + i * size;
+    hashing::sha256_same_length(at, count, size, together);
+    for (std::size_t i = 0; i < count; ++i) {
+        const auto alone = hashing::sha256(message.substr(i * size, size));
+        check(together[i] == alone, "same-length messages hashed together");
+    }
 
     // The message cut into fields: a label of up to 70 bytes and a text of up to 200, or a count.
     hashing::CanonicalHasher hasher;
