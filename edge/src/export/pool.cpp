@@ -187,7 +187,7 @@ std::optional<ProfileError> scan_plans(std::span<const FilePlan> plans,
         }
         const std::size_t n = static_cast<std::size_t>(piece.to - piece.from);
         queue.push(
-            [&, k, n](std::string& buf, const std::atomic<bool>& stop) -> Result<PieceScan> {
+            [&, k](std::string& buf, const std::atomic<bool>& stop) -> Result<PieceScan> {
                 File f(piece.path);
                 std::optional<FileView> view;
                 if (f) view.emplace(f, piece.from, piece.to, buf);
