@@ -6,6 +6,7 @@
 
 #include "export/civil.hpp"
 #include "export/records.hpp"
+#include "export/tokenize.hpp"
 
 namespace qorv_chemical_engineering_edge::export_profile {
 namespace {
@@ -513,6 +514,83 @@ void RecordProcessor::process(CellRef* cells, std::size_t n, std::size_t n_total
         const std::string_view unit = text_of(u, scratch_);
         if (!same_text(unit, tag.unit)) st_.note_unit(tag, unit);
     }
+}
+
+bool RecordProcessor::plain_rows_allowed() {
+    if (!column_tag_.empty()) return true;
+    const FilePart& part = st_.files[part_index_];
+    const char delim = layout_.delimiter;
+    const std::size_t n_tags = layout_.tag_column.size();
+    if (set_.exact_cells || layout_.layout != Layout::Wide || !sentinels_.empty() ||
+        (decimal_ != '.' && decimal_ != ',') || delim == decimal_ || delim == '"' ||
+        delim == '\n' || delim == '\r' || delim == '+' || delim == '-' ||
+        static_cast<unsigned char>(delim - '0') < 10 || layout_.n_columns < 2 ||
+        layout_.n_columns > 0x7FFFFFFFu || part.tag_ids.size() != n_tags ||
+        layout_.quality_column.size() < n_tags || layout_.time_col < 0 ||
+        static_cast<std::uint64_t>(layout_.time_col) >= layout_.n_columns ||
+        (layout_.time_col2 >= 0 &&
+         static_cast<std::uint64_t>(layout_.time_col2) >= layout_.n_columns))
+        return false;
+    std::vector<std::int32_t> map(layout_.n_columns, -1);
+    for (std::size_t i = 0; i < n_tags; ++i) {
+        const std::int32_t col = layout_.tag_column[i];
+        if (layout_.quality_column[i] >= 0 || col < 0 ||
+            static_cast<std::uint64_t>(col) >= layout_.n_columns || map[col] >= 0)
+            return false;
+        map[col] = static_cast<std::int32_t>(i);
+    }
+    column_tag_ = std::move(map);
+    return true;
+}
+
+void RecordProcessor::plain_row(const CellRef& time, const CellRef& time2, const CellRef& first,
+                                const WideCell* cells, std::size_t n, std::uint64_t line) {
+    // The wide branch of process, for a row whose cells the caller has judged.
+    FilePart& part = st_.files[part_index_];
+    const LineRef at{part_index_, line};
+    ParsedTime pt;
+    std::int64_t t = 0;
+    tz::WallResolution rep;
+    const Instant kind = row_instant(time, time2, pt, t, rep);
+    if (pt.slash_first) st_.dates.note(at, pt);
+    if (kind == Instant::OutOfRange) {
+        if (footer_row(time, first, layout_.time_col)) {
+            ++st_.footer_rows;
+            return;
+        }
+        st_.note_unparsed(at);
+        return;
+    }
+    const std::int64_t binned_at = kind == Instant::Repeated ? rep.first_s : t;
+    ++st_.parsed_rows;
+    ++part.data_rows;
+    note_instant(kind, t, pt, rep, line, kRowStream, part, nullptr, st_.row_ends);
+    TimeBins::Counts* bin = bin_of_row(binned_at, part.repeats);
+    const std::uint32_t* ids = part.tag_ids.data();
+    const std::size_t n_tags = layout_.tag_column.size();
+    // Every cell counted as a plain number, then the listed ones taken back and judged.
+    for (std::size_t i = 0; i < n_tags; ++i) ++bin[ids[i]][TimeBins::GoodNumber];
+    ++plain_rows_;
+    for (std::size_t k = 0; k < n; ++k) {
+        const std::int32_t i = column_tag_[cells[k].col];
+        if (i < 0) continue;
+        const std::uint32_t id = ids[i];
+        TagStats& tag = st_.tags[id];
+        --tag.cells;  // unsigned: restored by flush_plain
+        --tag.numbers;
+        --bin[id][TimeBins::GoodNumber];
+        classify(tag, CellRef{cells[k].b, cells[k].e, false}, nullptr, bin[id]);
+    }
+}
+
+void RecordProcessor::flush_plain() {
+    if (!plain_rows_) return;
+    const FilePart& part = st_.files[part_index_];
+    for (const std::uint32_t id : part.tag_ids) {
+        st_.tags[id].cells += plain_rows_;
+        st_.tags[id].numbers += plain_rows_;
+    }
+    plain_rows_ = 0;
 }
 
 void RecordProcessor::note_part_time(FilePart& part, std::int64_t t) {

@@ -13,6 +13,8 @@ struct CellRef {
     bool quoted;
 };
 
+struct WideCell;
+
 // True when a line after a line feed in `record` (all inside quotes) reads as a row: its
 // timestamp cell parses. The mark of a stray quote's run, not of a multi-line note.
 bool rows_inside(std::string_view record, const FileLayout& layout, const TimeSyntax& syntax);
@@ -32,6 +34,17 @@ class RecordProcessor {
     // feeds inside its quotes.
     void process(CellRef* cells, std::size_t n, std::size_t n_total, std::size_t length,
                  std::uint64_t line, std::uint64_t quoted_lf);
+
+    // Whether this file's wide rows may go the block classifier's way (plain_row): no quality
+    // column, no missing sentinels, separators that cannot be read as part of a number.
+    bool plain_rows_allowed();
+    // A wide row of exactly n_columns unquoted cells, all plain decimals but the `n` listed
+    // (column order; the time cells among them or not). `time`, `time2` and `first` are its
+    // time cells and its first cell. Counts as process would.
+    void plain_row(const CellRef& time, const CellRef& time2, const CellRef& first,
+                   const WideCell* cells, std::size_t n, std::uint64_t line);
+    // Adds the plain cells of the rows so far to their tags' totals.
+    void flush_plain();
 
     // Bytes up to here may be read past a cell's end (the scanned buffer's end).
     void set_read_limit(const char* limit) noexcept { limit_ = limit; }
@@ -101,6 +114,8 @@ class RecordProcessor {
         tz::WallResolution repeated;
     } last_time_;
     std::vector<TimeBins::Counts> dropped_;
+    std::vector<std::int32_t> column_tag_;  // a wide column's tag index, -1 for none
+    std::uint64_t plain_rows_ = 0;          // rows by plain_row not yet in the tag totals
 };
 
 }  // namespace qorv_chemical_engineering_edge::export_profile

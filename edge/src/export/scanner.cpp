@@ -35,6 +35,7 @@ struct ExportScanner::Impl {
     std::uint64_t lines = 0;  // line feeds consumed so far (the 0-based line of the next byte)
     TokenizerState tok;
     std::vector<CellRef> cells;
+    std::vector<WideCell> wide_cells;  // the block classifier's listed cells of one row
 
     std::uint64_t offset = 0;  // file offset of the next byte fed
     std::uint64_t fed = 0;
@@ -103,6 +104,7 @@ struct ExportScanner::Impl {
         s.files.push_back(std::move(part));
         s.head_open = continues;
         cells.resize(s.files.back().layout.n_columns + 1);
+        wide_cells.resize(s.files.back().layout.n_columns);
         layout_ready = true;
     }
 
@@ -172,6 +174,40 @@ struct ExportScanner::Impl {
             ++records;
             line = base_lines + records + (qlf - qlf_base);
         }
+
+        // Wide rows the block classifier read: no quote, every cell present.
+        char delim = ',';
+        std::uint64_t columns = 0;
+        std::int32_t time_col = 0, time_col2 = -1;
+
+        // The cell in column `col` of the row [b, lf); the last one without its carriage return,
+        // as process takes it.
+        CellRef cell_of(const char* b, const char* lf, std::size_t col) const {
+            for (std::size_t k = 0; k < col; ++k)
+                b = static_cast<const char*>(
+                        std::memchr(b, delim, static_cast<std::size_t>(lf - b))) +
+                    1;
+            return {b, end_of(b, lf, col), false};
+        }
+        const char* end_of(const char* b, const char* lf, std::size_t col) const {
+            const void* d = std::memchr(b, delim, static_cast<std::size_t>(lf - b));
+            const char* e = d ? static_cast<const char*>(d) : lf;
+            if (col + 1 == columns && e != b && e[-1] == '\r') --e;
+            return e;
+        }
+        void plain_row(const char* b, const char* lf, WideCell* listed, std::size_t n_listed) {
+            for (std::size_t k = 0; k < n_listed; ++k)
+                listed[k].e = end_of(listed[k].b, lf, listed[k].col);
+            static const CellRef kNone{nullptr, nullptr, false};
+            const CellRef time = cell_of(b, lf, static_cast<std::size_t>(time_col));
+            const CellRef time2 =
+                time_col2 >= 0 ? cell_of(b, lf, static_cast<std::size_t>(time_col2)) : kNone;
+            const CellRef first = time_col == 0 ? time : cell_of(b, lf, 0);
+            proc.plain_row(time, time2, first, listed, n_listed, line);
+            record_from = lf + 1;
+            ++records;
+            line = base_lines + records + (qlf_before - qlf_base);
+        }
     };
 
     void scan(const char* p, std::size_t n) {
@@ -221,8 +257,19 @@ struct ExportScanner::Impl {
                   tok.quoted_line_feeds,
                   tok.quoted_line_feeds};
         sink.proc.set_read_limit(p + n);
-        const std::size_t used =
-            tokenize(p + from, n - from, st().files[0].layout.delimiter, tok, sink);
+        const FileLayout& layout = st().files[0].layout;
+        std::size_t used = 0;
+        if (!tok.in_quotes && sink.proc.plain_rows_allowed()) {
+            sink.delim = layout.delimiter;
+            sink.columns = layout.n_columns;
+            sink.time_col = layout.time_col;
+            sink.time_col2 = layout.time_col2;
+            used = wide_tokenize(p + from, n - from, layout.delimiter, settings->options.decimal,
+                                 layout.n_columns, kMaxRecordBytes, tok, sink, wide_cells.data());
+            sink.proc.flush_plain();
+        } else {
+            used = tokenize(p + from, n - from, layout.delimiter, tok, sink);
+        }
         lines += sink.records + (tok.quoted_line_feeds - sink.qlf_base);
         if (from + used < n) {
             pending = true;

@@ -7,8 +7,20 @@
 
 namespace qorv_chemical_engineering_edge::export_profile {
 
+namespace {
+thread_local int exact_cells_asked = 0;
+}  // namespace
+
+ExactCells::ExactCells() noexcept {
+    ++exact_cells_asked;
+}
+ExactCells::~ExactCells() {
+    --exact_cells_asked;
+}
+
 std::shared_ptr<const ScanSettings> make_settings(const ProfileOptions& options) {
     auto s = std::make_shared<ScanSettings>();
+    s->exact_cells = exact_cells_asked > 0;
     s->options = options;
     s->syntax = {options.timestamp_format, options.day_first.value_or(false), options.decimal};
     s->either_date_order = !options.day_first;

@@ -303,8 +303,19 @@ struct ScanSettings {
     tz::Zone zone = tz::Zone::utc();
     bool zone_is_utc = true;
     std::string zone_error;  // non-empty: the zone could not be loaded
+    // Every wide cell by the per-cell rules, none by the block classifier: what the classifier
+    // is checked against. Set only by ExactCells.
+    bool exact_cells = false;
 };
 std::shared_ptr<const ScanSettings> make_settings(const ProfileOptions& options);
+
+// While one lives, settings made on this thread ask for the per-cell path (tests and fuzzing).
+struct ExactCells {
+    ExactCells() noexcept;
+    ~ExactCells();
+    ExactCells(const ExactCells&) = delete;
+    ExactCells& operator=(const ExactCells&) = delete;
+};
 
 struct PartialProfile::State {
     std::shared_ptr<const ScanSettings> settings;

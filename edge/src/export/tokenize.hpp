@@ -14,6 +14,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "export/blocks.hpp"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -119,6 +121,148 @@ std::size_t tokenize(const char* buf, std::size_t n, char delim, TokenizerState&
     }
     st.in_quotes = carry != 0;
     return record_from;
+}
+
+// A cell of a wide row that is not a plain decimal: its column and bytes (end set by the sink).
+struct WideCell {
+    const char* b;
+    const char* e;
+    std::uint32_t col;
+};
+
+// The wide rows' loop: like tokenize, but cells are not visited one by one. Per block, from
+// character masks, the bytes that cannot stand in a plain decimal ([sign] digits [decimal
+// digits], the sign first, a digit before the separator, one separator, no empty cell) are
+// flagged; a row of `columns` cells with no quote and at most `max_row` bytes is handed over as
+// sink.plain_row(begin, line_feed, cells, n) with only the flagged cells (column and begin, in
+// column order, at most `columns`). Any other row goes through tokenize, cell by cell. `cells`
+// holds room for `columns` entries. st.in_quotes must be false (the buffer starts a row).
+// On the wide benchmark export this loop ran the tokenizing and classification in about a
+// third of the time of tokenize with a per-cell number test.
+template <class Sink>
+std::size_t wide_tokenize(const char* buf, std::size_t n, char delim, char decimal,
+                          std::uint64_t columns, std::size_t max_row, TokenizerState& st,
+                          Sink& sink, WideCell* cells) {
+    constexpr std::size_t kBatch = 16;
+    CharBits bits[kBatch];
+    alignas(16) char pad[64];
+    std::uint64_t carry = 0;  // inside quotes at the block's start
+    std::uint64_t prev_start = 1, prev_crt = 0, prev_digit = 0, prev_dec = 0, run_carry = 0;
+    std::uint64_t qlf = st.quoted_line_feeds;  // before the current block
+    std::uint64_t row_qlf = qlf;               // before the current row
+    std::size_t row_from = 0, cell_from = 0, n_cells = 0;
+    std::uint64_t row_delims = 0;
+    std::uint32_t last_col = 0xFFFFFFFFu;
+    bool row_odd = false;  // a quote, or more cells than `columns`
+    for (std::size_t batch = 0; batch < n; batch += 64 * kBatch) {
+        const std::size_t left = n - batch;
+        const std::size_t whole = left / 64 < kBatch ? left / 64 : kBatch;
+        char_bits(buf + batch, whole, delim, decimal, bits);
+        std::size_t count = whole;
+        if (whole < kBatch && left % 64) {
+            std::memset(pad, 0, sizeof pad);
+            std::memcpy(pad, buf + batch + 64 * whole, left % 64);
+            char_bits(pad, 1, delim, decimal, bits + whole);
+            ++count;
+        }
+        for (std::size_t k = 0; k < count; ++k) {
+            const std::size_t off = batch + 64 * k;
+            const CharBits& c = bits[k];
+            const std::uint64_t valid =
+                n - off >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << (n - off)) - 1;
+            const std::uint64_t quote = c.quote & valid;
+            const std::uint64_t inside = prefix_xor(quote) ^ carry;
+            carry = (inside >> 63) ? ~std::uint64_t{0} : 0;
+            const std::uint64_t lf = c.line & valid;
+            const std::uint64_t line = lf & ~inside, quoted_lf = lf & inside;
+            const std::uint64_t d = c.delim & valid & ~inside;
+            const bool more = off + 64 < n;
+            const std::uint64_t next_lf = more && buf[off + 64] == '\n';
+            const std::uint64_t next_digit =
+                more && static_cast<unsigned char>(buf[off + 64] - '0') < 10;
+            // A carriage return before a line feed ends its row's last cell.
+            const std::uint64_t crt = c.cr & valid & ((line >> 1) | (next_lf << 63));
+            const std::uint64_t end = d | crt | (line & ~((crt << 1) | prev_crt));
+            const std::uint64_t starts = ((end | line) << 1) | prev_start;
+            const std::uint64_t other = ~(c.digit | c.decimal | c.sign | d | line | crt);
+            const std::uint64_t bad_sign =
+                c.sign & (~starts | ~((c.digit >> 1) | (next_digit << 63)));
+            const std::uint64_t bad_dec = c.decimal & ~((c.digit << 1) | prev_digit);
+            // A run of digits after a separator carried to the next separator: two in a cell.
+            std::uint64_t sum = 0;
+            const bool o1 = __builtin_add_overflow(c.digit, (c.decimal << 1) | prev_dec, &sum);
+            const bool o2 = __builtin_add_overflow(sum, run_carry, &sum);
+            run_carry = o1 || o2;
+            const std::uint64_t second_dec = sum & ~c.digit & c.decimal;
+            std::uint64_t flags =
+                (other | (end & starts) | bad_sign | bad_dec | second_dec) & valid;
+            prev_start = (end | line) >> 63;
+            prev_crt = crt >> 63;
+            prev_digit = c.digit >> 63;
+            prev_dec = c.decimal >> 63;
+
+            std::uint64_t rest = valid;
+            while (rest) {
+                const std::uint64_t lfs = line & rest;
+                const int lf_bit = lfs ? std::countr_zero(lfs) : 64;
+                const std::uint64_t seg =
+                    lf_bit == 64 ? rest
+                                 : rest & (lf_bit == 63 ? ~std::uint64_t{0}
+                                                        : (std::uint64_t{2} << lf_bit) - 1);
+                const std::uint64_t seg_d = d & seg;
+                row_odd = row_odd || (quote & seg) != 0;
+                std::uint64_t f = flags & seg;
+                while (f) {
+                    const int bit = std::countr_zero(f);
+                    const std::uint64_t below = (std::uint64_t{1} << bit) - 1;
+                    const std::uint64_t d_below = seg_d & below;
+                    const std::uint64_t col =
+                        row_delims + static_cast<std::uint64_t>(std::popcount(d_below));
+                    const std::uint64_t d_on = seg_d & ~below;  // this cell's end, if here
+                    if (col != last_col) {
+                        if (col >= columns) {
+                            row_odd = true;
+                        } else {
+                            const std::size_t from =
+                                d_below
+                                    ? off + static_cast<std::size_t>(64 - std::countl_zero(d_below))
+                                    : cell_from;
+                            cells[n_cells++] = {buf + from, nullptr,
+                                                static_cast<std::uint32_t>(col)};
+                            last_col = static_cast<std::uint32_t>(col);
+                        }
+                    }
+                    if (!d_on) break;
+                    const int to = std::countr_zero(d_on);
+                    f &= to == 63 ? 0 : ~((std::uint64_t{2} << to) - 1);
+                }
+                row_delims += static_cast<std::uint64_t>(std::popcount(seg_d));
+                if (seg_d) cell_from = off + static_cast<std::size_t>(64 - std::countl_zero(seg_d));
+                if (lf_bit == 64) break;
+                rest &= ~seg;
+                const std::size_t pos = off + static_cast<std::size_t>(lf_bit);
+                if (!row_odd && row_delims + 1 == columns && pos - row_from <= max_row) {
+                    sink.plain_row(buf + row_from, buf + pos, cells, n_cells);
+                } else {
+                    TokenizerState one{false, row_qlf};
+                    tokenize(buf + row_from, pos - row_from + 1, delim, one, sink);
+                }
+                const std::uint64_t qlf_below =
+                    quoted_lf &
+                    (lf_bit == 63 ? ~std::uint64_t{0} >> 1 : (std::uint64_t{1} << lf_bit) - 1);
+                row_qlf = qlf + static_cast<std::uint64_t>(std::popcount(qlf_below));
+                row_from = cell_from = pos + 1;
+                row_delims = 0;
+                n_cells = 0;
+                last_col = 0xFFFFFFFFu;
+                row_odd = false;
+            }
+            qlf += static_cast<std::uint64_t>(std::popcount(quoted_lf));
+        }
+    }
+    st.in_quotes = carry != 0;
+    st.quoted_line_feeds = qlf;
+    return row_from;
 }
 
 }  // namespace qorv_chemical_engineering_edge::export_profile

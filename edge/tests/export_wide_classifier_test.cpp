@@ -1,0 +1,181 @@
+// The wide rows' block classifier against the per-cell rules: each export is scanned both ways
+// (whole and in every two pieces) and the partial profiles must be equal; the classifier must
+// really take the rows it is meant for; the CPU's mask path must match the portable one.
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "export/blocks.hpp"
+#include "export/records.hpp"
+#include "export/state.hpp"
+#include "qorv_chemical_engineering_edge/export_profile.hpp"
+
+namespace ep = qorv_chemical_engineering_edge::export_profile;
+
+namespace {
+
+struct WideCase {
+    const char* name;
+    std::string csv;
+    char delimiter = 0;  // 0: found from the header
+    char decimal = '.';
+    bool sentinels = false;
+    bool classifier = true;  // the block classifier may take this file's rows
+};
+
+void PrintTo(const WideCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+ep::ProfileOptions options_of(const WideCase& c) {
+    ep::ProfileOptions o;
+    o.layout = ep::Layout::Wide;
+    o.delimiter = c.delimiter;
+    o.decimal = c.decimal;
+    if (c.sentinels) o.missing_sentinels = {-999, 0};
+    return o;
+}
+
+ep::PartialProfile scan(const ep::ProfileOptions& o, const std::string& csv, std::size_t cut,
+                        bool exact) {
+    std::optional<ep::ExactCells> guard;
+    if (exact) guard.emplace();
+    ep::ExportScanner s(o, "w.csv");
+    s.feed(std::string_view(csv).substr(0, cut));
+    s.feed(std::string_view(csv).substr(cut));
+    auto r = s.finish();
+    EXPECT_TRUE(r) << (r ? "" : r.error().reason);
+    return r ? std::move(r).value() : ep::PartialProfile();
+}
+
+// A row long enough to span several 64-byte blocks, with `cell` in column `at`.
+std::string long_row(const std::string& time, std::size_t cols, std::size_t at,
+                     const std::string& cell) {
+    std::string row = time;
+    for (std::size_t c = 1; c < cols; ++c) row += "," + (c == at ? cell : "1234.567");
+    return row + "\n";
+}
+
+std::string long_header(std::size_t cols) {
+    std::string h = "Timestamp";
+    for (std::size_t c = 1; c < cols; ++c) h += ",TAG" + std::to_string(c);
+    return h + "\n";
+}
+
+std::vector<WideCase> wide_cases() {
+    std::string across = long_header(40);
+    const char* odd[] = {"1..2", "-", "",    " 5",    "1e3",  "Bad", "--1",
+                         "5-",   ".", "+.5", "1.2.3", "12,5", "NaN", "1\r"};
+    for (std::size_t k = 0; k < sizeof odd / sizeof odd[0]; ++k)
+        across += long_row("2026-01-05 00:0" + std::to_string(k % 10) + ":00", 40, 1 + (k * 7) % 39,
+                           odd[k]);
+    return {
+        {"plain_numbers",
+         "Timestamp,A,B,C\n2026-01-05 00:00:00,1.5,-2,+3\n"
+         "2026-01-05 00:01:00,4.,.5,0\n"},
+        {"empty_cells_and_empty_last",
+         "Timestamp,A,B,C\n2026-01-05 00:00:00,,2,\n"
+         "2026-01-05 00:01:00,1,,3\n2026-01-05 00:02:00,,,\n"},
+        {"signs_and_separators_out_of_place",
+         "Timestamp,A,B,C,D\n2026-01-05 00:00:00,1-2,--1,1..2,1.2.3\n"
+         "2026-01-05 00:01:00,-,+,.,-.\n2026-01-05 00:02:00,+.5,-.5,5.,-5.\n"},
+        {"texts_bad_states_exponents_and_spaces",
+         "Timestamp,A,B,C,D\n2026-01-05 00:00:00,Bad,NaN,1e5, 12 \n"
+         "2026-01-05 00:01:00,Calc Failed,abc,1E-3,\t4\n"
+         "2026-01-05 00:02:00,#N/A,inf,-1e+2,<0.5\n"},
+        {"spreadsheet_numbers_and_censored",
+         "Timestamp;A;B;C\n2026-01-05 00:00:00;1,234.5;=12.5;ND\n"
+         "2026-01-05 00:01:00;12,345;<LOD;>3\n"},
+        {"crlf_rows",
+         "Timestamp,A,B\r\n2026-01-05 00:00:00,1,2\r\n"
+         "2026-01-05 00:01:00,3,\r\n2026-01-05 00:02:00,,\r\n"
+         "2026-01-05 00:03:00,4,5\r\r\n2026-01-05 00:04:00,6\r,7\r\n"},
+        {"ragged_blank_and_footer_rows",
+         "Timestamp,A,B\n2026-01-05 00:00:00,1\n\n2026-01-05 00:01:00,1,2,3\n"
+         "2026-01-05 00:02:00,4,5\nAverage,2.5,3\nnot a time,1,2\n"},
+        {"quoted_cells_and_multiline_note",
+         "Timestamp,A,B\n2026-01-05 00:00:00,\"1.5\",2\n2026-01-05 00:01:00,3,\"x\ny\"\n"
+         "2026-01-05 00:02:00,\"a,b\",4\n2026-01-05 00:03:00,5,6\n"},
+        {"repeated_tag_columns",
+         "Timestamp,A,A,B\n2026-01-05 00:00:00,1,x,2\n2026-01-05 00:01:00,,3,Bad\n"},
+        {"no_final_newline", "Timestamp,A,B\n2026-01-05 00:00:00,1,2\n2026-01-05 00:01:00,3,x"},
+        {"tab_delimited",
+         "Timestamp\tA\tB\n2026-01-05 00:00:00\t1.5\t 2\n"
+         "2026-01-05 00:01:00\t\t-3\n",
+         '\t'},
+        {"decimal_comma",
+         "Timestamp;A;B\n2026-01-05 00:00:00;1,5;2.5\n2026-01-05 00:01:00;1,2,3;,5\n"
+         "2026-01-05 00:02:00;-1,;3\n",
+         ';', ','},
+        {"numeric_epoch_time_column", "Time,A,B\n1767571200,1,2\n1767571260,x,3\n1767571320,,4\n"},
+        {"rows_across_blocks", across},
+        // Sentinels and quality columns keep the per-cell path for the whole file.
+        {"sentinels", "Timestamp,A,B\n2026-01-05 00:00:00,-999,0\n2026-01-05 00:01:00,0.0,5\n", 0,
+         '.', true, false},
+        {"quality_column",
+         "Timestamp,A,A Quality,B\n2026-01-05 00:00:00,1,Good,2\n"
+         "2026-01-05 00:01:00,3,Bad,4\n",
+         0, '.', false, false},
+    };
+}
+
+class WideClassifier : public ::testing::TestWithParam<WideCase> {};
+
+TEST_P(WideClassifier, EqualsThePerCellRulesWholeAndInPieces) {
+    const WideCase& c = GetParam();
+    const ep::ProfileOptions o = options_of(c);
+    const ep::PartialProfile exact = scan(o, c.csv, c.csv.size(), true);
+    ASSERT_GT(exact.state().parsed_rows, 0u);
+    EXPECT_TRUE(scan(o, c.csv, c.csv.size(), false) == exact);
+    for (std::size_t cut = 1; cut < c.csv.size(); cut += 1 + c.csv.size() / 97)
+        ASSERT_TRUE(scan(o, c.csv, cut, false) == exact) << "cut at " << cut;
+}
+
+TEST_P(WideClassifier, TakesTheRowsItIsMeantFor) {
+    const WideCase& c = GetParam();
+    const ep::ProfileOptions o = options_of(c);
+    ep::PartialProfile p = scan(o, c.csv, c.csv.size(), false);
+    ASSERT_FALSE(p.state().files.empty());
+    EXPECT_EQ(ep::RecordProcessor(p.state(), 0).plain_rows_allowed(), c.classifier);
+    ep::ExactCells exact;
+    ep::PartialProfile q = scan(o, c.csv, c.csv.size(), false);
+    EXPECT_FALSE(ep::RecordProcessor(q.state(), 0).plain_rows_allowed());
+}
+
+INSTANTIATE_TEST_SUITE_P(Exports, WideClassifier, ::testing::ValuesIn(wide_cases()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The mask path the CPU chose against the portable one, on random bytes rich in the characters
+// the masks pick out.
+TEST(CharBits, ChosenPathEqualsPortable) {
+    std::mt19937 rng(7);
+    const std::string alphabet = "0123456789.,;+-\"\n\r\t eE";
+    std::string bytes(64 * 50, '\0');
+    for (char& ch : bytes)
+        ch = rng() % 4 ? alphabet[rng() % alphabet.size()] : static_cast<char>(rng());
+    for (const char* seps : {",.", ";,", "\t."}) {
+        std::vector<ep::CharBits> a(50), b(50);
+        ep::char_bits(bytes.data(), 50, seps[0], seps[1], a.data());
+        ep::char_bits_portable(bytes.data(), 50, seps[0], seps[1], b.data());
+        for (std::size_t k = 0; k < 50; ++k) {
+            EXPECT_EQ(a[k].delim, b[k].delim);
+            EXPECT_EQ(a[k].quote, b[k].quote);
+            EXPECT_EQ(a[k].line, b[k].line);
+            EXPECT_EQ(a[k].cr, b[k].cr);
+            EXPECT_EQ(a[k].digit, b[k].digit);
+            EXPECT_EQ(a[k].decimal, b[k].decimal);
+            EXPECT_EQ(a[k].sign, b[k].sign);
+        }
+        // Spot check against the bytes themselves.
+        for (std::size_t i = 0; i < bytes.size(); ++i) {
+            const bool digit = bytes[i] >= '0' && bytes[i] <= '9';
+            ASSERT_EQ((a[i / 64].digit >> (i % 64)) & 1, digit ? 1u : 0u) << i;
+            ASSERT_EQ((a[i / 64].delim >> (i % 64)) & 1, bytes[i] == seps[0] ? 1u : 0u) << i;
+        }
+    }
+}
+
+}  // namespace

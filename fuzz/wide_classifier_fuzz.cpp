@@ -1,0 +1,191 @@
+// Differential fuzzing of the wide cell loop: random wide exports (delimiters, decimal commas,
+// quotes, carriage returns, sentinels, quality columns, ragged rows, bad states, footers, stray
+// bytes) are scanned with the block classifier and with every cell through the per-cell rules;
+// the partial profiles must be equal, whole and fed in two pieces.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <source_location>
+#include <string>
+#include <string_view>
+
+#include "export/state.hpp"
+#include "qorv_chemical_engineering_edge/export_profile.hpp"
+
+namespace ep = qorv_chemical_engineering_edge::export_profile;
+
+namespace {
+
+void check(bool ok, std::source_location at = std::source_location::current()) {
+    if (ok) return;
+    std::fprintf(stderr, "check failed at line %u\n", static_cast<unsigned>(at.line()));
+    std::abort();
+}
+
+struct Bytes {
+    const std::uint8_t* p;
+    std::size_t n;
+    std::uint8_t next() {
+        if (!n) return 0;
+        --n;
+        return *p++;
+    }
+};
+
+// Cells most likely to sit on an edge of the plain-decimal rule.
+constexpr std::string_view kCells[] = {"12.5",
+                                       "-3",
+                                       "+7",
+                                       "0",
+                                       "-999",
+                                       ".5",
+                                       "5.",
+                                       "-.5",
+                                       "+.",
+                                       "-",
+                                       "+",
+                                       ".",
+                                       "1..2",
+                                       "1.2.3",
+                                       "--1",
+                                       "1-2",
+                                       "1e5",
+                                       "1E-3",
+                                       "e5",
+                                       " 12",
+                                       "12 ",
+                                       "\t4",
+                                       "",
+                                       "Bad",
+                                       "NaN",
+                                       "inf",
+                                       "#N/A",
+                                       "Calc Failed",
+                                       "1,234.5",
+                                       "1.234,5",
+                                       "12,5",
+                                       "=\"12.5\"",
+                                       "=12.5",
+                                       "<0.5",
+                                       "> 3",
+                                       "ND",
+                                       "<LOD",
+                                       "\"4.5\"",
+                                       "\"a,b\"",
+                                       "\"x\ny\"",
+                                       "x\"y",
+                                       "abc",
+                                       "0x1F",
+                                       "1\r",
+                                       "\r",
+                                       "12345678901",
+                                       "123456789.123456789",
+                                       "-0.000",
+                                       "00012",
+                                       "192",
+                                       "Good",
+                                       "uncertain"};
+constexpr std::size_t kNumCells = sizeof kCells / sizeof kCells[0];
+
+std::string number(Bytes& in, char decimal) {
+    std::string s;
+    const std::uint8_t f = in.next();
+    if (f & 1) s.push_back(f & 2 ? '-' : '+');
+    for (int k = 0, n = (f >> 2) & 7; k <= n; ++k) s.push_back(char('0' + in.next() % 10));
+    if (f & 0x20) {
+        s.push_back(decimal);
+        for (int k = 0, n = (f >> 6); k < n; ++k) s.push_back(char('0' + in.next() % 10));
+    }
+    return s;
+}
+
+std::string make_export(Bytes& in, ep::ProfileOptions& o) {
+    const std::uint8_t shape = in.next();
+    constexpr char kDelims[5] = {',', ';', '\t', '|', ' '};
+    const char delim = kDelims[shape % 5];
+    o.delimiter = delim;
+    o.decimal = (shape & 8) ? ',' : '.';
+    if (shape & 0x10) o.missing_sentinels = {-999, 0};
+    const bool crlf = shape & 0x20;
+    const std::size_t tags = 1 + in.next() % 9;
+    const std::uint8_t header = in.next();
+    std::string csv = (header & 1) ? "Time" : "Timestamp";
+    for (std::size_t t = 0; t < tags; ++t) {
+        csv.push_back(delim);
+        // Repeated names, and quality columns beside a value.
+        csv += (header & 2) && t == 1 ? "T0" : "T" + std::to_string(t);
+        if ((header & 4) && t == 0) {
+            csv.push_back(delim);
+            csv += "T0 Quality";
+        }
+    }
+    const std::string eol = crlf ? "\r\n" : "\n";
+    csv += eol;
+    const std::size_t rows = in.next() % 40;
+    for (std::size_t r = 0; r < rows && in.n; ++r) {
+        const std::uint8_t kind = in.next();
+        if (kind == 0xFF) {
+            csv += eol;  // a blank line
+            continue;
+        }
+        if (kind == 0xFE) {
+            csv += "Average" + std::string(1, delim) + "1" + eol;
+            continue;
+        }
+        csv += "2026-01-05 00:" + std::to_string(10 + r % 50) + ":" +
+               std::to_string(10 + in.next() % 50);
+        std::size_t cells = tags + ((header & 4) ? 1 : 0);
+        if (kind == 0xFD) cells = in.next() % (cells + 3);  // ragged
+        for (std::size_t c = 0; c < cells; ++c) {
+            csv.push_back(delim);
+            const std::uint8_t pick = in.next();
+            if (pick < 160) {
+                csv += number(in, o.decimal);
+            } else if (pick < 250) {
+                csv += kCells[pick % kNumCells];
+            } else {
+                csv.push_back(static_cast<char>(in.next()));  // any byte
+            }
+        }
+        if ((kind & 0xF0) != 0xF0)
+            csv += eol;
+        else if (kind & 1)
+            csv += "\n";
+    }
+    // The rest of the input, raw: anything the generator does not make.
+    if (shape & 0x40) csv.append(reinterpret_cast<const char*>(in.p), in.n);
+    return csv;
+}
+
+ep::Result<ep::PartialProfile> scan(const ep::ProfileOptions& o, std::string_view csv,
+                                    std::size_t cut, bool exact) {
+    std::optional<ep::ExactCells> guard;
+    if (exact) guard.emplace();
+    ep::ExportScanner s(o, "wide.csv");
+    s.feed(csv.substr(0, cut));
+    s.feed(csv.substr(cut));
+    return s.finish();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 2) return 0;
+    Bytes in{data + 2, size - 2};
+    ep::ProfileOptions o;
+    o.layout = ep::Layout::Wide;
+    if (data[0] & 1) o.zone_name = "Europe/Berlin";
+    const std::string csv = make_export(in, o);
+    const std::size_t cut = csv.empty() ? 0 : (std::size_t{data[1]} * 97) % (csv.size() + 1);
+
+    auto exact = scan(o, csv, csv.size(), true);
+    auto fast = scan(o, csv, csv.size(), false);
+    auto pieces = scan(o, csv, cut, false);
+    check(exact.ok() == fast.ok() && exact.ok() == pieces.ok());
+    if (!exact) return 0;
+    check(fast.value() == exact.value());
+    check(pieces.value() == exact.value());
+    return 0;
+}
