@@ -190,20 +190,20 @@ bool feed(ExportScanner& s, std::string_view bytes, bool& odd, const std::atomic
 }
 
 Result<PieceScan> scan_gzip(const Piece& piece, const ProfileOptions& options,
-                            const std::atomic<bool>* stop) {
-    GzipReader gz;
+                            const std::atomic<bool>* stop, bool inflate_ahead) {
+    // Whole digest blocks, so the digest never falls back to its one-block path.
+    GzipBlocks gz(kDigestBlock, inflate_ahead);
     std::string why;
     if (!gz.open(piece.path, &why)) return ProfileError{piece.path, why};
     ExportScanner s(options, piece.path);
-    std::string buf(kDigestBlock, '\0');
     bool odd = false;
     for (;;) {
         if (stop && stop->load(std::memory_order_relaxed))
             return ProfileError{piece.path, std::string(kCancelled)};
-        const long got = gz.read(buf.data(), buf.size(), &why);
-        if (got < 0) return ProfileError{piece.path, why};
-        if (got == 0) break;
-        feed(s, std::string_view(buf.data(), static_cast<std::size_t>(got)), odd, nullptr);
+        std::string_view block;
+        if (!gz.next(&block, &why)) return ProfileError{piece.path, why};
+        if (block.empty()) break;
+        feed(s, block, odd, nullptr);
         if (s.failed()) break;  // no export: inflate no further
     }
     auto partial = s.finish();
@@ -232,8 +232,9 @@ Result<PieceScan> scan_piece_bytes(const Piece& piece, const ProfileOptions& opt
 }
 
 Result<PieceScan> scan_piece(const Piece& piece, const ProfileOptions& options,
-                             std::optional<bool> inside_quotes, const std::atomic<bool>* stop) {
-    if (piece.gzip) return scan_gzip(piece, options, stop);
+                             std::optional<bool> inside_quotes, const std::atomic<bool>* stop,
+                             bool inflate_ahead) {
+    if (piece.gzip) return scan_gzip(piece, options, stop, inflate_ahead);
     std::string opening, before;
     if (!piece.first()) {
         auto head = read_range(piece.path, 0, piece.header_bytes);

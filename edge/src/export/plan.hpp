@@ -120,9 +120,10 @@ struct PieceScan {
 };
 // Scans a piece of a local file. `inside_quotes` none: guessed from the row before the piece.
 // `stop`, when given, is polled once a digest block; true ends the scan with kCancelled.
+// `inflate_ahead`: a gzip piece is inflated on a thread of its own beside the scan.
 Result<PieceScan> scan_piece(const Piece& piece, const ProfileOptions& options,
                              std::optional<bool> inside_quotes,
-                             const std::atomic<bool>* stop = nullptr);
+                             const std::atomic<bool>* stop = nullptr, bool inflate_ahead = false);
 // As scan_piece over bytes at hand: `before` ends where the piece begins (for the guess), `data`
 // is the piece's bytes (a gzip piece's inflated text), `opening` the file's first header_bytes.
 Result<PieceScan> scan_piece_bytes(const Piece& piece, const ProfileOptions& options,

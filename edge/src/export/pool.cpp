@@ -7,6 +7,7 @@
 #include "export/pool.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <optional>
 #include <utility>
 
@@ -171,7 +172,14 @@ std::optional<ProfileError> scan_plans(std::span<const FilePlan> plans,
         total += plan.size;
     }
     ParityChain chain(pieces);
-    threads = std::clamp<unsigned>(threads, 1, static_cast<unsigned>(pieces.size()));
+    // A .gz file is one piece, one scan; its inflater gets a thread of its own beside the scan
+    // while the threads allow it (one scan per file first): inflating and scanning in turn on
+    // one thread read the wide file's .gz at 130 MB/s.
+    const auto gz = static_cast<unsigned>(
+        std::count_if(pieces.begin(), pieces.end(), [](const Piece& p) { return p.gzip; }));
+    threads = std::max(1u, threads);
+    std::atomic<unsigned> inflaters = threads > gz ? std::min(gz, threads - gz) : 0u;
+    threads = std::clamp<unsigned>(threads - inflaters, 1, static_cast<unsigned>(pieces.size()));
     WorkQueue queue(threads, 0, cancelled, [&chain] { chain.stop(); });
     for (std::size_t k = 0; k < pieces.size(); ++k) {
         const Piece& piece = pieces[k];
@@ -180,7 +188,14 @@ std::optional<ProfileError> scan_plans(std::span<const FilePlan> plans,
             queue.push(
                 [&, k](std::string&, const std::atomic<bool>& stop) {
                     chain.publish(k, false);
-                    return scan_piece(piece, options, false, &stop);
+                    unsigned left = inflaters.load();
+                    while (piece.gzip && left > 0 &&
+                           !inflaters.compare_exchange_weak(left, left - 1)) {
+                    }
+                    const bool ahead = piece.gzip && left > 0;
+                    auto scan = scan_piece(piece, options, false, &stop, ahead);
+                    if (ahead) inflaters.fetch_add(1);
+                    return scan;
                 },
                 plan.size);
             continue;
