@@ -83,6 +83,8 @@ struct GzipReader::Impl {
     bool z_init = false;
 #if defined(QCE_HAVE_ISAL)
     std::unique_ptr<inflate_state> isal;  // about 40 KiB: not on the stack
+    unsigned char header[4] = {};         // the member's first four bytes, as far as seen
+    std::size_t header_seen = 0;
 #endif
 
     ~Impl() {
@@ -133,6 +135,20 @@ struct GzipReader::Impl {
 
 #if defined(QCE_HAVE_ISAL)
     bool step_isal(unsigned char** out, std::size_t* room, std::string* error) {
+        // zlib judges a member's magic once its two bytes are in, then method and flags once
+        // theirs are; ISA-L only with the whole header at hand: a few stray bytes after the
+        // last member (or a short file) are corrupt to zlib, truncated to ISA-L. Judged here as
+        // zlib does, zlib's answer stands.
+        for (std::size_t k = 0; header_seen < 4 && k < avail_in; ++k) {
+            header[header_seen++] = next_in[k];
+            const bool bad = header_seen == 2   ? header[0] != 0x1f || header[1] != 0x8b
+                             : header_seen == 4 ? header[2] != Z_DEFLATED || (header[3] & 0xe0)
+                                                : false;
+            if (bad) {
+                *error = kCorrupt;
+                return false;
+            }
+        }
         inflate_state& s = *isal;
         s.next_in = const_cast<unsigned char*>(next_in);
         s.avail_in = static_cast<std::uint32_t>(avail_in);
@@ -152,6 +168,7 @@ struct GzipReader::Impl {
             // Another gzip member may follow; what the stream read past its end is handed back.
             isal_api()->reset(&s);
             s.crc_flag = ISAL_GZIP;
+            header_seen = 0;
         }
         return true;
     }
