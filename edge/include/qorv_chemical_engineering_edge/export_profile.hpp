@@ -567,5 +567,8 @@ Result<ExportProfile> profile_files(std::span<const std::string> paths,
 
 // True when the build reads .gz files itself.
 bool has_gzip_support() noexcept;
+// What inflates them in this process: "isa-l" (built in and installed), "zlib", or "" without
+// gzip support. The bytes read, and so every profile, are the same whichever it is.
+const char* gzip_inflater() noexcept;
 
 }  // namespace qorv_chemical_engineering_edge::export_profile

@@ -79,7 +79,4 @@ class GzipBlocks {
 
 bool ends_with_gz(const std::string& path);
 
-// "isa-l" or "zlib": the inflater this build reads .gz files with; "" without gzip support.
-const char* gzip_inflater() noexcept;
-
 }  // namespace qorv_chemical_engineering_edge::export_profile
