@@ -1,6 +1,7 @@
 #include "export/gzip.hpp"
 
 #include <cstdio>
+#include <system_error>
 #include <vector>
 
 #if defined(QCE_HAVE_ZLIB)
@@ -260,7 +261,13 @@ GzipBlocks::~GzipBlocks() {
 bool GzipBlocks::open(const std::string& path, std::string* error) {
     if (!reader_.open(path, error, inflater_)) return false;
     for (auto& b : buffers_) b.resize(block_);
-    if (own_thread_) thread_ = std::thread([this] { inflate_ahead(); });
+    if (own_thread_) {
+        try {
+            thread_ = std::thread([this] { inflate_ahead(); });
+        } catch (const std::system_error&) {
+            own_thread_ = false;  // no thread to be had: inflate in turn, as one thread does
+        }
+    }
     return true;
 }
 

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <memory>
 #include <optional>
 #include <utility>
 
@@ -18,6 +19,22 @@ namespace {
 
 // How long a wait lasts before the queue asks whether to stop.
 constexpr std::chrono::milliseconds kCancelPoll{50};
+
+// The threads a .gz scan may inflate on beside it, taken for a scan and given back after it.
+class SpareThreads {
+  public:
+    explicit SpareThreads(unsigned n) : left_(n) {}
+    bool take() {
+        unsigned n = left_.load();
+        while (n > 0 && !left_.compare_exchange_weak(n, n - 1)) {
+        }
+        return n > 0;
+    }
+    static void give(SpareThreads* s) { s->left_.fetch_add(1); }
+
+  private:
+    std::atomic<unsigned> left_;
+};
 
 }  // namespace
 
@@ -178,8 +195,10 @@ std::optional<ProfileError> scan_plans(std::span<const FilePlan> plans,
     const auto gz = static_cast<unsigned>(
         std::count_if(pieces.begin(), pieces.end(), [](const Piece& p) { return p.gzip; }));
     threads = std::max(1u, threads);
-    std::atomic<unsigned> inflaters = threads > gz ? std::min(gz, threads - gz) : 0u;
-    threads = std::clamp<unsigned>(threads - inflaters, 1, static_cast<unsigned>(pieces.size()));
+    const unsigned spare_threads = threads > gz ? std::min(gz, threads - gz) : 0u;
+    SpareThreads spare(spare_threads);
+    threads =
+        std::clamp<unsigned>(threads - spare_threads, 1, static_cast<unsigned>(pieces.size()));
     WorkQueue queue(threads, 0, cancelled, [&chain] { chain.stop(); });
     for (std::size_t k = 0; k < pieces.size(); ++k) {
         const Piece& piece = pieces[k];
@@ -188,14 +207,10 @@ std::optional<ProfileError> scan_plans(std::span<const FilePlan> plans,
             queue.push(
                 [&, k](std::string&, const std::atomic<bool>& stop) {
                     chain.publish(k, false);
-                    unsigned left = inflaters.load();
-                    while (piece.gzip && left > 0 &&
-                           !inflaters.compare_exchange_weak(left, left - 1)) {
-                    }
-                    const bool ahead = piece.gzip && left > 0;
-                    auto scan = scan_piece(piece, options, false, &stop, ahead);
-                    if (ahead) inflaters.fetch_add(1);
-                    return scan;
+                    const bool ahead = piece.gzip && spare.take();
+                    const std::unique_ptr<SpareThreads, void (*)(SpareThreads*)> give_back(
+                        ahead ? &spare : nullptr, &SpareThreads::give);
+                    return scan_piece(piece, options, false, &stop, ahead);
                 },
                 plan.size);
             continue;
