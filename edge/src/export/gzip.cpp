@@ -1,5 +1,7 @@
 #include "export/gzip.hpp"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <system_error>
 #include <vector>
@@ -78,6 +80,7 @@ struct GzipReader::Impl {
     bool at_end = false;
     bool in_member = false;  // a member started and not yet ended
     std::vector<unsigned char> in = std::vector<unsigned char>(std::size_t{1} << 18);
+    std::uint64_t delivered = 0;  // bytes handed out so far
     const unsigned char* next_in = nullptr;
     std::size_t avail_in = 0;
     z_stream z{};
@@ -87,6 +90,8 @@ struct GzipReader::Impl {
     unsigned char header[4] = {};         // the member's first four bytes, as far as seen
     std::size_t header_seen = 0;
 #endif
+
+    long inflate_into(char* buf, std::size_t n, std::string* error);
 
     ~Impl() {
         if (z_init) inflateEnd(&z);
@@ -203,22 +208,52 @@ bool GzipReader::open(const std::string& path, std::string* error, Inflater infl
     return true;
 }
 
-long GzipReader::read(char* buf, std::size_t n, std::string* error) {
-    Impl& m = *impl_;
+long GzipReader::Impl::inflate_into(char* buf, std::size_t n, std::string* error) {
     unsigned char* out = reinterpret_cast<unsigned char*>(buf);
     std::size_t room = n;
-    while (room > 0 && !m.at_end) {
-        const int input = m.refill(error);
+    while (room > 0 && !at_end) {
+        const int input = refill(error);
         if (input < 0) return -1;
         if (input == 0) break;
 #if defined(QCE_HAVE_ISAL)
-        const bool ok = m.isal ? m.step_isal(&out, &room, error) : m.step_zlib(&out, &room, error);
+        const bool ok = isal ? step_isal(&out, &room, error) : step_zlib(&out, &room, error);
 #else
-        const bool ok = m.step_zlib(&out, &room, error);
+        const bool ok = step_zlib(&out, &room, error);
 #endif
         if (!ok) return -1;
     }
     return static_cast<long>(n - room);
+}
+
+long GzipReader::read(char* buf, std::size_t n, std::string* error) {
+    Impl& m = *impl_;
+    long got = m.inflate_into(buf, n, error);
+#if defined(QCE_HAVE_ISAL)
+    // A stream ISA-L rejects is read again by zlib from its start: how and where a bad stream
+    // fails (corrupt or truncated: ISA-L waits for a whole trailer, zlib checks its crc first)
+    // is zlib's word. Only bad files pay for it.
+    if (got < 0 && m.isal && (*error == kCorrupt || *error == kTruncated)) {
+        error->clear();
+        m.isal.reset();
+        std::rewind(m.file);
+        m.at_end = m.in_member = false;
+        m.avail_in = 0;
+        if (inflateInit2(&m.z, 16 + MAX_WBITS) != Z_OK) {
+            *error = "the gzip decoder could not start";
+            return -1;
+        }
+        m.z_init = true;
+        for (std::uint64_t left = m.delivered; left > 0;) {
+            const long skipped = m.inflate_into(
+                buf, static_cast<std::size_t>(std::min<std::uint64_t>(left, n)), error);
+            if (skipped <= 0) return skipped;
+            left -= static_cast<std::uint64_t>(skipped);
+        }
+        got = m.inflate_into(buf, n, error);
+    }
+#endif
+    if (got > 0) m.delivered += static_cast<std::uint64_t>(got);
+    return got;
 }
 
 #else
