@@ -72,7 +72,8 @@ def exports(tmp_path_factory):
 def test_a_stop_ends_the_scan_at_once(exports, name, trigger, via, expected):
     if via == "arrow":
         pytest.importorskip("pyarrow")
-    copies = 8
+    # Plain text scans fast: enough copies that the scan outlasts the half second before the stop.
+    copies = 8 if name == "csv.gz" or via == "arrow" else 64
     paths = [str(exports / f"plant.{name}")] * copies
     out = str(exports / f"{name}-{trigger}-{via}.json")
     done = run_isolated(CHILD.format(paths=paths, trigger=trigger, via=via, out=out), timeout=120)
