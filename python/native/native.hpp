@@ -2,7 +2,8 @@
 // and guard, and the entry points themselves.
 //
 // The Python layer of the package checks and normalises arguments (types, ranges, option
-// names) before it calls in here, so these functions take plain positional values. An entry
+// names) before it calls in here, so these functions take plain positional values (the unit
+// courts read and check their many assertions here, in one call). An entry
 // point returns a new reference, or null with a Python exception set; no C++ exception leaves
 // it.
 #pragma once
@@ -10,7 +11,10 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <array>
+#include <limits>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -55,36 +59,76 @@ inline PyObject* new_str(std::string_view text) {
 PyObject* grade(PyObject* module, PyObject* args, PyObject* kwargs);
 // Interns grade's parameter names at module init; false with a Python error set.
 bool intern_grade_parameters();
-// check_units_v1([(context, a_name, a_unit, b_name, b_unit, additive), ...])
-//   -> (assertions_checked, n_consistent, n_hazard, court_hash,
-//       [(context, a, b, relation, hazard, message), ...])
+// check_units_v1(assertions, UnitAssertion, UnitFinding, Mapping)
+//   -> (assertions_checked, n_consistent, n_hazard, court_hash, (UnitFinding, ...))
+// `assertions` is any iterable of UnitAssertion instances, mappings of their fields and pairs of
+// unit texts, read and checked here as units.check_units documents (TypeError or ValueError
+// naming "assertions[i]" or its field); the classes are the package's own. The first court's
+// findings have factor and offset None.
 PyObject* check_units_v1(PyObject* module, PyObject* args);
-// check_units_v2: as check_units_v1, each finding with (factor, offset) appended; NaN where no
-// conversion exists.
+// check_units_v2: as check_units_v1, each finding with the second court's (factor, offset);
+// None where no conversion exists.
 PyObject* check_units_v2(PyObject* module, PyObject* args);
-// Reads the assertion tuples of check_units_v*; false with a Python error set.
-bool read_assertions(
-    PyObject* list,
-    std::vector<qorv_chemical_engineering_edge::unit_consistency::UnitAssertion>& assertions);
 
-// Both unit courts' entry points: the assertion list in `args` (parsed with `format`, e.g.
-// "O!:check_units_v1") through `Court::build`, returned as (assertions_checked, n_consistent,
-// n_hazard, court_hash, [finding_item(f), ...]); `finding_item` makes one new tuple or null.
-template <class Court, class FindingItem>
-PyObject* check_units(PyObject* args, const char* format, FindingItem&& finding_item) {
+// One check_units call: its arguments, the assertions read from them and the findings made
+// for them. Every member function is false or null with a Python error set on failure.
+class UnitCall {
+  public:
+    using FindingTexts = std::array<const std::string*, 6>;  // context, a, b, relation, hazard,
+                                                             // message
+
+    // Parses (assertions, UnitAssertion, UnitFinding, Mapping) with `format`.
+    bool start(PyObject* args, const char* format);
+    bool read(std::vector<qorv_chemical_engineering_edge::unit_consistency::UnitAssertion>& out);
+    // A new UnitFinding; NaN factor or offset becomes None.
+    PyObject* finding(const FindingTexts& texts, double factor, double offset);
+
+  private:
+    using Assertion = qorv_chemical_engineering_edge::unit_consistency::UnitAssertion;
+    bool read_item(PyObject* item, Py_ssize_t index, Assertion& out);
+    PyObject* from_mapping(PyObject* item, Py_ssize_t index) const;
+    bool read_pair(PyObject* item, Py_ssize_t index, Assertion& out);
+    bool read_fields(PyObject* source, Py_ssize_t index, Assertion& out,
+                     std::size_t first = 0) const;
+    static bool read_text(PyObject* value, Py_ssize_t index, std::size_t field, Assertion& out);
+
+    PyObject* assertions_ = nullptr;  // borrowed from the call's arguments, as are the classes
+    PyObject* assertion_type_ = nullptr;
+    PyObject* finding_type_ = nullptr;
+    PyObject* mapping_type_ = nullptr;
+    std::array<PyRef, 5> text_names_;
+    PyRef relation_name_;
+    std::array<PyRef, 8> finding_names_;
+    newfunc new_finding_ = nullptr;
+    std::array<PyRef, 6> last_texts_;  // the previous finding's texts as str, and their source
+    FindingTexts last_sources_{};
+    PyRef no_args_;
+    std::optional<Assertion> pair_defaults_;  // what a pair takes from the class, read once
+};
+
+// Both unit courts' entry points: the assertions through `Court::build`, returned as
+// (assertions_checked, n_consistent, n_hazard, court_hash, (UnitFinding, ...)).
+template <class Court>
+PyObject* check_units(PyObject* args, const char* format) {
     return trampoline([&]() -> PyObject* {
-        PyObject* list = nullptr;
-        if (!PyArg_ParseTuple(args, format, &PyList_Type, &list)) return nullptr;
+        UnitCall call;
         std::vector<qorv_chemical_engineering_edge::unit_consistency::UnitAssertion> assertions;
-        if (!read_assertions(list, assertions)) return nullptr;
+        if (!call.start(args, format) || !call.read(assertions)) return nullptr;
         const auto court = Court::build(assertions);
-        PyRef findings(PyList_New(static_cast<Py_ssize_t>(court.findings.size())));
+        PyRef findings(PyTuple_New(static_cast<Py_ssize_t>(court.findings.size())));
         if (!findings) return nullptr;
         Py_ssize_t index = 0;
         for (const auto& f : court.findings) {
-            PyObject* item = finding_item(f);
+            double factor = std::numeric_limits<double>::quiet_NaN();
+            double offset = factor;
+            if constexpr (requires { f.factor; }) {
+                factor = f.factor;
+                offset = f.offset;
+            }
+            PyObject* item = call.finding(
+                {&f.context, &f.a, &f.b, &f.relation, &f.hazard, &f.message}, factor, offset);
             if (item == nullptr) return nullptr;
-            PyList_SetItem(findings.get(), index++, item);  // steals item
+            PyTuple_SetItem(findings.get(), index++, item);  // steals item
         }
         return Py_BuildValue("(KKKs#N)", static_cast<unsigned long long>(court.assertions_checked),
                              static_cast<unsigned long long>(court.n_consistent),

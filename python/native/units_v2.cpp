@@ -18,12 +18,7 @@ Py_ssize_t length(std::string_view text) {
 }  // namespace
 
 PyObject* check_units_v2(PyObject*, PyObject* args) {
-    return check_units<v2::UnitConsistencyCourtV2>(args, "O!:check_units_v2", [](const auto& f) {
-        return Py_BuildValue("(s#s#s#s#s#s#dd)", f.context.data(), length(f.context), f.a.data(),
-                             length(f.a), f.b.data(), length(f.b), f.relation.data(),
-                             length(f.relation), f.hazard.data(), length(f.hazard),
-                             f.message.data(), length(f.message), f.factor, f.offset);
-    });
+    return check_units<v2::UnitConsistencyCourtV2>(args, "OOOO:check_units_v2");
 }
 
 PyObject* parse_unit_v2(PyObject*, PyObject* args) {

@@ -1,5 +1,11 @@
 """grade and check_units against the module's own answers, and their records."""
+import copy
+import dataclasses
 import math
+import pickle
+import types
+from collections import abc
+from typing import NamedTuple
 
 import pytest
 
@@ -84,15 +90,147 @@ def test_unit_court_seal_follows_the_hazards_not_the_names_order():
     assert one.court_hash == same.court_hash != swapped.court_hash
 
 
-@pytest.mark.parametrize("bad, error", [
-    ([("kPa",)], TypeError),
-    ([("kPa", 3)], TypeError),
-    ([edge.UnitAssertion("kPa", "Pa", relation="added")], ValueError),
-    ([{"a_unit": "kPa", "colour": "red"}], TypeError),
-])
-def test_bad_assertions_are_named(bad, error):
-    with pytest.raises(error, match=r"assertions\[0\]"):
-        edge.check_units(bad, court="v1")
+class _BrokenMapping(abc.Mapping):
+    """A mapping whose lookups fail: its KeyError is the caller's to see."""
+
+    def __getitem__(self, key):
+        raise KeyError(key)
+
+    def __iter__(self):
+        return iter(["a_unit"])
+
+    def __len__(self):
+        return 1
+
+
+_EXPECTED = "expected a UnitAssertion, a pair of unit texts or a mapping, not"
+_RELATIONS = "is not one of 'same_quantity', 'additively_combined'"
+_NOT_TEXT = "object cannot be converted to 'PyString'"
+
+# Each row: the assertions, and the error they raise (type and whole text), as the package's
+# Python-side checks raised them before the court read its own assertions.
+BAD_ASSERTIONS = [
+    ([("kPa",)], TypeError, f"assertions[0]: {_EXPECTED} tuple"),
+    ([("kPa", "Pa"), ["kPa", "Pa"]], TypeError, f"assertions[1]: {_EXPECTED} list"),
+    (["kPa"], TypeError, f"assertions[0]: {_EXPECTED} str"),
+    ([None], TypeError, f"assertions[0]: {_EXPECTED} NoneType"),
+    ([("kPa", 3)], TypeError, f"argument 'assertions[0].b_unit': 'int' {_NOT_TEXT}"),
+    ([edge.UnitAssertion(b"kPa", "Pa")], TypeError,
+     f"argument 'assertions[0].a_unit': 'bytes' {_NOT_TEXT}"),
+    ([("m", "m"), edge.UnitAssertion("kPa", "Pa", context=5)], TypeError,
+     f"argument 'assertions[1].context': 'int' {_NOT_TEXT}"),
+    ([edge.UnitAssertion("kPa", "Pa", b_name=None)], TypeError,
+     f"argument 'assertions[0].b_name': 'NoneType' {_NOT_TEXT}"),
+    ([edge.UnitAssertion("kPa", "Pa", relation="added")], ValueError,
+     f"option assertions[0].relation='added' {_RELATIONS}"),
+    ([{"a_unit": "kPa", "b_unit": "Pa", "relation": None}], ValueError,
+     f"option assertions[0].relation=None {_RELATIONS}"),
+    ([{"a_unit": "kPa", "colour": "red"}], TypeError,
+     "assertions[0]: UnitAssertion.__init__() got an unexpected keyword argument 'colour'"),
+    ([{"a_unit": "kPa"}], TypeError,
+     "assertions[0]: UnitAssertion.__init__() missing 1 required positional argument: 'b_unit'"),
+    ([{1: "x"}], TypeError, "assertions[0]: keywords must be strings"),
+    ([_BrokenMapping()], KeyError, "'a_unit'"),
+    ([("kPa\ud800", "Pa")], UnicodeEncodeError,
+     "'utf-8' codec can't encode character '\\ud800' in position 3: surrogates not allowed"),
+    (5, TypeError, "'int' object is not iterable"),
+]
+
+
+@pytest.mark.parametrize("court", ["v1", "v2"])
+@pytest.mark.parametrize("bad, error, text", BAD_ASSERTIONS)
+def test_bad_assertions_are_named(bad, error, text, court):
+    with pytest.raises(error) as raised:
+        edge.check_units(bad, court=court)
+    assert type(raised.value) is error
+    assert str(raised.value) == text
+    assert raised.value.__cause__ is None
+
+
+def test_a_refused_mapping_hides_the_constructor_s_error_inside_a_handler():
+    try:
+        raise RuntimeError("handled elsewhere")
+    except RuntimeError:
+        with pytest.raises(TypeError) as raised:
+            edge.check_units([{"colour": "red"}])
+    # As `raise ... from None`: the constructor's own TypeError is the context, never shown.
+    assert raised.value.__suppress_context__
+    assert type(raised.value.__context__) is TypeError
+    assert "colour" in str(raised.value.__context__)
+
+
+class _Pair(NamedTuple):
+    a: str
+    b: str
+
+
+def _forms(pairs):
+    """The same assertions written every way check_units reads them."""
+    relations = ["same_quantity", "additively_combined"]
+    full = [dict(a_unit=a, b_unit=b, context=f"c{i % 3}", a_name=f"A{i}", b_name=f"B{i}",
+                 relation=relations[i % 2]) for i, (a, b) in enumerate(pairs)]
+    return {
+        "dataclasses": [edge.UnitAssertion(**f) for f in full],
+        "dicts": full,
+        "mapping_views": (types.MappingProxyType(f) for f in full),
+        "mixed": [edge.UnitAssertion(**f) if i % 2 else types.MappingProxyType(f)
+                  for i, f in enumerate(full)],
+    }, {
+        "tuples": list(pairs),
+        "named_tuples": [_Pair(a, b) for a, b in pairs],
+        "generator": ((a, b) for a, b in pairs),
+        "dataclasses": [edge.UnitAssertion(a, b) for a, b in pairs],
+        "dicts": [{"a_unit": a, "b_unit": b} for a, b in pairs],
+    }
+
+
+UNIT_PAIRS = [("kPa", "Pa"), ("degC", "K"), ("barg", "bara"), ("furlong", "m"), ("", "kg"),
+              ("kg/h", "kg/h"), ("°C", "degF"), ("Nm3/h", "m3/h"), ("wt%", "mol%")]
+
+
+@pytest.mark.parametrize("court", ["v1", "v2"])
+def test_every_written_form_of_an_assertion_gives_one_record(court):
+    full, plain = _forms(UNIT_PAIRS)
+    for forms in (full, plain):
+        records = {name: edge.check_units(items, court=court) for name, items in forms.items()}
+        first = next(iter(records.values()))
+        for name, record in records.items():
+            assert record == first, name
+    named = records_full = edge.check_units(full["dataclasses"], court=court)
+    assert [f.a for f in named.findings][:2] == ["A0 [kPa]", "A1 [degC]"]
+    assert [f.relation for f in records_full.findings][:2] == [
+        "same_quantity", "additively_combined"]
+    assert [f.context for f in named.findings][:4] == ["c0", "c1", "c2", "c0"]
+    assert first.findings[0].a == "a [kPa]" and first.findings[0].b == "b [Pa]"
+    assert edge.check_units([], court=court).assertions_checked == 0
+
+
+@pytest.mark.parametrize("court", ["v1", "v2"])
+def test_findings_are_whole_dataclass_instances(court):
+    record = edge.check_units(UNIT_PAIRS, court=court)
+    assert len(record.findings) == len(UNIT_PAIRS)
+    for finding in record.findings:
+        assert type(finding) is edge.UnitFinding
+        fields = {f.name: getattr(finding, f.name) for f in dataclasses.fields(finding)}
+        assert list(vars(finding)) == list(fields)  # the attributes __init__ would set, in order
+        rebuilt = edge.UnitFinding(**fields)
+        assert finding == rebuilt and hash(finding) == hash(rebuilt)
+        assert repr(finding) == repr(rebuilt)
+        assert pickle.loads(pickle.dumps(finding)) == finding
+        assert copy.deepcopy(finding) == finding
+        with pytest.raises(dataclasses.FrozenInstanceError):
+            finding.hazard = "consistent"
+        conversion = (finding.factor, finding.offset)
+        if court == "v1":
+            assert conversion == (None, None)
+        else:
+            assert all(x is None or type(x) is float for x in conversion)
+            if finding.factor is not None:  # x_b = x_a * factor + offset: scales' ratio
+                a, b = (edge.parse_unit(t[t.index("[") + 1:-1]) for t in (finding.a, finding.b))
+                assert finding.factor == pytest.approx(a.scale / b.scale, rel=1e-12)
+    if court == "v2":
+        conversions = [(f.factor, f.offset) for f in record.findings]
+        assert conversions[:4] == [(1000.0, 0.0), (1.0, 273.15), (1.0, 1.01325), (None, None)]
 
 
 def test_unknown_court_is_a_value_error_naming_the_option():

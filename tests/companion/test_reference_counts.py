@@ -28,11 +28,27 @@ def calls(export):
                           "A": [1.5, None]})
     except ImportError:
         pass
+    # check_units reads any iterable of assertions natively; its failures leave nothing behind.
+    claim = edge.UnitAssertion(fresh("barg"), fresh("bara"), context=fresh("balance"),
+                               relation=fresh("additively_combined"))
+    mapping = {"a_unit": fresh("degC"), "b_unit": fresh("K"), "a_name": fresh("TI1")}
+    bad_mapping = {"a_unit": fresh("degC"), "colour": fresh("red")}
+    bad_relation = edge.UnitAssertion(fresh("m"), fresh("m"), relation=fresh("added"))
+    bad_pair = (fresh("kPa"), 3.5)
     found = {
         "grade": (edge.grade, (10, 1000, True, True, 0.05, 0.95), pairs),
         "grade_error": (edge.grade, (10, 1000, 1, True, 0.05, 0.95), pairs),
         "check_units_v1": (lambda p: edge.check_units(p, court="v1"), (pairs,), pairs),
         "check_units_v2": (edge.check_units, (pairs,), pairs),
+        "check_units_forms": (edge.check_units, ([claim, mapping, pairs[0]],),
+                              [claim, mapping, *mapping.values(), claim.relation]),
+        "check_units_generator": (lambda p: edge.check_units(iter(p), court="v1"), (pairs,),
+                                  pairs),
+        "check_units_bad_mapping": (edge.check_units, ([pairs[0], bad_mapping],),
+                                    [bad_mapping, *bad_mapping.values()]),
+        "check_units_bad_relation": (edge.check_units, ([bad_relation],),
+                                     [bad_relation, bad_relation.relation]),
+        "check_units_bad_pair": (edge.check_units, ([pairs[1], bad_pair],), [bad_pair, *bad_pair]),
         "parse_unit": (edge.parse_unit, (pairs[0][0],), pairs),
         "parse_unit_none": (edge.parse_unit, (pairs[1][1],), pairs),
         "profile_export": (edge.profile_export, (export,), [export]),
@@ -48,12 +64,14 @@ def run(function, args, times):
     for _ in range(times):
         try:
             function(*args)
-        except (TypeError, OSError):
+        except (TypeError, ValueError, OSError):
             pass
 
 
 @pytest.mark.parametrize("name", ["grade", "grade_error", "check_units_v1", "check_units_v2",
-                                  "parse_unit", "parse_unit_none", "profile_export",
+                                  "check_units_forms", "check_units_generator",
+                                  "check_units_bad_mapping", "check_units_bad_relation",
+                                  "check_units_bad_pair", "parse_unit", "parse_unit_none", "profile_export",
                                   "grade_export", "missing_file", "arrow"])
 def test_flat(export, name):
     table = calls(export)
