@@ -116,6 +116,7 @@ PyObject* UnitCall::from_mapping(PyObject* item, Py_ssize_t index) const {
     PyErr_NormalizeException(&type, &value, &traceback);
     const PyRef held_type(type), held_traceback(traceback);
     PyRef original(value);
+    if (traceback != nullptr) PyException_SetTraceback(value, traceback);
     PyRef message(PyUnicode_FromFormat("assertions[%zd]: %S", index, value));
     if (!message) return nullptr;
     PyRef error(PyObject_CallFunctionObjArgs(PyExc_TypeError, message.get(), nullptr));
