@@ -20,6 +20,7 @@ PyMethodDef functions[] = {
     {"parse_unit_v2", parse_unit_v2, METH_VARARGS, "The second court's unit parser."},
     {"profile_files", profile_files, METH_VARARGS, "Profile export files."},
     {"profile_stream", profile_stream, METH_VARARGS, "Profile an Arrow C stream."},
+    {"read_tag_list", read_tag_list, METH_VARARGS, "A tag list's (tag, unit) rows."},
     {"zone_name_fault", zone_name_fault, METH_VARARGS, "Why a text is no zone name, or None."},
     {"zone_instant", zone_instant, METH_VARARGS, "The instant of a wall time in a zone."},
     QCE_PARTIAL_FUNCTIONS,

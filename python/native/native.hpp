@@ -178,6 +178,9 @@ bool read_declared_flag(PyObject* value, const char* name, std::optional<bool>& 
 bool read_declared(PyObject* dict,
                    qorv_chemical_engineering_edge::export_profile::DeclaredFields& declared);
 
+// read_tag_list(file, bytes) -> [(tag, unit), ...]: a tag list's rows, read as profile_export
+// reads one; ValueError naming the file.
+PyObject* read_tag_list(PyObject* module, PyObject* args);
 // zone_name_fault(name) -> None, or why the text is no zone name (checked before any lookup).
 PyObject* zone_name_fault(PyObject* module, PyObject* args);
 // zone_instant(wall_us, zone_name, tzif) -> the instant in microseconds, resolved as the scan

@@ -204,4 +204,28 @@ PyObject* raise_profile_error(const profile::ProfileError& e) {
     return nullptr;
 }
 
+PyObject* read_tag_list(PyObject*, PyObject* args) {
+    return trampoline([&]() -> PyObject* {
+        const char* file = nullptr;
+        const char* data = nullptr;
+        Py_ssize_t file_size = 0, data_size = 0;
+        if (!PyArg_ParseTuple(args, "s#y#:read_tag_list", &file, &file_size, &data, &data_size))
+            return nullptr;
+        const auto parsed = profile::parse_tag_list({data, static_cast<std::size_t>(data_size)},
+                                                    {file, static_cast<std::size_t>(file_size)});
+        if (!parsed) return raise_profile_error(parsed.error());
+        PyRef pairs(PyList_New(static_cast<Py_ssize_t>(parsed.value().size())));
+        if (!pairs) return nullptr;
+        for (std::size_t i = 0; i < parsed.value().size(); ++i) {
+            const auto& row = parsed.value()[i];
+            PyObject* pair =
+                Py_BuildValue("(s#s#)", row.tag.data(), static_cast<Py_ssize_t>(row.tag.size()),
+                              row.unit.data(), static_cast<Py_ssize_t>(row.unit.size()));
+            if (pair == nullptr) return nullptr;
+            PyList_SetItem(pairs.get(), static_cast<Py_ssize_t>(i), pair);
+        }
+        return pairs.release();
+    });
+}
+
 }  // namespace qorv_chemical_engineering_edge_py

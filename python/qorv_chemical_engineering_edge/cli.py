@@ -16,11 +16,12 @@ import re
 import sys
 from typing import Any, Callable, Dict, List, NoReturn, Optional, Sequence
 
-from . import __version__, _names
+from . import __version__, _names, _native
 from ._options import ENCODING_ALIASES, parse_baseline
 from ._sources import expand, without_bom
 from .profile import grade_export, profile_export
-from .units import COURTS, RELATIONS, UnitAssertion, check_units
+from .units import (COURTS, RELATIONS, UnitAssertion, UnitCourtRecord, check_tag_units,
+                    check_units)
 
 USAGE_ERROR = 2
 _TAB = "tab"  # how a command line spells the tab delimiter
@@ -113,19 +114,42 @@ def _profile(args: argparse.Namespace) -> int:
 
 
 def _units(args: argparse.Namespace) -> int:
-    if args.pairs is not None:
-        if args.units:
-            raise UsageError("qce units: give two units or --pairs FILE, not both")
-        assertions = _read_pairs(args.pairs, args.relation)
-    elif len(args.units) == 2:
-        assertions = [UnitAssertion(args.units[0], args.units[1], relation=args.relation)]
+    if args.tags is not None or args.model is not None:
+        record = _tag_units(args)
     else:
-        raise UsageError("qce units: give two units A B, or --pairs FILE (see qce units --help)")
-    record = check_units(assertions, court=args.court)
+        record = check_units(_unit_pairs(args), court=args.court)
     _write_outputs(args, record.to_json, record.to_html)
     if args.json != "-":
         print(record)
     return 1 if record.n_hazard else 0
+
+
+def _unit_pairs(args: argparse.Namespace) -> List[UnitAssertion]:
+    if args.pairs is not None:
+        if args.units:
+            raise UsageError("qce units: give two units or --pairs FILE, not both")
+        return _read_pairs(args.pairs, args.relation)
+    if len(args.units) == 2:
+        return [UnitAssertion(args.units[0], args.units[1], relation=args.relation)]
+    raise UsageError("qce units: give two units A B, --pairs FILE or --tags EXPORT --model FILE "
+                     "(see qce units --help)")
+
+
+def _tag_units(args: argparse.Namespace) -> UnitCourtRecord:
+    """The units an export gives its tags (a --tag-list's winning) against a model's."""
+    if args.tags is None or args.model is None:
+        raise UsageError("qce units: --tags EXPORT and --model FILE go together")
+    if args.units or args.pairs is not None:
+        raise UsageError("qce units: give --tags EXPORT --model FILE without unit pairs")
+    with open(args.model, "rb") as file:  # OSError names the file
+        expected = dict(_native.read_tag_list(args.model, file.read()))
+    if not expected:
+        raise ValueError(f"{args.model}: no tags with units in the model file")
+    options = _profile_options(args)
+    options["progress"] = False  # the record is all this command shows
+    profile = _on_dask(args, "profile_files", profile_export)(_export_paths(args.tags), **options)
+    return check_tag_units({tag.name: tag.unit for tag in profile.tags}, expected,
+                           context="export", court=args.court)
 
 
 def _read_pairs(path: str, relation: str) -> List[UnitAssertion]:
@@ -261,10 +285,11 @@ def _build_parser() -> argparse.ArgumentParser:
 
     units = commands.add_parser(
         "units", help="check unit pairs with a unit court",
-        description="Judge unit pairs with the unit court: qce units A B, or qce units --pairs "
+        description="Judge unit pairs with the unit court: qce units A B, qce units --pairs "
         "FILE (CSV: a_unit,b_unit[,context,a_name,b_name,relation] with a header, or two "
-        "columns without). Exit code 0 when every pair is consistent, 1 on any hazard, 2 for a "
-        "usage error.")
+        "columns without), or qce units --tags EXPORT --model FILE (each tag's unit in the "
+        "export against the model's, a CSV of tag,unit as a tag list). Exit code 0 when every "
+        "pair is consistent, 1 on any hazard, 2 for a usage error or an unreadable input.")
     units.add_argument("units", nargs="*", metavar="UNIT", help="two unit texts, A and B")
     units.add_argument("--pairs", metavar="FILE", help="a CSV of unit pairs ('-' for stdin)")
     units.add_argument("--court", choices=sorted(COURTS), default="v2", metavar="COURT",
@@ -272,6 +297,12 @@ def _build_parser() -> argparse.ArgumentParser:
     units.add_argument("--relation", choices=RELATIONS, default=RELATIONS[0], metavar="RELATION",
                        help="how the two units of a pair meet: "
                        + _choices(RELATIONS, RELATIONS[0]))
+    units.add_argument("--tags", nargs="+", metavar="EXPORT",
+                       help="check the units of this export's tags (one file or several in "
+                       "order) against --model")
+    units.add_argument("--model", metavar="FILE",
+                       help="CSV of tag,unit: the units a model expects (read as a tag list)")
+    _reading_arguments(units.add_argument_group("reading the export of --tags"))
     _output_arguments(units)
     units.set_defaults(run=_units)
     for command in (readiness, profile, units):
@@ -316,6 +347,11 @@ def _choices(choices: Sequence[str], default: Optional[str] = None, said: str = 
 def _export_arguments(parser: argparse.ArgumentParser) -> None:
     parser.add_argument("export", nargs="+", metavar="EXPORT",
                         help="the export: one file or several in order (CSV, .csv.gz, Parquet)")
+    _reading_arguments(parser)
+
+
+def _reading_arguments(parser: Any) -> None:
+    """How an export is read: the options of profile_export."""
     parser.add_argument("--tag-list", metavar="FILE",
                         help="CSV of tag,unit; its units win over the export's")
     parser.add_argument("--tz", default="UTC", metavar="ZONE",

@@ -69,6 +69,10 @@ def test_readiness_writes_json_and_html_files(export, tmp_path):
     (["units", "kPa"], "two units"),
     (["units", "--pairs", "{missing}"], "absent.csv"),
     (["units", "m", "m", "--court", "v9"], "court"),
+    (["units", "--tags", "{export}"], "--model"),
+    (["units", "--tags", "{export}", "--model", "{missing}"], "absent.csv"),
+    (["units", "--tags", "{export}", "--model", "{garbage}"], "garbage.bin"),
+    (["units", "kPa", "Pa", "--tags", "{export}", "--model", "{export}"], "unit pairs"),
     ([], "command"),
 ])
 def test_usage_and_input_errors_exit_2_with_one_line(tmp_path, export, args, names):
@@ -111,6 +115,32 @@ def test_units_pairs_file_with_and_without_header(tmp_path):
     assert [f["context"] for f in record["findings"]] == ["reboiler", "feed"]
     plain = qce("units", "--pairs", "-", "--court", "v1", stdin="kg/h,kg/h\nm,m\n")
     assert plain.returncode == 0, plain.stderr
+
+
+TAGGED_EXPORT = ("Timestamp,TI101,PI101\nUnits,degC,barg\n"
+                 + "".join(f"2026-01-05 00:0{m}:00,80.5,2.25\n" for m in range(4)))
+
+
+@pytest.mark.parametrize("model, tag_list, code, hazards", [
+    ("tag,unit\nTI101,degC\nPI101,barg\n", None, 0, []),
+    ("Tag;Unit\nTI101;K\nPI101;bara\n", None, 1,
+     ["affine_offset_hazard", "pressure_reference_mismatch"]),
+    ("tag,unit\nXI999,kg/h\n", None, 1, ["missing_unit"]),   # the export lacks the tag
+    ("tag,unit\nTI101,K\n", "tag,unit\nTI101,K\n", 0, []),  # the tag list's unit wins
+])
+def test_units_of_an_export_against_a_model(tmp_path, model, tag_list, code, hazards):
+    export, model_file = tmp_path / "export.csv", tmp_path / "model.csv"
+    export.write_text(TAGGED_EXPORT)
+    model_file.write_text(model)
+    args = ["units", "--tags", str(export), "--model", str(model_file), "--json", "-"]
+    if tag_list is not None:
+        (tmp_path / "tags.csv").write_text(tag_list)
+        args += ["--tag-list", str(tmp_path / "tags.csv")]
+    run = qce(*args)
+    assert run.returncode == code, run.stderr
+    findings = json.loads(run.stdout)["findings"]
+    assert [f["hazard"] for f in findings if f["hazard"] != "consistent"] == hazards
+    assert len(findings) == model.count("\n") - 1  # one per tag of the model
 
 
 BOM = b"\xef\xbb\xbf"
