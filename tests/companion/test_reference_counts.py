@@ -5,6 +5,7 @@ import sys
 import pytest
 
 import qorv_chemical_engineering_edge as edge
+from qorv_chemical_engineering_edge import _native
 from export_files import write_export
 
 
@@ -35,6 +36,7 @@ def calls(export):
     bad_mapping = {"a_unit": fresh("degC"), "colour": fresh("red")}
     bad_relation = edge.UnitAssertion(fresh("m"), fresh("m"), relation=fresh("added"))
     bad_pair = (fresh("kPa"), 3.5)
+    tag_list = b"tag,unit\nTI1,degC\nPI1,barg\n"
     found = {
         "grade": (edge.grade, (10, 1000, True, True, 0.05, 0.95), pairs),
         "grade_error": (edge.grade, (10, 1000, 1, True, 0.05, 0.95), pairs),
@@ -54,6 +56,8 @@ def calls(export):
         "profile_export": (edge.profile_export, (export,), [export]),
         "grade_export": (edge.grade_export, (export,), [export]),
         "missing_file": (edge.profile_export, (export + ".absent",), [export]),
+        "read_tag_list": (_native.read_tag_list, (export, tag_list), [export, tag_list]),
+        "read_tag_list_error": (_native.read_tag_list, (export, b"\n"), [export]),
     }
     if table is not None:
         found["arrow"] = (edge.profile_export, (table,), [table])
