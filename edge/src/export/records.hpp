@@ -113,6 +113,12 @@ class RecordProcessor {
         std::int64_t us = 0;
         tz::WallResolution repeated;
     } last_time_;
+    // The last unquoted quality cell of 1 to 8 bytes (as cell_word reads it) and its verdict.
+    struct LastQuality {
+        std::uint64_t word = 0;
+        std::size_t size = 0;
+        QualityVerdict verdict = QualityVerdict::Good;
+    } last_quality_;
     std::vector<TimeBins::Counts> dropped_;
     std::vector<std::int32_t> column_tag_;  // a wide column's tag index, -1 for none
     std::uint64_t plain_rows_ = 0;          // rows by plain_row not yet in the tag totals

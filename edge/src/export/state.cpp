@@ -110,8 +110,8 @@ void PartialProfile::State::note_text(std::string_view text) {
     texts.emplace(std::string(text), 1);
 }
 
-void PartialProfile::State::note_clock(StreamEnds& ends, std::int64_t t, LineRef at,
-                                       std::uint32_t stream, FilePart& part) {
+void PartialProfile::State::note_clock_slow(StreamEnds& ends, std::int64_t t, LineRef at,
+                                            std::uint32_t stream, FilePart& part) {
     if (!ends.any) {
         ends = {true, t, t, at, at};
         return;
