@@ -51,7 +51,8 @@ struct TimeBins {
     // Counts one timestamped row at t, giving a tag at most `samples` samples, and returns its
     // bin's per-tag counts, with room for n_tags tags; null once the counts are dropped.
     // Inline: the row's bin is almost always one already kept, with room for every tag.
-    Counts* add_row(std::int64_t t_us, std::size_t n_tags, std::uint32_t samples = 1) {
+    [[gnu::always_inline]] Counts* add_row(std::int64_t t_us, std::size_t n_tags,
+                                           std::uint32_t samples = 1) {
         const auto b = static_cast<std::size_t>(bin_of(t_us) - first);
         if (any && b < rows.size() && n_tags == fitted_tags_ && tags[b].size() >= n_tags &&
             n_tags > 0 && reach[b] + samples <= kMaxCount) {

@@ -33,7 +33,8 @@ bool is_number_slow(std::string_view s, char decimal) noexcept;
 // cells) goes the byte-by-byte way. `word` holds the cell's bytes, little-endian, padded with
 // '0'. Measured on the wide benchmark export: the byte loop took about a third of the
 // single-core scan time; this takes under a tenth.
-inline bool is_number_word(std::uint64_t word, std::string_view s, char decimal) noexcept {
+[[gnu::always_inline]] inline bool is_number_word(std::uint64_t word, std::string_view s,
+                                                  char decimal) noexcept {
     constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
     constexpr std::uint64_t kHigh = 0x8080808080808080ULL;
     constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
@@ -53,7 +54,8 @@ inline bool is_number_word(std::uint64_t word, std::string_view s, char decimal)
 
 // The cell's word for is_number_word. When eight bytes from its start are readable (before
 // `limit`), one load and a mask; a byte-wise copy would stall the load behind small stores.
-inline std::uint64_t cell_word(const char* b, std::size_t n, const char* limit) noexcept {
+[[gnu::always_inline]] inline std::uint64_t cell_word(const char* b, std::size_t n,
+                                                      const char* limit) noexcept {
     constexpr std::uint64_t kZeros = 0x3030303030303030ULL;
     std::uint64_t x = kZeros;
     if (limit - b >= 8) {

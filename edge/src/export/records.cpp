@@ -13,13 +13,15 @@ namespace {
 
 // Most cells are unquoted and have no blank at either end: two byte tests, inline, decide it
 // (text_of was about 6% of the long benchmark export's scan as a call).
-[[gnu::always_inline]] inline std::string_view text_of(const CellRef& c, std::string& scratch) {
-    const std::string_view raw(c.b, static_cast<std::size_t>(c.e - c.b));
-    if (c.quoted) return unquote(raw, true, scratch);
+[[gnu::always_inline]] inline std::string_view trimmed(std::string_view raw) {
     if (raw.empty() ||
         (raw.front() != ' ' && raw.front() != '\t' && raw.back() != ' ' && raw.back() != '\t'))
         return raw;
     return trim(raw);
+}
+[[gnu::always_inline]] inline std::string_view text_of(const CellRef& c, std::string& scratch) {
+    const std::string_view raw(c.b, static_cast<std::size_t>(c.e - c.b));
+    return c.quoted ? unquote(raw, true, scratch) : trimmed(raw);
 }
 
 // Equal bytes, for the short texts a long record repeats (tag names, units, timestamps): a few
@@ -167,7 +169,16 @@ RecordProcessor::RecordProcessor(PartialProfile::State& state, std::uint32_t par
       good_(set_.options.good_quality),
       convention_(layout_.quality_convention),
       decimal_(set_.options.decimal),
-      syntax_(file_syntax(set_.syntax, layout_)) {}
+      syntax_(file_syntax(set_.syntax, layout_)) {
+    const auto column = [&](std::int32_t c) {
+        return c >= 0 && static_cast<std::uint64_t>(c) < layout_.n_columns;
+    };
+    long_lean_ = !set_.exact_cells && layout_.layout == Layout::Long &&
+                 layout_.time_join == TimeJoin::None && layout_.more_value_cols.empty() &&
+                 column(layout_.tag_col) && column(layout_.time_col) && column(layout_.value_col) &&
+                 (layout_.quality_col < 0 || column(layout_.quality_col)) &&
+                 (layout_.unit_col < 0 || column(layout_.unit_col));
+}
 
 RecordProcessor::Instant RecordProcessor::instant(const ParsedTime& pt, std::int64_t& out,
                                                   tz::WallResolution& repeated) {
@@ -245,7 +256,7 @@ inline QualityVerdict RecordProcessor::verdict(const CellRef* quality) {
     // A verdict depends on the cell's bytes alone, and a quality column repeats a few short
     // texts: one word compare against the last one read.
     const auto n = static_cast<std::size_t>(quality->e - quality->b);
-    if (quality->quoted || !limit_ || n - 1 >= 8)
+    if (quality->quoted || !limit_ || n - 1 >= 8 || set_.exact_cells)
         return quality_verdict(text_of(*quality, quality_scratch_), convention_, good_);
     const std::uint64_t word = cell_word(quality->b, n, limit_);
     if (word == last_quality_.word && n == last_quality_.size) return last_quality_.verdict;
@@ -283,7 +294,7 @@ inline void RecordProcessor::classify(TagStats& tag, const CellRef& cell, const 
     ++tag.cells;
     std::string_view s;
     if (!cell.quoted) {
-        s = trim(std::string_view(cell.b, static_cast<std::size_t>(cell.e - cell.b)));
+        s = trimmed(std::string_view(cell.b, static_cast<std::size_t>(cell.e - cell.b)));
     } else {
         s = unquote(std::string_view(cell.b, static_cast<std::size_t>(cell.e - cell.b)), true,
                     scratch_);
@@ -465,6 +476,7 @@ void RecordProcessor::process(CellRef* cells, std::size_t n, std::size_t n_total
         process_paired(cells, n, n_total, line);
         return;
     }
+    if (long_lean_ && n == n_total && n == layout_.n_columns && long_row(cells, line)) return;
     static const CellRef kEmpty{nullptr, nullptr, false};
     auto cell_at = [&](std::int64_t col) -> const CellRef& {
         return col >= 0 && static_cast<std::size_t>(col) < n ? cells[col] : kEmpty;
@@ -529,6 +541,43 @@ void RecordProcessor::process(CellRef* cells, std::size_t n, std::size_t n_total
         const std::string_view unit = text_of(u, scratch_);
         if (!same_text(unit, tag.unit)) st_.note_unit(tag, unit);
     }
+}
+
+inline bool RecordProcessor::long_row(const CellRef* cells, std::uint64_t line) {
+    // The long branch of process for the usual record: every column present, its time cell the
+    // last record's text (the same instant), its tag the predicted one, written plainly.
+    const CellRef& time = cells[layout_.time_col];
+    const CellRef& name_cell = cells[layout_.tag_col];
+    if (!last_time_.valid || last_time_.kind == Instant::OutOfRange || name_cell.quoted ||
+        !same_text(std::string_view(time.b, static_cast<std::size_t>(time.e - time.b)),
+                   last_time_.text))
+        return false;
+    std::uint32_t id = predicted_ + 1;
+    if (id >= st_.tags.size()) id = 0;
+    if (id >= st_.tags.size()) return false;
+    const std::string_view name(name_cell.b, static_cast<std::size_t>(name_cell.e - name_cell.b));
+    TagStats& tag = st_.tags[id];
+    if (name.empty() || !same_text(name, tag.name) || trimmed(name).size() != name.size())
+        return false;
+    // From here on, what process does with this record, in its order.
+    FilePart& part = st_.files[part_index_];
+    const ParsedTime& pt = last_time_.pt;
+    if (pt.slash_first) st_.dates.note({part_index_, line}, pt);
+    predicted_ = id;
+    const Instant kind = last_time_.kind;
+    const std::int64_t t = last_time_.us;
+    const std::int64_t binned_at = kind == Instant::Repeated ? last_time_.repeated.first_s : t;
+    ++st_.parsed_rows;
+    ++part.data_rows;
+    note_instant(kind, t, pt, last_time_.repeated, line, id, part, &tag.axis, tag.ends);
+    const std::int32_t q = layout_.quality_col;
+    classify(tag, cells[layout_.value_col], q >= 0 ? &cells[q] : nullptr,
+             bin_of_row(binned_at, 1)[id]);
+    if (layout_.unit_col >= 0) {
+        const std::string_view unit = text_of(cells[layout_.unit_col], scratch_);
+        if (!same_text(unit, tag.unit)) st_.note_unit(tag, unit);
+    }
+    return true;
 }
 
 bool RecordProcessor::plain_rows_allowed() {

@@ -87,6 +87,9 @@ class RecordProcessor {
     [[gnu::always_inline]] inline TimeBins::Counts* bin_of_row(std::int64_t t,
                                                                std::uint32_t samples);
     static void note_part_time(FilePart& part, std::int64_t t);
+    // A long record of every column whose time cell repeats the last one's text and whose tag is
+    // the predicted one, counted as process counts it; false, nothing changed, for any other.
+    [[gnu::always_inline]] inline bool long_row(const CellRef* cells, std::uint64_t line);
 
     PartialProfile::State& st_;
     const ScanSettings& set_;
@@ -100,6 +103,7 @@ class RecordProcessor {
     const char* limit_ = nullptr;
     IsoFastPath iso_;
     std::uint32_t predicted_ = 0xFFFFFFFFu;
+    bool long_lean_ = false;  // long_row may take this file's records
     bool cache_valid_ = false;
     std::int64_t cache_lo_ = 0, cache_hi_ = 0, cache_offset_ = 0;
     std::string scratch_, quality_scratch_, name_scratch_, plain_scratch_, join_scratch_;

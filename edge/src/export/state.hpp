@@ -63,7 +63,7 @@ struct TimeAxis {
 
     // Inline for the common case, an instant one step on (or a repeat collapsed): two appends a
     // long record.
-    void append(std::int64_t t) {
+    [[gnu::always_inline]] void append(std::int64_t t) {
         if (!runs.empty()) {
             Run& r = runs.back();
             if (r.count >= 2) {
@@ -387,8 +387,8 @@ struct PartialProfile::State {
     // `part` is the file part `at` lies in. Inline for a stream's usual step, a rise within the
     // hour once the first candidates are kept: every record of a long export (a call each was
     // about 2% of its scan).
-    void note_clock(StreamEnds& ends, std::int64_t t, LineRef at, std::uint32_t stream,
-                    FilePart& part) {
+    [[gnu::always_inline]] void note_clock(StreamEnds& ends, std::int64_t t, LineRef at,
+                                           std::uint32_t stream, FilePart& part) {
         const std::int64_t back = ends.last_us - t;
         if (ends.any && back < 0 && back >= -kHourUs && ends.last_at.file == at.file &&
             clock_rises.size() >= kClockCandidates &&
