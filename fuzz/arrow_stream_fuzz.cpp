@@ -19,11 +19,11 @@
 #include <string_view>
 #include <vector>
 
-#include "arrow_c.h"
-#include "arrow_text.hpp"
+#include "export/arrow_c.h"
+#include "export/arrow_text.hpp"
 #include "qorv_chemical_engineering_edge/export_profile.hpp"
 
-namespace arrow = qorv_chemical_engineering_edge_py::arrow;
+namespace arrow = qorv_chemical_engineering_edge::export_profile::arrow;
 namespace ep = qorv_chemical_engineering_edge::export_profile;
 
 namespace {

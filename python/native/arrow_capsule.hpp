@@ -3,9 +3,13 @@
 
 #include <Python.h>
 
-#include "arrow_c.h"
+#include "export/arrow_c.h"
+#include "export/arrow_text.hpp"
 
 namespace qorv_chemical_engineering_edge_py::arrow {
+
+// The reader itself lives in the core.
+using namespace qorv_chemical_engineering_edge::export_profile::arrow;
 
 // Owns a stream, schema or array and calls its release callback once.
 template <class T>

@@ -9,9 +9,9 @@
 #include <string_view>
 #include <vector>
 
-#include "arrow_c.h"
 #include "arrow_capsule.hpp"
-#include "arrow_text.hpp"
+#include "export/arrow_c.h"
+#include "export/arrow_text.hpp"
 #include "export/plan.hpp"
 #include "profile_options.hpp"
 

@@ -76,8 +76,12 @@ def test_every_path_grades_declared_fields_as_grade_export_does(export_path, ent
     else:
         other = ENTRIES[entry](export_path, **declared)
     assert other.values["license_cleared"].provenance == licence
-    assert (other.verdict, other.court_hash, other.profile.seal) == (
-        local.verdict, local.court_hash, local.profile.seal)
+    assert (other.verdict, other.court_hash) == (local.verdict, local.court_hash)
+    if entry == "grade_dataframe":  # partitions digest their text, a table its columns
+        assert (other.profile.values, other.profile.tags) == (local.profile.values,
+                                                              local.profile.tags)
+    else:
+        assert other.profile.seal == local.profile.seal
 
 
 def test_the_command_line_declares_through_the_same_path(export_path, capsys):

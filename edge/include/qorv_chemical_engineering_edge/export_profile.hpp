@@ -546,6 +546,10 @@ class ExportScanner {
 
     struct Impl;
 
+    // The scan state once the layout is read and every record fed is processed (null before),
+    // and the 0-based line the next record starts on: a table's typed rows go on from there.
+    friend PartialProfile::State* opened_state(ExportScanner& scanner, std::uint64_t& next_line);
+
   private:
     std::unique_ptr<Impl> impl_;
 };

@@ -50,7 +50,7 @@ struct ReadingFactName {
     std::string_view name;
     std::string_view classic;  // '|' between alternatives
 };
-inline constexpr std::array<ReadingFactName, 15> kReadingFacts{{
+inline constexpr std::array<ReadingFactName, 16> kReadingFacts{{
     {"encoding", "utf-8|utf-8-bom"},
     {"delimiter", "*"},
     {"decimal", "*"},
@@ -71,6 +71,9 @@ inline constexpr std::array<ReadingFactName, 15> kReadingFacts{{
     {"tag_column", "*"},
     {"value_columns", "*"},
     {"quality_columns", "*"},
+    // What the input digest is taken over: a file's bytes, or a table's canonical encoding
+    // (`table_columns_v1`, see EXPORT_PROFILE.md). Stated for tables only.
+    {"input_digest", "file_bytes"},
 }};
 
 // The delimiters and decimal separators an export may use, in the sniffer's tie order.

@@ -442,6 +442,13 @@ bool ExportScanner::failed() const noexcept {
     return impl_->error.has_value();
 }
 
+PartialProfile::State* opened_state(ExportScanner& scanner, std::uint64_t& next_line) {
+    ExportScanner::Impl& m = *scanner.impl_;
+    if (m.error || !m.layout_ready || m.pending || m.head_pending) return nullptr;
+    next_line = m.lines;
+    return &m.st();
+}
+
 Result<PartialProfile> ExportScanner::finish() {
     Impl& m = *impl_;
     m.end_stream();

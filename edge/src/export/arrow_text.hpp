@@ -22,9 +22,9 @@
 #include <string_view>
 #include <vector>
 
-#include "arrow_c.h"
+#include "export/arrow_c.h"
 
-namespace qorv_chemical_engineering_edge_py::arrow {
+namespace qorv_chemical_engineering_edge::export_profile::arrow {
 
 enum class Kind : std::uint8_t {
     Null,
@@ -144,4 +144,19 @@ void append_cell(const ColumnType& type, const ArrowArray& array, std::int64_t r
 // Appends a text field, quoted when it must be.
 void append_text(std::string_view text, const TextStyle& style, Text& out);
 
-}  // namespace qorv_chemical_engineering_edge_py::arrow
+// Whether the cell at `row` (the array's own offset included) holds a value.
+bool cell_valid(const ArrowArray& array, std::int64_t row);
+
+// The bytes of a valid text cell (Utf8 kinds, and dictionaries of them, resolved); false for a
+// cell of any other type.
+bool text_cell(const ColumnType& type, const ArrowArray& array, std::int64_t row,
+               std::string_view& out);
+
+// True when a valid cell is a number whose text is a plain finite number (not NaN or inf).
+bool finite_number_cell(const ColumnType& type, const ArrowArray& array, std::int64_t row);
+
+// The width in bytes of a fixed-width value of `type` in its values buffer; 0 for the others
+// (null, text, booleans, dictionaries).
+int value_width(const ColumnType& type);
+
+}  // namespace qorv_chemical_engineering_edge::export_profile::arrow

@@ -1,12 +1,12 @@
 // Rendering Arrow cells as export text. Layouts follow the Arrow columnar format: buffer 0 is
 // the validity bitmap (absent when there are no nulls), then offsets or values.
-#include "arrow_text.hpp"
+#include "export/arrow_text.hpp"
 
 #include <charconv>
 #include <cmath>
 #include <cstring>
 
-namespace qorv_chemical_engineering_edge_py::arrow {
+namespace qorv_chemical_engineering_edge::export_profile::arrow {
 
 namespace {
 
@@ -500,6 +500,76 @@ void append_cell(const ColumnType& type, const ArrowArray& array, std::int64_t r
     }
 }
 
+bool cell_valid(const ArrowArray& array, std::int64_t row) {
+    return valid(array, row);
+}
+
+bool text_cell(const ColumnType& type, const ArrowArray& array, std::int64_t row,
+               std::string_view& out) {
+    if (type.dictionary) {
+        const ArrowArray& values = *array.dictionary;
+        return text_cell(*type.dictionary, values, index_at(type.kind, array, row) + values.offset,
+                         out);
+    }
+    switch (type.kind) {
+        case Kind::Utf8:
+        case Kind::LargeUtf8:
+            out = offset_text(type.kind, array, row);
+            return true;
+        case Kind::Utf8View:
+            out = view_text(array, row);
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool finite_number_cell(const ColumnType& type, const ArrowArray& array, std::int64_t row) {
+    if (type.dictionary) return false;
+    switch (type.kind) {
+        case Kind::Float64:
+            return std::isfinite(value_at<double>(array, 1, row));
+        case Kind::Float32:
+            return std::isfinite(value_at<float>(array, 1, row));
+        case Kind::Float16:
+            return ((value_at<std::uint16_t>(array, 1, row) >> 10) & 31) != 31;
+        case Kind::Decimal:
+            return true;
+        default:
+            return is_index(type.kind);
+    }
+}
+
+int value_width(const ColumnType& type) {
+    if (type.dictionary) return 0;
+    switch (type.kind) {
+        case Kind::Int8:
+        case Kind::UInt8:
+            return 1;
+        case Kind::Int16:
+        case Kind::UInt16:
+        case Kind::Float16:
+            return 2;
+        case Kind::Int32:
+        case Kind::UInt32:
+        case Kind::Float32:
+        case Kind::Date32:
+        case Kind::Seconds32:
+            return 4;
+        case Kind::Int64:
+        case Kind::UInt64:
+        case Kind::Float64:
+        case Kind::Timestamp:
+        case Kind::Date64:
+        case Kind::Seconds64:
+            return 8;
+        case Kind::Decimal:
+            return type.bytes;
+        default:
+            return 0;
+    }
+}
+
 // ---- Checking batches against their schema --------------------------------------------------
 //
 // The C interfaces carry no buffer sizes, so what is checked is everything an array says of
@@ -721,4 +791,4 @@ void render_rows(const std::vector<ColumnType>& types, const ArrowArray& batch, 
     }
 }
 
-}  // namespace qorv_chemical_engineering_edge_py::arrow
+}  // namespace qorv_chemical_engineering_edge::export_profile::arrow

@@ -1,0 +1,52 @@
+"""CPU and wall seconds of profile_export on a float64 + timestamp Arrow table read from a CSV
+export (pyarrow.csv, typed), and on the CSV file itself, for two staged packages interleaved.
+
+Run: python bench/arrow_table.py BEFORE_DIR AFTER_DIR [ROUNDS] [CSV]
+(each DIR holds qorv_chemical_engineering_edge, e.g. an unpacked wheel; CSV /tmp/wide.csv).
+The table is read inside each child before the clock starts; medians over the rounds."""
+import json
+import os
+import statistics
+import subprocess
+import sys
+
+CHILD = r'''
+import sys, time, json
+import pyarrow.csv as pacsv
+import qorv_chemical_engineering_edge as e
+path, what = sys.argv[1], sys.argv[2]
+source = pacsv.read_csv(path) if what == "table" else path
+t0 = time.perf_counter(); c0 = time.process_time()
+p = e.profile_export(source)
+print(json.dumps({"wall": time.perf_counter() - t0, "cpu": time.process_time() - c0,
+                  "rows": p.values["n_rows"].value, "digest": p.input_digest}))
+'''
+
+
+def run(stage, path, what):
+    env = dict(os.environ, PYTHONPATH=stage)
+    out = subprocess.run([sys.executable, "-c", CHILD, path, what], env=env, check=True,
+                         capture_output=True, text=True).stdout
+    return json.loads(out)
+
+
+def main():
+    builds = {"before": sys.argv[1], "after": sys.argv[2]}
+    rounds = int(sys.argv[3]) if len(sys.argv) > 3 else 5
+    path = sys.argv[4] if len(sys.argv) > 4 else "/tmp/wide.csv"
+    res = {}
+    for r in range(rounds):
+        order = list(builds) if r % 2 == 0 else list(reversed(builds))
+        for what in ("table", "csv"):
+            for k in order:
+                res.setdefault((what, k), []).append(run(builds[k], path, what))
+    size = os.path.getsize(path) / 1e6
+    for (what, k), xs in sorted(res.items()):
+        w = statistics.median(x["wall"] for x in xs)
+        c = statistics.median(x["cpu"] for x in xs)
+        print(f"{what:5s} {k:6s} wall {w:6.3f} s  cpu {c:6.3f} s  {size / c:7.1f} MB/cpu-s  "
+              f"rows {xs[0]['rows']}  digest {xs[0]['digest'][:12]}")
+
+
+if __name__ == "__main__":
+    main()
