@@ -16,7 +16,9 @@
 // cell's validity and value, so it is the same however the table is cut into batches.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
@@ -50,14 +52,18 @@ class CanonicalTable {
 
   private:
     void put(const void* data, std::size_t n) {
-        const auto* p = static_cast<const char*>(data);
-        buffer_.insert(buffer_.end(), p, p + n);
+        if (n == 0) return;  // `data` may then be null (an empty cell without a data buffer)
+        if (buffer_.size() - used_ < n) buffer_.resize(std::max(2 * buffer_.size(), used_ + n));
+        std::memcpy(buffer_.data() + used_, data, n);
+        used_ += n;
     }
+    void put_byte(char b) { put(&b, 1); }
     void put_u64(std::uint64_t v);
     void put_cell(const ColumnType& type, const ArrowArray& array, std::int64_t row);
     void flush(bool all);
 
-    std::vector<char> buffer_;
+    std::vector<char> buffer_;  // its first used_ bytes are the encoding not yet digested
+    std::size_t used_ = 0;
     std::vector<hashing::Sha256Digest> blocks_;
     std::uint64_t bytes_ = 0;
 };

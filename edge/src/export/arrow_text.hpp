@@ -87,6 +87,10 @@ class Text {
         used_ += n;
     }
     void append(std::string_view text) { append(text.data(), text.size()); }
+    // Starts over, keeping the room: a text reused row after row is not zeroed again.
+    void clear() noexcept { used_ = 0; }
+    const char* data() const noexcept { return data_; }
+    std::size_t size() const noexcept { return used_; }
     void append(const char* begin, const char* end) {
         append(begin, static_cast<std::size_t>(end - begin));
     }
