@@ -12,13 +12,14 @@
 // timestamp table of the wide bench data took).
 //
 // The input digest of a table is taken over its canonical encoding (table_columns_v1, see
-// EXPORT_PROFILE.md), built in the same pass: the column names and types, then row by row each
-// cell's validity and value, so it is the same however the table is cut into batches.
+// EXPORT_PROFILE.md), built as the batches go by: the column names and types, then the rows in
+// groups, each column by column, so it is the same however the table is cut into batches.
 #pragma once
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <deque>
 #include <optional>
 #include <string>
 #include <vector>
@@ -37,31 +38,53 @@ namespace arrow {
 inline constexpr std::string_view kTableDigest = "table_columns_v1";
 
 // The canonical encoding of a table, digested in blocks of ExportScanner::kDigestBlock bytes as a
-// file's bytes are: the input digest of a table is that of a file holding its encoding.
+// file's bytes are: the input digest of a table is that of a file holding its encoding. After
+// the preamble the rows come in groups of kGroupRows, each written column by column (validity
+// bits, then the values as stored), so the values of a fixed-width column are copied, not visited
+// cell by cell; the groups are counted from the table's first row, so how the table is cut into
+// batches changes nothing. The batches of a group not yet written are held until it is.
 class CanonicalTable {
   public:
+    static constexpr std::int64_t kGroupRows = 8192;
+
     // The preamble: the encoding's name and version, the column count, each column's name and
     // type text.
     CanonicalTable(const ArrowSchema& schema, const std::vector<ColumnType>& types);
-    // Rows [0, length) of a checked batch.
-    void add_rows(const std::vector<ColumnType>& types, const ArrowArray& batch);
+    ~CanonicalTable();
+    CanonicalTable(const CanonicalTable&) = delete;
+    CanonicalTable& operator=(const CanonicalTable&) = delete;
+    // Takes a checked batch (its release moves here), writing every group it completes.
+    void add_batch(ArrowArray& batch);
     // The block digests of everything added (the last one of a partial block), and its size.
     std::vector<hashing::Sha256Digest> finish();
     std::uint64_t bytes() const noexcept { return bytes_; }
     bool ends_mid_block() const noexcept { return bytes_ % ExportScanner::kDigestBlock != 0; }
 
   private:
+    struct Held {
+        ArrowArray batch;
+        std::int64_t from;  // its first row not yet written
+    };
+    struct Segment {
+        const ArrowArray* column;
+        std::int64_t at;  // the first row in the column's buffers (offsets included)
+        std::int64_t count;
+    };
+
+    std::size_t room(std::size_t n);  // n zero bytes at the returned position
     void put(const void* data, std::size_t n) {
         if (n == 0) return;  // `data` may then be null (an empty cell without a data buffer)
-        if (buffer_.size() - used_ < n) buffer_.resize(std::max(2 * buffer_.size(), used_ + n));
-        std::memcpy(buffer_.data() + used_, data, n);
-        used_ += n;
+        std::memcpy(buffer_.data() + room(n), data, n);
     }
-    void put_byte(char b) { put(&b, 1); }
     void put_u64(std::uint64_t v);
-    void put_cell(const ColumnType& type, const ArrowArray& array, std::int64_t row);
+    void write_group(std::int64_t rows);
+    void write_column(const ColumnType& type, std::int64_t rows);
     void flush(bool all);
 
+    const std::vector<ColumnType>& types_;
+    std::deque<Held> held_;
+    std::int64_t pending_ = 0;  // rows held and not yet written
+    std::vector<Segment> segments_;
     std::vector<char> buffer_;  // its first used_ bytes are the encoding not yet digested
     std::size_t used_ = 0;
     std::vector<hashing::Sha256Digest> blocks_;

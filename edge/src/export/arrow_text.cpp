@@ -504,6 +504,10 @@ bool cell_valid(const ArrowArray& array, std::int64_t row) {
     return valid(array, row);
 }
 
+std::int64_t dictionary_row(const ColumnType& type, const ArrowArray& array, std::int64_t row) {
+    return index_at(type.kind, array, row) + array.dictionary->offset;
+}
+
 bool text_cell(const ColumnType& type, const ArrowArray& array, std::int64_t row,
                std::string_view& out) {
     if (type.dictionary) {

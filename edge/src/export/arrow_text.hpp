@@ -151,6 +151,9 @@ void append_text(std::string_view text, const TextStyle& style, Text& out);
 // Whether the cell at `row` (the array's own offset included) holds a value.
 bool cell_valid(const ArrowArray& array, std::int64_t row);
 
+// The row of a dictionary column's cell in its dictionary (the dictionary's offset included).
+std::int64_t dictionary_row(const ColumnType& type, const ArrowArray& array, std::int64_t row);
+
 // The bytes of a valid text cell (Utf8 kinds, and dictionaries of them, resolved); false for a
 // cell of any other type.
 bool text_cell(const ColumnType& type, const ArrowArray& array, std::int64_t row,
