@@ -71,10 +71,11 @@ class CanonicalTable {
         std::int64_t count;
     };
 
-    std::size_t room(std::size_t n);  // n zero bytes at the returned position
+    // n bytes at the returned position (zeros when `zeroed`)
+    std::size_t room(std::size_t n, bool zeroed = true);
     void put(const void* data, std::size_t n) {
         if (n == 0) return;  // `data` may then be null (an empty cell without a data buffer)
-        std::memcpy(buffer_.data() + room(n), data, n);
+        std::memcpy(buffer_.data() + room(n, false), data, n);
     }
     void put_u64(std::uint64_t v);
     void write_group(std::int64_t rows);
