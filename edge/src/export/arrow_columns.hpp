@@ -42,7 +42,8 @@ inline constexpr std::string_view kTableDigest = "table_columns_v1";
 // the preamble the rows come in groups of kGroupRows, each written column by column (validity
 // bits, then the values as stored), so the values of a fixed-width column are copied, not visited
 // cell by cell; the groups are counted from the table's first row, so how the table is cut into
-// batches changes nothing. The batches of a group not yet written are held until it is.
+// batches changes nothing. The batches of a group not yet written must stay alive until it is
+// (batches_done() counts those it is done with, in the order given).
 class CanonicalTable {
   public:
     static constexpr std::int64_t kGroupRows = 8192;
@@ -50,11 +51,11 @@ class CanonicalTable {
     // The preamble: the encoding's name and version, the column count, each column's name and
     // type text.
     CanonicalTable(const ArrowSchema& schema, const std::vector<ColumnType>& types);
-    ~CanonicalTable();
     CanonicalTable(const CanonicalTable&) = delete;
     CanonicalTable& operator=(const CanonicalTable&) = delete;
-    // Takes a checked batch (its release moves here), writing every group it completes.
-    void add_batch(ArrowArray& batch);
+    // Adds a checked batch, writing every group it completes.
+    void add_batch(const ArrowArray& batch);
+    std::size_t batches_done() const noexcept { return done_; }
     // The block digests of everything added (the last one of a partial block), and its size.
     std::vector<hashing::Sha256Digest> finish();
     std::uint64_t bytes() const noexcept { return bytes_; }
@@ -62,7 +63,7 @@ class CanonicalTable {
 
   private:
     struct Held {
-        ArrowArray batch;
+        const ArrowArray* batch;
         std::int64_t from;  // its first row not yet written
     };
     struct Segment {
@@ -85,6 +86,7 @@ class CanonicalTable {
     const std::vector<ColumnType>& types_;
     std::deque<Held> held_;
     std::int64_t pending_ = 0;  // rows held and not yet written
+    std::size_t done_ = 0;
     std::vector<Segment> segments_;
     std::vector<char> buffer_;  // its first used_ bytes are the encoding not yet digested
     std::size_t used_ = 0;
