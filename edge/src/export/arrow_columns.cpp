@@ -744,9 +744,9 @@ class Encoder {
 
 }  // namespace
 
-TableOutcome profile_table(ArrowArrayStream& stream, const std::string& label,
-                           const ProfileOptions& options, const Cancelled& cancelled) {
-    TableOutcome outcome;
+TableScan scan_table(ArrowArrayStream& stream, const std::string& label,
+                     const ProfileOptions& options, const Cancelled& cancelled) {
+    TableScan outcome;
     auto fail = [&](bool type_error, std::string text) {
         outcome.type_error = type_error;
         outcome.error = label + ": " + std::move(text);
@@ -840,8 +840,22 @@ TableOutcome profile_table(ArrowArrayStream& stream, const std::string& label,
     part.bytes = canonical.bytes();
     part.digest_complete = true;
     set_fact(part.layout.facts, "input_digest", std::string(kTableDigest), Decided::Detected);
-    auto finished = std::move(partial.value()).finalize(options.declared);
-    if (!finished) return fail(false, finished.error().reason);
+    outcome.partial = std::move(partial.value());
+    return outcome;
+}
+
+TableOutcome profile_table(ArrowArrayStream& stream, const std::string& label,
+                           const ProfileOptions& options, const Cancelled& cancelled) {
+    TableScan scan = scan_table(stream, label, options, cancelled);
+    TableOutcome outcome;
+    outcome.type_error = scan.type_error;
+    outcome.error = std::move(scan.error);
+    if (!scan.partial) return outcome;
+    auto finished = std::move(*scan.partial).finalize(options.declared);
+    if (!finished) {
+        outcome.error = label + ": " + finished.error().reason;
+        return outcome;
+    }
     outcome.profile = std::move(finished.value());
     return outcome;
 }

@@ -100,7 +100,18 @@ struct TableOutcome {
     std::string error;                     // prefixed with the label; empty when cancelled
 };
 
-// Reads the stream to its end (or until `cancelled` says so, asked between row runs).
+struct TableScan {
+    std::optional<PartialProfile> partial;  // absent on an error or when cancelled
+    bool type_error = false;
+    std::string error;
+};
+
+// Reads the stream to its end (or until `cancelled` says so, asked between row runs), to the
+// partial profile of the table as one file.
+TableScan scan_table(ArrowArrayStream& stream, const std::string& label,
+                     const ProfileOptions& options, const Cancelled& cancelled);
+
+// scan_table, then finalised under the options' declared fields.
 TableOutcome profile_table(ArrowArrayStream& stream, const std::string& label,
                            const ProfileOptions& options, const Cancelled& cancelled);
 
