@@ -76,7 +76,8 @@ class CanonicalTable {
     std::size_t room(std::size_t n, bool zeroed = true);
     void put(const void* data, std::size_t n) {
         if (n == 0) return;  // `data` may then be null (an empty cell without a data buffer)
-        std::memcpy(buffer_.data() + room(n, false), data, n);
+        const std::size_t at = room(n, false);  // before buffer_.data(): room may move it
+        std::memcpy(buffer_.data() + at, data, n);
     }
     void put_u64(std::uint64_t v);
     void write_group(std::int64_t rows);
