@@ -54,8 +54,13 @@ def test_partitions_give_the_one_process_profile(sizes):
              for a, b in zip(bounds, bounds[1:])]
     ddf = dd.from_delayed(parts, meta=whole.iloc[:0], verify_meta=False)
     assert ddf.npartitions == len(sizes)
-    # Partitions are digested as their text, a table as its columns: all but the digest agree.
-    assert without_digest(qd.profile_dataframe(ddf)) == without_digest(profile_export(whole))
+    # Partitions are digested as their text, a table as its columns: all but the digest agree,
+    # and each names its digest's kind as a file would (a frame, like a file, names none).
+    from_frame, from_table = qd.profile_dataframe(ddf), profile_export(whole)
+    assert without_digest(from_frame) == without_digest(from_table)
+    kinds = [[r.value for r in p.files[0].reading if r.name == "input_digest"]
+             for p in (from_frame, from_table)]
+    assert kinds == [[], ["table_columns_v1"]]
 
 
 PARTS = [

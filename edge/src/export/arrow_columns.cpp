@@ -336,9 +336,10 @@ class DirectRows {
             mark(layout.quality_col, 0);
             mark(layout.unit_col, 0);
         }
-        // The block classifier's road, as a CSV file's wide rows take it: plain_row with the
-        // cells that are not plain numbers listed. Measured on the float64 + timestamp table of
-        // the wide bench data: the per-cell road took 0.83 s CPU, this one TODO.
+        // The block classifier's road, as a CSV file's wide rows take it: plain_row with only
+        // the cells that are not finite numbers listed. Measured on the float64 + timestamp
+        // table of the wide bench data (with the columnar encoding): the whole table took 0.83 s
+        // CPU cell by cell, 0.19 s this way, against 0.22 s for the same data as a CSV file.
         fast_ = proc_.plain_rows_allowed() && layout.n_columns == n &&
                 layout.time_join == TimeJoin::None && layout.time_col >= 0 &&
                 static_cast<std::size_t>(layout.time_col) < n && layout.time_col2 < 0;
@@ -655,8 +656,8 @@ namespace {
 
 // The batches read so far, alive until the canonical encoding is done with them, and the
 // encoding written either here or, with threads to spare, on a thread of its own beside the row
-// loop (it reads the same batches). Measured on the wide bench table: the encoding and its
-// digest are about half the table's CPU time, so two threads take about half the wall time.
+// loop (it reads the same batches). Profiled on the wide bench table: the encoding and its
+// digest are about half the table's CPU time, the part a second thread can take off the row loop.
 class Encoder {
   public:
     Encoder(CanonicalTable& table, bool threaded) : table_(table) {
