@@ -1,6 +1,6 @@
 """CPU and wall seconds of profile_export on a float64 + timestamp Arrow table read from a CSV
 export (pyarrow.csv; the unit row skipped, the time column parsed, every other cell a float64 or
-a null), and on the CSV file itself, for two staged packages interleaved.
+a null), and on the CSV file itself, for two staged packages interleaved, at one and two threads.
 
 Run: python bench/arrow_table.py BEFORE_DIR AFTER_DIR [ROUNDS] [CSV]
 (each DIR holds qorv_chemical_engineering_edge, e.g. an unpacked wheel; CSV /tmp/wide.csv).
@@ -15,7 +15,7 @@ CHILD = r'''
 import sys, time, json
 import pyarrow.csv as pacsv
 import qorv_chemical_engineering_edge as e
-path, what = sys.argv[1], sys.argv[2]
+path, what, threads = sys.argv[1], sys.argv[2], int(sys.argv[3])
 source = path
 if what == "table":  # the float64 + timestamp table: unit row skipped, texts made nulls
     import pyarrow as pa, pyarrow.compute as pc
@@ -30,16 +30,16 @@ if what == "table":  # the float64 + timestamp table: unit row skipped, texts ma
         cols[name] = pc.cast(pc.if_else(number, col, pa.scalar(None, pa.string())), pa.float64())
     source = pa.table(cols)
 t0 = time.perf_counter(); c0 = time.process_time()
-p = e.profile_export(source)
+p = e.profile_export(source, threads=threads)
 print(json.dumps({"wall": time.perf_counter() - t0, "cpu": time.process_time() - c0,
                   "rows": p.values["n_rows"].value, "digest": p.input_digest}))
 '''
 
 
-def run(stage, path, what):
+def run(stage, path, what, threads):
     env = dict(os.environ, PYTHONPATH=stage)
-    out = subprocess.run([sys.executable, "-c", CHILD, path, what], env=env, check=True,
-                         capture_output=True, text=True).stdout
+    out = subprocess.run([sys.executable, "-c", CHILD, path, what, str(threads)], env=env,
+                         check=True, capture_output=True, text=True).stdout
     return json.loads(out)
 
 
@@ -50,15 +50,17 @@ def main():
     res = {}
     for r in range(rounds):
         order = list(builds) if r % 2 == 0 else list(reversed(builds))
-        for what in ("table", "csv"):
-            for k in order:
-                res.setdefault((what, k), []).append(run(builds[k], path, what))
+        for threads in (1, 2):
+            for what in ("table", "csv"):
+                for k in order:
+                    res.setdefault((what, threads, k), []).append(
+                        run(builds[k], path, what, threads))
     size = os.path.getsize(path) / 1e6
-    for (what, k), xs in sorted(res.items()):
+    for (what, threads, k), xs in sorted(res.items()):
         w = statistics.median(x["wall"] for x in xs)
         c = statistics.median(x["cpu"] for x in xs)
-        print(f"{what:5s} {k:6s} wall {w:6.3f} s  cpu {c:6.3f} s  {size / c:7.1f} MB/cpu-s  "
-              f"rows {xs[0]['rows']}  digest {xs[0]['digest'][:12]}")
+        print(f"{what:5s} threads={threads} {k:6s} wall {w:6.3f} s  cpu {c:6.3f} s  "
+              f"{size / c:7.1f} MB/cpu-s  rows {xs[0]['rows']}  digest {xs[0]['digest'][:12]}")
 
 
 if __name__ == "__main__":
