@@ -602,9 +602,9 @@ Result<ExportProfile> PartialProfile::finalize(const DeclaredFields& fields) && 
         if (is_long && options.baseline_search == BaselineSearch::Auto)
             return ProfileError{
                 s.files.front().path,
-                "baseline_search auto needs a wide export, whose rows are instants; this one is " +
+                "baseline auto needs a wide export, whose rows are instants; this one is " +
                     std::string(name(layout)) +
-                    ": declare the window instead (baseline=(start, end))"};
+                    ": give the window instead (baseline=(start, end))"};
         if (is_long) {
             p.baseline_suggestion = BaselineSuggestion{};
             p.baseline_suggestion->why = "not looked for: a " + std::string(name(layout)) +
