@@ -177,6 +177,8 @@ class BaselineWindow:
     start: str
     end: str
     rows: int
+    start_us: int = field(default=0, repr=False)  # the same instants, for drawing
+    end_us: int = field(default=0, repr=False)
 
     def to_dict(self) -> Dict[str, Any]:
         return {"start": self.start, "end": self.end, "rows": self.rows}
@@ -212,7 +214,7 @@ def _suggestion(raw: Optional[Dict[str, Any]]) -> Optional[BaselineSuggestion]:
         return None
 
     def window(w: Tuple[int, int, int]) -> BaselineWindow:
-        return BaselineWindow(instant_text(w[0]) or "", instant_text(w[1]) or "", w[2])
+        return BaselineWindow(instant_text(w[0]) or "", instant_text(w[1]) or "", w[2], w[0], w[1])
 
     return BaselineSuggestion(
         window=None if raw["window"] is None else window(raw["window"]),

@@ -250,7 +250,7 @@ BaselineSuggestion find_baseline(const BaselineTrack& track, std::optional<std::
     };
     const std::string rule =
         "every loop tag present, at most 5% of the tags missing and every loop's PV within 5% of "
-        "its SP";
+        "its SP, or of the PV's range where the SP is near zero";
     const std::string needed = out.short_export
                                    ? "at least 100 rows over the export's whole span of " +
                                          hours(span) + " (the export spans under 24 h)"
