@@ -222,3 +222,26 @@ def test_the_report_outlines_the_window_and_lists_runners_up(tmp_path):
     # runs to the export's end), the left one under half-way (row 183 of 400).
     xs = sorted({x for x, _ in blue})
     assert len(blue) > 400 and xs[-1] > 0.8 * width and min(xs) < 0.6 * width
+
+
+def test_qce_readiness_takes_baseline_auto(tmp_path):
+    import subprocess
+    import sys
+
+    path = tmp_path / "w.csv"
+    path.write_text(export(outage=range(180, 183))[0])
+
+    def qce(*flags):
+        return subprocess.run([sys.executable, "-m", "qorv_chemical_engineering_edge", "readiness",
+                               str(path), "--license-cleared", *flags, "--json", "-"],
+                              capture_output=True, text=True, timeout=120)
+
+    used, shown = qce("--baseline", "auto"), qce()
+    # Shown only, the window leaves the baseline a missing witness: exit code 1.
+    assert (used.returncode, shown.returncode) == (0, 1), used.stderr + shown.stderr
+    values = {v["name"]: v for v in json.loads(used.stdout)["profile"]["values"]}
+    assert (values["baseline_present"]["value"], values["baseline_present"]["provenance"]) == \
+        (True, "suggested")
+    suggestion = json.loads(shown.stdout)["profile"]["baseline_suggestion"]
+    assert suggestion["window"] == {"start": "2026-01-02T06:30:00Z",
+                                    "end": "2026-01-03T18:30:00Z", "rows": 217}
