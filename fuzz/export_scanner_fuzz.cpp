@@ -62,6 +62,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     o.quality_convention = static_cast<ep::QualityConvention>((cut >> 13) % 6);
     // The zone byte's last bit asks for a given encoding, picked by the cut's middle bits.
     if (zone & 0x80) o.encoding = static_cast<ep::Encoding>((cut >> 10) % 6);
+    // And bits 8-9 the normal-operation window's search (with a break span), so that its row
+    // verdicts are checked across the cut like every other part of the state.
+    constexpr ep::BaselineSearch kSearches[4] = {ep::BaselineSearch::Off, ep::BaselineSearch::Off,
+                                                 ep::BaselineSearch::Suggest,
+                                                 ep::BaselineSearch::Auto};
+    o.baseline_search = kSearches[(cut >> 8) & 3];
+    if (o.baseline_search != ep::BaselineSearch::Off)
+        o.baseline_breaks = {{std::int64_t{cut} << 30, (std::int64_t{cut} << 30) + 3'600'000'000}};
 
     ep::ExportScanner one(o, "fuzz.csv");
     one.feed(csv);
@@ -87,6 +95,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ep::ProfileOptions accepting = o;
     accepting.accept_multiline_fields = true;
     accepting.accept_unparsed_rows = true;
+    if (o.baseline_search == ep::BaselineSearch::Auto)  // shown, never refused for the layout
+        accepting.baseline_search = ep::BaselineSearch::Suggest;
     ep::ExportScanner open(accepting, "fuzz.csv");
     open.feed(csv);
     auto accepted = open.finish().value().finalize(accepting.declared);
@@ -96,8 +106,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const auto& n = accepted.value().notes;
         std::uint64_t parsed = 0;
         for (const auto& f : accepted.value().files) parsed += f.data_rows;
-        refusable = (!o.accept_multiline_fields && n.multiline_fields > 0) ||
-                    (!o.accept_unparsed_rows && 19 * n.unparsed_rows > parsed);
+        refusable =
+            (!o.accept_multiline_fields && n.multiline_fields > 0) ||
+            (!o.accept_unparsed_rows && 19 * n.unparsed_rows > parsed) ||
+            (o.baseline_search == ep::BaselineSearch::Auto && accepted.value().layout != "wide");
     }
     auto profile = whole.value().finalize(o.declared);
     check(profile.ok() != refusable);
@@ -135,8 +147,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(without_digest(left.value()) == without_digest(whole.value()));
     auto merged = without_digest(left.value()).finalize(o.declared);
     check(merged.ok() != refusable);
-    if (merged.ok())
-        check(merged.value().seal ==
-              without_digest(whole.value()).finalize(o.declared).value().seal);
+    if (merged.ok()) {
+        const auto one_scan = without_digest(whole.value()).finalize(o.declared).value();
+        check(merged.value().seal == one_scan.seal);
+        check(merged.value().baseline_suggestion == one_scan.baseline_suggestion);
+        check(one_scan.baseline_suggestion.has_value() ==
+              (o.baseline_search != ep::BaselineSearch::Off));
+    }
     return 0;
 }

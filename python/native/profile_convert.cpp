@@ -8,7 +8,10 @@
 //    "availability": {"start_us", "bin_us", "bins", "complete", "rows": bytes (uint64 per bin),
 //                     "counts": bytes (uint32 [tag][bin][present, missing, bad-state]),
 //                     "first": bytes, "last": bytes, "step": bytes (int64 per tag; INT64_MIN
-//                     when absent; the step is the tag's (long) or the rows' (wide) modal step)}}
+//                     when absent; the step is the tag's (long) or the rows' (wide) modal step)},
+//    "baseline_suggestion": None, or {"window": (start_us, end_us, rows) or None, "why": str,
+//                           "runners_up": [(start_us, end_us, rows)], "qualifying_runs",
+//                           "qualifying_rows", "short_export", "min_duration_us"}}
 // Instants are microseconds since the epoch (UTC), None when absent. Byte arrays are in the
 // machine's order, for memoryview.cast.
 #include <cstdint>
@@ -212,6 +215,32 @@ PyObject* availability(const profile::ExportProfile& p) {
     return ok ? d.release() : nullptr;
 }
 
+PyObject* window(const profile::BaselineWindow& w) {
+    return Py_BuildValue("(LLK)", static_cast<long long>(w.start_us),
+                         static_cast<long long>(w.end_us), static_cast<unsigned long long>(w.rows));
+}
+
+PyObject* baseline_suggestion(const profile::ExportProfile& p) {
+    if (!p.baseline_suggestion) Py_RETURN_NONE;
+    const profile::BaselineSuggestion& b = *p.baseline_suggestion;
+    PyRef d(PyDict_New());
+    if (!d) return nullptr;
+    PyObject* found = nullptr;
+    if (b.window) {
+        found = window(*b.window);
+    } else {
+        found = Py_None;
+        Py_INCREF(found);
+    }
+    const bool ok = put(d.get(), "window", found) && put(d.get(), "why", str(b.why)) &&
+                    put(d.get(), "runners_up", list_of(b.runners_up, window)) &&
+                    put(d.get(), "qualifying_runs", count(b.qualifying_runs)) &&
+                    put(d.get(), "qualifying_rows", count(b.qualifying_rows)) &&
+                    put(d.get(), "short_export", flag(b.short_export)) &&
+                    put(d.get(), "min_duration_us", PyLong_FromLongLong(b.min_duration_us));
+    return ok ? d.release() : nullptr;
+}
+
 // What a report calls each note, by the key notes() writes it under. A note without words here
 // is shown by its key.
 constexpr std::pair<std::string_view, std::string_view> kNoteLabels[] = {
@@ -263,7 +292,8 @@ PyObject* profile_to_python(const profile::ExportProfile& p) {
         put(d.get(), "files", list_of(p.files, file)) &&
         put(d.get(), "input_digest", str(p.input_digest)) &&
         put(d.get(), "unit_vocabulary", str(p.unit_vocabulary)) &&
-        put(d.get(), "seal", str(p.seal)) && put(d.get(), "availability", availability(p));
+        put(d.get(), "seal", str(p.seal)) && put(d.get(), "availability", availability(p)) &&
+        put(d.get(), "baseline_suggestion", baseline_suggestion(p));
     return ok ? d.release() : nullptr;
 }
 

@@ -4,7 +4,8 @@
 // missing_sentinels, good_quality, tag_list (None, (file, bytes) or a {tag: unit} dict), the
 // declared fields (None or bool), baseline_start_us, baseline_end_us, threads,
 // accept_multiline_fields, accept_unparsed_rows, quality_convention,
-// header_line (0: found), encoding.
+// header_line (0: found), encoding; optional: baseline_search ("off", "suggest", "auto"; absent:
+// off) and baseline_breaks (a list of (start_us, end_us) pairs).
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -188,6 +189,38 @@ bool read_profile_options(PyObject* dict, profile::ProfileOptions& options) {
     const unsigned long count = PyLong_AsUnsignedLong(threads);
     if (count == static_cast<unsigned long>(-1) && PyErr_Occurred()) return false;
     options.threads = static_cast<unsigned>(count);
+
+    if (PyObject* search = PyDict_GetItemString(dict, "baseline_search")) {
+        std::string text;
+        if (!read_text(search, text)) return false;
+        constexpr std::pair<std::string_view, profile::BaselineSearch> kSearches[] = {
+            {"off", profile::BaselineSearch::Off},
+            {"suggest", profile::BaselineSearch::Suggest},
+            {"auto", profile::BaselineSearch::Auto}};
+        bool known = false;
+        for (const auto& [label, value] : kSearches)
+            if (text == label) {
+                options.baseline_search = value;
+                known = true;
+            }
+        if (!known) {
+            PyErr_Format(PyExc_ValueError, "option baseline=%R is not recognised", search);
+            return false;
+        }
+    }
+    if (PyObject* breaks = PyDict_GetItemString(dict, "baseline_breaks")) {
+        if (!PyList_Check(breaks)) {
+            PyErr_SetString(PyExc_TypeError,
+                            "option baseline_breaks must be a list of (start_us, end_us) pairs");
+            return false;
+        }
+        for (Py_ssize_t i = 0, n = PyList_Size(breaks); i < n; ++i) {
+            long long a = 0, b = 0;
+            if (!PyArg_ParseTuple(PyList_GetItem(breaks, i), "LL:baseline_breaks", &a, &b))
+                return false;
+            options.baseline_breaks.emplace_back(a, b);
+        }
+    }
 
     auto& d = options.declared;
     return read_declared(dict, d) &&

@@ -79,3 +79,14 @@ def compute(profile: "ExportProfile", buckets: int = 96,
             profile.layout == _names.LAYOUTS[1], buckets, -1 if max_tags is None else max_tags))
     return Availability(tuple(tags[i].name for i in drawn), start, bucket_us, shares, "",
                         present, expected, bad_state, rows)
+
+
+def span_of(grid: Availability, start_us: int, end_us: int) -> Optional[Tuple[float, float]]:
+    """Where the instants [start_us, end_us] fall along the grid's time axis, as fractions of
+    its width clipped to it (a window within one bucket keeps its place); None when outside."""
+    width = grid.bucket_us * grid.buckets
+    if width <= 0 or end_us < grid.start_us or start_us >= grid.start_us + width:
+        return None
+    lo = max(0.0, (start_us - grid.start_us) / width)
+    hi = min(1.0, (end_us - grid.start_us) / width)
+    return lo, max(lo, hi)

@@ -1,6 +1,6 @@
 # The native module's entry points. grade binds and converts its own arguments; for the rest the
 # package checks every argument before calling.
-from typing import Any, Callable, Dict, List, Optional, Tuple
+from typing import Any, Callable, Dict, List, Optional, Tuple, TypedDict
 
 def grade(
     n_tags: Any,
@@ -27,6 +27,17 @@ def check_units_v2(assertions: List[_Assertion], /) -> Tuple[int, int, int, str,
 def parse_unit_v2(text: str, /) -> Optional[Tuple[str, float, float, str, Tuple[int, int, int, int, int, int], str, str, str]]: ...
 
 _Options = Dict[str, Any]
+# A profile dict's "baseline_suggestion" (None when the options' baseline_search is "off" or
+# absent); windows are (start_us, end_us, rows).
+_Window = Tuple[int, int, int]
+class BaselineSuggestionDict(TypedDict):
+    window: Optional[_Window]
+    why: str
+    runners_up: List[_Window]
+    qualifying_runs: int
+    qualifying_rows: int
+    short_export: bool
+    min_duration_us: int
 def profile_files(paths: List[str], options: _Options, progress: Optional[Callable[[int, int], None]], /) -> Dict[str, Any]: ...
 def profile_stream(capsule: object, label: str, options: _Options, /) -> Dict[str, Any]: ...
 def read_tag_list(file: str, data: bytes, /) -> List[Tuple[str, str]]: ...

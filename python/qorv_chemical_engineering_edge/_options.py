@@ -37,13 +37,15 @@ def build(
     good_quality: Optional[Iterable[str]],
     threads: Optional[int],
     declared: Optional[Mapping[str, Optional[bool]]] = None,
-    baseline: Optional[Tuple[Instant, Instant]] = None,
+    baseline: Union[None, str, Tuple[Instant, Instant]] = None,
     accept_multiline_fields: bool = False,
     accept_unparsed_rows: bool = False,
     quality_convention: str = "auto",
     header_line: Optional[int] = None,
     encoding: Optional[str] = None,
     timestamp_columns: Optional[Sequence[str]] = None,
+    baseline_search: str = "off",
+    baseline_breaks: Sequence[Tuple[int, int]] = (),
 ) -> Dict[str, Any]:
     """The native options dict; see python/native/profile_options.cpp for its keys."""
     zone_tzif = _zones.tzif_bytes(tz)
@@ -75,10 +77,32 @@ def build(
         raise ValueError("options delimiter and decimal must differ")
     # Checked by the caller through _names.declared_fields (and again natively on use).
     options.update(_names.declared_fields({}) if declared is None else declared)
+    # The window search's keys only when it runs, so that other options read as they always did.
+    if isinstance(baseline, str):
+        if baseline != "auto":
+            raise ValueError(f"option baseline={baseline!r} must be 'auto' or a (start, end) pair")
+        baseline_search, baseline = "auto", None
+    if baseline_search != "off":
+        options["baseline_search"] = _args.choice(baseline_search, "baseline", BASELINE_SEARCHES)
+        options["baseline_breaks"] = _breaks(baseline_breaks)
     if baseline is not None:
         start, end = _baseline(baseline, tz, zone_tzif)
         options["baseline_start_us"], options["baseline_end_us"] = start, end
     return options
+
+
+BASELINE_SEARCHES = ("off", "suggest", "auto")
+
+
+def _breaks(spans: Sequence[Tuple[int, int]]) -> List[Tuple[int, int]]:
+    """Spans (UTC microseconds, both ends inclusive) that break a normal-operation run."""
+    out = []
+    for span in spans:
+        if (not isinstance(span, (tuple, list)) or len(span) != 2
+                or not all(isinstance(v, int) and not isinstance(v, bool) for v in span)):
+            raise TypeError("option baseline_breaks must hold (start_us, end_us) pairs of ints")
+        out.append((min(span), max(span)))
+    return out
 
 
 def public(options: Mapping[str, Any]) -> Dict[str, Any]:
@@ -94,6 +118,9 @@ def public(options: Mapping[str, Any]) -> Dict[str, Any]:
         shown.pop("header_line", None)
     if shown.get("encoding") == "auto":  # likewise
         shown.pop("encoding", None)
+    if shown.get("baseline_search") != "auto":  # a suggestion only shown is sealed by nothing
+        shown.pop("baseline_search", None)
+        shown.pop("baseline_breaks", None)
     tag_list = options.get("tag_list")
     shown["tag_list"] = (None if tag_list is None else MAPPING_LABEL
                          if isinstance(tag_list, dict) else tag_list[0])

@@ -83,7 +83,8 @@ def _reason(error: BaseException) -> str:
 # ---- commands ------------------------------------------------------------------------------
 
 def _readiness(args: argparse.Namespace) -> int:
-    baseline = parse_baseline(args.baseline) if args.baseline else None
+    baseline = (None if not args.baseline else "auto" if args.baseline == "auto"
+                else parse_baseline(args.baseline))
     report = _on_dask(args, "grade_files", grade_export)(
         _export_paths(args.export),
         baseline_present=True if args.baseline_present else None,
@@ -256,9 +257,9 @@ def _build_parser() -> argparse.ArgumentParser:
         "NotReadyMissingCriticalWitnesses, 2 for a usage error or an unreadable input.")
     _export_arguments(readiness)
     window = readiness.add_mutually_exclusive_group()
-    window.add_argument("--baseline", metavar="START..END",
+    window.add_argument("--baseline", metavar="START..END|auto",
                         help="a normal-operation window (ISO 8601 times); present when it "
-                        "holds at least 100 rows")
+                        "holds at least 100 rows; 'auto': the window found in a wide export")
     window.add_argument("--baseline-present", action="store_true",
                         help="declare that a baseline window exists")
     readiness.add_argument("--license-cleared", action="store_true",

@@ -75,7 +75,7 @@ def grade_files(paths_or_glob: Any, *, client: Any = None, chunk_bytes: int = DE
     arguments. The report's `court_hash` equals that of `grade_export` on the same files."""
     profile_options, declared, baseline = _split_declared(options, "grade_files")
     paths = expand_paths(paths_or_glob)
-    native = _build_options(profile_options, declared, baseline)
+    native = _build_options(profile_options, declared, baseline, graded=True)
     final = _files_graph(paths, native, _piece_bytes(chunk_bytes), _split(split_every))
     profile = _from_native(_compute(final, client, progress), tuple(paths), native)
     return ExportReport(record=grade(**profile.profile_arguments), profile=profile)
@@ -102,7 +102,7 @@ def grade_dataframe(ddf: Any, *, client: Any = None, label: Optional[str] = None
                     **options: Any) -> ExportReport:
     """`grade_export` of a Dask DataFrame; see `profile_dataframe` and `grade_files`."""
     profile_options, declared, baseline = _split_declared(options, "grade_dataframe")
-    native = _build_options(profile_options, declared, baseline, table=True)
+    native = _build_options(profile_options, declared, baseline, table=True, graded=True)
     label = label if label is not None else _frame_label(ddf)
     profile = _from_native(_frame_profile(ddf, label, native, client, split_every, progress),
                            (label,), native)
@@ -173,7 +173,7 @@ _DECLARED = (*_names.DECLARED_FIELDS, "baseline")
 
 
 def _build_options(settings: Mapping[str, Any], declared: Optional[Mapping[str, Any]],
-                   baseline: Any, table: bool = False) -> Dict[str, Any]:
+                   baseline: Any, table: bool = False, graded: bool = False) -> Dict[str, Any]:
     unknown = set(settings) - set(_PROFILE_OPTIONS) - {"threads"}
     if unknown:
         raise TypeError(f"unexpected keyword argument '{sorted(unknown)[0]}'")
@@ -181,6 +181,8 @@ def _build_options(settings: Mapping[str, Any], declared: Optional[Mapping[str, 
     if table:  # as profile_export renders a table
         merged["delimiter"] = ";" if merged.get("decimal") == "," else ","
         merged["encoding"] = None  # Arrow's strings are UTF-8
+    if graded:  # as grade_export: the window is found and shown ("auto": and used)
+        merged["baseline_search"] = "suggest"
     return _options.build(**merged, declared=declared, baseline=baseline)
 
 

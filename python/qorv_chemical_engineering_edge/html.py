@@ -26,6 +26,7 @@ VERDICT_COLOURS = dict(zip(_names.VERDICTS, ("#1a7f37", "#b76e00", "#c62828")))
 LEVEL_COLOURS = dict(zip(_names.LEVELS, ("#dff3e4", "#fff1d6", "#fde0e0")))
 NO_ROWS = "#3b3f46"  # a bucket without a single row: an outage or the export's edge
 NO_SAMPLES = "#afb8c1"  # rows, but none of them holds the tag (a file without its column)
+WINDOW_COLOUR = "#0969da"  # the normal-operation window's outline
 
 # Past these, the page summarises: the tag table shows the worst tags and each note list its
 # first items, and says how many more the JSON holds. A page stays readable and its size stays
@@ -175,10 +176,37 @@ def _chart(profile: "ExportProfile") -> str:
     grid = profile.availability(max_tags=120)
     if not grid.tags:
         return _section("Data availability", f"<p class=\"muted\">Not drawn: {_e(grid.note)}.</p>")
-    return _section("Data availability", _svg(grid) + _legend())
+    b = profile.baseline_suggestion
+    window = None
+    if b is not None and b.window is not None:
+        from ._availability import span_of
+
+        at = span_of(grid, b.window.start_us, b.window.end_us)
+        if at is not None:
+            window = (*at, f"normal-operation window: {b.window.start} to {b.window.end}, "
+                           f"{b.window.rows:,} rows")
+    return _section("Data availability", _svg(grid, window=window) + _legend(window is not None)
+                    + _baseline(profile))
 
 
-def _svg(grid: "Availability", max_tags: int = 120) -> str:
+def _baseline(profile: "ExportProfile") -> str:
+    """The normal-operation window found, why, and its runners-up; empty when not looked for."""
+    b = profile.baseline_suggestion
+    if b is None:
+        return ""
+    head = ("No normal-operation window." if b.window is None else
+            f"Normal-operation window: {_e(b.window.start)} to {_e(b.window.end)}, "
+            f"{b.window.rows:,} rows.")
+    text = f'<p id="baseline-window"><strong>{head}</strong> {_e(b.why)}.</p>'
+    if b.runners_up:
+        rows = [f"<tr><td class=\"num\">{i + 1}</td><td>{_e(w.start)}</td><td>{_e(w.end)}</td>"
+                f"<td class=\"num\">{w.rows:,}</td></tr>" for i, w in enumerate(b.runners_up)]
+        text += _table(("runner-up", "start", "end", "rows"), rows, width="auto")
+    return text
+
+
+def _svg(grid: "Availability", max_tags: int = 120,
+         window: Optional[Tuple[float, float, str]] = None) -> str:
     order = list(range(len(grid.tags)))
     if len(order) > max_tags:  # the tags with the least data first
         order.sort(key=lambda i: _mean(grid.shares[i]))
@@ -211,6 +239,12 @@ def _svg(grid: "Availability", max_tags: int = 120) -> str:
                 tip = _tip(grid, i, b)
             parts.append(f'{columns[b]}{at_y}{fill}"><title>{name} · {times[b]}: {tip}</title>'
                          "</rect>")
+    if window is not None:  # outlined over every row drawn, at least 3 px wide
+        x0 = label_w + window[0] * plot_w
+        w = max(3.0, (window[1] - window[0]) * plot_w)
+        parts.append(f'<rect id="baseline-outline" x="{x0:.1f}" y="{top - 2}" width="{w:.1f}" '
+                     f'height="{cell_h * len(order) + 3}" fill="none" stroke="{WINDOW_COLOUR}" '
+                     f'stroke-width="3"><title>{_e(window[2])}</title></rect>')
     axis_y = top + cell_h * len(order) + 14
     span_us = grid.bucket_us * grid.buckets
     for at_us, label in _ticks(grid.start_us, span_us):
@@ -239,7 +273,7 @@ def _empty(grid: "Availability", tag: int, bucket: int) -> Tuple[str, str]:
     return NO_SAMPLES, f"no samples of {_e(grid.tags[tag])} ({rows:,} rows)"
 
 
-def _legend() -> str:
+def _legend(window: bool = False) -> str:
     stops = [(1.0, "all present"), (0.75, "75%"), (0.5, "50%"), (0.0, "none present")]
     items = "".join(
         f'<span><span class="swatch" style="background:{_shade(s)}"></span>{label}</span>'
@@ -249,6 +283,9 @@ def _legend() -> str:
               "no rows at all (outage)</span>"
               f'<span><span class="swatch" style="background:{NO_SAMPLES}"></span>'
               "no samples of the tag</span>")
+    if window:
+        items += (f'<span><span class="swatch" style="background:none;border:2px solid '
+                  f'{WINDOW_COLOUR}"></span>normal-operation window</span>')
     return f'<div class="legend">{items}</div>'
 
 

@@ -24,7 +24,7 @@ class ProfileValue:
 
     name: str
     value: Union[int, float, bool]
-    provenance: str  # "derived", "inferred", "declared" or "default"
+    provenance: str  # "derived", "inferred", "declared", "default" or "suggested"
 
     def to_dict(self) -> Dict[str, Any]:
         value = _render.number(self.value) if isinstance(self.value, float) else self.value
@@ -170,6 +170,64 @@ class ProfileNotes:
 
 
 @dataclass(frozen=True)
+class BaselineWindow:
+    """A run of consecutive rows that qualify as normal operation: first and last instant
+    (ISO 8601 UTC) and its rows."""
+
+    start: str
+    end: str
+    rows: int
+    start_us: int = field(default=0, repr=False)  # the same instants, for drawing
+    end_us: int = field(default=0, repr=False)
+
+    def to_dict(self) -> Dict[str, Any]:
+        return {"start": self.start, "end": self.end, "rows": self.rows}
+
+
+@dataclass(frozen=True)
+class BaselineSuggestion:
+    """The normal-operation window found in a wide export (see edge/EXPORT_PROFILE.md), or why
+    none was; `runners_up` are the next best qualifying runs (at most five)."""
+
+    window: Optional[BaselineWindow]
+    why: str
+    runners_up: Tuple[BaselineWindow, ...]
+    qualifying_runs: int  # runs meeting the minimums, the window included
+    qualifying_rows: int  # rows that qualify, in any run
+    short_export: bool  # the export spans under 24 h: the window had to span all of it
+    min_hours: float  # the span a run needed
+
+    def to_dict(self) -> Dict[str, Any]:
+        return {
+            "window": None if self.window is None else self.window.to_dict(),
+            "why": self.why,
+            "runners_up": [w.to_dict() for w in self.runners_up],
+            "qualifying_runs": self.qualifying_runs,
+            "qualifying_rows": self.qualifying_rows,
+            "short_export": self.short_export,
+            "min_hours": self.min_hours,
+        }
+
+
+def _suggestion(raw: Optional[Dict[str, Any]]) -> Optional[BaselineSuggestion]:
+    if raw is None:
+        return None
+
+    def window(w: Tuple[int, int, int]) -> BaselineWindow:
+        return BaselineWindow(instant_text(w[0]) or "", instant_text(w[1]) or "", w[2], w[0], w[1])
+
+    return BaselineSuggestion(
+        window=None if raw["window"] is None else window(raw["window"]),
+        why=raw["why"],
+        runners_up=tuple(window(w) for w in raw["runners_up"]),
+        qualifying_runs=raw["qualifying_runs"],
+        qualifying_rows=raw["qualifying_rows"],
+        short_export=raw["short_export"],
+        min_hours=raw["min_duration_us"] / 3.6e9,
+    )
+
+
+@dataclass(frozen=True)
 class ExportProfile:
     """The readiness profile of one export, with its evidence, digest and seal."""
 
@@ -185,6 +243,9 @@ class ExportProfile:
     options: Dict[str, Any]  # as used (JSON-ready)
     _native_options: Dict[str, Any] = field(default_factory=dict, repr=False, compare=False)
     _bins: Optional[Bins] = field(default=None, repr=False, compare=False)  # not sealed
+    # The normal-operation window, when looked for (grade_export always looks): sealed only
+    # under baseline="auto".
+    baseline_suggestion: Optional[BaselineSuggestion] = None
 
     @property
     def profile_arguments(self) -> Dict[str, Any]:
@@ -211,6 +272,7 @@ class ExportProfile:
             ),
             self.tag_table(columns=columns),
             self.notes_text(columns),
+            self.baseline_text(columns),
             _render.hashes((("input_digest", self.input_digest), ("profile seal", self.seal)),
                            columns),
         )
@@ -226,6 +288,23 @@ class ExportProfile:
         empty), as text."""
         return _render.notes(
             _render.note_items(self.notes.to_dict(), _quiet_notes(), _names.NOTE_LABELS), columns)
+
+    def baseline_text(self, columns: Optional[int] = None) -> str:
+        """The normal-operation window found, its runners-up and why; empty when not looked
+        for."""
+        b = self.baseline_suggestion
+        if b is None:
+            return ""
+        head = ("normal-operation window: none" if b.window is None else
+                f"normal-operation window: {b.window.start} to {b.window.end}, "
+                f"{b.window.rows} rows")
+        text = "\n".join(_render.wrap(head, columns or _render.width()))
+        text += "\n" + "\n".join(_render.wrap(b.why, columns or _render.width()))
+        if b.runners_up:
+            text += "\n" + _render.table(
+                ("runner-up", "start", "end", "rows"),
+                ((i + 1, w.start, w.end, w.rows) for i, w in enumerate(b.runners_up)), columns)
+        return text
 
     def tag_table(self, limit: Optional[int] = 40, columns: Optional[int] = None) -> str:
         shown = self.tags if limit is None else self.tags[:limit]
@@ -265,6 +344,8 @@ class ExportProfile:
             "unit_vocabulary": self.unit_vocabulary,
             "seal": self.seal,
             "options": _render.plain(self.options),  # a sentinel may be NaN or an infinity
+            **({} if self.baseline_suggestion is None
+               else {"baseline_suggestion": self.baseline_suggestion.to_dict()}),
         }
 
     def to_json(self, indent: Optional[int] = 2) -> str:
@@ -336,6 +417,7 @@ class ExportReport:
                 ((p.name, p.value, p.provenance) for p in profile.values.values()), columns,
             ),
             profile.notes_text(columns),
+            profile.baseline_text(columns),
             _render.hashes((("court_hash", self.court_hash), ("profile seal", profile.seal)),
                            columns),
         )
@@ -430,7 +512,7 @@ def grade_export(
     source: Any,
     *,
     baseline_present: Optional[bool] = None,
-    baseline: Optional[Tuple[_options.Instant, _options.Instant]] = None,
+    baseline: Union[None, str, Tuple[_options.Instant, _options.Instant]] = None,
     license_cleared: bool = False,
     has_maintenance: Optional[bool] = None,
     has_batches: Optional[bool] = None,
@@ -440,7 +522,10 @@ def grade_export(
     """Profile an export and grade it with the readiness court.
 
     What an export cannot show is declared here: `baseline_present`, or a `baseline` window
-    (start, end) that holds at least 100 rows; `license_cleared` (never inferred); the context
+    (start, end) that holds at least 100 rows, or `baseline="auto"`: the normal-operation window
+    found in a wide export decides `baseline_present` (provenance "suggested"; a long or paired
+    export raises ValueError naming the option). Without "auto" the window is found and shown
+    (`report.profile.baseline_suggestion`) but changes no value and no seal; `license_cleared` (never inferred); the context
     sources. `profile_options` are those of `profile_export`. The report's `court_hash` equals
     `qorv_chemical_engineering.grade_readiness(**report.profile_arguments)["court_hash"]`.
     """
@@ -455,7 +540,7 @@ def grade_export(
         "has_lab_samples": has_lab_samples,
     })
     progress = profile_options.pop("progress", None)
-    options = {**_PROFILE_OPTIONS, **profile_options}
+    options = {**_PROFILE_OPTIONS, **profile_options, "baseline_search": "suggest"}
     profile = _profile(source, options, progress, declared, baseline)
     return ExportReport(record=grade(**profile.profile_arguments), profile=profile)
 
@@ -541,6 +626,7 @@ def _from_native(raw: Dict[str, Any], source: Tuple[str, ...],
         options=_options.public(options),
         _native_options=options,
         _bins=bins_of(raw["availability"]),
+        baseline_suggestion=_suggestion(raw.get("baseline_suggestion")),
     )
 
 

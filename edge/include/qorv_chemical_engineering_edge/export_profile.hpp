@@ -166,7 +166,9 @@ enum class Layout : std::uint8_t { Auto, Wide, Long, Paired };
 // are numbers: Excel serial days (naive, 1899-12-30 epoch), Unix seconds or milliseconds (UTC).
 enum class TimestampFormat : std::uint8_t { Auto, ExcelSerial, UnixSeconds, UnixMilliseconds };
 
-enum class Provenance : std::uint8_t { Derived, Inferred, Declared, Default };
+// Suggested: baseline_present from a normal-operation window the profiler found itself
+// (BaselineSearch::Auto).
+enum class Provenance : std::uint8_t { Derived, Inferred, Declared, Default, Suggested };
 
 // How a quality column's cells read; Auto decides per file from the quality columns' names and
 // the values under them (see edge/EXPORT_PROFILE.md, Cells). Text: good is empty, good, g, ok or
@@ -204,6 +206,13 @@ struct DeclaredFields {
     std::optional<std::int64_t> baseline_end_us;
 };
 
+// Whether the profiler looks for a normal-operation window in a wide export (see "Normal-operation
+// window" in edge/EXPORT_PROFILE.md). Off: not looked for, the scan's speed and every seal as
+// ever. Suggest: found and shown (ExportProfile::baseline_suggestion), no value or seal changed.
+// Auto: found, and it decides baseline_present (provenance Suggested) unless a window or the
+// value is declared; the option and the window are sealed.
+enum class BaselineSearch : std::uint8_t { Off, Suggest, Auto };
+
 struct ProfileOptions {
     Layout layout = Layout::Auto;
     char delimiter = 0;  // 0: sniffed from the header
@@ -240,6 +249,10 @@ struct ProfileOptions {
     // Utf16BE read a file with or without a mark, Utf16 takes the order from the mark (else from
     // where the NULs of ASCII text fall, else little-endian). Tag lists are read alike.
     Encoding encoding = Encoding::Auto;
+    BaselineSearch baseline_search = BaselineSearch::Off;
+    // Spans (UTC microseconds, both ends inclusive) that break a normal-operation run: work
+    // orders, batch starts and ends. Read only when baseline_search is not Off.
+    std::vector<std::pair<std::int64_t, std::int64_t>> baseline_breaks;
 };
 
 // The bad-state texts, compared in any case after trimming.
@@ -424,6 +437,26 @@ struct AvailabilityGrid {
 AvailabilityGrid availability_grid(const AvailabilityGridInput& in, std::size_t buckets,
                                    std::optional<std::size_t> max_tags);
 
+// A run of consecutive qualifying rows: its first and last instant and its rows.
+struct BaselineWindow {
+    std::int64_t start_us = 0;
+    std::int64_t end_us = 0;
+    std::uint64_t rows = 0;
+    friend bool operator==(const BaselineWindow&, const BaselineWindow&) = default;
+};
+
+// The normal-operation window found in the export, or why none was.
+struct BaselineSuggestion {
+    std::optional<BaselineWindow> window;    // none: no run holds 100 rows over the span asked
+    std::string why;                         // why this window, or why none
+    std::vector<BaselineWindow> runners_up;  // the next best runs that qualify too, at most 5
+    std::uint64_t qualifying_runs = 0;       // runs that meet the minimums, the window included
+    std::uint64_t qualifying_rows = 0;       // rows that qualify, in any run
+    bool short_export = false;         // the export spans under 24 h: the run had to span all of it
+    std::int64_t min_duration_us = 0;  // the span a run needed
+    friend bool operator==(const BaselineSuggestion&, const BaselineSuggestion&) = default;
+};
+
 struct ExportProfile {
     static constexpr std::string_view kSchema = "export_profile_v2";
 
@@ -455,6 +488,9 @@ struct ExportProfile {
     std::string seal;
 
     AvailabilityBins availability;  // not sealed
+
+    // Present when options.baseline_search is not Off; sealed only under Auto.
+    std::optional<BaselineSuggestion> baseline_suggestion;
 
     data_readiness::ReadinessProfile readiness() const;
 };

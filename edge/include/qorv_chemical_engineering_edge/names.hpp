@@ -31,8 +31,8 @@ inline constexpr std::array<std::string_view, 5> kDeclaredFields{
 inline constexpr std::array<std::string_view, 4> kLayouts{"auto", "wide", "long", "paired"};
 inline constexpr std::array<std::string_view, 4> kTimestampFormats{
     "auto", "excel_serial", "unix_seconds", "unix_milliseconds"};
-inline constexpr std::array<std::string_view, 4> kProvenances{"derived", "inferred", "declared",
-                                                              "default"};
+inline constexpr std::array<std::string_view, 5> kProvenances{"derived", "inferred", "declared",
+                                                              "default", "suggested"};
 // Indexed by export_profile::QualityConvention.
 inline constexpr std::array<std::string_view, 6> kQualityConventions{
     "auto", "text", "opc_da", "opc_hda", "opc_ua", "zero_good"};

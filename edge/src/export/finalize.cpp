@@ -8,6 +8,7 @@
 #include <set>
 #include <unordered_map>
 
+#include "export/baseline.hpp"
 #include "export/civil.hpp"
 #include "export/encoding.hpp"
 #include "export/seal.hpp"
@@ -58,6 +59,8 @@ void encoding_fact(std::vector<ReadingFact>& facts, StreamEncoding stream, Encod
         set_fact(facts, "encoding", std::string(name(stream)), how);
 }
 
+}  // namespace
+
 // A loop member's base and suffix: the name cut at its last separator (. _ - : / or a space)
 // where the rest is a loop suffix. A parameter path's field (FIC1601/PID1/PV.CV, FIC101.PV.Value)
 // is dropped first when what precedes it ends in a loop suffix; the base of a path is then the
@@ -82,6 +85,8 @@ std::optional<std::pair<std::string_view, std::string_view>> loop_member(std::st
         if (iequals(name.substr(dot + 1), f)) return split(name.substr(0, dot));
     return std::nullopt;
 }
+
+namespace {
 
 std::string lower_ascii(std::string_view s) {
     std::string out(s);
@@ -592,6 +597,25 @@ Result<ExportProfile> PartialProfile::finalize(const DeclaredFields& fields) && 
         std::uint64_t in_window = 0;
         for (auto it = from; it < to; ++it) in_window += !is_long || it == from || *it != it[-1];
         p.baseline_present = {in_window >= 100, Provenance::Derived};
+    }
+    if (options.baseline_search != BaselineSearch::Off) {
+        if (is_long && options.baseline_search == BaselineSearch::Auto)
+            return ProfileError{
+                s.files.front().path,
+                "baseline auto needs a wide export, whose rows are instants; this one is " +
+                    std::string(name(layout)) +
+                    ": give the window instead (baseline=(start, end))"};
+        if (is_long) {
+            p.baseline_suggestion = BaselineSuggestion{};
+            p.baseline_suggestion->why = "not looked for: a " + std::string(name(layout)) +
+                                         " export's records are no rows of one instant";
+        } else {
+            p.baseline_suggestion = find_baseline(s.baseline, row_sampling.modal, rows.lo, rows.hi,
+                                                  options.baseline_breaks);
+        }
+        if (options.baseline_search == BaselineSearch::Auto && !d.baseline_present &&
+            !d.baseline_start_us && !d.baseline_end_us)
+            p.baseline_present = {p.baseline_suggestion->window.has_value(), Provenance::Suggested};
     }
 
     // Notes.

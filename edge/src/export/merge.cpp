@@ -149,6 +149,7 @@ void PartialProfile::merge(PartialProfile&& later) {
     }
 
     L.rows.append_axis(R.rows);
+    L.baseline.append(std::move(R.baseline), remap);
     join_ends(L.row_ends, R.row_ends, kRowStream);
     L.parsed_rows += R.parsed_rows;
     L.unparsed_rows += R.unparsed_rows;
@@ -225,7 +226,8 @@ bool operator==(const PartialProfile& x, const PartialProfile& y) {
            a.multiline_fields == b.multiline_fields && a.multiline_lines == b.multiline_lines &&
            a.first_multiline == b.first_multiline &&
            a.first_multiline_lines == b.first_multiline_lines && a.bins == b.bins &&
-           a.zone_walls == b.zone_walls && a.clock_rises == b.clock_rises && a.dates == b.dates;
+           a.zone_walls == b.zone_walls && a.clock_rises == b.clock_rises && a.dates == b.dates &&
+           a.baseline == b.baseline;
 }
 
 }  // namespace qorv_chemical_engineering_edge::export_profile

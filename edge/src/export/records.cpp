@@ -1,6 +1,7 @@
 // One record into the scan state: the timestamp, its zone, every value cell. The hot path.
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstring>
 #include <limits>
 
@@ -169,7 +170,9 @@ RecordProcessor::RecordProcessor(PartialProfile::State& state, std::uint32_t par
       good_(set_.options.good_quality),
       convention_(layout_.quality_convention),
       decimal_(set_.options.decimal),
-      syntax_(file_syntax(set_.syntax, layout_)) {
+      syntax_(file_syntax(set_.syntax, layout_)),
+      baseline_(set_.options.baseline_search != BaselineSearch::Off &&
+                layout_.layout == Layout::Wide) {
     const auto column = [&](std::int32_t c) {
         return c >= 0 && static_cast<std::uint64_t>(c) < layout_.n_columns;
     };
@@ -178,6 +181,7 @@ RecordProcessor::RecordProcessor(PartialProfile::State& state, std::uint32_t par
                  column(layout_.tag_col) && column(layout_.time_col) && column(layout_.value_col) &&
                  (layout_.quality_col < 0 || column(layout_.quality_col)) &&
                  (layout_.unit_col < 0 || column(layout_.unit_col));
+    if (baseline_) loops_ = plan_loops(layout_.tag_names);
 }
 
 RecordProcessor::Instant RecordProcessor::instant(const ParsedTime& pt, std::int64_t& out,
@@ -502,6 +506,10 @@ void RecordProcessor::process(CellRef* cells, std::size_t n, std::size_t n_total
         if (n_total != layout_.n_columns) ++st_.ragged_rows;
         note_instant(kind, t, pt, rep, line, kRowStream, part, nullptr, st_.row_ends);
         TimeBins::Counts* bin = bin_of_row(binned_at, part.repeats);
+        if (baseline_) {
+            baseline_row(kind, t, rep, cells, n, bin);
+            return;
+        }
         const std::size_t n_tags = layout_.tag_column.size();
         for (std::size_t i = 0; i < n_tags; ++i) {
             const std::int32_t q = layout_.quality_column[i];
@@ -585,7 +593,7 @@ bool RecordProcessor::plain_rows_allowed() {
     const FilePart& part = st_.files[part_index_];
     const char delim = layout_.delimiter;
     const std::size_t n_tags = layout_.tag_column.size();
-    if (set_.exact_cells || layout_.layout != Layout::Wide || !sentinels_.empty() ||
+    if (set_.exact_cells || baseline_ || layout_.layout != Layout::Wide || !sentinels_.empty() ||
         (decimal_ != '.' && decimal_ != ',') || delim == decimal_ || delim == '"' ||
         delim == '\n' || delim == '\r' || delim == '+' || delim == '-' ||
         static_cast<unsigned char>(delim - '0') < 10 || layout_.n_columns < 2 ||
@@ -655,6 +663,68 @@ void RecordProcessor::flush_plain() {
         st_.tags[id].numbers += plain_rows_;
     }
     plain_rows_ = 0;
+}
+
+void RecordProcessor::baseline_row(Instant kind, std::int64_t t, const tz::WallResolution& rep,
+                                   const CellRef* cells, std::size_t n, TimeBins::Counts* bin) {
+    static const CellRef kEmpty{nullptr, nullptr, false};
+    auto cell_at = [&](std::int64_t col) -> const CellRef& {
+        return col >= 0 && static_cast<std::size_t>(col) < n ? cells[col] : kEmpty;
+    };
+    const FilePart& part = st_.files[part_index_];
+    const std::size_t n_tags = layout_.tag_column.size();
+    missing_.assign(n_tags, 0);
+    std::size_t n_missing = 0;
+    for (std::size_t i = 0; i < n_tags; ++i) {
+        const std::int32_t q = layout_.quality_column[i];
+        const std::uint32_t id = part.tag_ids[i];
+        // Missing as the bins count it (empty, bad state, sentinel, bad quality): the rules
+        // stay classify's.
+        const std::uint64_t before = bin[id][TimeBins::OtherMissing] + bin[id][TimeBins::BadState];
+        classify(st_.tags[id], cell_at(layout_.tag_column[i]),
+                 q >= 0 && static_cast<std::size_t>(q) < n ? &cells[q] : nullptr, bin[id]);
+        missing_[i] = bin[id][TimeBins::OtherMissing] + bin[id][TimeBins::BadState] != before;
+        n_missing += missing_[i];
+    }
+    auto value = [&](std::uint32_t i) -> std::optional<double> {
+        if (missing_[i]) return std::nullopt;
+        const std::string_view s = text_of(cell_at(layout_.tag_column[i]), scratch_);
+        if (auto v = to_double(s, decimal_); v && std::isfinite(*v)) return v;
+        const std::string_view plain = spreadsheet_number(s, decimal_, plain_scratch_);
+        if (auto v = plain.empty() ? std::nullopt : to_double(plain, decimal_);
+            v && std::isfinite(*v))
+            return v;
+        return std::nullopt;
+    };
+    // Every PV's range counts, whatever the row's verdict: the near-zero rule reads it.
+    std::vector<std::optional<double>>& pvs = pv_values_;
+    pvs.assign(loops_.pv_sp.size(), std::nullopt);
+    for (std::size_t k = 0; k < loops_.pv_sp.size(); ++k) {
+        pvs[k] = value(loops_.pv_sp[k].first);
+        if (pvs[k]) st_.baseline.note_pv(part.tag_ids[loops_.pv_sp[k].first], *pvs[k]);
+    }
+    if (kind == Instant::Repeated || kind == Instant::Moved) {
+        st_.baseline.add(kind == Instant::Repeated ? rep.first_s : t, RowVerdict::Clock, {});
+        return;
+    }
+    bool fails = n_missing * 20 > n_tags;
+    for (std::uint32_t i : loops_.members) fails = fails || missing_[i];
+    std::vector<BaselineTrack::Need> needs;
+    for (std::size_t k = 0; k < loops_.pv_sp.size() && !fails; ++k) {
+        const std::optional<double> sp = value(loops_.pv_sp[k].second);
+        if (!pvs[k] || !sp) {
+            fails = true;  // a text where a number belongs: the loop cannot be judged
+            break;
+        }
+        const double dev = std::fabs(*pvs[k] - *sp);
+        if (dev * 20 <= std::fabs(*sp)) continue;
+        needs.push_back(
+            {part.tag_ids[loops_.pv_sp[k].first], std::max(std::fabs(*sp) * 100, dev * 20)});
+    }
+    const RowVerdict v = fails           ? RowVerdict::Fails
+                         : needs.empty() ? RowVerdict::Qualifies
+                                         : RowVerdict::Pending;
+    st_.baseline.add(t, v, fails ? std::vector<BaselineTrack::Need>{} : std::move(needs));
 }
 
 void RecordProcessor::note_part_time(FilePart& part, std::int64_t t) {

@@ -90,6 +90,10 @@ class RecordProcessor {
     // A long record of every column whose time cell repeats the last one's text and whose tag is
     // the predicted one, counted as process counts it; false, nothing changed, for any other.
     [[gnu::always_inline]] inline bool long_row(const CellRef* cells, std::uint64_t line);
+    // A wide row's cells when a normal-operation window is looked for: counted as the row loop
+    // counts them, and the row's verdict kept (see baseline.hpp).
+    void baseline_row(Instant kind, std::int64_t t, const tz::WallResolution& rep,
+                      const CellRef* cells, std::size_t n, TimeBins::Counts* bin);
 
     PartialProfile::State& st_;
     const ScanSettings& set_;
@@ -124,8 +128,12 @@ class RecordProcessor {
         QualityVerdict verdict = QualityVerdict::Good;
     } last_quality_;
     std::vector<TimeBins::Counts> dropped_;
-    std::vector<std::int32_t> column_tag_;  // a wide column's tag index, -1 for none
-    std::uint64_t plain_rows_ = 0;          // rows by plain_row not yet in the tag totals
+    std::vector<std::int32_t> column_tag_;          // a wide column's tag index, -1 for none
+    std::uint64_t plain_rows_ = 0;                  // rows by plain_row not yet in the tag totals
+    bool baseline_ = false;                         // a window is looked for: rows go baseline_row
+    LoopPlan loops_;                                // this file's loops, when baseline_
+    std::vector<unsigned char> missing_;            // baseline_row's scratch: per layout tag
+    std::vector<std::optional<double>> pv_values_;  // and per loop
 };
 
 }  // namespace qorv_chemical_engineering_edge::export_profile

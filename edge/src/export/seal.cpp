@@ -117,6 +117,16 @@ std::string seal_of(const ExportProfile& p, const tz::Zone& zone, std::optional<
     if (o.header_line) h.field("header_line", std::uint64_t{o.header_line});
     // Only when given, so that the seals of exports read before the option stay as they were.
     if (o.encoding != Encoding::Auto) h.field("encoding", name(o.encoding));
+    // The window search is sealed only when it decides a value (auto): a suggestion shown
+    // beside the profile changes no seal.
+    const bool auto_baseline = o.baseline_search == BaselineSearch::Auto;
+    if (auto_baseline) {
+        h.field("baseline_search", std::string_view("auto"));
+        h.field("baseline_breaks", static_cast<std::uint64_t>(o.baseline_breaks.size()));
+        for (const auto& [a, b] : o.baseline_breaks)
+            h.field("break_start_us", static_cast<std::uint64_t>(a))
+                .field("break_end_us", static_cast<std::uint64_t>(b));
+    }
 
     seal_field(h, "n_tags", p.n_tags);
     seal_field(h, "n_rows", p.n_rows);
@@ -203,6 +213,20 @@ std::string seal_of(const ExportProfile& p, const tz::Zone& zone, std::optional<
     }
     if (n.title_lines_skipped) h.field("title_lines_skipped", n.title_lines_skipped);
     if (n.footer_rows) h.field("footer_rows", n.footer_rows);
+    if (auto_baseline && p.baseline_suggestion) {
+        const BaselineSuggestion& b = *p.baseline_suggestion;
+        auto window = [&h](const BaselineWindow& w) {
+            h.field("start_us", static_cast<std::uint64_t>(w.start_us))
+                .field("end_us", static_cast<std::uint64_t>(w.end_us))
+                .field("rows", w.rows);
+        };
+        h.field("baseline_window", std::string_view(b.window ? "found" : "none"));
+        if (b.window) window(*b.window);
+        h.field("why", b.why);
+        h.field("runners_up", static_cast<std::uint64_t>(b.runners_up.size()));
+        for (const BaselineWindow& w : b.runners_up) window(w);
+        h.field("qualifying_runs", b.qualifying_runs).field("qualifying_rows", b.qualifying_rows);
+    }
     return std::move(h).finalize_hex();
 }
 

@@ -489,6 +489,36 @@ std::string PartialProfile::serialize() const {
     put_clock(w, s.clock_rises);  // version 6
     put_dates(w, s.dates);
     s.bins.serialize(w.out);
+    // A window search's section follows the bins only when one was asked for, so that every
+    // other partial reads as version 8 always did.
+    if (s.settings && s.settings->options.baseline_search != BaselineSearch::Off) {
+        const ProfileOptions& o = s.settings->options;
+        w.u64(static_cast<std::uint64_t>(o.baseline_search));
+        w.u64(o.baseline_breaks.size());
+        for (const auto& [a, b] : o.baseline_breaks) {
+            w.i64(a);
+            w.i64(b);
+        }
+        const BaselineTrack& t = s.baseline;
+        w.u64(t.starts.size());
+        for (std::int64_t v : t.starts) w.i64(v);
+        w.u64(t.verdicts.size());
+        for (const BaselineTrack::Entry& e : t.verdicts) {
+            w.u64(e.rows);
+            w.u64(static_cast<std::uint64_t>(e.verdict));
+            w.u64(e.needs.size());
+            for (const BaselineTrack::Need& n : e.needs) {
+                w.u64(n.tag);
+                w.f64(n.need);
+            }
+        }
+        w.u64(t.pv_range.size());
+        for (const BaselineTrack::Range& g : t.pv_range) {
+            w.b(g.any);
+            w.f64(g.lo);
+            w.f64(g.hi);
+        }
+    }
     Writer head;
     head.out.append(kMagic);
     head.u64(kVersion);
@@ -613,6 +643,37 @@ Result<PartialProfile> PartialProfile::deserialize(std::string_view bytes) {
     std::uint64_t binned = 0;
     for (auto n : s.bins.rows) binned += std::min<std::uint64_t>(n, 1ULL << 50);
     if (binned != s.parsed_rows) r.ok = false;
+    if (r.ok && !r.in.empty()) {
+        const std::uint64_t search = r.u64();
+        if (search < 1 || search > 2) r.ok = false;
+        options.baseline_search = static_cast<BaselineSearch>(search);
+        options.baseline_breaks.resize(r.count(16));
+        for (auto& [a, b] : options.baseline_breaks) {
+            a = r.i64();
+            b = r.i64();
+        }
+        BaselineTrack& t = s.baseline;
+        t.starts.resize(r.count(8));
+        for (std::int64_t& v : t.starts) v = r.i64();
+        t.verdicts.resize(r.count(24));
+        for (BaselineTrack::Entry& e : t.verdicts) {
+            e.rows = r.u64();
+            const std::uint64_t verdict = r.u64();
+            if (verdict > 3) r.ok = false;
+            e.verdict = static_cast<RowVerdict>(verdict);
+            e.needs.resize(r.count(16));
+            for (BaselineTrack::Need& n : e.needs) {
+                n.tag = narrow_u32(r, r.u64());
+                n.need = r.f64();
+            }
+        }
+        t.pv_range.resize(r.count(17));
+        for (BaselineTrack::Range& g : t.pv_range) {
+            g.any = r.b();
+            g.lo = r.f64();
+            g.hi = r.f64();
+        }
+    }
     if (!r.ok || !r.in.empty()) return corrupt;
     s.settings = make_settings(options);
     if (!s.settings->zone_error.empty()) return ProfileError{"", s.settings->zone_error};
@@ -989,11 +1050,44 @@ std::string check_multiline(const State& s) {
 
 }  // namespace
 
+namespace {
+
+// The window search's rows: one verdict per row with an instant, no more than the parsed rows
+// (so the search walks no more instants than the blob's bytes allow), ids within the tags.
+std::string check_baseline(const State& s) {
+    const BaselineTrack& t = s.baseline;
+    if (t.starts.size() % 3 != 0) return "the window search's instants are not whole runs";
+    Total instants, rows;
+    for (std::size_t k = 0; k < t.starts.size(); k += 3) {
+        const std::int64_t start = t.starts[k], step = t.starts[k + 1], count = t.starts[k + 2];
+        if (count < 1 || !in_range(start) ||
+            (count > 1 && !run_end({start, step, static_cast<std::uint64_t>(count)})))
+            return nth("window search run", k / 3) + " leaves the range of instants";
+        instants += static_cast<std::uint64_t>(count);
+    }
+    for (std::size_t k = 0; k < t.verdicts.size(); ++k) {
+        const BaselineTrack::Entry& e = t.verdicts[k];
+        if (e.rows == 0) return nth("window search verdict", k) + " covers no row";
+        if (e.verdict != RowVerdict::Pending && !e.needs.empty())
+            return nth("window search verdict", k) + " has needs but is not pending";
+        for (const BaselineTrack::Need& n : e.needs)
+            if (n.tag >= s.tags.size() || !(n.need >= 0))
+                return nth("window search verdict", k) + " names no tag or no range";
+        rows += e.rows;
+    }
+    if (!rows.equals(instants.value) || instants.wrapped || instants.value > s.parsed_rows)
+        return "the window search's verdicts and instants disagree with the rows";
+    if (t.pv_range.size() > s.tags.size()) return "the window search's ranges name no tag";
+    return {};
+}
+
+}  // namespace
+
 std::string check_state(const PartialProfile::State& s) {
     if (!s.used) return unused_is_empty(s) ? "" : "a partial that scanned nothing holds data";
     // In order: later sections index what earlier ones checked.
     for (auto section : {check_files, check_tags, check_rows, check_texts, check_time_notes,
-                         check_dates, check_multiline})
+                         check_dates, check_multiline, check_baseline})
         if (std::string why = section(s); !why.empty()) return why;
     return {};
 }

@@ -17,6 +17,7 @@
 #include <variant>
 #include <vector>
 
+#include "export/baseline.hpp"
 #include "export/bins.hpp"
 #include "export/cells.hpp"
 #include "export/timestamps.hpp"
@@ -364,7 +365,8 @@ struct PartialProfile::State {
     std::uint64_t multiline_lines = 0;  // line feeds inside those records
     std::optional<LineRef> first_multiline;
     std::uint64_t first_multiline_lines = 0;
-    TimeBins bins;  // availability; a repeated wall time counts at its first occurrence
+    TimeBins bins;           // availability; a repeated wall time counts at its first occurrence
+    BaselineTrack baseline;  // wide rows' verdicts, kept only when a window is looked for
 
     std::uint32_t tag_id(std::string_view name);
     // The ids of a header's tag names, adding the new ones in order.

@@ -1,0 +1,247 @@
+"""The normal-operation window found in a wide export: planted windows, outages, trips, gaps,
+clock changes and break spans, the near-zero set point rule, short exports, the interface and
+the window's independence from how the export is cut."""
+import datetime as dt
+import json
+import random
+
+import pytest
+
+from qorv_chemical_engineering_edge import _native, _options, grade_export, profile_export
+from qorv_chemical_engineering_edge.profile import _PROFILE_OPTIONS, _from_native, _profile
+
+T0 = dt.datetime(2026, 1, 1)
+OTHERS = 20  # besides the loop's PV, SP and OP: one missing cell of 23 is within 5%, two not
+
+
+def _iso(t):
+    return t.strftime("%Y-%m-%dT%H:%M:%SZ")
+
+
+def export(n=400, step_s=600, *, trip=(), outage=(), missing=None, jump=None, zero_loop=None):
+    """A wide export's text and its row times. `trip`: rows whose PV is far from its SP;
+    `outage`: rows whose loop tags are empty; `missing`: row -> how many other tags are empty;
+    `jump`: (row, extra seconds before it); `zero_loop`: row -> the PV of a loop whose SP is 0."""
+    times, t = [], T0
+    for i in range(n):
+        if i and jump and i == jump[0]:
+            t += dt.timedelta(seconds=jump[1])
+        times.append(t)
+        t += dt.timedelta(seconds=step_s)
+    header = ["Time", "FIC101.PV", "FIC101.SP", "FIC101.OP", *(f"TI{k}" for k in range(OTHERS))]
+    if zero_loop:
+        header += ["PIC7.PV", "PIC7.SP"]
+    lines = [",".join(header)]
+    for i, t in enumerate(times):
+        loop = ["", "", ""] if i in outage else [f"{80.0 if i in trip else 50.2:.1f}", "50", "40"]
+        others = [f"{20 + i % 3}"] * OTHERS
+        for k in range((missing or {}).get(i, 0)):
+            others[k] = ""
+        row = [t.strftime("%Y-%m-%d %H:%M:%S"), *loop, *others]
+        if zero_loop:
+            row += [f"{zero_loop(i):.3f}", "0"]
+        lines.append(",".join(row))
+    return "\n".join(lines) + "\n", times
+
+
+def _near_zero(off=()):
+    rng = random.Random(5)
+    noise = [rng.uniform(-0.2, 0.2) for _ in range(400)]
+    # A ramp from 10 down to 1 (rows 0-9) makes the PV's range 10.2: within 5% of it is 0.51.
+    return lambda i: 10.0 - i if i < 10 else 3.0 if i in off else noise[i]
+
+
+def W(times, a, b):
+    return (_iso(min(times[a:b + 1])), _iso(max(times[a:b + 1])), b - a + 1)
+
+
+# (id, export arguments, window as (first row, last row) or None, runners-up as row pairs)
+CASES = [
+    ("planted window between trips", dict(trip={*range(100), *range(300, 400)}),
+     (100, 299), []),
+    ("outage splits; the longer part wins", dict(outage=range(180, 183)), (183, 399), [(0, 179)]),
+    ("outage leaves no 24 h run", dict(n=250, outage={120, 121}), None, []),
+    ("trip leaves no 24 h run", dict(n=250, trip={120}), None, []),
+    ("one tag of 23 missing is within 5%", dict(n=250, missing={i: 1 for i in range(250)}),
+     (0, 249), []),
+    ("two tags of 23 missing are not", dict(n=250, missing={i: 2 for i in range(120, 126)}),
+     None, []),
+    ("a gap of four steps breaks", dict(n=250, jump=(125, 1800)), None, []),
+    ("a gap of three steps does not", dict(n=250, jump=(125, 1200)), (0, 249), []),
+    ("a clock change breaks", dict(jump=(150, -4200)), (150, 399), [(0, 149)]),
+    ("equal runs: the earliest", dict(n=401, trip={200}), (0, 199), [(201, 400)]),
+    ("SP near zero: the PV's range decides", dict(zero_loop=_near_zero()), (10, 399), []),
+    ("SP near zero, PV away from it", dict(zero_loop=_near_zero(off=range(200, 206))),
+     (206, 399), [(10, 199)]),
+    ("short export: its whole span", dict(n=100, step_s=60), (0, 99), []),
+    ("short export with a trip", dict(n=150, step_s=60, trip={75}), None, []),
+]
+
+
+@pytest.mark.parametrize("kind, args, window, runners", CASES, ids=[c[0] for c in CASES])
+def test_the_window_found(tmp_path, kind, args, window, runners):
+    text, times = export(**args)
+    path = tmp_path / "w.csv"
+    path.write_text(text)
+    b = grade_export(str(path)).profile.baseline_suggestion
+    found = None if b.window is None else (b.window.start, b.window.end, b.window.rows)
+    assert found == (None if window is None else W(times, *window)), b.why
+    assert [(w.start, w.end, w.rows) for w in b.runners_up] == [W(times, *r) for r in runners]
+    assert b.short_export == (times[-1] - times[0] < dt.timedelta(hours=24))
+    assert ("under 24 h" in b.why) == b.short_export
+    assert b.why.startswith("the longest of" if window else "no run of qualifying rows")
+
+
+BREAK_CASES = [
+    ("a span over two rows", [(120, 121)], (122, 249), [(0, 119)]),
+    ("a point between two rows", [(120.5, 120.5)], (121, 249), [(0, 120)]),
+    ("spans outside the export", [(-10, -5), (300, 310)], (0, 249), []),
+]
+
+
+@pytest.mark.parametrize("spans, window, runners", [c[1:] for c in BREAK_CASES],
+                         ids=[c[0] for c in BREAK_CASES])
+def test_break_spans_break_a_run(tmp_path, spans, window, runners):
+    text, times = export(n=250, step_s=900)  # 62 h: either part may hold 24 h
+    path = tmp_path / "w.csv"
+    path.write_text(text)
+    epoch = dt.datetime(1970, 1, 1)
+
+    def us(row):  # a row's instant; fractions fall between rows
+        t = T0 + dt.timedelta(seconds=900 * row)
+        return (t - epoch) // dt.timedelta(microseconds=1)
+
+    settings = {**_PROFILE_OPTIONS, "baseline_search": "suggest",
+                "baseline_breaks": [(us(a), us(b)) for a, b in spans]}
+    b = _profile(str(path), settings, None, None, None).baseline_suggestion
+    assert (b.window.start, b.window.end, b.window.rows) == W(times, *window)
+    assert [(w.start, w.end, w.rows) for w in b.runners_up] == [W(times, *r) for r in runners]
+
+
+def test_auto_decides_baseline_present_and_enters_the_seal(tmp_path):
+    good, bad = tmp_path / "good.csv", tmp_path / "bad.csv"
+    good.write_text(export()[0])
+    bad.write_text(export(n=250, trip={120})[0])
+    shown = grade_export(str(good))
+    used = grade_export(str(good), baseline="auto")
+    plain = profile_export(str(good))
+    assert plain.baseline_suggestion is None
+    # Shown only: no value, no seal changes; used: the value is suggested and sealed.
+    assert shown.profile.seal == plain.seal
+    assert shown.values["baseline_present"].provenance == "default"
+    assert (used.values["baseline_present"].value,
+            used.values["baseline_present"].provenance) == (True, "suggested")
+    assert used.profile.seal != plain.seal
+    assert used.profile.options["baseline_search"] == "auto"
+    none = grade_export(str(bad), baseline="auto")
+    assert (none.values["baseline_present"].value,
+            none.values["baseline_present"].provenance) == (False, "suggested")
+    assert none.profile.seal != grade_export(str(bad)).profile.seal
+    # A declared value still wins.
+    declared = grade_export(str(bad), baseline="auto", baseline_present=True)
+    assert declared.values["baseline_present"].provenance == "declared"
+    data = used.to_dict()["profile"]
+    assert data["baseline_suggestion"]["window"]["rows"] == 400
+    assert "baseline_suggestion" not in plain.to_dict()
+    assert json.loads(used.to_json())["profile"]["baseline_suggestion"] == \
+        data["baseline_suggestion"]
+    assert "normal-operation window: 2026-01-01T00:00:00Z" in str(used)
+
+
+def test_a_long_export_refuses_auto_by_name(tmp_path):
+    path = tmp_path / "long.csv"
+    path.write_text("Time,Tag,Value\n" + "".join(
+        f"2026-01-01 00:{i:02d}:00,FIC1.{s},50\n" for i in range(40) for s in ("PV", "SP")))
+    with pytest.raises(ValueError, match=r"baseline auto needs a wide export.*baseline=\(start, end\)"):
+        grade_export(str(path), baseline="auto")
+    b = grade_export(str(path)).profile.baseline_suggestion
+    assert b.window is None and b.why.startswith("not looked for: a long export")
+    with pytest.raises(ValueError, match="baseline='soon'"):
+        grade_export(str(path), baseline="soon")
+
+
+def _options_for(search):
+    return _options.build(**{k: v for k, v in _PROFILE_OPTIONS.items() if k != "progress"},
+                          baseline_search=search, baseline_breaks=[(0, 1)])
+
+
+SPLIT_TEXT = export(zero_loop=_near_zero(off=range(200, 206)), trip={50},
+                    outage={300})[0].encode()
+
+
+def _finished(blob, options):
+    return _from_native(_native.finalize_partial(blob, options), ("t.csv",), options)
+
+
+@pytest.mark.parametrize("seed", range(6))
+def test_any_split_gives_the_window_of_one_scan(seed):
+    options = _options_for("auto")
+    whole = _finished(_native.scan_text("t.csv", 0, SPLIT_TEXT, False, options, [SPLIT_TEXT]),
+                      options)
+    assert whole.baseline_suggestion.window is not None
+    rng = random.Random(seed)
+    cuts = sorted(rng.sample(range(400, len(SPLIT_TEXT)), 1 + seed * 3))
+    bounds = [0, *cuts, len(SPLIT_TEXT)]
+    blobs = [_native.scan_text("t.csv", a, SPLIT_TEXT, False, options, [SPLIT_TEXT[a:b]])
+             for a, b in zip(bounds, bounds[1:])]
+    while len(blobs) > 1:  # neighbours merged in a random order
+        i = rng.randrange(len(blobs) - 1)
+        blobs[i:i + 2] = [_native.merge_partials(blobs[i:i + 2])]
+    merged = _finished(blobs[0], options)
+    assert merged.baseline_suggestion == whole.baseline_suggestion
+    assert merged.values == whole.values
+
+
+def test_the_report_outlines_the_window_and_lists_runners_up(tmp_path):
+    import shutil
+    import subprocess
+
+    from png import read_png
+
+    path = tmp_path / "w.csv"
+    path.write_text(export(outage=range(180, 183))[0])
+    report = grade_export(str(path), baseline="auto")
+    page = report.to_html()
+    assert page.count('id="baseline-outline"') == 1
+    assert "2026-01-02T06:30:00Z" in page  # the window's first row, 183
+    assert page.count("<td>2026-01-01T00:00:00Z</td>") == 1  # the runner-up, rows 0 to 179
+    assert 'id="baseline-outline"' not in profile_export(str(path)).to_html()
+    browser = next(filter(None, map(shutil.which, ("chromium", "chromium-browser"))), None)
+    if browser is None:
+        pytest.skip("chromium is not installed")
+    (tmp_path / "r.html").write_text(page, encoding="utf-8")
+    shot = tmp_path / "r.png"
+    subprocess.run([browser, "--headless", "--no-sandbox", "--disable-gpu", "--hide-scrollbars",
+                    f"--user-data-dir={tmp_path / 'profile'}", f"--screenshot={shot}",
+                    "--window-size=1280,2600", (tmp_path / "r.html").as_uri()],
+                   check=True, capture_output=True, timeout=120)
+    width, height, rows = read_png(shot)
+    blue = [(x, y) for y, row in enumerate(rows) for x, p in enumerate(row)
+            if all(abs(a - b) <= 8 for a, b in zip(p, (9, 105, 218)))]
+    # Two upright edges of the outline, the right one near the chart's right end (the window
+    # runs to the export's end), the left one under half-way (row 183 of 400).
+    xs = sorted({x for x, _ in blue})
+    assert len(blue) > 400 and xs[-1] > 0.8 * width and min(xs) < 0.6 * width
+
+
+def test_qce_readiness_takes_baseline_auto(tmp_path):
+    import subprocess
+    import sys
+
+    path = tmp_path / "w.csv"
+    path.write_text(export(outage=range(180, 183))[0])
+
+    def qce(*flags):
+        return subprocess.run([sys.executable, "-m", "qorv_chemical_engineering_edge", "readiness",
+                               str(path), "--license-cleared", *flags, "--json", "-"],
+                              capture_output=True, text=True, timeout=120)
+
+    used, shown = qce("--baseline", "auto"), qce()
+    # Shown only, the window leaves the baseline a missing witness: exit code 1.
+    assert (used.returncode, shown.returncode) == (0, 1), used.stderr + shown.stderr
+    values = {v["name"]: v for v in json.loads(used.stdout)["profile"]["values"]}
+    assert (values["baseline_present"]["value"], values["baseline_present"]["provenance"]) == \
+        (True, "suggested")
+    suggestion = json.loads(shown.stdout)["profile"]["baseline_suggestion"]
+    assert suggestion["window"] == {"start": "2026-01-02T06:30:00Z",
+                                    "end": "2026-01-03T18:30:00Z", "rows": 217}
