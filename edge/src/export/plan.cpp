@@ -177,13 +177,14 @@ namespace {
 // SHA-256 streams interleaved).
 constexpr std::size_t kFeedBlocks = 3;
 
-// Feeds bytes kFeedBlocks digest blocks at a time, counting their quotes; false once `stop` is
-// set.
-bool feed(ExportScanner& s, std::string_view bytes, bool& odd, const std::atomic<bool>* stop) {
+// Feeds bytes kFeedBlocks digest blocks at a time, counting their quotes unless `count` is false;
+// false once `stop` is set.
+bool feed(ExportScanner& s, std::string_view bytes, bool& odd, const std::atomic<bool>* stop,
+          bool count = true) {
     for (std::size_t at = 0; at < bytes.size(); at += kFeedBlocks * kDigestBlock) {
         if (stop && stop->load(std::memory_order_relaxed)) return false;
         const std::string_view block = bytes.substr(at, kFeedBlocks * kDigestBlock);
-        odd = odd != odd_quotes(block);
+        if (count) odd = odd != odd_quotes(block);
         s.feed(std::span<const char>(block.data(), block.size()));
     }
     return true;
@@ -216,13 +217,13 @@ Result<PieceScan> scan_gzip(const Piece& piece, const ProfileOptions& options,
 Result<PieceScan> scan_piece_bytes(const Piece& piece, const ProfileOptions& options,
                                    std::optional<bool> inside_quotes, std::string_view opening,
                                    std::string_view before, std::span<const std::string_view> data,
-                                   const std::atomic<bool>* stop) {
+                                   const std::atomic<bool>* stop, std::optional<bool> known_odd) {
     const bool inside = inside_quotes ? *inside_quotes : !piece.first() && guess_parity(before);
     auto s = piece_scanner(piece, options, opening, inside);
     if (!s) return s.error();
-    bool odd = false;
+    bool odd = known_odd.value_or(false);
     for (std::string_view bytes : data) {
-        if (!feed(s.value(), bytes, odd, stop))
+        if (!feed(s.value(), bytes, odd, stop, !known_odd))
             return ProfileError{piece.path, std::string(kCancelled)};
         if (piece.gzip && s.value().failed()) break;
     }

@@ -126,10 +126,12 @@ Result<PieceScan> scan_piece(const Piece& piece, const ProfileOptions& options,
                              const std::atomic<bool>* stop = nullptr, bool inflate_ahead = false);
 // As scan_piece over bytes at hand: `before` ends where the piece begins (for the guess), `data`
 // is the piece's bytes (a gzip piece's inflated text), `opening` the file's first header_bytes.
+// `known_odd`, when the caller has counted the piece's quotes already, spares a second count.
 Result<PieceScan> scan_piece_bytes(const Piece& piece, const ProfileOptions& options,
                                    std::optional<bool> inside_quotes, std::string_view opening,
                                    std::string_view before, std::span<const std::string_view> data,
-                                   const std::atomic<bool>* stop = nullptr);
+                                   const std::atomic<bool>* stop = nullptr,
+                                   std::optional<bool> known_odd = std::nullopt);
 
 // The parity chain of an export's pieces in order, shared by workers: each publishes the quote
 // count of its piece and waits for the parity at its start.

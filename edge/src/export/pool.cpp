@@ -226,12 +226,13 @@ std::optional<ProfileError> scan_plans(std::span<const FilePlan> plans,
                     return ProfileError{piece.path, "reading the file failed"};
                 }
                 const std::string_view bytes = view->bytes();
-                chain.publish(k, odd_quotes(bytes));
+                const bool odd = odd_quotes(bytes);
+                chain.publish(k, odd);
                 const std::optional<bool> inside = chain.wait(k);
                 if (!inside || stop) return ProfileError{"", std::string(kCancelled)};
                 auto scanned =
                     scan_piece_bytes(piece, options, *inside, plan.opening, {},
-                                     std::span<const std::string_view>(&bytes, 1), &stop);
+                                     std::span<const std::string_view>(&bytes, 1), &stop, odd);
                 if (!view->intact()) return changed_while_read(piece.path);
                 return scanned;
             },

@@ -210,6 +210,28 @@ struct ExportScanner::Impl {
         }
     };
 
+    std::size_t wide_rows_any(const char* p, std::size_t n, const FileLayout& layout, Sink& sink) {
+        return wide_tokenize(p, n, layout.delimiter, settings->options.decimal, layout.n_columns,
+                             kMaxRecordBytes, tok, sink, wide_cells.data());
+    }
+#if defined(__x86_64__) || defined(__i386__)
+    // The wide loop counts delimiters at every listed cell and finds bits by the dozen per block:
+    // baseline x86-64 makes each popcount a library call (3.7% of the wide export's scan).
+    __attribute__((target("popcnt,bmi"))) std::size_t wide_rows_bits(const char* p, std::size_t n,
+                                                                     const FileLayout& layout,
+                                                                     Sink& sink) {
+        return wide_tokenize(p, n, layout.delimiter, settings->options.decimal, layout.n_columns,
+                             kMaxRecordBytes, tok, sink, wide_cells.data());
+    }
+#endif
+    std::size_t wide_rows(const char* p, std::size_t n, const FileLayout& layout, Sink& sink) {
+#if defined(__x86_64__) || defined(__i386__)
+        static const bool bits = __builtin_cpu_supports("popcnt") && __builtin_cpu_supports("bmi");
+        if (bits) return wide_rows_bits(p, n, layout, sink);
+#endif
+        return wide_rows_any(p, n, layout, sink);
+    }
+
     void scan(const char* p, std::size_t n) {
         std::size_t from = 0;
         if (pending) {
@@ -264,8 +286,7 @@ struct ExportScanner::Impl {
             sink.columns = layout.n_columns;
             sink.time_col = layout.time_col;
             sink.time_col2 = layout.time_col2;
-            used = wide_tokenize(p + from, n - from, layout.delimiter, settings->options.decimal,
-                                 layout.n_columns, kMaxRecordBytes, tok, sink, wide_cells.data());
+            used = wide_rows(p + from, n - from, layout, sink);
             sink.proc.flush_plain();
         } else {
             used = tokenize(p + from, n - from, layout.delimiter, tok, sink);
