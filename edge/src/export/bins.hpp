@@ -53,6 +53,12 @@ struct TimeBins {
     // Inline: the row's bin is almost always one already kept, with room for every tag.
     [[gnu::always_inline]] Counts* add_row(std::int64_t t_us, std::size_t n_tags,
                                            std::uint32_t samples = 1) {
+        if (Counts* kept = add_row_kept(t_us, n_tags, samples)) return kept;
+        return add_row_slow(t_us, n_tags, samples);
+    }
+    // add_row when that is all it does; else null, nothing counted and no bin moved.
+    [[gnu::always_inline]] Counts* add_row_kept(std::int64_t t_us, std::size_t n_tags,
+                                                std::uint32_t samples = 1) {
         const auto b = static_cast<std::size_t>(bin_of(t_us) - first);
         if (any && b < rows.size() && n_tags == fitted_tags_ && tags[b].size() >= n_tags &&
             n_tags > 0 && reach[b] + samples <= kMaxCount) {
@@ -60,7 +66,7 @@ struct TimeBins {
             reach[b] += samples;
             return tags[b].data();
         }
-        return add_row_slow(t_us, n_tags, samples);
+        return nullptr;
     }
     // this := this + later, `later`'s tag r being this's tag remap[r].
     void merge(TimeBins&& later, const std::vector<std::uint32_t>& remap, std::size_t n_tags);

@@ -458,6 +458,7 @@ void RecordProcessor::process_paired(const CellRef* cells, std::size_t n, std::s
 
 void RecordProcessor::process(CellRef* cells, std::size_t n, std::size_t n_total,
                               std::size_t length, std::uint64_t line, std::uint64_t quoted_lf) {
+    flush_plain_bin();  // before a row of its own may move the bins
     FilePart& part = st_.files[part_index_];
     const LineRef at{part_index_, line};
     if (quoted_lf)
@@ -637,11 +638,19 @@ void RecordProcessor::plain_row(const CellRef& time, const CellRef& time2, const
     ++st_.parsed_rows;
     ++part.data_rows;
     note_instant(kind, t, pt, rep, line, kRowStream, part, nullptr, st_.row_ends);
-    TimeBins::Counts* bin = bin_of_row(binned_at, part.repeats);
+    // Every cell counted as a plain number (in the bin's totals once the rows move on from it),
+    // then the listed ones taken back and judged.
+    TimeBins::Counts* bin = st_.bins.add_row_kept(binned_at, st_.tags.size(), part.repeats);
+    if (!bin) {
+        flush_plain_bin();  // the bins may move
+        bin = bin_of_row(binned_at, part.repeats);
+    }
+    if (bin != plain_bin_) {
+        flush_plain_bin();
+        plain_bin_ = bin;
+    }
+    ++plain_bin_rows_;
     const std::uint32_t* ids = part.tag_ids.data();
-    const std::size_t n_tags = layout_.tag_column.size();
-    // Every cell counted as a plain number, then the listed ones taken back and judged.
-    for (std::size_t i = 0; i < n_tags; ++i) ++bin[ids[i]][TimeBins::GoodNumber];
     ++plain_rows_;
     for (std::size_t k = 0; k < n; ++k) {
         const std::int32_t i = column_tag_[cells[k].col];
@@ -655,7 +664,14 @@ void RecordProcessor::plain_row(const CellRef& time, const CellRef& time2, const
     }
 }
 
+void RecordProcessor::flush_plain_bin() {
+    if (!plain_bin_rows_) return;
+    for (const std::uint32_t id : st_.files[part_index_].tag_ids)
+        plain_bin_[id][TimeBins::GoodNumber] += static_cast<std::uint32_t>(plain_bin_rows_);
+    plain_bin_rows_ = 0;
+}
 void RecordProcessor::flush_plain() {
+    flush_plain_bin();
     if (!plain_rows_) return;
     const FilePart& part = st_.files[part_index_];
     for (const std::uint32_t id : part.tag_ids) {

@@ -134,6 +134,11 @@ class RecordProcessor {
     LoopPlan loops_;                                // this file's loops, when baseline_
     std::vector<unsigned char> missing_;            // baseline_row's scratch: per layout tag
     std::vector<std::optional<double>> pv_values_;  // and per loop
+    // The bin of the last plain rows and how many are not yet in its plain-number counts: a
+    // hundred-tag row's counting once a bin, not once a row (wide export, one thread: XXX).
+    TimeBins::Counts* plain_bin_ = nullptr;
+    std::uint64_t plain_bin_rows_ = 0;
+    void flush_plain_bin();
 };
 
 }  // namespace qorv_chemical_engineering_edge::export_profile
