@@ -3,6 +3,7 @@
 // really take the rows it is meant for; the CPU's mask path must match the portable one.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 #include <random>
 #include <string>
@@ -179,3 +180,29 @@ TEST(CharBits, EveryPathEqualsPortable) {
 }
 
 }  // namespace
+
+// The opening's run without a delimiter, sixteen bytes at a time, against a byte loop, fed in
+// random splits so the run carries across calls and across the chunk edges.
+TEST(LongestRun, EqualsByteLoop) {
+    std::mt19937 rng(11);
+    const std::string alphabet = ",;\t|\nab\"0";
+    for (int round = 0; round < 200; ++round) {
+        std::string bytes(rng() % 300, '\0');
+        const unsigned sparse = 1 + rng() % 40;  // runs from a few bytes to whole chunks
+        for (char& ch : bytes) ch = rng() % sparse ? 'x' : alphabet[rng() % alphabet.size()];
+        std::size_t run = rng() % 3, want_run = run, want = run;
+        std::size_t got = run;
+        for (std::size_t at = 0; at < bytes.size();) {
+            const std::size_t n = std::min<std::size_t>(bytes.size() - at, 1 + rng() % 70);
+            got = std::max(got, ep::longest_run(std::string_view(bytes).substr(at, n), run));
+            at += n;
+        }
+        for (char c : bytes) {
+            want_run =
+                std::string_view(",;\t|\n").find(c) != std::string_view::npos ? 0 : want_run + 1;
+            want = std::max(want, want_run);
+        }
+        ASSERT_EQ(got, want) << round;
+        ASSERT_EQ(run, want_run) << round;
+    }
+}

@@ -1,7 +1,12 @@
 // Bookkeeping shared by scanning and merging: tags, units, texts, unparsed rows, clock notes.
 #include <algorithm>
+#include <bit>
 #include <iterator>
 #include <mutex>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "export/state.hpp"
 
@@ -192,8 +197,34 @@ void DateEvidence::merge(const DateEvidence& later, const std::function<LineRef(
 }
 
 std::size_t longest_run(std::string_view bytes, std::size_t& run) noexcept {
-    std::size_t longest = run;
-    for (char c : bytes) {
+    std::size_t longest = run;  // never below run
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    // Sixteen bytes a compare: the opening's first feed is a few MiB, and the byte loop over it
+    // was 2.8% of the wide export's CPU time, one thread.
+    const __m128i comma = _mm_set1_epi8(','), semi = _mm_set1_epi8(';'), tab = _mm_set1_epi8('\t'),
+                  bar = _mm_set1_epi8('|'), lf = _mm_set1_epi8('\n');
+    for (; i + 16 <= bytes.size(); i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes.data() + i));
+        const __m128i hit = _mm_or_si128(
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, comma), _mm_cmpeq_epi8(v, semi)),
+                         _mm_or_si128(_mm_cmpeq_epi8(v, tab), _mm_cmpeq_epi8(v, bar))),
+            _mm_cmpeq_epi8(v, lf));
+        auto mask = static_cast<unsigned>(_mm_movemask_epi8(hit));
+        unsigned at = 0;  // the chunk's bytes before this one are counted
+        while (mask) {
+            const auto b = static_cast<unsigned>(std::countr_zero(mask));
+            mask &= mask - 1;
+            run += b - at;
+            longest = std::max(longest, run);
+            run = 0;
+            at = b + 1;
+        }
+        run += 16 - at;
+        longest = std::max(longest, run);
+    }
+#endif
+    for (char c : bytes.substr(i)) {
         if (c == ',' || c == ';' || c == '\t' || c == '|' || c == '\n') {
             run = 0;
         } else if (++run > longest) {
