@@ -283,18 +283,11 @@ Result<std::string> read_range(const std::string& path, std::uint64_t from, std:
 }
 
 ParityChain::ParityChain(std::span<const Piece> pieces)
-    : pieces_(pieces), odd_(pieces.size(), 0), at_(pieces.size(), 0) {
-    advance();  // the first piece waits for no count
-}
+    : pieces_(pieces), odd_(pieces.size(), 0), at_(pieces.size(), 0) {}
 
 void ParityChain::publish(std::size_t k, bool odd_inside) {
     std::lock_guard lock(mu_);
     odd_[k] = odd_inside ? 2 : 1;
-    advance();
-    cv_.notify_all();
-}
-
-void ParityChain::advance() {
     // Chain forward as far as the counts allow; a file's first piece starts outside quotes.
     for (; chained_ < pieces_.size(); ++chained_) {
         const std::size_t j = chained_;
@@ -306,6 +299,7 @@ void ParityChain::advance() {
             break;
         }
     }
+    cv_.notify_all();
 }
 
 std::optional<bool> ParityChain::wait(std::size_t k) {

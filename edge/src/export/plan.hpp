@@ -144,7 +144,6 @@ class ParityChain {
     void stop();
 
   private:
-    void advance();  // with mu_ held
     std::span<const Piece> pieces_;
     std::mutex mu_;
     std::condition_variable cv_;

@@ -200,7 +200,6 @@ std::optional<ProfileError> scan_plans(std::span<const FilePlan> plans,
     threads =
         std::clamp<unsigned>(threads - spare_threads, 1, static_cast<unsigned>(pieces.size()));
     WorkQueue queue(threads, 0, cancelled, [&chain] { chain.stop(); });
-    const bool alone = threads == 1;
     for (std::size_t k = 0; k < pieces.size(); ++k) {
         const Piece& piece = pieces[k];
         const FilePlan& plan = plans[piece.file];
@@ -227,27 +226,13 @@ std::optional<ProfileError> scan_plans(std::span<const FilePlan> plans,
                     return ProfileError{piece.path, "reading the file failed"};
                 }
                 const std::string_view bytes = view->bytes();
-                // One worker takes the pieces in order, so none waits for this piece's parity:
-                // it is counted in the scan, over bytes the digest has just brought into the
-                // cache, not in a pass of its own over the mapping (wide export, one thread:
-                // 5% of the CPU time).
-                std::optional<bool> odd;
-                if (!alone) chain.publish(k, *(odd = odd_quotes(bytes)));
-                // Published however the scan ends (an exception too), or the next piece waits on.
-                struct Later {
-                    ParityChain* chain;
-                    std::size_t k;
-                    bool odd = false;
-                    ~Later() {
-                        if (chain) chain->publish(k, odd);
-                    }
-                } later{alone ? &chain : nullptr, k};
+                const bool odd = odd_quotes(bytes);
+                chain.publish(k, odd);
                 const std::optional<bool> inside = chain.wait(k);
                 if (!inside || stop) return ProfileError{"", std::string(kCancelled)};
                 auto scanned =
                     scan_piece_bytes(piece, options, *inside, plan.opening, {},
                                      std::span<const std::string_view>(&bytes, 1), &stop, odd);
-                later.odd = scanned && scanned.value().odd_quotes;
                 if (!view->intact()) return changed_while_read(piece.path);
                 return scanned;
             },
