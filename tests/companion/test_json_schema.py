@@ -44,7 +44,7 @@ def test_round_trip_and_schema(tmp_path, validator):
         data = json.loads(text)
         validator.validate(data)
         assert data == result.to_dict(), name
-        assert data["schema"].endswith("/1")
+        assert data["schema"].endswith(f"/{edge.SCHEMA_VERSION}")
         assert json.loads(result.to_json(indent=None)) == data
 
 
