@@ -91,12 +91,14 @@ class Against {
         return lo && a <= *hi && b >= *lo;
     }
     // The export's tags a text names: its own name, or tags it prefixes before one of . _ - : /
-    // or a space (equipment "FIC101" names FIC101.PV and FIC101_SP), any case.
+    // or a space (equipment "FIC101" names FIC101.PV and FIC101_SP), any case; failing that,
+    // those its first word names so ("TI200 outlet" names TI200).
     void tags_named(std::string_view text, std::vector<std::string>& out) const;
     const ep::ExportProfile& profile;
     std::string span_text() const;
 
   private:
+    void names_by_prefix(std::string_view text, std::vector<std::string>& out) const;
     std::vector<std::pair<std::string, std::size_t>> lowered_;  // sorted: lower-case name, index
 };
 

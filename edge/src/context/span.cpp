@@ -59,7 +59,17 @@ Against::Against(const ep::ExportProfile& p) : profile(p) {
 }
 
 void Against::tags_named(std::string_view text, std::vector<std::string>& out) const {
-    const std::string x = lowered(trimmed(text));
+    text = trimmed(text);
+    const std::size_t before = out.size();
+    names_by_prefix(text, out);
+    // "TI200 outlet": a sample point or location named after its tag and more.
+    const std::size_t space = text.find(' ');
+    if (out.size() == before && space != std::string_view::npos)
+        names_by_prefix(text.substr(0, space), out);
+}
+
+void Against::names_by_prefix(std::string_view text, std::vector<std::string>& out) const {
+    const std::string x = lowered(text);
     if (x.empty()) return;
     auto it = std::lower_bound(lowered_.begin(), lowered_.end(), std::pair{x, std::size_t{0}});
     for (; it != lowered_.end() && it->first.compare(0, x.size(), x) == 0; ++it) {
