@@ -111,8 +111,9 @@
 //    dropped first, so FIC1601/PID1/PV.CV is PV of FIC1601/PID1. Bases compare in any case. The
 //    loops are listed in the notes.
 //  - baseline_present: declared; else derived from a declared window holding >= 100 rows (as
-//    n_rows counts them); else default false. license_cleared, has_maintenance, has_batches,
-//    has_lab_samples: declared, else default false. Never inferred.
+//    n_rows counts them); else default false. license_cleared: declared, else default false.
+//    has_maintenance, has_batches, has_lab_samples: declared, else derived from context files
+//    (context.hpp) when given, else default false. Never inferred.
 #pragma once
 
 #include <cstddef>
