@@ -229,21 +229,3 @@ def test_report_draws_the_context_over_the_time_axis(tmp_path, export):
     # and 4713, B1's band and B2's open start (B0 ends before the export).
     assert page.count('class="context-mark"') == 12 + 2 + 2
     assert page.count("open (no end event)</title>") == 1
-    from test_html_report import chromium
-    if chromium() is None:
-        pytest.skip("chromium is not installed")
-    from png import read_png
-
-    def purple(html):  # the lab ticks' colour (#8250df), also the legend's lab swatch
-        page_file, shot = tmp_path / "report.html", tmp_path / "report.png"
-        page_file.write_text(html, encoding="utf-8")
-        subprocess.run([chromium(), "--headless", "--no-sandbox", "--disable-gpu",
-                        "--hide-scrollbars", f"--user-data-dir={tmp_path / 'profile'}",
-                        f"--screenshot={shot}", "--window-size=1280,2000", page_file.as_uri()],
-                       check=True, capture_output=True, timeout=120)
-        _, _, rows = read_png(shot)
-        return sum(1 for row in rows for (r, g, b) in row
-                   if abs(r - 0x82) < 12 and abs(g - 0x50) < 12 and abs(b - 0xdf) < 12)
-
-    without_lab = edge.grade_export(export, context=files[1:], license_cleared=True)
-    assert purple(page) - purple(without_lab.to_html()) > 12 * 5  # about 8 a tick
