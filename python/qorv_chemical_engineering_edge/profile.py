@@ -329,10 +329,10 @@ class ExportProfile:
         """Each context file's evidence, as text; empty without context."""
         if not self.context:
             return ""
-        rows = [(c.kind, c.file, c.records, c.inside, c.outside,
+        rows = [(c.kind, c.file, c.records, c.inside, c.outside, c.open,
                  ", ".join(f"{n} {r}" for r, n in c.skipped) or "-",
                  len(c.tags), f"{c.first or '-'} to {c.last or '-'}") for c in self.context]
-        text = _render.table(("context", "file", "rows", "inside", "outside", "skipped",
+        text = _render.table(("context", "file", "rows", "inside", "outside", "open", "skipped",
                               "tags named", "own span"), rows, columns)
         notes = [f"{c.file}: {n}" for c in self.context for n in c.notes]
         return "\n".join([text, *notes])

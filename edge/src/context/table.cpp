@@ -94,12 +94,19 @@ std::vector<std::string> cells_of(std::string_view record, char delim, ep::Encod
     return out;
 }
 
+// The header's cells for an error text, cut short: a header may be megabytes long.
 std::string joined(const std::vector<std::string>& cells) {
+    constexpr std::size_t kMost = 200;
     std::string s;
     for (const std::string& c : cells) {
         if (c.empty()) continue;
         if (!s.empty()) s += ", ";
         s += c;
+        if (s.size() > kMost) {
+            std::size_t cut = kMost;
+            while (cut > 0 && (static_cast<unsigned char>(s[cut]) & 0xC0) == 0x80) --cut;
+            return s.substr(0, cut) + " ...";
+        }
     }
     return s;
 }
