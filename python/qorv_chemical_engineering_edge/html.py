@@ -1,8 +1,9 @@
 """The HTML report: one self-contained file (inline CSS and SVG, no script, no network).
 
 Read top to bottom: the verdict, how the export was read, the findings with coloured levels, the
-profile values with their provenance, the data-availability chart, the per-tag table, the notes
-and the seals.
+profile values with their provenance, the data-availability chart (with a lane per context file:
+lab samples as ticks, work orders and batches as bands), a section per context file, the per-tag
+table, the notes and the seals.
 """
 from __future__ import annotations
 

@@ -594,7 +594,7 @@ def grade_export(
     found in a wide export decides `baseline_present` (provenance "suggested"; a long or paired
     export raises ValueError naming the option). Without "auto" the window is found and shown
     (`report.profile.baseline_suggestion`) but changes no value and no seal; `license_cleared` (never inferred); the context
-    sources. `profile_options` are those of `profile_export`. The report's `court_hash` equals
+    sources, unless read from files with `context` (see `profile_export`). `profile_options` are those of `profile_export`. The report's `court_hash` equals
     `qorv_chemical_engineering.grade_readiness(**report.profile_arguments)["court_hash"]`.
     """
     unknown = set(profile_options) - set(_PROFILE_OPTIONS)
