@@ -76,7 +76,11 @@ struct Table {
 
 // Reads the file and finds its header among the first 64 records: the first that is no title
 // line and fits a kind (the named one, else the kind whose columns it names most).
-ep::Result<Table> read_table(const ContextFile& file, ep::Encoding encoding, char decimal);
+ep::Result<Table> read_table(const ContextFile& file, ep::Encoding encoding);
+// The same over bytes at hand (the file's as read, inflated when .gz).
+ep::Result<Table> table_of(std::string bytes, const ContextFile& file, ep::Encoding encoding);
+// A table read as its kind against the export: the evidence without file, digest and bytes.
+ep::Result<ep::ContextEvidence> evidence_of(const Table& table, const ep::ExportProfile& profile);
 
 // ---- Against the export (span.cpp) ------------------------------------------------------------
 

@@ -19,13 +19,9 @@ bool witnesses(const ep::ContextEvidence& e, const Against& against) {
 
 }  // namespace
 
-ep::Result<ep::ContextEvidence> read_context(const ContextFile& file,
-                                             const ep::ExportProfile& profile) {
-    auto table = read_table(file, profile.options.encoding, profile.options.decimal);
-    if (!table) return table.error();
+ep::Result<ep::ContextEvidence> evidence_of(const Table& t, const ep::ExportProfile& profile) {
     const Against against(profile);
-    const Table& t = table.value();
-    ep::Result<ep::ContextEvidence> e = ep::ProfileError{file.path, ""};
+    ep::Result<ep::ContextEvidence> e = ep::ProfileError{t.file, ""};
     switch (t.columns.kind) {
         case Kind::Lab:
             e = read_lab(t, against);
@@ -37,12 +33,21 @@ ep::Result<ep::ContextEvidence> read_context(const ContextFile& file,
             e = read_batch_journal(t, against);
             break;
     }
-    if (!e) return ep::ProfileError{file.path, e.error().reason};
+    if (!e) return ep::ProfileError{t.file, e.error().reason};
+    e.value().kind = std::string(name(t.columns.kind));
+    return e;
+}
+
+ep::Result<ep::ContextEvidence> read_context(const ContextFile& file,
+                                             const ep::ExportProfile& profile) {
+    auto table = read_table(file, profile.options.encoding);
+    if (!table) return table.error();
+    auto e = evidence_of(table.value(), profile);
+    if (!e) return e;
     ep::ContextEvidence& ev = e.value();
-    ev.kind = std::string(name(t.columns.kind));
     ev.file = file.path;
-    ev.digest = t.digest;
-    ev.bytes = t.bytes;
+    ev.digest = table.value().digest;
+    ev.bytes = table.value().bytes;
     return e;
 }
 

@@ -120,10 +120,13 @@ const std::string& Row::cell(const std::vector<std::size_t>& columns) const {
     return kEmpty;
 }
 
-ep::Result<Table> read_table(const ContextFile& file, ep::Encoding encoding, char /*decimal*/) {
+ep::Result<Table> read_table(const ContextFile& file, ep::Encoding encoding) {
     auto read = read_bytes(file.path);
     if (!read) return read.error();
-    std::string bytes = std::move(read).value();
+    return table_of(std::move(read).value(), file, encoding);
+}
+
+ep::Result<Table> table_of(std::string bytes, const ContextFile& file, ep::Encoding encoding) {
     // UTF-16 is decoded whole, as the export's stream is, and digested as the UTF-8 it reads as.
     const ep::StreamEncoding stream = *ep::stream_encoding(bytes, encoding, true);
     if (stream == ep::StreamEncoding::Utf16LE || stream == ep::StreamEncoding::Utf16BE) {
