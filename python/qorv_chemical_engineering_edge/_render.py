@@ -18,7 +18,7 @@ SCHEMA_VERSION = 2
 
 
 def schema_id(kind: str) -> str:
-    """The value of the `schema` key of a result of this kind, e.g. `qce.readiness/1`."""
+    """The value of the `schema` key of a result of this kind, e.g. `qce.readiness/2`."""
     return f"qce.{kind}/{SCHEMA_VERSION}"
 
 
