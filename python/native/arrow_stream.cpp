@@ -71,7 +71,7 @@ PyObject* profile_stream(PyObject*, PyObject* args) {
             PyErr_SetString(outcome.error_type, outcome.error.c_str());
             return nullptr;
         }
-        return profile_to_python(*outcome.profile);
+        return finished_profile_to_python(options_dict, *outcome.profile);
     });
 }
 

@@ -428,7 +428,7 @@ PyObject* finalize_partial(PyObject*, PyObject* args) {
         if (!partial) return nullptr;
         auto finished = without_gil([&] { return std::move(*partial).finalize(options.declared); });
         if (!finished) return raise_profile_error(finished.error());
-        return profile_to_python(finished.value());
+        return finished_profile_to_python(options_dict, finished.value());
     });
 }
 

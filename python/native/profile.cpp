@@ -82,7 +82,7 @@ PyObject* profile_files(PyObject*, PyObject* args) {
             [&] { return profile::profile_files(paths, options, progress, cancelled); });
         if (relay.failed()) return nullptr;
         if (!result) return raise_profile_error(result.error());
-        return profile_to_python(result.value());
+        return finished_profile_to_python(options_dict, result.value());
     });
 }
 

@@ -5,6 +5,9 @@
 //              last_us, modal_step_us, regular, uncertain, censored)],
 //    "notes": {...}, "files": [(path, bytes, layout, delimiter, data_rows, [(fact, value, how)])],
 //    "input_digest": str, "unit_vocabulary": str, "seal": str,
+//    "context": [(kind, file, digest, bytes, records, inside, outside, censored, open,
+//                 [(reason, count)], [tag], first_us, last_us, [note], [(from_us, to_us)] breaks,
+//                 [(from_us, to_us)] marks)],
 //    "availability": {"start_us", "bin_us", "bins", "complete", "rows": bytes (uint64 per bin),
 //                     "counts": bytes (uint32 [tag][bin][present, missing, bad-state]),
 //                     "first": bytes, "last": bytes, "step": bytes (int64 per tag; INT64_MIN
@@ -241,6 +244,23 @@ PyObject* baseline_suggestion(const profile::ExportProfile& p) {
     return ok ? d.release() : nullptr;
 }
 
+PyObject* spans(const std::vector<std::pair<std::int64_t, std::int64_t>>& list) {
+    return list_of(list, [](const std::pair<std::int64_t, std::int64_t>& s) {
+        return Py_BuildValue("(LL)", static_cast<long long>(s.first),
+                             static_cast<long long>(s.second));
+    });
+}
+
+PyObject* context_source(const profile::ContextEvidence& c) {
+    return Py_BuildValue("(NNNNNNNNNNNNNNNN)", str(c.kind), str(c.file), str(c.digest),
+                         count(c.bytes), count(c.records), count(c.inside), count(c.outside),
+                         count(c.censored), count(c.open), text_counts(c.skipped),
+                         list_of(c.tags, [](const std::string& t) { return str(t); }),
+                         instant(c.first_us), instant(c.last_us),
+                         list_of(c.notes, [](const std::string& t) { return str(t); }),
+                         spans(c.breaks), spans(c.marks));
+}
+
 // What a report calls each note, by the key notes() writes it under. A note without words here
 // is shown by its key.
 constexpr std::pair<std::string_view, std::string_view> kNoteLabels[] = {
@@ -293,7 +313,8 @@ PyObject* profile_to_python(const profile::ExportProfile& p) {
         put(d.get(), "input_digest", str(p.input_digest)) &&
         put(d.get(), "unit_vocabulary", str(p.unit_vocabulary)) &&
         put(d.get(), "seal", str(p.seal)) && put(d.get(), "availability", availability(p)) &&
-        put(d.get(), "baseline_suggestion", baseline_suggestion(p));
+        put(d.get(), "baseline_suggestion", baseline_suggestion(p)) &&
+        put(d.get(), "context", list_of(p.context, context_source));
     return ok ? d.release() : nullptr;
 }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "profile_options.hpp"
+#include "qorv_chemical_engineering_edge/context.hpp"
 
 namespace qorv_chemical_engineering_edge_py {
 
@@ -226,6 +227,41 @@ bool read_profile_options(PyObject* dict, profile::ProfileOptions& options) {
     return read_declared(dict, d) &&
            optional_instant(dict, "baseline_start_us", d.baseline_start_us) &&
            optional_instant(dict, "baseline_end_us", d.baseline_end_us);
+}
+
+PyObject* finished_profile_to_python(PyObject* dict, profile::ExportProfile& p) {
+    namespace context = qorv_chemical_engineering_edge::context;
+    PyObject* given = PyDict_GetItemString(dict, "context");  // borrowed
+    if (given != nullptr && given != Py_None) {
+        if (!PyList_Check(given)) {
+            PyErr_SetString(PyExc_TypeError, "option context must be a list of (path, kind)");
+            return nullptr;
+        }
+        std::vector<context::ContextFile> files;
+        for (Py_ssize_t i = 0, n = PyList_Size(given); i < n; ++i) {
+            PyObject* pair = PyList_GetItem(given, i);  // borrowed
+            std::string kind;
+            context::ContextFile& f = files.emplace_back();
+            if (!PyTuple_Check(pair) || PyTuple_Size(pair) != 2 ||
+                !read_text(PyTuple_GetItem(pair, 0), f.path) ||
+                !read_text(PyTuple_GetItem(pair, 1), kind)) {
+                if (!PyErr_Occurred())
+                    PyErr_SetString(PyExc_TypeError,
+                                    "option context must be a list of (path, kind)");
+                return nullptr;
+            }
+            if (!kind.empty() && !(f.kind = context::kind_named(kind))) {
+                PyErr_Format(PyExc_ValueError, "option context: kind %s is not recognised",
+                             kind.c_str());
+                return nullptr;
+            }
+        }
+        PyThreadState* caller = PyEval_SaveThread();
+        const std::optional<profile::ProfileError> failed = context::attach(p, files);
+        PyEval_RestoreThread(caller);
+        if (failed) return raise_profile_error(*failed);
+    }
+    return profile_to_python(p);
 }
 
 PyObject* raise_profile_error(const profile::ProfileError& e) {

@@ -21,6 +21,12 @@ PyObject* raise_profile_error(
 // The finished profile as nested plain Python objects (see profile.cpp for the shape).
 PyObject* profile_to_python(const qorv_chemical_engineering_edge::export_profile::ExportProfile& p);
 
+// The options' context files (key "context", absent from dicts without them: a list of
+// (path, kind) with kind "" when recognised by columns) read against the finished profile,
+// then the profile as profile_to_python gives it; ValueError naming the file on failure.
+PyObject* finished_profile_to_python(
+    PyObject* options_dict, qorv_chemical_engineering_edge::export_profile::ExportProfile& p);
+
 // {note key: words for a reader}, for the notes that have words; reports show any other by its
 // key.
 PyObject* note_labels_to_python();

@@ -10,6 +10,7 @@ from ._render import SCHEMA_VERSION
 from . import _version
 from ._availability import Availability
 from .profile import (
+    ContextSource,
     ExportProfile,
     ExportReport,
     FileSummary,
@@ -36,6 +37,7 @@ __version__ = _version.version()
 __all__ = [
     "SCHEMA_VERSION",
     "Availability",
+    "ContextSource",
     "ExportProfile",
     "ExportReport",
     "FileSummary",

@@ -14,7 +14,7 @@ record of the tag) has no share at all.
 from __future__ import annotations
 
 from dataclasses import dataclass
-from typing import TYPE_CHECKING, Any, Dict, Optional, Tuple
+from typing import TYPE_CHECKING, Any, Dict, List, Optional, Tuple
 
 from . import _names, _native
 
@@ -90,3 +90,34 @@ def span_of(grid: Availability, start_us: int, end_us: int) -> Optional[Tuple[fl
     lo = max(0.0, (start_us - grid.start_us) / width)
     hi = min(1.0, (end_us - grid.start_us) / width)
     return lo, max(lo, hi)
+
+
+# A context file's marks on the chart: a lab sample's instant as a tick, an order's or a closed
+# batch's [start, end] as a band, an open batch's start as a tick (it is given no end).
+Mark = Tuple[float, float, bool, str]  # x0, x1 as fractions of the chart's span; band; words
+
+
+def context_lanes(profile: "ExportProfile", start_us: int,
+                  span_us: int) -> List[Tuple[str, str, List[Mark]]]:
+    """Per context file, (kind, file, marks) within [start_us, start_us + span_us]; marks
+    wholly outside it are left out, those across its edges clipped."""
+    lanes = []
+    end_us = start_us + span_us
+    for source in profile.context:
+        marks: List[Mark] = []
+        for a, b in source.marks_us:
+            if b < start_us or a > end_us or span_us <= 0:
+                continue
+            x0 = (max(a, start_us) - start_us) / span_us
+            x1 = (min(b, end_us) - start_us) / span_us
+            band = b > a
+            if source.kind == "batches" and not band:
+                words = f"batch starts {_names.format_instant(a)}, open (no end event)"
+            elif band:
+                what = "order" if source.kind == "maintenance" else "batch"
+                words = f"{what} {_names.format_instant(a)} to {_names.format_instant(b)}"
+            else:
+                words = f"sample {_names.format_instant(a)}"
+            marks.append((x0, x1, band, words))
+        lanes.append((source.kind, source.file, marks))
+    return lanes

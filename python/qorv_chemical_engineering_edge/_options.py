@@ -46,6 +46,7 @@ def build(
     timestamp_columns: Optional[Sequence[str]] = None,
     baseline_search: str = "off",
     baseline_breaks: Sequence[Tuple[int, int]] = (),
+    context: Any = None,
 ) -> Dict[str, Any]:
     """The native options dict; see python/native/profile_options.cpp for its keys."""
     zone_tzif = _zones.tzif_bytes(tz)
@@ -85,6 +86,9 @@ def build(
     if baseline_search != "off":
         options["baseline_search"] = _args.choice(baseline_search, "baseline", BASELINE_SEARCHES)
         options["baseline_breaks"] = _breaks(baseline_breaks)
+    files = _context(context)
+    if files:  # absent otherwise: the profile and its seal are those of the export alone
+        options["context"] = files
     if baseline is not None:
         start, end = _baseline(baseline, tz, zone_tzif)
         options["baseline_start_us"], options["baseline_end_us"] = start, end
@@ -121,10 +125,55 @@ def public(options: Mapping[str, Any]) -> Dict[str, Any]:
     if shown.get("baseline_search") != "auto":  # a suggestion only shown is sealed by nothing
         shown.pop("baseline_search", None)
         shown.pop("baseline_breaks", None)
+    if "context" in shown:
+        shown["context"] = [{"file": f, "kind": k or None} for f, k in shown["context"]]
     tag_list = options.get("tag_list")
     shown["tag_list"] = (None if tag_list is None else MAPPING_LABEL
                          if isinstance(tag_list, dict) else tag_list[0])
     return shown
+
+
+CONTEXT_KINDS = ("lab", "maintenance", "batches")
+
+
+def _context(context: Any) -> List[Tuple[str, str]]:
+    """[(path, kind)] from a path, a list of paths (or (kind, path) pairs), or a mapping from
+    kind to a path or list of paths; kind "" is recognised by the file's columns. A file that
+    cannot be opened is an OSError naming it."""
+    if context is None:
+        return []
+    named: List[Tuple[Any, str]] = []
+    if isinstance(context, Mapping):
+        for kind, paths in context.items():
+            if kind not in CONTEXT_KINDS:
+                raise ValueError(f"option context: kind {kind!r} is not one of "
+                                 f"{', '.join(CONTEXT_KINDS)}")
+            items = [paths] if isinstance(paths, (str, os.PathLike)) else paths
+            if not isinstance(items, (list, tuple)):
+                raise TypeError(f"option context: {kind} must be a path or a list of paths")
+            named.extend((item, kind) for item in items)
+    elif isinstance(context, (str, os.PathLike)):
+        named.append((context, ""))
+    elif isinstance(context, (list, tuple)):
+        for item in context:
+            if (isinstance(item, tuple) and len(item) == 2 and item[0] in CONTEXT_KINDS):
+                named.append((item[1], item[0]))
+            else:
+                named.append((item, ""))
+    else:
+        raise TypeError("option context must be a path, a list of paths or a mapping from "
+                        f"kind to paths, not {type(context).__name__}")
+    files = []
+    for item, kind in named:
+        if not isinstance(item, (str, os.PathLike)):
+            raise TypeError(f"option context: {item!r} is not a path")
+        path = os.fspath(item)
+        if os.path.isdir(path):
+            raise IsADirectoryError(21, "is a directory, not a context file", path)
+        with open(path, "rb"):  # FileNotFoundError / PermissionError naming the file
+            pass
+        files.append((path, kind))
+    return files
 
 
 def parse_baseline(text: str) -> Tuple[str, str]:

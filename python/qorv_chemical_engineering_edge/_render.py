@@ -14,11 +14,11 @@ from typing import Any, Callable, Dict, Iterable, List, Mapping, Optional, Seque
 
 JSON = Dict[str, Any]
 
-SCHEMA_VERSION = 1
+SCHEMA_VERSION = 2
 
 
 def schema_id(kind: str) -> str:
-    """The value of the `schema` key of a result of this kind, e.g. `qce.readiness/1`."""
+    """The value of the `schema` key of a result of this kind, e.g. `qce.readiness/2`."""
     return f"qce.{kind}/{SCHEMA_VERSION}"
 
 

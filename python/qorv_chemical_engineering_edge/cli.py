@@ -17,7 +17,7 @@ import sys
 from typing import Any, Callable, Dict, List, NoReturn, Optional, Sequence
 
 from . import __version__, _names, _native
-from ._options import ENCODING_ALIASES, parse_baseline
+from ._options import CONTEXT_KINDS, ENCODING_ALIASES, parse_baseline
 from ._sources import expand, without_bom
 from .profile import grade_export, profile_export
 from .units import (COURTS, RELATIONS, UnitAssertion, UnitCourtRecord, check_tag_units,
@@ -213,8 +213,21 @@ def _profile_options(args: argparse.Namespace) -> Dict[str, Any]:
         "header_line": args.header_line,
         "encoding": args.encoding,
         "timestamp_columns": args.timestamp_columns,
+        "context": _context_files(args.context),
         "progress": True,  # a bar only when standard error is a terminal
     }
+
+
+def _context_files(given: Optional[Sequence[str]]) -> Optional[List[Any]]:
+    """--context FILE or KIND=FILE (lab, maintenance, batches): a path, or a (kind, path) pair
+    for a file read as that kind."""
+    if not given:
+        return None
+    files: List[Any] = []
+    for text in given:
+        kind, sep, path = text.partition("=")
+        files.append((kind, path) if sep and kind in CONTEXT_KINDS else text)
+    return files
 
 
 def _export_paths(patterns: Sequence[str]) -> List[str]:
@@ -413,6 +426,11 @@ def _reading_arguments(parser: Any) -> None:
                         help="how the export's bytes are read; by default UTF-16 when the file "
                              "starts with its byte-order mark, else UTF-8 with any text that is "
                              "not valid UTF-8 read as Windows-1252")
+    parser.add_argument("--context", action="extend", nargs="+", default=None,
+                        metavar="[KIND=]FILE",
+                        help="context files read against the export: a lab sample export, work "
+                             "orders, a batch event journal, each recognised by its columns or "
+                             "named as lab=, maintenance= or batches=")
     parser.add_argument("--scheduler", metavar="ADDRESS", default=None,
                         help="run on the Dask scheduler at ADDRESS (needs the dask extra); "
                         "default: this machine's cores")

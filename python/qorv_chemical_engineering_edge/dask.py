@@ -66,7 +66,8 @@ def profile_files(
     paths = expand_paths(paths_or_glob)
     options = _build_options(profile_options, None, None)
     final = _files_graph(paths, options, _piece_bytes(chunk_bytes), _split(split_every))
-    return _from_native(_compute(final, client, progress), tuple(paths), options)
+    return _from_native(_finished(_compute(final, client, progress), options), tuple(paths),
+                        options)
 
 
 def grade_files(paths_or_glob: Any, *, client: Any = None, chunk_bytes: int = DEFAULT_CHUNK,
@@ -77,7 +78,8 @@ def grade_files(paths_or_glob: Any, *, client: Any = None, chunk_bytes: int = DE
     paths = expand_paths(paths_or_glob)
     native = _build_options(profile_options, declared, baseline, graded=True)
     final = _files_graph(paths, native, _piece_bytes(chunk_bytes), _split(split_every))
-    profile = _from_native(_compute(final, client, progress), tuple(paths), native)
+    profile = _from_native(_finished(_compute(final, client, progress), native), tuple(paths),
+                           native)
     return ExportReport(record=grade(**profile.profile_arguments), profile=profile)
 
 
@@ -93,8 +95,9 @@ def profile_dataframe(ddf: Any, *, client: Any = None, label: Optional[str] = No
     """
     options = _build_options(profile_options, None, None, table=True)
     label = label if label is not None else _frame_label(ddf)
-    return _from_native(_frame_profile(ddf, label, options, client, split_every, progress),
-                        (label,), options)
+    return _from_native(
+        _finished(_frame_profile(ddf, label, options, client, split_every, progress), options),
+        (label,), options)
 
 
 def grade_dataframe(ddf: Any, *, client: Any = None, label: Optional[str] = None,
@@ -104,8 +107,9 @@ def grade_dataframe(ddf: Any, *, client: Any = None, label: Optional[str] = None
     profile_options, declared, baseline = _split_declared(options, "grade_dataframe")
     native = _build_options(profile_options, declared, baseline, table=True, graded=True)
     label = label if label is not None else _frame_label(ddf)
-    profile = _from_native(_frame_profile(ddf, label, native, client, split_every, progress),
-                           (label,), native)
+    profile = _from_native(
+        _finished(_frame_profile(ddf, label, native, client, split_every, progress), native),
+        (label,), native)
     return ExportReport(record=grade(**profile.profile_arguments), profile=profile)
 
 
@@ -314,12 +318,22 @@ def _file_pieces(paths: Sequence[str], options: Dict[str, Any], chunk: int) -> L
 
 
 def _reduce(partials: List[Delayed], options: Dict[str, Any], split_every: int) -> Delayed:
-    """An ordered tree: consecutive groups of `split_every` merged, level by level."""
+    """An ordered tree: consecutive groups of `split_every` merged, level by level. With context
+    files the graph ends at the merged partial, finished by _finished on the client, where the
+    files are: they are read there once, not shipped to the workers."""
     level = partials
     while len(level) > 1:
         level = [delayed(_merge, pure=True)(*level[i:i + split_every])
                  for i in range(0, len(level), split_every)]
+    if options.get("context"):
+        return level[0]
     return delayed(_finalize, pure=True)(level[0], options)
+
+
+def _finished(computed: Any, options: Dict[str, Any]) -> Dict[str, Any]:
+    """The native profile: as computed, or finished here from the merged partial when the
+    options name context files (see _reduce)."""
+    return _finalize(computed, options) if options.get("context") else computed
 
 
 # ---- data frames ------------------------------------------------------------------------------

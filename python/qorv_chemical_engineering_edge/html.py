@@ -1,8 +1,9 @@
 """The HTML report: one self-contained file (inline CSS and SVG, no script, no network).
 
 Read top to bottom: the verdict, how the export was read, the findings with coloured levels, the
-profile values with their provenance, the data-availability chart, the per-tag table, the notes
-and the seals.
+profile values with their provenance, the data-availability chart (with a lane per context file:
+lab samples as ticks, work orders and batches as bands), a section per context file, the per-tag
+table, the notes and the seals.
 """
 from __future__ import annotations
 
@@ -14,6 +15,7 @@ import math
 from typing import TYPE_CHECKING, Iterable, List, Optional, Sequence, Tuple
 
 from . import _names, _render
+from ._availability import context_lanes
 
 if TYPE_CHECKING:
     from ._availability import Availability
@@ -27,6 +29,7 @@ LEVEL_COLOURS = dict(zip(_names.LEVELS, ("#dff3e4", "#fff1d6", "#fde0e0")))
 NO_ROWS = "#3b3f46"  # a bucket without a single row: an outage or the export's edge
 NO_SAMPLES = "#afb8c1"  # rows, but none of them holds the tag (a file without its column)
 WINDOW_COLOUR = "#0969da"  # the normal-operation window's outline
+CONTEXT_COLOURS = {"lab": "#8250df", "maintenance": "#bf3989", "batches": "#1b7c83"}
 
 # Past these, the page summarises: the tag table shows the worst tags and each note list its
 # first items, and says how many more the JSON holds. A page stays readable and its size stays
@@ -104,6 +107,7 @@ def profile_page(profile: "ExportProfile") -> str:
         _reading(profile),
         _values(profile),
         _chart(profile),
+        _context(profile),
         _tags(profile),
         _notes(profile),
         _seals(profile, None),
@@ -118,6 +122,7 @@ def report_page(report: "ExportReport") -> str:
         _findings(report.record),
         _values(report.profile),
         _chart(report.profile),
+        _context(report.profile),
         _tags(report.profile),
         _notes(report.profile),
         _seals(report.profile, report.court_hash),
@@ -185,7 +190,8 @@ def _chart(profile: "ExportProfile") -> str:
         if at is not None:
             window = (*at, f"normal-operation window: {b.window.start} to {b.window.end}, "
                            f"{b.window.rows:,} rows")
-    return _section("Data availability", _svg(grid, window=window) + _legend(window is not None)
+    return _section("Data availability", _svg(grid, window=window, context=profile)
+                    + _legend(window is not None, bool(profile.context))
                     + _baseline(profile))
 
 
@@ -206,7 +212,8 @@ def _baseline(profile: "ExportProfile") -> str:
 
 
 def _svg(grid: "Availability", max_tags: int = 120,
-         window: Optional[Tuple[float, float, str]] = None) -> str:
+         window: Optional[Tuple[float, float, str]] = None,
+         context: Optional["ExportProfile"] = None) -> str:
     order = list(range(len(grid.tags)))
     if len(order) > max_tags:  # the tags with the least data first
         order.sort(key=lambda i: _mean(grid.shares[i]))
@@ -214,7 +221,10 @@ def _svg(grid: "Availability", max_tags: int = 120,
     label_w, cell_h, top, width = 150, 14, 8, 1100
     plot_w = width - label_w - 10
     cell_w = plot_w / grid.buckets
-    height = top + cell_h * len(order) + 40
+    span_us = grid.bucket_us * grid.buckets
+    lanes = [] if context is None else context_lanes(context, grid.start_us, span_us)
+    lanes_top = top + cell_h * len(order) + (4 if lanes else 0)
+    height = lanes_top + cell_h * len(lanes) + 40
     parts = [
         f'<svg xmlns="http://www.w3.org/2000/svg" id="availability" width="100%" '
         f'viewBox="0 0 {width} {height}" role="img" aria-label="data availability">',
@@ -245,8 +255,24 @@ def _svg(grid: "Availability", max_tags: int = 120,
         parts.append(f'<rect id="baseline-outline" x="{x0:.1f}" y="{top - 2}" width="{w:.1f}" '
                      f'height="{cell_h * len(order) + 3}" fill="none" stroke="{WINDOW_COLOUR}" '
                      f'stroke-width="3"><title>{_e(window[2])}</title></rect>')
-    axis_y = top + cell_h * len(order) + 14
-    span_us = grid.bucket_us * grid.buckets
+    for k, (kind, file, marks) in enumerate(lanes):
+        y = lanes_top + k * cell_h
+        colour = CONTEXT_COLOURS.get(kind, "#57606a")
+        parts.append(f'<text x="{label_w - 6}" y="{y + cell_h - 3}" text-anchor="end" '
+                     f'fill="{colour}">{_e(_clip(kind + ": " + file, 24))}</text>'
+                     f'<rect x="{label_w}" y="{y}" width="{plot_w}" height="{cell_h - 1}" '
+                     'fill="#f6f8fa"/>')
+        for x0, x1, band, words in marks:
+            x = label_w + x0 * plot_w
+            w = max((x1 - x0) * plot_w, 1.5)
+            dash = "" if band or kind != "batches" else ' stroke-dasharray="2,2"'
+            shape = (f'<rect x="{x:.2f}" y="{y + 1}" width="{w:.2f}" height="{cell_h - 3}" '
+                     f'fill="{colour}" fill-opacity="0.45" stroke="{colour}"/>' if band else
+                     f'<line x1="{x:.2f}" y1="{y}" x2="{x:.2f}" y2="{y + cell_h - 1}" '
+                     f'stroke="{colour}" stroke-width="1.5"{dash}/>')
+            parts.append(f'<g class="context-mark">{shape}<title>{_e(file)}: {_e(words)}'
+                         "</title></g>")
+    axis_y = lanes_top + cell_h * len(lanes) + 14
     for at_us, label in _ticks(grid.start_us, span_us):
         x = label_w + (at_us - grid.start_us) / span_us * plot_w
         parts.append(f'<line x1="{x:.1f}" y1="{axis_y - 12}" x2="{x:.1f}" y2="{axis_y - 8}" '
@@ -273,7 +299,7 @@ def _empty(grid: "Availability", tag: int, bucket: int) -> Tuple[str, str]:
     return NO_SAMPLES, f"no samples of {_e(grid.tags[tag])} ({rows:,} rows)"
 
 
-def _legend(window: bool = False) -> str:
+def _legend(window: bool = False, context: bool = False) -> str:
     stops = [(1.0, "all present"), (0.75, "75%"), (0.5, "50%"), (0.0, "none present")]
     items = "".join(
         f'<span><span class="swatch" style="background:{_shade(s)}"></span>{label}</span>'
@@ -286,7 +312,40 @@ def _legend(window: bool = False) -> str:
     if window:
         items += (f'<span><span class="swatch" style="background:none;border:2px solid '
                   f'{WINDOW_COLOUR}"></span>normal-operation window</span>')
+    if context:
+        items += "".join(
+            f'<span><span class="swatch" style="background:{colour}"></span>{label}</span>'
+            for colour, label in ((CONTEXT_COLOURS["lab"], "lab sample"),
+                                  (CONTEXT_COLOURS["maintenance"], "work order"),
+                                  (CONTEXT_COLOURS["batches"], "batch (dashed: open)")))
     return f'<div class="legend">{items}</div>'
+
+
+def _context(profile: "ExportProfile") -> str:
+    """A section per context file: what it showed against the export."""
+    parts = []
+    for c in profile.context:
+        skipped = ", ".join(f"{n:,} {r}" for r, n in c.skipped) or "none"
+        tags = _listing((_e(t) for t in c.tags), len(c.tags)) or "none"
+        items = [
+            ("kind", _e(c.kind)),
+            ("read", f"{c.records:,} rows, {c.bytes:,} bytes"),
+            ("inside the export's span", f"{c.inside:,}"),
+            ("outside it", f"{c.outside:,}"),
+        ]
+        if c.kind == "lab":
+            items.append(("censored results", f"{c.censored:,}"))
+        if c.kind == "batches":
+            items.append(("open batches", f"{c.open:,}"))
+        items += [
+            ("skipped", _e(skipped)),
+            ("export tags it names", tags),
+            ("its own span", _e(f"{c.first or '–'} to {c.last or '–'}")),
+            ("notes", "<br>".join(_e(n) for n in c.notes) or "none"),
+            ("digest", f"<code>{c.digest}</code>"),
+        ]
+        parts.append(_section(f"Context: {c.file}", _kv(items)))
+    return "\n".join(parts)
 
 
 def worst_tags(tags: Sequence["TagEvidence"], limit: int) -> List[int]:

@@ -228,6 +228,52 @@ def _suggestion(raw: Optional[Dict[str, Any]]) -> Optional[BaselineSuggestion]:
 
 
 @dataclass(frozen=True)
+class ContextSource:
+    """What one context file (lab samples, work orders, a batch journal) showed against the
+    export: its items inside and outside the export's span, rows or samples skipped and why,
+    the export's tags it names, its own span, and notes."""
+
+    kind: str  # "lab", "maintenance" or "batches"
+    file: str
+    digest: str  # SHA-256 as an export file is digested
+    bytes: int
+    records: int  # data rows read
+    inside: int  # valid samples, orders, closed batches inside the export's span
+    outside: int
+    censored: int  # lab results written as censored values (<0.5, ND)
+    open: int  # batches without an end event of their own
+    skipped: Tuple[Tuple[str, int], ...]  # (reason, rows or samples)
+    tags: Tuple[str, ...]  # the export's tags it names
+    first: Optional[str]  # ISO 8601 UTC: its own span
+    last: Optional[str]
+    notes: Tuple[str, ...]
+    # [start, end] in microseconds since the epoch (UTC): breaks of a normal-operation run, and
+    # what a report draws (sample instants, orders, batches). Not sealed.
+    breaks_us: Tuple[Tuple[int, int], ...] = field(default=(), repr=False)
+    marks_us: Tuple[Tuple[int, int], ...] = field(default=(), repr=False)
+
+    def to_dict(self) -> Dict[str, Any]:
+        return {
+            "kind": self.kind, "file": self.file, "digest": self.digest, "bytes": self.bytes,
+            "records": self.records, "inside": self.inside, "outside": self.outside,
+            "censored": self.censored, "open": self.open,
+            "skipped": [{"reason": r, "count": n} for r, n in self.skipped],
+            "tags": list(self.tags), "first": self.first, "last": self.last,
+            "notes": list(self.notes),
+            "marks": [{"start": instant_text(a), "end": instant_text(b)}
+                      for a, b in self.marks_us],
+        }
+
+
+def _context_source(raw: Tuple[Any, ...]) -> ContextSource:
+    (kind, file, digest, size, records, inside, outside, censored, open_, skipped, tags, first,
+     last, notes, breaks, marks) = raw
+    return ContextSource(kind, file, digest, size, records, inside, outside, censored, open_,
+                         tuple(skipped), tuple(tags), instant_text(first), instant_text(last),
+                         tuple(notes), tuple(breaks), tuple(marks))
+
+
+@dataclass(frozen=True)
 class ExportProfile:
     """The readiness profile of one export, with its evidence, digest and seal."""
 
@@ -241,6 +287,7 @@ class ExportProfile:
     unit_vocabulary: str
     seal: str
     options: Dict[str, Any]  # as used (JSON-ready)
+    context: Tuple[ContextSource, ...] = ()  # one per context file, in the order given
     _native_options: Dict[str, Any] = field(default_factory=dict, repr=False, compare=False)
     _bins: Optional[Bins] = field(default=None, repr=False, compare=False)  # not sealed
     # The normal-operation window, when looked for (grade_export always looks): sealed only
@@ -273,9 +320,22 @@ class ExportProfile:
             self.tag_table(columns=columns),
             self.notes_text(columns),
             self.baseline_text(columns),
+            self.context_text(columns),
             _render.hashes((("input_digest", self.input_digest), ("profile seal", self.seal)),
                            columns),
         )
+
+    def context_text(self, columns: Optional[int] = None) -> str:
+        """Each context file's evidence, as text; empty without context."""
+        if not self.context:
+            return ""
+        rows = [(c.kind, c.file, c.records, c.inside, c.outside, c.open,
+                 ", ".join(f"{n} {r}" for r, n in c.skipped) or "-",
+                 len(c.tags), f"{c.first or '-'} to {c.last or '-'}") for c in self.context]
+        text = _render.table(("context", "file", "rows", "inside", "outside", "open", "skipped",
+                              "tags named", "own span"), rows, columns)
+        notes = [f"{c.file}: {n}" for c in self.context for n in c.notes]
+        return "\n".join([text, *notes])
 
     def reading_text(self, columns: Optional[int] = None) -> str:
         """How each file was read, as text: the layout and the conventions chosen."""
@@ -346,6 +406,7 @@ class ExportProfile:
             "options": _render.plain(self.options),  # a sentinel may be NaN or an infinity
             **({} if self.baseline_suggestion is None
                else {"baseline_suggestion": self.baseline_suggestion.to_dict()}),
+            "context": [c.to_dict() for c in self.context],
         }
 
     def to_json(self, indent: Optional[int] = 2) -> str:
@@ -469,6 +530,7 @@ def profile_export(
     header_line: Optional[int] = None,
     encoding: Optional[str] = None,
     timestamp_columns: Optional[Sequence[str]] = None,
+    context: Any = None,
 ) -> ExportProfile:
     """Profile one historian export.
 
@@ -493,6 +555,11 @@ def profile_export(
     `timestamp_columns` names the time column, or two whose cells make the instant (a
     date and a clock time, or a time and its milliseconds), where the reader cannot tell them;
     `layout` is "wide", "long" or "paired" (each tag's own time column beside its values).
+    `context` names the plant's context files read against the export: a path, a list of
+    paths, or a mapping from kind ("lab", "maintenance", "batches") to a path or list of paths
+    (a file given without its kind is recognised by its columns). They derive has_lab_samples,
+    has_maintenance and has_batches, their evidence is `profile.context`, and the seal covers
+    them; a file of no recognisable kind raises ValueError naming it.
     """
     return _profile(source, dict(layout=layout, tag_list=tag_list, delimiter=delimiter,
                                  decimal=decimal, day_first=day_first,
@@ -504,7 +571,8 @@ def profile_export(
                                  quality_convention=quality_convention,
                                  header_line=header_line,
                                  encoding=encoding,
-                                 timestamp_columns=timestamp_columns),
+                                 timestamp_columns=timestamp_columns,
+                                 context=context),
                     progress, None, None)
 
 
@@ -526,7 +594,7 @@ def grade_export(
     found in a wide export decides `baseline_present` (provenance "suggested"; a long or paired
     export raises ValueError naming the option). Without "auto" the window is found and shown
     (`report.profile.baseline_suggestion`) but changes no value and no seal; `license_cleared` (never inferred); the context
-    sources. `profile_options` are those of `profile_export`. The report's `court_hash` equals
+    sources, unless read from files with `context` (see `profile_export`). `profile_options` are those of `profile_export`. The report's `court_hash` equals
     `qorv_chemical_engineering.grade_readiness(**report.profile_arguments)["court_hash"]`.
     """
     unknown = set(profile_options) - set(_PROFILE_OPTIONS)
@@ -553,6 +621,7 @@ _PROFILE_OPTIONS: Dict[str, Any] = dict(
     header_line=None,
     encoding=None,
     timestamp_columns=None,
+    context=None,
 )
 
 
@@ -624,6 +693,7 @@ def _from_native(raw: Dict[str, Any], source: Tuple[str, ...],
         unit_vocabulary=raw["unit_vocabulary"],
         seal=raw["seal"],
         options=_options.public(options),
+        context=tuple(_context_source(c) for c in raw.get("context", ())),
         _native_options=options,
         _bins=bins_of(raw["availability"]),
         baseline_suggestion=_suggestion(raw.get("baseline_suggestion")),

@@ -81,3 +81,29 @@ def test_screenshot_in_headless_chromium(report, tmp_path):
     assert count(rows, NO_ROWS_RGB, (0, 0, width, height)) > 200
     greens = sum(1 for row in rows for (r, g, b) in row if g > 140 and r < 120 and b < 110)
     assert greens > 2000
+
+
+@pytest.mark.skipif(chromium() is None, reason="chromium is not installed")
+def test_screenshot_shows_the_lab_samples_as_ticks(tmp_path):
+    from test_context_files import batch_journal, lims, work_orders, write
+
+    export = tmp_path / "export.csv"
+    rows = [f"2026-03-01 {h:02d}:{m:02d}:00,{h},{m}" for h in range(24) for m in (0, 30)]
+    export.write_text("\n".join(["Time,TI200,FI300", *rows]) + "\n")
+    files = [write(tmp_path, n, t) for n, t in (("lab", lims()), ("wo", work_orders()),
+                                                 ("batch", batch_journal()))]
+
+    def purple(context):  # the lab ticks' colour (#8250df), also the legend's lab swatch
+        report = edge.grade_export(str(export), context=context, license_cleared=True)
+        page, shot = tmp_path / "report.html", tmp_path / "report.png"
+        page.write_text(report.to_html(), encoding="utf-8")
+        subprocess.run([chromium(), "--headless", "--no-sandbox", "--disable-gpu",
+                        "--hide-scrollbars", f"--user-data-dir={tmp_path / 'profile'}",
+                        f"--screenshot={shot}", "--window-size=1280,2000", page.as_uri()],
+                       check=True, capture_output=True, timeout=120)
+        _, _, rows = read_png(shot)
+        return sum(1 for row in rows for (r, g, b) in row
+                   if abs(r - 0x82) < 12 and abs(g - 0x50) < 12 and abs(b - 0xdf) < 12)
+
+    # Twelve samples inside the span: about 8 pixels of the colour a tick.
+    assert purple(files) - purple(files[1:]) > 12 * 5

@@ -27,7 +27,11 @@ def results(tmp_path):
     paired = tmp_path / "paired.csv"
     paired.write_text("Time,FT1,Time,FT2\n2026-03-01 00:00:00,1,2026-03-01 00:00:30,2\n"
                       "2026-03-01 00:01:00,1,,\n")
+    batches = tmp_path / "batches.csv"
+    batches.write_text("Batch,Phase,Event,Time\nB1,,Start,2026-01-05 00:10:00\n"
+                       "B1,,End,2026-01-05 00:30:00\nB2,Fill,Ended,2026-01-05 01:00:00\n")
     return {
+        "context": edge.grade_export(str(wide), context={"batches": str(batches)}),
         "readiness": edge.grade(10, 1000, True, True, 0.05, 0.95),
         "readiness_nan": edge.grade(1, 1, False, False, math.nan, math.inf),
         "units_v1": edge.check_units([("kPa", "Pa"), ("furlong", "m")], court="v1"),
@@ -44,7 +48,7 @@ def test_round_trip_and_schema(tmp_path, validator):
         data = json.loads(text)
         validator.validate(data)
         assert data == result.to_dict(), name
-        assert data["schema"].endswith("/1")
+        assert data["schema"].endswith(f"/{edge.SCHEMA_VERSION}")
         assert json.loads(result.to_json(indent=None)) == data
 
 

@@ -111,8 +111,9 @@
 //    dropped first, so FIC1601/PID1/PV.CV is PV of FIC1601/PID1. Bases compare in any case. The
 //    loops are listed in the notes.
 //  - baseline_present: declared; else derived from a declared window holding >= 100 rows (as
-//    n_rows counts them); else default false. license_cleared, has_maintenance, has_batches,
-//    has_lab_samples: declared, else default false. Never inferred.
+//    n_rows counts them); else default false. license_cleared: declared, else default false.
+//    has_maintenance, has_batches, has_lab_samples: declared, else derived from context files
+//    (context.hpp) when given, else default false. Never inferred.
 #pragma once
 
 #include <cstddef>
@@ -457,6 +458,33 @@ struct BaselineSuggestion {
     friend bool operator==(const BaselineSuggestion&, const BaselineSuggestion&) = default;
 };
 
+// What one context file (a lab sample export, a maintenance log's work orders, a batch event
+// journal) showed against the export; see context.hpp for how it is read. Sealed with the
+// profile when present.
+struct ContextEvidence {
+    std::string kind;         // "lab", "maintenance" or "batches"
+    std::string file;         // as given
+    std::string digest;       // hex, as an export file is digested (1 MiB blocks of the bytes read)
+    std::uint64_t bytes = 0;  // read (inflated, for .gz)
+    std::uint64_t records = 0;  // data rows read under the header
+    // Its items (valid samples, orders, closed batches) inside the export's span and outside;
+    // open batches are neither.
+    std::uint64_t inside = 0, outside = 0;
+    std::uint64_t censored = 0;      // lab: results written as censored values (<0.5, ND ...)
+    std::uint64_t open = 0;          // batches without an end event of their own
+    std::vector<TextCount> skipped;  // reason -> rows or samples, as the reason says
+    std::vector<std::string> tags;   // the export's tags it names, sorted
+    std::optional<std::int64_t> first_us, last_us;  // its own span: every time written in it
+    std::vector<std::string> notes;
+    // Where a normal-operation run must break: each work order's [start, finish or log end], a
+    // batch's start [t, t] and end [t, t]; closed intervals, UTC microseconds. Not sealed: the
+    // digest covers what they come from.
+    std::vector<std::pair<std::int64_t, std::int64_t>> breaks;
+    // What a report draws over the time axis: a lab sample's instant as [t, t], an order's or a
+    // closed batch's [start, end], an open batch's [start, start]. At most 4096, not sealed.
+    std::vector<std::pair<std::int64_t, std::int64_t>> marks;
+};
+
 struct ExportProfile {
     static constexpr std::string_view kSchema = "export_profile_v2";
 
@@ -488,6 +516,11 @@ struct ExportProfile {
     std::string seal;
 
     AvailabilityBins availability;  // not sealed
+    // One entry per context file read against the export (context::attach); sealed when any.
+    std::vector<ContextEvidence> context;
+    // The first and last instant the zone was sealed around (naive times resolved through it);
+    // kept so that context attached later reseals as finalize sealed. Not sealed itself.
+    std::optional<std::pair<std::int64_t, std::int64_t>> zone_walls;
 
     // Present when options.baseline_search is not Off; sealed only under Auto.
     std::optional<BaselineSuggestion> baseline_suggestion;

@@ -683,9 +683,9 @@ Result<ExportProfile> PartialProfile::finalize(const DeclaredFields& fields) && 
     }
     p.input_digest = hashing::to_hex(all.finish());
     const tz::Zone utc = tz::Zone::utc();
-    p.seal = seal_of(
-        p, s.settings ? s.settings->zone : utc,
-        s.zone_walls && rows.size ? std::optional(ZoneSpan{rows.lo, rows.hi}) : std::nullopt);
+    if (s.zone_walls && rows.size) p.zone_walls = std::pair{rows.lo, rows.hi};
+    p.seal = seal_of(p, s.settings ? s.settings->zone : utc,
+                     p.zone_walls ? std::optional(ZoneSpan{rows.lo, rows.hi}) : std::nullopt);
     fill_availability(p.availability, s, row_sampling.modal);
     return p;
 }

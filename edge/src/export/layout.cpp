@@ -1367,4 +1367,15 @@ Needing<FileLayout> read_layout(std::string_view bytes, bool at_end, const ScanS
     return NeedBytes{bytes.size() + 1};
 }
 
+// The opening's rules for other files read alike (context files).
+char header_delimiter(std::string_view header) {
+    return sniff_delimiter(header);
+}
+char sep_line_delimiter(std::string_view line) {
+    return sep_line(strip_cr(line));
+}
+bool is_title_line(const std::vector<std::string>& cells) {
+    return title_cells(cells);
+}
+
 }  // namespace qorv_chemical_engineering_edge::export_profile

@@ -227,6 +227,23 @@ std::string seal_of(const ExportProfile& p, const tz::Zone& zone, std::optional<
         for (const BaselineWindow& w : b.runners_up) window(w);
         h.field("qualifying_runs", b.qualifying_runs).field("qualifying_rows", b.qualifying_rows);
     }
+    // Sealed only when context was read, so that profiles without it keep their seals.
+    if (!p.context.empty()) {
+        h.field("context", static_cast<std::uint64_t>(p.context.size()));
+        for (const ContextEvidence& c : p.context) {
+            h.field("kind", c.kind).field("file", c.file).field("digest", c.digest);
+            h.field("bytes", c.bytes).field("records", c.records);
+            h.field("inside", c.inside).field("outside", c.outside);
+            h.field("censored", c.censored).field("open", c.open);
+            counts("skipped", c.skipped);
+            h.field("tags", static_cast<std::uint64_t>(c.tags.size()));
+            for (const std::string& t : c.tags) h.field("tag", t);
+            seal_optional(h, "first_us", c.first_us);
+            seal_optional(h, "last_us", c.last_us);
+            h.field("notes", static_cast<std::uint64_t>(c.notes.size()));
+            for (const std::string& t : c.notes) h.field("note", t);
+        }
+    }
     return std::move(h).finalize_hex();
 }
 

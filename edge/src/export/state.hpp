@@ -480,4 +480,12 @@ std::vector<CellText> split_record(std::string_view record, char delimiter, std:
 // Cell text with quoting removed ("a""b" -> a"b), trimmed.
 std::string_view unquote(std::string_view cell, bool quoted, std::string& scratch);
 
+// The opening's rules, shared with files read alike (context files): the delimiter sniffed from
+// a header (the most frequent of , ; tab | outside quotes, ties in that order); the delimiter a
+// `sep=X` line names (0: none); a title line (at most one text, in the first cell, or a first
+// cell ending in ':'), never a header.
+char header_delimiter(std::string_view header);
+char sep_line_delimiter(std::string_view line);
+bool is_title_line(const std::vector<std::string>& cells);
+
 }  // namespace qorv_chemical_engineering_edge::export_profile

@@ -1,0 +1,104 @@
+// The derived context fields and the profile's reseal. Per kind, over its files:
+// has_lab_samples, at least 10 valid samples inside the export's span (summed over lab files);
+// has_maintenance, a log whose own span contains the export's with an order overlapping it;
+// has_batches, a batch whose start and end both lie inside it. A declared value stands, with a
+// note on each file of the kind when the files derive the other value.
+#include "context/context_internal.hpp"
+#include "export/seal.hpp"
+
+namespace qorv_chemical_engineering_edge::context {
+namespace {
+
+constexpr std::uint64_t kMinLabSamples = 10;
+
+bool witnesses(const ep::ContextEvidence& e, const Against& against) {
+    if (e.kind != "maintenance") return e.inside > 0;
+    return against.lo && e.first_us && *e.first_us <= *against.lo && *e.last_us >= *against.hi &&
+           e.inside > 0;
+}
+
+}  // namespace
+
+ep::Result<ep::ContextEvidence> evidence_of(const Table& t, const ep::ExportProfile& profile) {
+    const Against against(profile);
+    ep::Result<ep::ContextEvidence> e = ep::ProfileError{t.file, ""};
+    switch (t.columns.kind) {
+        case Kind::Lab:
+            e = read_lab(t, against);
+            break;
+        case Kind::Maintenance:
+            e = read_work_orders(t, against);
+            break;
+        case Kind::Batches:
+            e = read_batch_journal(t, against);
+            break;
+    }
+    if (!e) return ep::ProfileError{t.file, e.error().reason};
+    e.value().kind = std::string(name(t.columns.kind));
+    return e;
+}
+
+ep::Result<ep::ContextEvidence> read_context(const ContextFile& file,
+                                             const ep::ExportProfile& profile) {
+    auto table = read_table(file, profile.options.encoding);
+    if (!table) return table.error();
+    auto e = evidence_of(table.value(), profile);
+    if (!e) return e;
+    ep::ContextEvidence& ev = e.value();
+    ev.file = file.path;
+    ev.digest = table.value().digest;
+    ev.bytes = table.value().bytes;
+    return e;
+}
+
+std::optional<ep::ProfileError> attach(ep::ExportProfile& p, std::span<const ContextFile> files) {
+    if (files.empty()) return std::nullopt;
+    std::vector<ep::ContextEvidence> read;
+    for (const ContextFile& f : files) {
+        auto e = read_context(f, p);
+        if (!e) return e.error();
+        read.push_back(std::move(e).value());
+    }
+    const Against against(p);
+    const ep::DeclaredFields& d = p.options.declared;
+    struct Field {
+        std::string_view kind, label;
+        ep::ProfileField<bool>* field;
+        const std::optional<bool>* declared;
+    };
+    const Field fields[] = {
+        {"lab", "has_lab_samples", &p.has_lab_samples, &d.has_lab_samples},
+        {"maintenance", "has_maintenance", &p.has_maintenance, &d.has_maintenance},
+        {"batches", "has_batches", &p.has_batches, &d.has_batches}};
+    for (const Field& f : fields) {
+        bool any = false, derived = false;
+        std::uint64_t samples = 0;
+        for (const ep::ContextEvidence& e : read) {
+            if (e.kind != f.kind) continue;
+            any = true;
+            samples += e.inside;
+            derived = derived || witnesses(e, against);
+        }
+        if (!any) continue;
+        if (f.kind == "lab") derived = samples >= kMinLabSamples;
+        if (!*f.declared) {
+            *f.field = {derived, ep::Provenance::Derived};
+            continue;
+        }
+        if (**f.declared == derived) continue;
+        for (ep::ContextEvidence& e : read)
+            if (e.kind == f.kind)
+                e.notes.push_back(std::string(f.label) + " is declared " +
+                                  (derived ? "false" : "true") + "; the context files derive " +
+                                  (derived ? "true" : "false"));
+    }
+    p.context = std::move(read);
+    const auto settings = ep::make_settings(p.options);
+    p.seal = ep::seal_of(
+        p, settings->zone,
+        p.zone_walls ? std::optional(ep::ZoneSpan{p.zone_walls->first, p.zone_walls->second})
+                     : std::nullopt);
+    return std::nullopt;
+}
+
+}  // namespace qorv_chemical_engineering_edge::context

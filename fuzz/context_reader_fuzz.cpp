@@ -1,0 +1,82 @@
+// The context readers over any bytes: a context file's table is read (or refused) and, when it
+// names a kind, read as that kind against a small export, never crashing. Checked as well: the
+// counts agree with one another (items inside and outside never exceed what was read, the
+// evidence's span holds every mark, breaks are closed intervals), and reading the same bytes
+// named as the kind found gives the same evidence.
+//
+// Input: [kind byte][file bytes]: kind % 4 == 3 recognises by columns, else names the kind.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <source_location>
+#include <string>
+
+#include "context/context_internal.hpp"
+
+namespace cx = qorv_chemical_engineering_edge::context;
+namespace ep = qorv_chemical_engineering_edge::export_profile;
+
+namespace {
+
+void check(bool ok, std::source_location at = std::source_location::current()) {
+    if (ok) return;
+    std::fprintf(stderr, "check failed at line %u\n", static_cast<unsigned>(at.line()));
+    std::abort();
+}
+
+// An export of one day (2026-03-01) with a loop and a lone tag.
+const ep::ExportProfile& export_profile() {
+    static const ep::ExportProfile p = [] {
+        ep::ExportProfile q;
+        for (const char* name : {"FIC101.PV", "FIC101.SP", "TI200"}) {
+            ep::TagEvidence& t = q.tags.emplace_back();
+            t.name = name;
+            t.first_us = std::int64_t{1772323200} * 1'000'000;
+            t.last_us = *t.first_us + std::int64_t{86400} * 1'000'000;
+        }
+        return q;
+    }();
+    return p;
+}
+
+void check_evidence(const ep::ContextEvidence& e) {
+    check(e.inside + e.outside + e.open <= e.records);  // every item has a row
+    check(e.first_us.has_value() == e.last_us.has_value());
+    if (e.first_us) check(*e.first_us <= *e.last_us);
+    for (const auto& [a, b] : e.breaks) {
+        check(a <= b);
+        check(e.first_us && *e.first_us <= a && b <= *e.last_us);
+    }
+    for (const auto& [a, b] : e.marks) check(a <= b);
+    for (const ep::TextCount& s : e.skipped) check(s.count > 0);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 1) return 0;
+    const unsigned which = data[0] % 4;
+    const std::string bytes(reinterpret_cast<const char*>(data + 1), size - 1);
+    cx::ContextFile file{"fuzz.csv", std::nullopt};
+    if (which < 3) file.kind = static_cast<cx::Kind>(which);
+    auto table = cx::table_of(bytes, file, ep::Encoding::Auto);
+    if (!table) {
+        check(table.error().file == "fuzz.csv" && !table.error().reason.empty());
+        return 0;
+    }
+    if (file.kind) check(table.value().columns.kind == *file.kind);
+    auto e = cx::evidence_of(table.value(), export_profile());
+    if (!e) return 0;
+    check_evidence(e.value());
+    if (!file.kind) {  // named as the kind its columns gave, it reads alike
+        file.kind = table.value().columns.kind;
+        auto named = cx::table_of(bytes, file, ep::Encoding::Auto);
+        check(named.ok());
+        auto again = cx::evidence_of(named.value(), export_profile());
+        check(again.ok() && again.value().inside == e.value().inside &&
+              again.value().records == e.value().records &&
+              again.value().breaks == e.value().breaks);
+    }
+    return 0;
+}
