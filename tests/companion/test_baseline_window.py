@@ -245,3 +245,27 @@ def test_qce_readiness_takes_baseline_auto(tmp_path):
     suggestion = json.loads(shown.stdout)["profile"]["baseline_suggestion"]
     assert suggestion["window"] == {"start": "2026-01-02T06:30:00Z",
                                     "end": "2026-01-03T18:30:00Z", "rows": 217}
+
+
+@pytest.mark.parametrize("kind, text, window, runners", [
+    ("maintenance", "Work Order,Equipment,Start,Finish,Type\n"
+     "WO1,FIC101,2026-01-02 06:00:00,2026-01-02 08:30:00,corrective\n", (0, 119), [(131, 249)]),
+    ("batches", "Batch ID,Recipe,Unit,Phase,Event,Time\n"
+     "B1,R,U1,,Start,2026-01-02 06:00:00\nB1,R,U1,,Complete,2026-01-02 08:30:00\n",
+     (0, 119), [(131, 249)]),
+])
+def test_context_files_break_the_window(tmp_path, kind, text, window, runners):
+    # Rows are 15 min apart: 06:00 on the second day is row 120, 08:30 row 130. A work order
+    # breaks the rows it spans; a batch's start and end each break the row at them, and the
+    # nine rows between are too few for a window.
+    csv_text, times = export(n=250, step_s=900)
+    path, context = tmp_path / "w.csv", tmp_path / f"{kind}.csv"
+    path.write_text(csv_text)
+    context.write_text(text)
+    plain = grade_export(str(path), baseline="auto")
+    report = grade_export(str(path), baseline="auto", context={kind: str(context)})
+    b = report.profile.baseline_suggestion
+    assert (b.window.start, b.window.end, b.window.rows) == W(times, *window)
+    assert [(w.start, w.end, w.rows) for w in b.runners_up] == [W(times, *r) for r in runners]
+    assert plain.profile.baseline_suggestion.window.rows == 250
+    assert report.values["baseline_present"].provenance == "suggested"

@@ -447,6 +447,8 @@ struct BaselineWindow {
 };
 
 // The normal-operation window found in the export, or why none was.
+struct BaselineTrack;  // the rows a window is searched over (internal)
+
 struct BaselineSuggestion {
     std::optional<BaselineWindow> window;    // none: no run holds 100 rows over the span asked
     std::string why;                         // why this window, or why none
@@ -524,6 +526,14 @@ struct ExportProfile {
 
     // Present when options.baseline_search is not Off; sealed only under Auto.
     std::optional<BaselineSuggestion> baseline_suggestion;
+    // What the window was found from, kept so that context files read after the scan can cut
+    // its runs at their work orders and batch events (context::attach). Not sealed.
+    struct BaselineInputs {
+        std::shared_ptr<const BaselineTrack> track;
+        std::optional<std::int64_t> modal_step;
+        std::int64_t span_lo = 0, span_hi = 0;
+    };
+    std::optional<BaselineInputs> baseline_inputs;
 
     data_readiness::ReadinessProfile readiness() const;
 };

@@ -4,6 +4,7 @@
 // has_batches, a batch whose start and end both lie inside it. A declared value stands, with a
 // note on each file of the kind when the files derive the other value.
 #include "context/context_internal.hpp"
+#include "export/baseline.hpp"
 #include "export/seal.hpp"
 
 namespace qorv_chemical_engineering_edge::context {
@@ -51,6 +52,27 @@ ep::Result<ep::ContextEvidence> read_context(const ContextFile& file,
     return e;
 }
 
+namespace {
+
+// A work order or a batch start or end breaks a normal-operation run as given breaks do: the
+// window is searched again over the same rows with the context's breaks added.
+void rebreak_window(ep::ExportProfile& p, const std::vector<ep::ContextEvidence>& read) {
+    auto breaks = p.options.baseline_breaks;
+    const std::size_t given = breaks.size();
+    for (const ep::ContextEvidence& e : read)
+        breaks.insert(breaks.end(), e.breaks.begin(), e.breaks.end());
+    if (breaks.size() == given) return;
+    const auto& in = *p.baseline_inputs;
+    p.baseline_suggestion =
+        ep::find_baseline(*in.track, in.modal_step, in.span_lo, in.span_hi, std::move(breaks));
+    const ep::DeclaredFields& d = p.options.declared;
+    if (p.options.baseline_search == ep::BaselineSearch::Auto && !d.baseline_present &&
+        !d.baseline_start_us && !d.baseline_end_us)
+        p.baseline_present = {p.baseline_suggestion->window.has_value(), ep::Provenance::Suggested};
+}
+
+}  // namespace
+
 std::optional<ep::ProfileError> attach(ep::ExportProfile& p, std::span<const ContextFile> files) {
     if (files.empty()) return std::nullopt;
     std::vector<ep::ContextEvidence> read;
@@ -92,6 +114,7 @@ std::optional<ep::ProfileError> attach(ep::ExportProfile& p, std::span<const Con
                                   (derived ? "false" : "true") + "; the context files derive " +
                                   (derived ? "true" : "false"));
     }
+    if (p.baseline_inputs && p.baseline_suggestion) rebreak_window(p, read);
     p.context = std::move(read);
     const auto settings = ep::make_settings(p.options);
     p.seal = ep::seal_of(

@@ -612,6 +612,9 @@ Result<ExportProfile> PartialProfile::finalize(const DeclaredFields& fields) && 
         } else {
             p.baseline_suggestion = find_baseline(s.baseline, row_sampling.modal, rows.lo, rows.hi,
                                                   options.baseline_breaks);
+            p.baseline_inputs = ExportProfile::BaselineInputs{
+                std::make_shared<const BaselineTrack>(std::move(s.baseline)), row_sampling.modal,
+                rows.lo, rows.hi};
         }
         if (options.baseline_search == BaselineSearch::Auto && !d.baseline_present &&
             !d.baseline_start_us && !d.baseline_end_us)
