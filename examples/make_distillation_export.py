@@ -4,7 +4,8 @@ Wide layout as plant historians write it: a timestamp column, one column per tag
 under the header, five-minute samples. What a real export carries is put in on purpose: a
 historian outage (four hours with no rows at all), an analyser that reports "I/O Timeout" for
 a stretch, a reboiler shutdown written as "Shutdown", scattered bad-state texts and empty
-cells, a few rows written twice, and one tag whose unit the first unit court does not know.
+cells up to that trip (the unit runs clean after its restart: a normal-operation window), a
+few rows written twice, and one tag whose unit the first unit court does not know.
 Deterministic (a fixed seed), standard library only:
 
     python examples/make_distillation_export.py [OUT]
@@ -25,7 +26,7 @@ TAGS = [
     ("TIC103.SP", "degC", 131.0, 0.0, 0.0),
     ("PI101", "kPa", 118.0, 0.4, 1.2),             # column top pressure
     ("PDI102", "kPa", 14.2, 0.2, 0.4),             # column differential pressure
-    ("LIC104.PV", "%", 48.0, 1.5, 2.0),            # reflux drum level
+    ("LIC104.PV", "%", 50.0, 0.4, 0.5),            # reflux drum level
     ("LIC104.SP", "%", 50.0, 0.0, 0.0),
     ("FI105", "m3/h", 31.5, 0.4, 1.5),             # feed
     ("FI106", "t/h", 4.1, 0.05, 0.2),              # reboiler steam
@@ -38,6 +39,7 @@ ROWS = 7 * 24 * 12
 OUTAGE = (dt.datetime(2026, 3, 4, 9, 0), dt.datetime(2026, 3, 4, 13, 0))      # no rows
 ANALYSER_TIMEOUT = (dt.datetime(2026, 3, 6, 2, 0), dt.datetime(2026, 3, 6, 8, 30))
 REBOILER_TRIP = (dt.datetime(2026, 3, 7, 15, 0), dt.datetime(2026, 3, 7, 16, 30))
+STEADY_FROM = REBOILER_TRIP[1]  # restarted, the unit runs clean to the week's end
 SCATTERED = ["Bad Input", "Calc Failed", "No Data", "Comm Fail"]
 
 
@@ -60,9 +62,9 @@ def main() -> None:
             elif tag in ("TIC103.PV", "FI106") and REBOILER_TRIP[0] <= at < REBOILER_TRIP[1]:
                 cell = "Shutdown"
             elif rng.random() < 0.002:
-                cell = rng.choice(SCATTERED)
+                cell = rng.choice(SCATTERED) if at < STEADY_FROM else cell
             elif rng.random() < 0.004:
-                cell = ""
+                cell = "" if at < STEADY_FROM else cell
             cells.append(cell)
         line = at.strftime("%Y-%m-%d %H:%M:%S") + "," + ",".join(cells)
         lines.append(line)
