@@ -12,6 +12,7 @@ import heapq
 import html as _html
 import itertools
 import math
+import os
 from typing import TYPE_CHECKING, Iterable, List, Optional, Sequence, Tuple
 
 from . import _names, _render
@@ -258,8 +259,11 @@ def _svg(grid: "Availability", max_tags: int = 120,
     for k, (kind, file, marks) in enumerate(lanes):
         y = lanes_top + k * cell_h
         colour = CONTEXT_COLOURS.get(kind, "#57606a")
+        # The file's own name fits the tag labels' column; the colour and the legend say the
+        # kind, the hover text the whole path.
         parts.append(f'<text x="{label_w - 6}" y="{y + cell_h - 3}" text-anchor="end" '
-                     f'fill="{colour}">{_e(_clip(kind + ": " + file, 24))}</text>'
+                     f'fill="{colour}"><title>{_e(kind + ": " + file)}</title>'
+                     f'{_e(_clip(os.path.basename(file) or file, 22))}</text>'
                      f'<rect x="{label_w}" y="{y}" width="{plot_w}" height="{cell_h - 1}" '
                      'fill="#f6f8fa"/>')
         for x0, x1, band, words in marks:
