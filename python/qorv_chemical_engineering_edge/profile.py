@@ -479,6 +479,7 @@ class ExportReport:
             ),
             profile.notes_text(columns),
             profile.baseline_text(columns),
+            profile.context_text(columns),
             _render.hashes((("court_hash", self.court_hash), ("profile seal", profile.seal)),
                            columns),
         )

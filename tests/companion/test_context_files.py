@@ -222,6 +222,8 @@ def test_report_draws_the_context_over_the_time_axis(tmp_path, export):
     files = [write(tmp_path, n, t) for n, t in (("lab", lims()), ("wo", work_orders()),
                                                  ("batch", batch_journal()))]
     report = edge.grade_export(export, context=files, license_cleared=True)
+    text = str(report)  # what qce readiness prints: the context files' evidence too
+    assert all(path in text for path in files), text
     page = report.to_html()
     for path in files:
         assert f"<h2>Context: {path}</h2>" in page
