@@ -9,11 +9,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
 
 #include "export/file_io.hpp"
+#include "temp_path.hpp"
 
 namespace ep = qorv_chemical_engineering_edge::export_profile;
 
@@ -29,7 +31,7 @@ std::string pattern(std::size_t n) {
 }
 
 std::string write_file(const std::string& name, const std::string& bytes) {
-    const std::string path = ::testing::TempDir() + name;
+    const std::string path = temp_path(name);
     std::ofstream(path, std::ios::binary) << bytes;
     return path;
 }
@@ -83,7 +85,15 @@ TEST(FileViewDeathTest, MappedRangesAndFilesThatShrink) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string path = write_file("file_view.bin", content);
-        EXPECT_EXIT(std::_Exit(run_case(c, path, content)), ::testing::ExitedWithCode(0), "");
+        // The child (a process of its own under this style) writes and removes its own copy.
+        EXPECT_EXIT(
+            {
+                const int seen = run_case(c, path, content);
+                std::remove(path.c_str());
+                std::_Exit(seen);
+            },
+            ::testing::ExitedWithCode(0), "");
+        std::remove(path.c_str());
     }
 }
 
@@ -120,6 +130,7 @@ TEST(FileViewDeathTest, OtherFaultsReachTheHandlerBefore) {
             std::_Exit(c == 0 ? 5 : 6);
         },
         ::testing::ExitedWithCode(3), "");
+    std::remove(path.c_str());
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 
 #include "export/gzip.hpp"
 #include "qorv_chemical_engineering_edge/export_profile.hpp"
+#include "temp_path.hpp"
 
 namespace ep = qorv_chemical_engineering_edge::export_profile;
 
@@ -95,7 +96,7 @@ Inflated read_all(const std::string& path, ep::Inflater inflater, std::size_t ch
 }
 
 std::string write_file(const std::string& name, const std::string& bytes) {
-    const std::string path = ::testing::TempDir() + name;
+    const std::string path = temp_path(name);
     std::ofstream(path, std::ios::binary) << bytes;
     return path;
 }

@@ -10,6 +10,7 @@
 #include "export/state.hpp"
 #include "qorv_chemical_engineering_edge/export_profile.hpp"
 #include "scan_whole.hpp"
+#include "temp_path.hpp"
 
 #if defined(QCE_HAVE_ZLIB)
 #include <zlib.h>
@@ -291,7 +292,7 @@ TEST(InputDigest, WholeBlocksTwoAtATimeMatchPlainHashing) {
 
 TEST(ProfileFiles, ChunkedAndThreadedScansEqualOneScan) {
     const std::string csv = big_export();
-    const std::string path = ::testing::TempDir() + "export_profile_big.csv";
+    const std::string path = temp_path("export_profile_big.csv");
     std::ofstream(path, std::ios::binary) << csv;
     ep::ProfileOptions o;
     const auto one = scan(o, csv).finalize(o.declared);
@@ -332,12 +333,12 @@ TEST(ProfileFiles, ChunkedAndThreadedScansEqualOneScan) {
 }
 
 TEST(ProfileFiles, FileListsGzipAndMissingFiles) {
-    const std::string dir = ::testing::TempDir();
+    const std::string prefix = temp_path("");
     const std::string day1 = "Time,A,B\n2024-01-01 00:00,1,2\n2024-01-01 00:01,1,2\n";
     const std::string day2 = "Time,B,C\n2024-01-01 00:02,1,\n2024-01-01 00:03,1,2\n";
-    std::ofstream(dir + "day1.csv", std::ios::binary) << day1;
-    std::ofstream(dir + "day2.csv", std::ios::binary) << day2;
-    std::vector<std::string> paths{dir + "day1.csv", dir + "day2.csv"};
+    std::ofstream(prefix + "day1.csv", std::ios::binary) << day1;
+    std::ofstream(prefix + "day2.csv", std::ios::binary) << day2;
+    std::vector<std::string> paths{prefix + "day1.csv", prefix + "day2.csv"};
     auto r = ep::profile_files(paths, {});
     ASSERT_TRUE(r) << r.error().reason;
     EXPECT_EQ(r.value().n_tags.value, 3u);
@@ -346,12 +347,12 @@ TEST(ProfileFiles, FileListsGzipAndMissingFiles) {
     EXPECT_TRUE(r.value().sampling_regular.value);
     EXPECT_EQ(r.value().files.size(), 2u);
 
-    paths.push_back(dir + "no_such_file.csv");
+    paths.push_back(prefix + "no_such_file.csv");
     r = ep::profile_files(paths, {});
     ASSERT_FALSE(r);
-    EXPECT_EQ(r.error().file, dir + "no_such_file.csv");
+    EXPECT_EQ(r.error().file, prefix + "no_such_file.csv");
 
-    const std::string gz = dir + "day1.csv.gz";
+    const std::string gz = prefix + "day1.csv.gz";
 #if defined(QCE_HAVE_ZLIB)
     gzFile g = gzopen(gz.c_str(), "wb");
     gzwrite(g, day1.data(), static_cast<unsigned>(day1.size()));
@@ -372,6 +373,8 @@ TEST(ProfileFiles, FileListsGzipAndMissingFiles) {
     ASSERT_FALSE(r);
     EXPECT_NE(r.error().reason.find("gzip"), std::string::npos);
 #endif
+    for (const char* name : {"day1.csv", "day2.csv", "day1.csv.gz"})
+        std::remove((prefix + name).c_str());
 }
 
 }  // namespace
