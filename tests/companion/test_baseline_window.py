@@ -193,11 +193,7 @@ def test_any_split_gives_the_window_of_one_scan(seed):
 
 
 def test_the_report_outlines_the_window_and_lists_runners_up(tmp_path):
-    import shutil
-    import subprocess
-
-    from png import read_png
-
+    # How the outline looks in a browser: test_html_report.py (the sanitizer stage skips it).
     path = tmp_path / "w.csv"
     path.write_text(export(outage=range(180, 183))[0])
     report = grade_export(str(path), baseline="auto")
@@ -206,22 +202,6 @@ def test_the_report_outlines_the_window_and_lists_runners_up(tmp_path):
     assert "2026-01-02T06:30:00Z" in page  # the window's first row, 183
     assert page.count("<td>2026-01-01T00:00:00Z</td>") == 1  # the runner-up, rows 0 to 179
     assert 'id="baseline-outline"' not in profile_export(str(path)).to_html()
-    browser = next(filter(None, map(shutil.which, ("chromium", "chromium-browser"))), None)
-    if browser is None:
-        pytest.skip("chromium is not installed")
-    (tmp_path / "r.html").write_text(page, encoding="utf-8")
-    shot = tmp_path / "r.png"
-    subprocess.run([browser, "--headless", "--no-sandbox", "--disable-gpu", "--hide-scrollbars",
-                    f"--user-data-dir={tmp_path / 'profile'}", f"--screenshot={shot}",
-                    "--window-size=1280,2600", (tmp_path / "r.html").as_uri()],
-                   check=True, capture_output=True, timeout=120)
-    width, height, rows = read_png(shot)
-    blue = [(x, y) for y, row in enumerate(rows) for x, p in enumerate(row)
-            if all(abs(a - b) <= 8 for a, b in zip(p, (9, 105, 218)))]
-    # Two upright edges of the outline, the right one near the chart's right end (the window
-    # runs to the export's end), the left one under half-way (row 183 of 400).
-    xs = sorted({x for x, _ in blue})
-    assert len(blue) > 400 and xs[-1] > 0.8 * width and min(xs) < 0.6 * width
 
 
 def test_qce_readiness_takes_baseline_auto(tmp_path):

@@ -214,7 +214,9 @@ def test_qce_and_dask_read_context_like_profile_export(tmp_path, export):
     shown = json.loads(run.stdout)
     assert shown["seal"] == local.seal
     assert [c["kind"] for c in shown["context"]] == ["lab", "maintenance"]
-    on_dask = pytest.importorskip("qorv_chemical_engineering_edge.dask")
+    pytest.importorskip("dask")  # the library itself: the sanitizer stage runs without it
+    pytest.importorskip("distributed")
+    from qorv_chemical_engineering_edge import dask as on_dask
     assert on_dask.profile_files(export, context=[lab, wo]).seal == local.seal
 
 

@@ -107,3 +107,25 @@ def test_screenshot_shows_the_lab_samples_as_ticks(tmp_path):
 
     # Twelve samples inside the span: about 8 pixels of the colour a tick.
     assert purple(files) - purple(files[1:]) > 12 * 5
+
+
+@pytest.mark.skipif(chromium() is None, reason="chromium is not installed")
+def test_screenshot_outlines_the_normal_operation_window(tmp_path):
+    from test_baseline_window import export
+
+    path = tmp_path / "w.csv"
+    path.write_text(export(outage=range(180, 183))[0])
+    page = tmp_path / "r.html"
+    page.write_text(edge.grade_export(str(path), baseline="auto").to_html(), encoding="utf-8")
+    shot = tmp_path / "r.png"
+    subprocess.run([chromium(), "--headless", "--no-sandbox", "--disable-gpu", "--hide-scrollbars",
+                    f"--user-data-dir={tmp_path / 'profile'}", f"--screenshot={shot}",
+                    "--window-size=1280,2600", page.as_uri()],
+                   check=True, capture_output=True, timeout=120)
+    width, height, rows = read_png(shot)
+    blue = [(x, y) for y, row in enumerate(rows) for x, p in enumerate(row)
+            if all(abs(a - b) <= 8 for a, b in zip(p, (9, 105, 218)))]
+    # Two upright edges of the outline, the right one near the chart's right end (the window
+    # runs to the export's end), the left one under half-way (row 183 of 400).
+    xs = sorted({x for x, _ in blue})
+    assert len(blue) > 400 and xs[-1] > 0.8 * width and min(xs) < 0.6 * width
