@@ -113,12 +113,21 @@ void BaselineTrack::append(BaselineTrack&& later, const std::vector<std::uint32_
     }
     // Each later run's first two instants as a scan appends them, then the rest by count: the
     // runs come out as one scan of both pieces would leave them.
+    // Once the last run has this run's step and ends at its instant before, the rest joins it
+    // whole; until then instants go one by one (the first of a run may close the run before).
     for (std::size_t k = 0; k + 2 < later.starts.size(); k += 3) {
         const std::int64_t start = later.starts[k], step = later.starts[k + 1];
         const std::int64_t count = later.starts[k + 2];
         add_instant(start);
-        if (count >= 2) add_instant(start + step);
-        if (count > 2) starts.back() += count - 2;
+        for (std::int64_t i = 1; i < count; ++i) {
+            const std::size_t n = starts.size();
+            if (i >= 2 && starts[n - 2] == step && starts[n - 1] >= 2 &&
+                starts[n - 3] + step * (starts[n - 1] - 1) == start + step * (i - 1)) {
+                starts.back() += count - i;
+                break;
+            }
+            add_instant(start + step * i);
+        }
     }
     for (Entry& e : later.verdicts) {
         for (Need& n : e.needs) n.tag = id(n.tag);
