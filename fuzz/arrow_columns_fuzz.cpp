@@ -22,18 +22,13 @@
 #include "export/arrow_columns.hpp"
 #include "export/arrow_text.hpp"
 #include "export/state.hpp"
+#include "fuzz_check.hpp"
 #include "qorv_chemical_engineering_edge/export_profile.hpp"
 
 namespace arrow = qorv_chemical_engineering_edge::export_profile::arrow;
 namespace ep = qorv_chemical_engineering_edge::export_profile;
 
 namespace {
-
-void check(bool ok, std::source_location at = std::source_location::current()) {
-    if (ok) return;
-    std::fprintf(stderr, "check failed at line %u\n", static_cast<unsigned>(at.line()));
-    std::abort();
-}
 
 class Input {
   public:

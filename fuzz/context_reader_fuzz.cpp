@@ -13,17 +13,12 @@
 #include <string>
 
 #include "context/context_internal.hpp"
+#include "fuzz_check.hpp"
 
 namespace cx = qorv_chemical_engineering_edge::context;
 namespace ep = qorv_chemical_engineering_edge::export_profile;
 
 namespace {
-
-void check(bool ok, std::source_location at = std::source_location::current()) {
-    if (ok) return;
-    std::fprintf(stderr, "check failed at line %u\n", static_cast<unsigned>(at.line()));
-    std::abort();
-}
 
 // An export of one day (2026-03-01) with a loop and a lone tag.
 const ep::ExportProfile& export_profile() {

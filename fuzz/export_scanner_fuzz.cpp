@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "export/state.hpp"
+#include "fuzz_check.hpp"
 #include "qorv_chemical_engineering_edge/export_profile.hpp"
 
 namespace ep = qorv_chemical_engineering_edge::export_profile;
@@ -27,12 +28,6 @@ ep::PartialProfile without_digest(ep::PartialProfile p) {
         f.ends_mid_block = false;
     }
     return p;
-}
-
-void check(bool ok, std::source_location at = std::source_location::current()) {
-    if (ok) return;
-    std::fprintf(stderr, "check failed at line %u\n", static_cast<unsigned>(at.line()));
-    std::abort();
 }
 
 }  // namespace

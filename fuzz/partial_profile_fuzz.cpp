@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "export/state.hpp"
+#include "fuzz_check.hpp"
 #include "qorv_chemical_engineering_edge/export_profile.hpp"
 #include "qorv_chemical_engineering_edge/sha256.hpp"
 
@@ -30,12 +31,6 @@ namespace hashing = qorv_chemical_engineering_edge::hashing;
 using State = ep::PartialProfile::State;
 
 namespace {
-
-void check(bool ok, std::source_location at = std::source_location::current()) {
-    if (ok) return;
-    std::fprintf(stderr, "check failed at line %u\n", static_cast<unsigned>(at.line()));
-    std::abort();
-}
 
 constexpr std::string_view kMagic = "export_profile_partial";
 constexpr std::size_t kHead = kMagic.size() + 16;  // schema text, version, payload length

@@ -15,16 +15,11 @@
 #include <vector>
 
 #include "export/state.hpp"
+#include "fuzz_check.hpp"
 
 namespace ep = qorv_chemical_engineering_edge::export_profile;
 
 namespace {
-
-void check(bool ok, std::source_location at = std::source_location::current()) {
-    if (ok) return;
-    std::fprintf(stderr, "check failed at line %u\n", static_cast<unsigned>(at.line()));
-    std::abort();
-}
 
 constexpr std::size_t kMaxInstants = 1 << 16;
 constexpr std::int64_t kFar = std::int64_t{1} << 50;  // instants stay well inside the range

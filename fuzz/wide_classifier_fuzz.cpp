@@ -12,17 +12,12 @@
 #include <string_view>
 
 #include "export/state.hpp"
+#include "fuzz_check.hpp"
 #include "qorv_chemical_engineering_edge/export_profile.hpp"
 
 namespace ep = qorv_chemical_engineering_edge::export_profile;
 
 namespace {
-
-void check(bool ok, std::source_location at = std::source_location::current()) {
-    if (ok) return;
-    std::fprintf(stderr, "check failed at line %u\n", static_cast<unsigned>(at.line()));
-    std::abort();
-}
 
 struct Bytes {
     const std::uint8_t* p;
