@@ -1,7 +1,9 @@
 // Differential fuzzing of the wide cell loop: random wide exports (delimiters, decimal commas,
 // quotes, carriage returns, sentinels, quality columns, ragged rows, bad states, footers, stray
 // bytes) are scanned with the block classifier and with every cell through the per-cell rules;
-// the partial profiles must be equal, whole and fed in two pieces.
+// the partial profiles must be equal, whole and fed in two pieces. With the normal-operation
+// window looked for, tags are named as loop members and their cells drawn so that PVs lie near
+// and far from their SPs, SPs near zero: the rows' verdicts and PV ranges must be equal too.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -84,6 +86,27 @@ constexpr std::string_view kCells[] = {"12.5",
                                        "uncertain"};
 constexpr std::size_t kNumCells = sizeof kCells / sizeof kCells[0];
 
+// Loop values: within 5% of each other or not, SPs near zero, digits past the quick parse.
+constexpr std::string_view kLoopValues[] = {"100",
+                                            "100.5",
+                                            "104.99",
+                                            "95",
+                                            "94.9",
+                                            "-100",
+                                            "0",
+                                            "-0",
+                                            "0.001",
+                                            "-0.02",
+                                            "3",
+                                            "0.1",
+                                            "0.10000000000000001",
+                                            "9007199254740993",
+                                            "12345678901234567890.5",
+                                            "1.00000000000000000000000001",
+                                            "+100.0"};
+constexpr std::size_t kNumLoopValues = sizeof kLoopValues / sizeof kLoopValues[0];
+constexpr std::string_view kSuffixes[] = {".PV", ".SP", ".OP", "_PV", "-sp", ".MODE", ".X"};
+
 std::string number(Bytes& in, char decimal) {
     std::string s;
     const std::uint8_t f = in.next();
@@ -96,7 +119,8 @@ std::string number(Bytes& in, char decimal) {
     return s;
 }
 
-std::string make_export(Bytes& in, ep::ProfileOptions& o) {
+std::string make_export(Bytes& in, ep::ProfileOptions& o, std::uint8_t flags) {
+    const bool loops = o.baseline_search != ep::BaselineSearch::Off;
     const std::uint8_t shape = in.next();
     constexpr char kDelims[5] = {',', ';', '\t', '|', ' '};
     const char delim = kDelims[shape % 5];
@@ -104,13 +128,20 @@ std::string make_export(Bytes& in, ep::ProfileOptions& o) {
     o.decimal = (shape & 8) ? ',' : '.';
     if (shape & 0x10) o.missing_sentinels = {-999, 0};
     const bool crlf = shape & 0x20;
-    const std::size_t tags = 1 + in.next() % 9;
+    // Over 20 tags, so the 5% of missing cells allowed is one or more.
+    const std::size_t tags = 1 + in.next() % (loops ? 26 : 9);
     const std::uint8_t header = in.next();
     std::string csv = (header & 1) ? "Time" : "Timestamp";
     for (std::size_t t = 0; t < tags; ++t) {
         csv.push_back(delim);
         // Repeated names, and quality columns beside a value.
-        csv += (header & 2) && t == 1 ? "T0" : "T" + std::to_string(t);
+        if (loops) {
+            const std::uint8_t r = in.next();
+            csv += "L" + std::to_string(r % 3);
+            csv += kSuffixes[(r >> 2) % (sizeof kSuffixes / sizeof kSuffixes[0])];
+        } else {
+            csv += (header & 2) && t == 1 ? "T0" : "T" + std::to_string(t);
+        }
         if ((header & 4) && t == 0) {
             csv.push_back(delim);
             csv += "T0 Quality";
@@ -129,14 +160,21 @@ std::string make_export(Bytes& in, ep::ProfileOptions& o) {
             csv += "Average" + std::string(1, delim) + "1" + eol;
             continue;
         }
-        csv += "2026-01-05 00:" + std::to_string(10 + r % 50) + ":" +
-               std::to_string(10 + in.next() % 50);
+        // In Berlin, an hour repeated and an hour skipped: rows of a clock change.
+        csv += (flags & 4) ? "2026-10-25 02:" : (flags & 8) ? "2026-03-29 02:" : "2026-01-05 00:";
+        csv += std::to_string(10 + r % 50) + ":" + std::to_string(10 + in.next() % 50);
         std::size_t cells = tags + ((header & 4) ? 1 : 0);
         if (kind == 0xFD) cells = in.next() % (cells + 3);  // ragged
         for (std::size_t c = 0; c < cells; ++c) {
             csv.push_back(delim);
             const std::uint8_t pick = in.next();
-            if (pick < 160) {
+            if (loops && pick < 160 && (pick & 1)) {
+                std::string v(kLoopValues[in.next() % kNumLoopValues]);
+                if (o.decimal == ',')
+                    for (char& ch : v)
+                        if (ch == '.') ch = ',';
+                csv += v;
+            } else if (pick < 160) {
                 csv += number(in, o.decimal);
             } else if (pick < 250) {
                 csv += kCells[pick % kNumCells];
@@ -172,7 +210,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ep::ProfileOptions o;
     o.layout = ep::Layout::Wide;
     if (data[0] & 1) o.zone_name = "Europe/Berlin";
-    const std::string csv = make_export(in, o);
+    if (data[0] & 2) o.baseline_search = ep::BaselineSearch::Suggest;
+    const std::string csv = make_export(in, o, data[0]);
     const std::size_t cut = csv.empty() ? 0 : (std::size_t{data[1]} * 97) % (csv.size() + 1);
 
     auto exact = scan(o, csv, csv.size(), true);

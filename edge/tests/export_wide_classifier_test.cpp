@@ -26,6 +26,7 @@ struct WideCase {
     char decimal = '.';
     bool sentinels = false;
     bool classifier = true;  // the block classifier may take this file's rows
+    bool search = false;     // the normal-operation window is looked for
 };
 
 void PrintTo(const WideCase& c, std::ostream* os) {
@@ -38,6 +39,7 @@ ep::ProfileOptions options_of(const WideCase& c) {
     o.delimiter = c.delimiter;
     o.decimal = c.decimal;
     if (c.sentinels) o.missing_sentinels = {-999, 0};
+    if (c.search) o.baseline_search = ep::BaselineSearch::Suggest;
     return o;
 }
 
@@ -121,6 +123,22 @@ std::vector<WideCase> wide_cases() {
          "Timestamp,A,A Quality,B\n2026-01-05 00:00:00,1,Good,2\n"
          "2026-01-05 00:01:00,3,Bad,4\n",
          0, '.', false, false},
+        // The window looked for: PVs near and far from their SPs, an SP near zero, a loop tag
+        // missing or a text, digits past the quick parse, the SP last before a CR.
+        {"loops_searched",
+         "Timestamp,FIC1.PV,FIC1.OP,TI2,FIC3.PV,FIC1.SP,FIC3.SP\r\n"
+         "2026-01-05 00:00:00,100,5,1,0.01,99,0\r\n"
+         "2026-01-05 00:01:00,100,5,1,0.5,90,-0.001\r\n"
+         "2026-01-05 00:02:00,AUTO,5,1,0.01,99,0\r\n"
+         "2026-01-05 00:03:00,100,,1,0.01,99,0\r\n"
+         "2026-01-05 00:04:00,1e2,5,Bad,0.01,100.000000000000000000001,1E-3\r\n"
+         "2026-01-05 00:05:00,\"100\",5,1,0.01,99,0\r\n"
+         "2026-01-05 00:06:00,-0,5,1,9007199254740993,+0.0,9007199254740993.5\r\n",
+         0, '.', false, true, true},
+        {"loops_searched_decimal_comma",
+         "Timestamp;A.PV;A.SP;A.OP\n2026-01-05 00:00:00;1,5;1,52;3\n"
+         "2026-01-05 00:01:00;1,5;2;3\n2026-01-05 00:02:00;;1,5;3\n",
+         ';', ',', false, true, true},
     };
 }
 
@@ -131,6 +149,7 @@ TEST_P(WideClassifier, EqualsThePerCellRulesWholeAndInPieces) {
     const ep::ProfileOptions o = options_of(c);
     const ep::PartialProfile exact = scan(o, c.csv, c.csv.size(), true);
     ASSERT_GT(exact.state().parsed_rows, 0u);
+    if (c.search) ASSERT_EQ(exact.state().baseline.rows(), exact.state().parsed_rows);
     EXPECT_TRUE(scan(o, c.csv, c.csv.size(), false) == exact);
     for (std::size_t cut = 1; cut < c.csv.size(); cut += 1 + c.csv.size() / 97)
         ASSERT_TRUE(scan(o, c.csv, cut, false) == exact) << "cut at " << cut;
@@ -141,10 +160,13 @@ TEST_P(WideClassifier, TakesTheRowsItIsMeantFor) {
     const ep::ProfileOptions o = options_of(c);
     ep::PartialProfile p = scan(o, c.csv, c.csv.size(), false);
     ASSERT_FALSE(p.state().files.empty());
-    EXPECT_EQ(ep::RecordProcessor(p.state(), 0).plain_rows_allowed(), c.classifier);
+    EXPECT_EQ(ep::RecordProcessor(p.state(), 0).plain_rows_allowed(true), c.classifier);
+    // Rows without their bytes (an Arrow table's) keep the per-cell path while searching.
+    EXPECT_EQ(ep::RecordProcessor(p.state(), 0).plain_rows_allowed(false),
+              c.classifier && !c.search);
     ep::ExactCells exact;
     ep::PartialProfile q = scan(o, c.csv, c.csv.size(), false);
-    EXPECT_FALSE(ep::RecordProcessor(q.state(), 0).plain_rows_allowed());
+    EXPECT_FALSE(ep::RecordProcessor(q.state(), 0).plain_rows_allowed(true));
 }
 
 INSTANTIATE_TEST_SUITE_P(Exports, WideClassifier, ::testing::ValuesIn(wide_cases()),

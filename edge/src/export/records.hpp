@@ -36,13 +36,17 @@ class RecordProcessor {
                  std::uint64_t line, std::uint64_t quoted_lf);
 
     // Whether this file's wide rows may go the block classifier's way (plain_row): no quality
-    // column, no missing sentinels, separators that cannot be read as part of a number.
-    bool plain_rows_allowed();
+    // column, no missing sentinels, separators that cannot be read as part of a number. While
+    // the window is looked for, only for a caller that hands plain_row the row's bytes (the
+    // search reads its loops' PVs and SPs from them).
+    bool plain_rows_allowed(bool row_bytes);
     // A wide row of exactly n_columns unquoted cells, all plain decimals but the `n` listed
     // (column order; the time cells among them or not). `time`, `time2` and `first` are its
-    // time cells and its first cell. Counts as process would.
+    // time cells and its first cell; [row, row_end) its bytes up to the line feed, or null.
+    // Counts as process would.
     void plain_row(const CellRef& time, const CellRef& time2, const CellRef& first,
-                   const WideCell* cells, std::size_t n, std::uint64_t line);
+                   const WideCell* cells, std::size_t n, std::uint64_t line,
+                   const char* row = nullptr);
     // Adds the plain cells of the rows so far to their tags' totals.
     void flush_plain();
 
@@ -128,12 +132,25 @@ class RecordProcessor {
         QualityVerdict verdict = QualityVerdict::Good;
     } last_quality_;
     std::vector<TimeBins::Counts> dropped_;
-    std::vector<std::int32_t> column_tag_;          // a wide column's tag index, -1 for none
-    std::uint64_t plain_rows_ = 0;                  // rows by plain_row not yet in the tag totals
-    bool baseline_ = false;                         // a window is looked for: rows go baseline_row
-    LoopPlan loops_;                                // this file's loops, when baseline_
-    std::vector<unsigned char> missing_;            // baseline_row's scratch: per layout tag
+    std::vector<std::int32_t> column_tag_;  // a wide column's tag index, -1 for none
+    std::uint64_t plain_rows_ = 0;          // rows by plain_row not yet in the tag totals
+    bool baseline_ = false;                 // a window is looked for: each row leaves a verdict
+    LoopPlan loops_;                        // this file's loops, when baseline_
+    std::vector<unsigned char> missing_;    // baseline_row's scratch: per layout tag
     std::vector<std::optional<double>> pv_values_;  // and per loop
+    std::vector<std::optional<double>> sp_values_;
+    std::vector<unsigned char> member_;  // per layout tag: a loop member, when baseline_
+    // The PV and SP columns in column order, for plain rows: column, then 2 k (+1 for the SP).
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> loop_columns_;
+    // A present cell's number as the search reads it (the exact rule, in one place).
+    std::optional<double> loop_value(const CellRef& cell);
+    // The verdict of a row whose missing cells are counted and pv_values_, sp_values_ read.
+    void baseline_verdict(Instant kind, std::int64_t t, const tz::WallResolution& rep,
+                          std::size_t n_missing, bool member_missing);
+    // plain_row's part while the window is looked for: the listed cells are classified.
+    void plain_baseline(Instant kind, std::int64_t t, const tz::WallResolution& rep,
+                        const char* row, const WideCell* cells, std::size_t n,
+                        std::size_t n_missing, bool member_missing);
     // The bin of the last plain rows and how many are not yet in its plain-number counts: a
     // hundred-tag row's counting once a bin, not once a row (wide export, one thread: plain_row
     // from 6.9% of the CPU time to 2.6%).

@@ -203,7 +203,7 @@ struct ExportScanner::Impl {
             const CellRef time2 =
                 time_col2 >= 0 ? cell_of(b, lf, static_cast<std::size_t>(time_col2)) : kNone;
             const CellRef first = time_col == 0 ? time : cell_of(b, lf, 0);
-            proc.plain_row(time, time2, first, listed, n_listed, line);
+            proc.plain_row(time, time2, first, listed, n_listed, line, b);
             record_from = lf + 1;
             ++records;
             line = base_lines + records + (qlf_before - qlf_base);
@@ -281,7 +281,7 @@ struct ExportScanner::Impl {
         sink.proc.set_read_limit(p + n);
         const FileLayout& layout = st().files[0].layout;
         std::size_t used = 0;
-        if (!tok.in_quotes && sink.proc.plain_rows_allowed()) {
+        if (!tok.in_quotes && sink.proc.plain_rows_allowed(true)) {
             sink.delim = layout.delimiter;
             sink.columns = layout.n_columns;
             sink.time_col = layout.time_col;
