@@ -149,7 +149,9 @@ TEST_P(WideClassifier, EqualsThePerCellRulesWholeAndInPieces) {
     const ep::ProfileOptions o = options_of(c);
     const ep::PartialProfile exact = scan(o, c.csv, c.csv.size(), true);
     ASSERT_GT(exact.state().parsed_rows, 0u);
-    if (c.search) ASSERT_EQ(exact.state().baseline.rows(), exact.state().parsed_rows);
+    if (c.search) {
+        ASSERT_EQ(exact.state().baseline.rows(), exact.state().parsed_rows);
+    }
     EXPECT_TRUE(scan(o, c.csv, c.csv.size(), false) == exact);
     for (std::size_t cut = 1; cut < c.csv.size(); cut += 1 + c.csv.size() / 97)
         ASSERT_TRUE(scan(o, c.csv, cut, false) == exact) << "cut at " << cut;

@@ -138,15 +138,24 @@ class RecordProcessor {
     LoopPlan loops_;                        // this file's loops, when baseline_
     std::vector<unsigned char> missing_;    // baseline_row's scratch: per layout tag
     std::vector<std::optional<double>> pv_values_;  // and per loop
-    std::vector<std::optional<double>> sp_values_;
+    // A plain row's PV and SP cells by slot (2 k, 2 k + 1): e null for a plain decimal.
+    struct LoopCell {
+        const char* b = nullptr;
+        const char* e = nullptr;
+        bool missing = false;
+    };
+    std::vector<LoopCell> loop_cells_;
     std::vector<unsigned char> member_;  // per layout tag: a loop member, when baseline_
     // The PV and SP columns in column order, for plain rows: column, then 2 k (+1 for the SP).
     std::vector<std::pair<std::uint32_t, std::uint32_t>> loop_columns_;
     // A present cell's number as the search reads it (the exact rule, in one place).
     std::optional<double> loop_value(const CellRef& cell);
-    // The verdict of a row whose missing cells are counted and pv_values_, sp_values_ read.
+    std::optional<double> loop_cell_value(const LoopCell& cell);
+    // The verdict of a row whose missing cells are counted and pv_values_ read; sp(k) reads loop
+    // k's SP, only while the row may still qualify.
+    template <class Sp>
     void baseline_verdict(Instant kind, std::int64_t t, const tz::WallResolution& rep,
-                          std::size_t n_missing, bool member_missing);
+                          std::size_t n_missing, bool member_missing, Sp&& sp);
     // plain_row's part while the window is looked for: the listed cells are classified.
     void plain_baseline(Instant kind, std::int64_t t, const tz::WallResolution& rep,
                         const char* row, const WideCell* cells, std::size_t n,
