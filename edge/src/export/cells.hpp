@@ -76,8 +76,10 @@ inline bool is_number(std::string_view s, char decimal) noexcept {
     return is_number_word(cell_word(s.data(), n, s.data() + n), s, decimal);
 }
 
-// The value of a text that is_number accepts.
+// The value of a text that is_number accepts, as from_chars reads it (to_double_exact: the
+// general parser; to_double: the same bits, plain decimals without it).
 std::optional<double> to_double(std::string_view s, char decimal) noexcept;
+std::optional<double> to_double_exact(std::string_view s, char decimal) noexcept;
 
 // The most bad-state texts the scan state counts apart.
 inline constexpr std::size_t kMaxBadStates = 64;
