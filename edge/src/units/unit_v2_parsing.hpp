@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -41,5 +42,19 @@ bool normalise(std::string_view text, NormalisedText& out, std::string* why);
 // Parses a text into `out`. On failure returns false and, when `why` is given, says why. The
 // canonical spelling is written only when asked for, as the court does not need it.
 bool parse(std::string_view text, UnitV2& out, std::string* why, bool canonical);
+
+// The vocabulary rows a text is written in, each with its prefix and power, in the order
+// written: for rules that need more than the dimension and scale, which a revolution per second
+// and a hertz share. Parses exactly as `parse` does; "-" has no atoms.
+struct WrittenAtom {
+    std::uint16_t unit = 0;
+    std::uint8_t prefix = 0xFF;  // vocabulary::kNoPrefix
+    int exponent = 0;
+};
+struct WrittenAtoms {
+    std::array<WrittenAtom, kMaxAtoms> atoms{};
+    std::size_t count = 0;
+};
+bool parse_atoms(std::string_view text, UnitV2& out, WrittenAtoms& written);
 
 }  // namespace qorv_chemical_engineering_edge::unit_consistency_v2::detail
