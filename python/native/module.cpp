@@ -18,6 +18,7 @@ PyMethodDef functions[] = {
     {"parse_unit_v1", parse_unit_v1, METH_VARARGS, "The first court's unit parser."},
     {"check_units_v2", check_units_v2, METH_VARARGS, "The second unit court over assertions."},
     {"parse_unit_v2", parse_unit_v2, METH_VARARGS, "The second court's unit parser."},
+    {"value_limits", value_limits, METH_VARARGS, "What a unit rules out of its values."},
     {"profile_files", profile_files, METH_VARARGS, "Profile export files."},
     {"profile_stream", profile_stream, METH_VARARGS, "Profile an Arrow C stream."},
     {"read_tag_list", read_tag_list, METH_VARARGS, "A tag list's (tag, unit) rows."},

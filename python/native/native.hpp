@@ -142,6 +142,9 @@ PyObject* parse_unit_v1(PyObject* module, PyObject* args);
 // parse_unit_v2(text) -> None or (dimension_tag, scale, offset, basis, (M, L, T, Θ, N, I),
 //                                 pressure_reference, volume_reference, canonical)
 PyObject* parse_unit_v2(PyObject* module, PyObject* args);
+// value_limits(unit) -> None where the unit sets no limit, or {"kind", "impossible_below",
+// "impossible_above", "suspicious_below", "impossible_why", "suspicious_why"}
+PyObject* value_limits(PyObject* module, PyObject* args);
 
 // profile_files([path, ...], options, progress) -> the profile (see profile_convert.cpp);
 // ValueError "FILE: reason" when the profiler refuses the input.

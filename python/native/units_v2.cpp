@@ -1,7 +1,9 @@
 // The second unit court over many assertions, and its unit parser.
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "export/value_limits.hpp"
 #include "native.hpp"
 #include "qorv_chemical_engineering_edge/unit_consistency_v2.hpp"
 
@@ -39,6 +41,25 @@ PyObject* parse_unit_v2(PyObject*, PyObject* args) {
                              int{d.temperature}, int{d.amount}, int{d.current}, pressure.data(),
                              length(pressure), volume.data(), length(volume), u.canonical.data(),
                              length(u.canonical));
+    });
+}
+
+PyObject* value_limits(PyObject*, PyObject* args) {
+    return trampoline([&]() -> PyObject* {
+        const char* text = nullptr;
+        Py_ssize_t size = 0;
+        if (!PyArg_ParseTuple(args, "s#:value_limits", &text, &size)) return nullptr;
+        const auto limits = qorv_chemical_engineering_edge::export_profile::value_limits(
+            {text, static_cast<std::size_t>(size)});
+        if (!limits.any()) Py_RETURN_NONE;
+        // z#: a why left empty, where the unit sets no such bound, is None.
+        const auto why = [](std::string_view text) { return text.empty() ? nullptr : text.data(); };
+        return Py_BuildValue("{s:s#,s:d,s:d,s:d,s:z#,s:z#}", "kind", limits.kind.data(),
+                             length(limits.kind), "impossible_below", limits.impossible_below,
+                             "impossible_above", limits.impossible_above, "suspicious_below",
+                             limits.suspicious_below, "impossible_why", why(limits.impossible_why),
+                             length(limits.impossible_why), "suspicious_why",
+                             why(limits.suspicious_why), length(limits.suspicious_why));
     });
 }
 

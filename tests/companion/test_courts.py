@@ -289,6 +289,26 @@ def test_second_court_parser_keeps_the_kinds():
     assert edge.parse_unit("MW").exponents == (1, 2, -3, 0, 0, 0)
 
 
+INF = math.inf
+
+
+@pytest.mark.parametrize("unit, want", [
+    ("°F", ("absolute temperature", -459.67, INF, -INF, "below absolute zero", None)),
+    ("psig", ("gauge pressure", -101325 / 6894.757293168361, INF, -INF,
+              "gauge pressure below minus one standard atmosphere", None)),
+    ("mol%", ("fraction", 0.0, 100.0, -INF, "fraction below 0 or above 100%", None)),
+    ("Nm3/h", ("flow", -INF, INF, 0.0, None, "reverse or zero-offset flow")),
+    ("Hz", None),
+    ("", None),
+])
+def test_value_limits_by_unit(unit, want):
+    from qorv_chemical_engineering_edge import _native
+    got = _native.value_limits(unit)
+    keys = ("kind", "impossible_below", "impossible_above", "suspicious_below",
+            "impossible_why", "suspicious_why")
+    assert got == (None if want is None else pytest.approx(dict(zip(keys, want))))
+
+
 def test_tag_list_against_expected_units():
     record = edge.check_tag_units({"TI101": "degC", "PI101": "kPa"},
                                   {"TI101": "K", "PI101": "kPa", "FI105": "m3/h"})
