@@ -1,8 +1,9 @@
 // Value limits by unit kind: each kind in several spellings, gauge against absolute, units that
-// set none, and the bounds a reading at the stated decimal must not cross.
+// set none, and bounds that a reading written as the stated decimal must not cross.
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstddef>
 #include <limits>
 #include <string_view>
 
@@ -15,71 +16,35 @@ using qorv_chemical_engineering_edge::export_profile::value_limits;
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
 struct Row {
-    std::string_view unit;
-    std::string_view kind;  // empty: no limit
-    double below = -kInf;   // impossible below, written as the decimal a plant would read
-    double above = kInf;    // impossible above
+    std::string_view units;  // '|'-separated spellings
+    std::string_view kind;   // empty: no limit
+    double below = -kInf;    // impossible below, as a plant would write it (gauge: 11 digits)
+    double above = kInf;
     double suspicious = -kInf;
 };
 
-// Gauge bounds are one standard atmosphere in the unit, to 11 digits toward zero.
 const Row kRows[] = {
-    {"K", "absolute temperature", 0.0},
-    {"degC", "absolute temperature", -273.15},
-    {"°C", "absolute temperature", -273.15},
-    {"deg C", "absolute temperature", -273.15},
-    {"°F", "absolute temperature", -459.67},
-    {"F", "absolute temperature", -459.67},
-    {"°R", "absolute temperature", 0.0},
-    {"degC*m/m", ""},    // a temperature interval to the court
-    {"delta degC", ""},  // not a unit to the court
-    {"Pa", "absolute pressure", 0.0},
-    {"kPa", "absolute pressure", 0.0},
-    {"bar", "absolute pressure", 0.0},
-    {"bara", "absolute pressure", 0.0},
-    {"bar abs", "absolute pressure", 0.0},
-    {"psia", "absolute pressure", 0.0},
-    {"mmHg", "absolute pressure", 0.0},
-    {"atm", "absolute pressure", 0.0},
-    {"barg", "gauge pressure", -1.01325},
-    {"bar g", "gauge pressure", -1.01325},
-    {"kPa(g)", "gauge pressure", -101.325},
+    {"K|°R|rankine", "absolute temperature", 0.0},
+    {"degC|°C|deg C|C", "absolute temperature", -273.15},
+    {"degF|°F|F", "absolute temperature", -459.67},
+    {"Pa|kPa|bar|bara|bar abs|kPa(a)|psia|mmHg|atm|inH2O", "absolute pressure", 0.0},
+    {"barg|bar g|bar(g)|bar-g", "gauge pressure", -1.01325},
+    {"kPa(g)|kPag", "gauge pressure", -101.325},
     {"mbarg", "gauge pressure", -1013.25},
     {"psig", "gauge pressure", -14.695948775},
-    {"kg/cm2(g)", "gauge pressure", -1.0332274527},
-    {"%", "fraction", 0.0, 100.0},
-    {"wt%", "fraction", 0.0, 100.0},
-    {"mass %", "fraction", 0.0, 100.0},
-    {"mol%", "fraction", 0.0, 100.0},
-    {"% v/v", "fraction", 0.0, 100.0},
-    {"kg/kg", "fraction", 0.0, 1.0},
-    {"mol/mol", "fraction", 0.0, 1.0},
+    {"kg/cm2(g)|kg/cm2g", "gauge pressure", -1.0332274527},
+    {"%|wt%|mass %|%wt|mol%|vol %|% v/v", "fraction", 0.0, 100.0},
+    {"kg/kg|mol/mol|w/w", "fraction", 0.0, 1.0},
     {"g/kg", "fraction", 0.0, 1000.0},
-    {"ppm", "ppm", 0.0},
-    {"ppmv", "ppm", 0.0},
-    {"ppm(w)", "ppm", 0.0},
-    {"ppb", "ppm", 0.0},
-    {"rpm", "rotational speed", 0.0},
-    {"RPM", "rotational speed", 0.0},
-    {"rev/s", "rotational speed", 0.0},
-    {"Hz", ""},
-    {"%/min", ""},
-    {"kg/h", "flow", -kInf, kInf, 0.0},
-    {"tph", "flow", -kInf, kInf, 0.0},
-    {"Nm3/h", "flow", -kInf, kInf, 0.0},
-    {"gpm", "flow", -kInf, kInf, 0.0},
-    {"MMSCFD", "flow", -kInf, kInf, 0.0},
-    {"kmol/h", "flow", -kInf, kInf, 0.0},
-    {"kW", ""},
-    {"m3", ""},
-    {"pH", ""},
-    {"-", ""},
-    {"", ""},
-    {"furlongs", ""},
+    {"ppm|ppmv|ppm(w)|ppb", "ppm", 0.0},
+    {"rpm|RPM|rev/s|rev/min", "rotational speed", 0.0},
+    {"kg/h|tph|Nm3/h|gpm|MMSCFD|kmol/h", "flow", -kInf, kInf, 0.0},
+    // An interval, a unit the court refuses, frequencies and rates, plain numbers, empty.
+    {"degC*m/m|delta degC|v/v %|Hz|1/s|%/min|kW|m3|pH|-|ratio||furlongs", ""},
 };
 
-// Equal to 11 significant digits, and a reading written as the table's decimal is not beyond
-// the bound: absolute zero read as -459.67 degF is not below absolute zero.
+// Equal to 11 significant digits, and a reading of the stated decimal is not beyond the bound:
+// absolute zero written as -459.67 degF is not below absolute zero.
 void expect_bound(double actual, double stated, bool lower) {
     if (std::isinf(stated)) {
         EXPECT_EQ(actual, stated);
@@ -91,15 +56,21 @@ void expect_bound(double actual, double stated, bool lower) {
 
 TEST(ValueLimits, KindAndBoundsByUnit) {
     for (const Row& row : kRows) {
-        SCOPED_TRACE(row.unit);
-        const auto limits = value_limits(row.unit);
-        EXPECT_EQ(limits.kind, row.kind);
-        EXPECT_EQ(limits.any(), !row.kind.empty());
-        expect_bound(limits.impossible_below, row.below, true);
-        expect_bound(limits.impossible_above, row.above, false);
-        expect_bound(limits.suspicious_below, row.suspicious, true);
-        EXPECT_EQ(limits.impossible_why.empty(), std::isinf(row.below) && std::isinf(row.above));
-        EXPECT_EQ(limits.suspicious_why.empty(), std::isinf(row.suspicious));
+        for (std::string_view rest = row.units;;) {
+            const std::size_t bar = rest.find('|');
+            const std::string_view unit = rest.substr(0, bar);
+            SCOPED_TRACE(unit);
+            const auto limits = value_limits(unit);
+            EXPECT_EQ(limits.kind, row.kind);
+            EXPECT_EQ(limits.any(), !row.kind.empty());
+            expect_bound(limits.impossible_below, row.below, true);
+            expect_bound(limits.impossible_above, row.above, false);
+            expect_bound(limits.suspicious_below, row.suspicious, true);
+            EXPECT_EQ(limits.impossible_why.empty(), std::isinf(row.below));
+            EXPECT_EQ(limits.suspicious_why.empty(), std::isinf(row.suspicious));
+            if (bar == std::string_view::npos) break;
+            rest.remove_prefix(bar + 1);
+        }
     }
 }
 

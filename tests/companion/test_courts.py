@@ -289,24 +289,16 @@ def test_second_court_parser_keeps_the_kinds():
     assert edge.parse_unit("MW").exponents == (1, 2, -3, 0, 0, 0)
 
 
-INF = math.inf
-
-
 @pytest.mark.parametrize("unit, want", [
-    ("°F", ("absolute temperature", -459.67, INF, -INF, "below absolute zero", None)),
-    ("psig", ("gauge pressure", -101325 / 6894.757293168361, INF, -INF,
-              "gauge pressure below minus one standard atmosphere", None)),
-    ("mol%", ("fraction", 0.0, 100.0, -INF, "fraction below 0 or above 100%", None)),
-    ("Nm3/h", ("flow", -INF, INF, 0.0, None, "reverse or zero-offset flow")),
+    ("°F", ("absolute temperature", -459.67, math.inf, -math.inf, "below absolute zero", None)),
+    ("Nm3/h", ("flow", -math.inf, math.inf, 0.0, None, "reverse or zero-offset flow")),
     ("Hz", None),
-    ("", None),
 ])
 def test_value_limits_by_unit(unit, want):
     from qorv_chemical_engineering_edge import _native
-    got = _native.value_limits(unit)
     keys = ("kind", "impossible_below", "impossible_above", "suspicious_below",
             "impossible_why", "suspicious_why")
-    assert got == (None if want is None else pytest.approx(dict(zip(keys, want))))
+    assert _native.value_limits(unit) == (None if want is None else dict(zip(keys, want)))
 
 
 def test_tag_list_against_expected_units():
