@@ -2,8 +2,8 @@
 //
 // The input is read whole as one unit text, then split at its first newline into a pair. Any
 // bytes must parse or be refused with a reason, without a crash; a parsed unit's canonical
-// spelling must read back as the same unit; every hazard rule is symmetric, and the
-// conversion from b to a undoes the one from a to b.
+// spelling must read back as the same unit, with the same value limits; every hazard rule is
+// symmetric, and the conversion from b to a undoes the one from a to b.
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "export/value_limits.hpp"
 #include "qorv_chemical_engineering_edge/unit_consistency_v2.hpp"
 
 namespace v2 = qorv_chemical_engineering_edge::unit_consistency_v2;
@@ -29,6 +30,10 @@ bool close(double x, double y, double tolerance) {
 void check_unit(std::string_view text) {
     const v2::ParseOutcome outcome = v2::parse_unit(text);
     require(outcome.unit.has_value() == outcome.why.empty());
+    const auto limits = qorv_chemical_engineering_edge::export_profile::value_limits(text);
+    require(!limits.any() || outcome.unit.has_value());
+    require(limits.impossible_below < limits.impossible_above &&
+            !std::isnan(limits.suspicious_below));
     const v2::PairVerdict self = v2::classify(text, text);
     if (!outcome.unit) {
         require(self.hazard == v2::UnitHazardV2::MissingUnit ||
@@ -44,6 +49,8 @@ void check_unit(std::string_view text) {
     require(close(again.unit->scale, u.scale, 1e-12));
     require(again.unit->pressure == u.pressure && again.unit->volume == u.volume &&
             again.unit->basis == u.basis);
+    require(qorv_chemical_engineering_edge::export_profile::value_limits(u.canonical).kind ==
+            limits.kind);
 }
 
 void check_pair(std::string_view a, std::string_view b) {
