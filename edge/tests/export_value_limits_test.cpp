@@ -27,20 +27,23 @@ const Row kRows[] = {
     {"K|°R|rankine", "absolute temperature", 0.0},
     {"degC|°C|deg C|C", "absolute temperature", -273.15},
     {"degF|°F|F", "absolute temperature", -459.67},
-    {"Pa|kPa|bar|bara|bar abs|kPa(a)|psia|mmHg|atm|inH2O", "absolute pressure", 0.0},
+    {"bara|bar abs|kPa(a)|psia", "absolute pressure", 0.0},
+    {"bar", "pressure", -1.01325, kInf, 0.0},
+    {"Pa", "pressure", -101325.0, kInf, 0.0},
+    {"psi", "pressure", -14.695948775, kInf, 0.0},
     {"barg|bar g|bar(g)|bar-g", "gauge pressure", -1.01325},
     {"kPa(g)|kPag", "gauge pressure", -101.325},
     {"mbarg", "gauge pressure", -1013.25},
     {"psig", "gauge pressure", -14.695948775},
     {"kg/cm2(g)|kg/cm2g", "gauge pressure", -1.0332274527},
-    {"%|wt%|mass %|%wt|mol%|vol %|% v/v", "fraction", 0.0, 100.0},
+    {"wt%|mass %|%wt|mol%|vol %|% v/v", "fraction", 0.0, 100.0},
     {"kg/kg|mol/mol|w/w", "fraction", 0.0, 1.0},
     {"g/kg", "fraction", 0.0, 1000.0},
     {"ppm|ppmv|ppm(w)|ppb", "ppm", 0.0},
     {"rpm|RPM|rev/s|rev/min", "rotational speed", 0.0},
     {"kg/h|tph|Nm3/h|gpm|MMSCFD|kmol/h", "flow", -kInf, kInf, 0.0},
     // An interval, a unit the court refuses, frequencies and rates, plain numbers, empty.
-    {"degC*m/m|delta degC|v/v %|Hz|1/s|%/min|kW|m3|pH|-|ratio||furlongs", ""},
+    {"degC*m/m|delta degC|v/v %|%|Hz|1/s|%/min|kW|m3|pH|-|ratio||furlongs", ""},
 };
 
 // Equal to 11 significant digits, and a reading of the stated decimal is not beyond the bound:

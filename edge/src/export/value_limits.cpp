@@ -6,12 +6,17 @@
 //   gauge pressure        a pressure marked gauge (barg, psig, kPa(g), "bar g"): below minus one
 //                         standard atmosphere (101325 Pa through the unit's own factor) is
 //                         impossible, a vacuum beyond a full one.
-//   absolute pressure     any other pressure, marked absolute or not (Pa, kPa, bar, bara, psia,
-//                         mmHg, atm): below 0 is impossible.
+//   absolute pressure     a pressure marked absolute (bara, psia, kPa(a)): below 0 is impossible.
+//   pressure              a pressure marked neither way (Pa, kPa, bar, psi, mmHg, inH2O): plants
+//                         write gauge readings, drafts and differentials in these, so only what
+//                         is impossible either way, below minus one standard atmosphere, is
+//                         impossible; below 0 is suspicious.
 //   ppm                   a fraction written in ppm or ppb: below 0 is impossible; no upper bound.
-//   fraction              any other fraction with a basis, stated or not (%, wt%, mol%, vol%,
+//   fraction              any other fraction whose basis the unit states (wt%, mol%, vol%, % v/v,
 //                         kg/kg, mol/mol): below 0 or above the whole (100 %, 1 kg/kg) is
-//                         impossible. Plain numbers ("-", "ratio") and pH set none.
+//                         impossible. A bare % sets none: it is as often a controller output, a
+//                         valve position or a level in % of span, which run past 0 and 100 by
+//                         design. Plain numbers ("-", "ratio") and pH set none.
 //   rotational speed      a per-time unit written in revolutions (rpm, rev/s, rev/min): below 0
 //                         is impossible. Hertz sets none: the court reads it as a frequency of
 //                         its own row, with the per-second rates and spectra it shares a
@@ -106,12 +111,20 @@ ValueLimits value_limits(std::string_view unit) {
                                     decimal_bound(-v2::kStandardAtmospherePa / u.scale),
                                     "gauge pressure below minus one standard atmosphere");
         }
-        return impossible_below("absolute pressure", 0.0, "negative absolute pressure");
+        if (u.pressure == v2::PressureReference::Absolute)
+            return impossible_below("absolute pressure", 0.0, "negative absolute pressure");
+        ValueLimits limits =
+            impossible_below("pressure", decimal_bound(-v2::kStandardAtmospherePa / u.scale),
+                             "pressure below minus one standard atmosphere");
+        limits.suspicious_below = 0.0;
+        limits.suspicious_why = "negative pressure: a gauge reading, or a misread absolute one";
+        return limits;
     }
     if (u.dim == DimensionV2{} && u.basis != v2::FractionBasis::None && !u.logarithmic) {
         if (written_in(written, {"ppm", "ppb"})) {
             return impossible_below("ppm", 0.0, "negative concentration");
         }
+        if (u.basis == v2::FractionBasis::Unstated) return {};
         ValueLimits limits = impossible_below("fraction", 0.0, "fraction below 0 or above 100%");
         limits.impossible_above = decimal_bound(1.0 / u.scale);
         return limits;
