@@ -67,11 +67,134 @@ LoopPlan plan_loops(const std::vector<std::string>& tag_names) {
 
 void BaselineTrack::add(std::int64_t t, RowVerdict verdict, std::vector<Need> needs) {
     add_instant(t);
-    if (!verdicts.empty() && verdicts.back().verdict == verdict && verdicts.back().needs == needs) {
+    if (!verdicts.empty() && verdicts.back().verdict == verdict && verdicts.back().needs == needs &&
+        verdicts.back().present == 0 && verdicts.back().loop_tags.empty()) {
         ++verdicts.back().rows;
         return;
     }
-    verdicts.push_back({1, verdict, std::move(needs)});
+    verdicts.push_back({1, verdict, std::move(needs), 0, {}});
+}
+
+void BaselineTrack::add_entry(std::int64_t t, Entry e) {
+    add_instant(t);
+    e.rows = 1;
+    if (!verdicts.empty()) {
+        Entry& b = verdicts.back();
+        if (b.verdict == e.verdict && b.needs == e.needs && b.present == e.present &&
+            b.loop_tags == e.loop_tags) {
+            ++b.rows;
+            return;
+        }
+    }
+    verdicts.push_back(std::move(e));
+}
+
+const BaselineTrack::Role& BaselineTrack::role(std::uint32_t tag, const NameOf& name_of) {
+    Scratch& s = scratch_;
+    if (tag >= s.known.size()) {
+        s.known.resize(tag + std::size_t{1}, false);
+        s.roles.resize(tag + std::size_t{1});
+    }
+    if (s.known[tag]) return s.roles[tag];
+    s.known[tag] = true;
+    Role& r = s.roles[tag];
+    if (const auto m = loop_member(name_of(tag))) {
+        r.kind = m->second == "PV" ? kPv : m->second == "SP" ? kSp : kMember;
+        r.base = s.bases.emplace(lower(m->first), static_cast<std::uint32_t>(s.bases.size()))
+                     .first->second;
+    }
+    return r;
+}
+
+void BaselineTrack::record(std::int64_t t, bool clock, const RowTag& tag, const NameOf& name_of) {
+    Scratch& s = scratch_;
+    if (tag.tag >= s.seen.size()) s.seen.resize(tag.tag + std::size_t{1}, 0);
+    if (tail.any && tail.t == t && tail.clock == clock) {
+        if (!s.stamped) {  // a row a merge joined: its tags marked once
+            ++s.serial;
+            for (const RowTag& r : tail.tags)
+                if (r.tag < s.seen.size()) s.seen[r.tag] = s.serial;
+            s.stamped = true;
+        }
+        if (s.seen[tag.tag] == s.serial) return;  // the tag's first record stands
+    } else {
+        records = true;
+        if (tail.any) end_row(std::move(tail), name_of);
+        tail.any = true;
+        tail.clock = clock;
+        tail.t = t;
+        tail.tags.clear();
+        ++s.serial;
+        s.stamped = true;
+    }
+    s.seen[tag.tag] = s.serial;
+    tail.tags.push_back(tag);
+}
+
+void BaselineTrack::end_row(OpenRow&& row, const NameOf& name_of) {
+    if (!head.any) {
+        head = std::move(row);
+    } else {
+        commit(row, name_of);
+    }
+    row.any = false;
+    row.tags.clear();
+}
+
+void BaselineTrack::commit(const OpenRow& row, const NameOf& name_of) {
+    Entry e;
+    e.verdict = RowVerdict::Qualifies;
+    // Every PV's first record at the instant counts for its range, whatever the row's verdict.
+    for (const RowTag& r : row.tags)
+        if (r.number && role(r.tag, name_of).kind == kPv) note_pv(r.tag, r.value);
+    if (row.clock) {
+        e.verdict = RowVerdict::Clock;
+        add_entry(row.t, std::move(e));
+        return;
+    }
+    for (const RowTag& r : row.tags) {
+        if (!r.present) continue;
+        ++e.present;
+        if (role(r.tag, name_of).kind != kNone) e.loop_tags.push_back(r.tag);
+    }
+    std::sort(e.loop_tags.begin(), e.loop_tags.end());
+    // A loop's PV and SP: its base's first present records with those suffixes. Where either is
+    // absent, the loop's members are not all present and the row fails once they are known.
+    for (std::size_t i = 0; i < row.tags.size() && e.verdict != RowVerdict::Fails; ++i) {
+        const RowTag& pv = row.tags[i];
+        const Role& rp = role(pv.tag, name_of);
+        if (!pv.present || rp.kind != kPv) continue;
+        bool first = true;
+        for (std::size_t j = 0; j < i && first; ++j) {
+            const Role& o = role(row.tags[j].tag, name_of);
+            first = !(row.tags[j].present && o.kind == kPv && o.base == rp.base);
+        }
+        if (!first) continue;
+        const RowTag* sp = nullptr;
+        for (const RowTag& r : row.tags) {
+            const Role& o = role(r.tag, name_of);
+            if (r.present && o.kind == kSp && o.base == rp.base) {
+                sp = &r;
+                break;
+            }
+        }
+        if (!sp) continue;
+        if (!pv.number || !sp->number) {
+            e.verdict = RowVerdict::Fails;  // a text where a number belongs
+            break;
+        }
+        const double dev = std::fabs(pv.value - sp->value);
+        if (dev * 20 <= std::fabs(sp->value)) continue;
+        e.needs.push_back({pv.tag, std::max(std::fabs(sp->value) * 100, dev * 20)});
+    }
+    if (e.verdict == RowVerdict::Fails) {
+        e.needs.clear();
+        e.present = 0;
+        e.loop_tags.clear();
+    } else if (!e.needs.empty()) {
+        e.verdict = RowVerdict::Pending;
+    }
+    add_entry(row.t, std::move(e));
 }
 
 void BaselineTrack::add_instant(std::int64_t t) {
@@ -103,13 +226,41 @@ std::uint64_t BaselineTrack::rows() const noexcept {
     return n;
 }
 
-void BaselineTrack::append(BaselineTrack&& later, const std::vector<std::uint32_t>& remap) {
+void BaselineTrack::append(BaselineTrack&& later, const std::vector<std::uint32_t>& remap,
+                           const NameOf& name_of) {
     auto id = [&](std::uint32_t t) { return t < remap.size() ? remap[t] : t; };
     for (std::size_t k = 0; k < later.pv_range.size(); ++k) {
         const Range& r = later.pv_range[k];
         if (!r.any) continue;
         note_pv(id(static_cast<std::uint32_t>(k)), r.lo);
         note_pv(id(static_cast<std::uint32_t>(k)), r.hi);
+    }
+    if (later.records) {
+        records = true;
+        scratch_.stamped = false;
+        for (OpenRow* row : {&later.head, &later.tail})
+            for (RowTag& r : row->tags) r.tag = id(r.tag);
+        for (Entry& e : later.verdicts) {
+            for (std::uint32_t& t : e.loop_tags) t = id(t);
+            std::sort(e.loop_tags.begin(), e.loop_tags.end());
+        }
+        // The seam: this piece's open row and the later piece's first row, one row when they
+        // hold one instant (the tag's first record standing).
+        OpenRow* first = later.head.any ? &later.head : later.tail.any ? &later.tail : nullptr;
+        if (tail.any && first) {
+            if (first->t == tail.t && first->clock == tail.clock) {
+                for (const RowTag& r : first->tags)
+                    if (std::none_of(tail.tags.begin(), tail.tags.end(),
+                                     [&](const RowTag& o) { return o.tag == r.tag; }))
+                        tail.tags.push_back(r);
+                *first = OpenRow{};
+                if (first == &later.head) end_row(std::move(tail), name_of);
+            } else {
+                end_row(std::move(tail), name_of);
+            }
+        }
+        if (later.head.any) end_row(std::move(later.head), name_of);
+        if (later.tail.any) tail = std::move(later.tail);
     }
     // Each later run's first two instants as a scan appends them, then the rest by count: the
     // runs come out as one scan of both pieces would leave them.
@@ -132,13 +283,52 @@ void BaselineTrack::append(BaselineTrack&& later, const std::vector<std::uint32_
     for (Entry& e : later.verdicts) {
         for (Need& n : e.needs) n.tag = id(n.tag);
         if (!verdicts.empty() && verdicts.back().verdict == e.verdict &&
-            verdicts.back().needs == e.needs) {
+            verdicts.back().needs == e.needs && verdicts.back().present == e.present &&
+            verdicts.back().loop_tags == e.loop_tags) {
             verdicts.back().rows += e.rows;
             continue;
         }
         verdicts.push_back(std::move(e));
     }
     later = BaselineTrack();
+}
+
+BaselineTrack BaselineTrack::resolved(std::uint64_t n_tags,
+                                      const std::vector<std::uint32_t>& members,
+                                      const NameOf& name_of) && {
+    if (tail.any) end_row(std::move(tail), name_of);
+    // The head goes first: judged alone, the rest appended after it.
+    BaselineTrack rest;
+    rest.starts = std::move(starts);
+    rest.verdicts = std::move(verdicts);
+    starts.clear();
+    verdicts.clear();
+    if (head.any) commit(head, name_of);
+    head = OpenRow{};
+    append(std::move(rest), {});
+    BaselineTrack out;
+    out.pv_range = std::move(pv_range);
+    out.starts = std::move(starts);
+    for (Entry& e : verdicts) {
+        if (e.verdict == RowVerdict::Qualifies || e.verdict == RowVerdict::Pending) {
+            // No loop tag missing, at most 5% of the export's tags missing.
+            const std::uint64_t missing = n_tags > e.present ? n_tags - e.present : 0;
+            if (missing * 20 > n_tags || !std::includes(e.loop_tags.begin(), e.loop_tags.end(),
+                                                        members.begin(), members.end())) {
+                e.verdict = RowVerdict::Fails;
+                e.needs.clear();
+            }
+        }
+        e.present = 0;
+        e.loop_tags.clear();
+        if (!out.verdicts.empty() && out.verdicts.back().verdict == e.verdict &&
+            out.verdicts.back().needs == e.needs) {
+            out.verdicts.back().rows += e.rows;
+            continue;
+        }
+        out.verdicts.push_back(std::move(e));
+    }
+    return out;
 }
 
 BaselineSuggestion find_baseline(const BaselineTrack& track, std::optional<std::int64_t> modal_step,

@@ -444,6 +444,20 @@ Result<ExportProfile> PartialProfile::finalize(const DeclaredFields& fields) && 
 
     const AxisFacts rows = axis_facts(s.rows);
     const Sampling& row_sampling = rows.sampling;
+    // A long or paired export's rows judged now that its tags are known, by the names its records
+    // gave. A long export listing its records tag by tag has each instant in a row per tag: its
+    // rows number at least twice its instants, and it has no rows of one instant to judge.
+    bool by_tag = false;
+    if (is_long && options.baseline_search != BaselineSearch::Off) {
+        std::vector<std::string> names;
+        names.reserve(s.tags.size());
+        for (const TagStats& t : s.tags) names.push_back(t.name);
+        s.baseline = std::move(s.baseline).resolved(
+            s.tags.size(), plan_loops(names).members,
+            [&names](std::uint32_t id) { return std::string_view(names[id]); });
+        by_tag = layout == Layout::Long && row_sampling.distinct > 0 &&
+                 s.baseline.rows() >= 2 * row_sampling.distinct;
+    }
 
     p.layout = std::string(name(layout));
     p.options = options;
@@ -599,16 +613,17 @@ Result<ExportProfile> PartialProfile::finalize(const DeclaredFields& fields) && 
         p.baseline_present = {in_window >= 100, Provenance::Derived};
     }
     if (options.baseline_search != BaselineSearch::Off) {
-        if (is_long && options.baseline_search == BaselineSearch::Auto)
+        if (by_tag && options.baseline_search == BaselineSearch::Auto)
             return ProfileError{
                 s.files.front().path,
-                "baseline auto needs a wide export, whose rows are instants; this one is " +
-                    std::string(name(layout)) +
-                    ": give the window instead (baseline=(start, end))"};
-        if (is_long) {
+                "baseline auto needs the records of each instant together, as rows; this long "
+                "export lists its records tag by tag: give the window instead (baseline=(start, "
+                "end))"};
+        if (by_tag) {
             p.baseline_suggestion = BaselineSuggestion{};
-            p.baseline_suggestion->why = "not looked for: a " + std::string(name(layout)) +
-                                         " export's records are no rows of one instant";
+            p.baseline_suggestion->why =
+                "not looked for: this long export lists its records tag by tag, so it has no "
+                "rows of one instant";
         } else {
             p.baseline_suggestion = find_baseline(s.baseline, row_sampling.modal, rows.lo, rows.hi,
                                                   options.baseline_breaks);

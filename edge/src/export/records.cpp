@@ -173,7 +173,9 @@ RecordProcessor::RecordProcessor(PartialProfile::State& state, std::uint32_t par
       decimal_(set_.options.decimal),
       syntax_(file_syntax(set_.syntax, layout_)),
       baseline_(set_.options.baseline_search != BaselineSearch::Off &&
-                layout_.layout == Layout::Wide) {
+                layout_.layout == Layout::Wide),
+      baseline_records_(set_.options.baseline_search != BaselineSearch::Off &&
+                        layout_.layout != Layout::Wide) {
     const auto column = [&](std::int32_t c) {
         return c >= 0 && static_cast<std::uint64_t>(c) < layout_.n_columns;
     };
@@ -182,6 +184,8 @@ RecordProcessor::RecordProcessor(PartialProfile::State& state, std::uint32_t par
                  column(layout_.tag_col) && column(layout_.time_col) && column(layout_.value_col) &&
                  (layout_.quality_col < 0 || column(layout_.quality_col)) &&
                  (layout_.unit_col < 0 || column(layout_.unit_col));
+    if (baseline_records_)
+        name_of_ = [&tags = st_.tags](std::uint32_t id) { return std::string_view(tags[id].name); };
     if (baseline_) {
         loops_ = plan_loops(layout_.tag_names);
         member_.assign(layout_.tag_column.size(), 0);
@@ -458,8 +462,10 @@ void RecordProcessor::process_paired(const CellRef* cells, std::size_t n, std::s
         ++part.data_rows;
         note_instant(kind, t, pt, rep, line, id, part, &tag.axis, tag.ends);
         const std::int32_t q = layout_.quality_column[i];
-        classify(tag, value, q >= 0 && static_cast<std::size_t>(q) < n ? &cells[q] : nullptr,
-                 bin_of_row(binned_at, 1)[id]);
+        TimeBins::Counts& bin = bin_of_row(binned_at, 1)[id];
+        const std::uint64_t before = bin[TimeBins::OtherMissing] + bin[TimeBins::BadState];
+        classify(tag, value, q >= 0 && static_cast<std::size_t>(q) < n ? &cells[q] : nullptr, bin);
+        if (baseline_records_) baseline_record(kind, t, rep, id, value, bin, before);
     }
     if (any && n_total != layout_.n_columns) ++st_.ragged_rows;
 }
@@ -551,8 +557,10 @@ void RecordProcessor::process(CellRef* cells, std::size_t n, std::size_t n_total
     for (std::size_t k = 0; k < layout_.more_value_cols.size() && text_of(*value, scratch_).empty();
          ++k)
         value = &cell_at(layout_.more_value_cols[k]);
-    classify(tag, *value, q >= 0 && static_cast<std::size_t>(q) < n ? &cells[q] : nullptr,
-             bin_of_row(binned_at, 1)[id]);
+    TimeBins::Counts& bin = bin_of_row(binned_at, 1)[id];
+    const std::uint64_t before = bin[TimeBins::OtherMissing] + bin[TimeBins::BadState];
+    classify(tag, *value, q >= 0 && static_cast<std::size_t>(q) < n ? &cells[q] : nullptr, bin);
+    if (baseline_records_) baseline_record(kind, t, rep, id, *value, bin, before);
     if (layout_.unit_col >= 0) {
         const CellRef& u = cell_at(layout_.unit_col);
         const std::string_view unit = text_of(u, scratch_);
@@ -588,8 +596,11 @@ inline bool RecordProcessor::long_row(const CellRef* cells, std::uint64_t line) 
     ++part.data_rows;
     note_instant(kind, t, pt, last_time_.repeated, line, id, part, &tag.axis, tag.ends);
     const std::int32_t q = layout_.quality_col;
-    classify(tag, cells[layout_.value_col], q >= 0 ? &cells[q] : nullptr,
-             bin_of_row(binned_at, 1)[id]);
+    TimeBins::Counts& bin = bin_of_row(binned_at, 1)[id];
+    const std::uint64_t before = bin[TimeBins::OtherMissing] + bin[TimeBins::BadState];
+    classify(tag, cells[layout_.value_col], q >= 0 ? &cells[q] : nullptr, bin);
+    if (baseline_records_)
+        baseline_record(kind, t, last_time_.repeated, id, cells[layout_.value_col], bin, before);
     if (layout_.unit_col >= 0) {
         const std::string_view unit = text_of(cells[layout_.unit_col], scratch_);
         if (!same_text(unit, tag.unit)) st_.note_unit(tag, unit);
@@ -890,6 +901,20 @@ void RecordProcessor::baseline_row(Instant kind, std::int64_t t, const tz::WallR
         pv_values_[k] = value(loops_.pv_sp[k].first);
     baseline_verdict(kind, t, rep, n_missing, member_missing,
                      [&](std::size_t k) { return value(loops_.pv_sp[k].second); });
+}
+
+void RecordProcessor::baseline_record(Instant kind, std::int64_t t, const tz::WallResolution& rep,
+                                      std::uint32_t id, const CellRef& cell,
+                                      const TimeBins::Counts& bin, std::uint64_t before) {
+    BaselineTrack& track = st_.baseline;
+    RowTag r{id, bin[TimeBins::OtherMissing] + bin[TimeBins::BadState] == before, false, 0};
+    if (r.present && track.wants_value(id, name_of_))
+        if (const auto v = loop_value(cell)) {
+            r.number = true;
+            r.value = *v;
+        }
+    const bool clock = kind == Instant::Repeated || kind == Instant::Moved;
+    track.record(kind == Instant::Repeated ? rep.first_s : t, clock, r, name_of_);
 }
 
 std::optional<double> RecordProcessor::loop_value(const CellRef& cell) {

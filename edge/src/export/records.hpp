@@ -98,6 +98,12 @@ class RecordProcessor {
     // counts them, and the row's verdict kept (see baseline.hpp).
     void baseline_row(Instant kind, std::int64_t t, const tz::WallResolution& rep,
                       const CellRef* cells, std::size_t n, TimeBins::Counts* bin);
+    // A long or paired record when the window is looked for: `cell` classified into `bin` (its
+    // missing and bad-state counts before were `before`) goes to its instant's row.
+    [[gnu::noinline]] void baseline_record(Instant kind, std::int64_t t,
+                                           const tz::WallResolution& rep, std::uint32_t id,
+                                           const CellRef& cell, const TimeBins::Counts& bin,
+                                           std::uint64_t before);
 
     PartialProfile::State& st_;
     const ScanSettings& set_;
@@ -135,6 +141,8 @@ class RecordProcessor {
     std::vector<std::int32_t> column_tag_;  // a wide column's tag index, -1 for none
     std::uint64_t plain_rows_ = 0;          // rows by plain_row not yet in the tag totals
     bool baseline_ = false;                 // a window is looked for: each row leaves a verdict
+    bool baseline_records_ = false;         // and this file's records make its rows
+    BaselineTrack::NameOf name_of_;         // a tag's name, for baseline_record
     LoopPlan loops_;                        // this file's loops, when baseline_
     std::vector<unsigned char> missing_;    // baseline_row's scratch: per layout tag
     std::vector<std::optional<double>> pv_values_;  // and per loop

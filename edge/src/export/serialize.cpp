@@ -518,6 +518,26 @@ std::string PartialProfile::serialize() const {
             w.f64(g.lo);
             w.f64(g.hi);
         }
+        // A long or paired export's rows: what each entry and the two rows left open hold.
+        if (t.records) {
+            for (const BaselineTrack::Entry& e : t.verdicts) {
+                w.u64(e.present);
+                w.u64(e.loop_tags.size());
+                for (std::uint32_t id : e.loop_tags) w.u64(id);
+            }
+            for (const OpenRow* row : {&t.head, &t.tail}) {
+                w.b(row->any);
+                w.b(row->clock);
+                w.i64(row->t);
+                w.u64(row->tags.size());
+                for (const RowTag& g : row->tags) {
+                    w.u64(g.tag);
+                    w.b(g.present);
+                    w.b(g.number);
+                    w.f64(g.value);
+                }
+            }
+        }
     }
     Writer head;
     head.out.append(kMagic);
@@ -672,6 +692,26 @@ Result<PartialProfile> PartialProfile::deserialize(std::string_view bytes) {
             g.any = r.b();
             g.lo = r.f64();
             g.hi = r.f64();
+        }
+        t.records = r.ok && !r.in.empty();
+        if (t.records) {
+            for (BaselineTrack::Entry& e : t.verdicts) {
+                e.present = r.u64();
+                e.loop_tags.resize(r.count(8));
+                for (std::uint32_t& id : e.loop_tags) id = narrow_u32(r, r.u64());
+            }
+            for (OpenRow* row : {&t.head, &t.tail}) {
+                row->any = r.b();
+                row->clock = r.b();
+                row->t = r.i64();
+                row->tags.resize(r.count(18));
+                for (RowTag& g : row->tags) {
+                    g.tag = narrow_u32(r, r.u64());
+                    g.present = r.b();
+                    g.number = r.b();
+                    g.value = r.f64();
+                }
+            }
         }
     }
     if (!r.ok || !r.in.empty()) return corrupt;
@@ -1078,6 +1118,36 @@ std::string check_baseline(const State& s) {
     if (!rows.equals(instants.value) || instants.wrapped || instants.value > s.parsed_rows)
         return "the window search's verdicts and instants disagree with the rows";
     if (t.pv_range.size() > s.tags.size()) return "the window search's ranges name no tag";
+    if (!t.records) {
+        if (t.head.any || t.tail.any) return "the window search holds open rows of no records";
+        return {};
+    }
+    // Records rows: ids within the tags, each tag once in an open row, the head set before any
+    // row is judged and the tail open whenever a row is (the order merging relies on).
+    for (std::size_t k = 0; k < t.verdicts.size(); ++k) {
+        const BaselineTrack::Entry& e = t.verdicts[k];
+        bool sorted = true;
+        for (std::size_t i = 0; i < e.loop_tags.size(); ++i)
+            sorted = sorted && e.loop_tags[i] < s.tags.size() &&
+                     (i == 0 || e.loop_tags[i - 1] < e.loop_tags[i]);
+        if (!sorted || e.present > s.tags.size())
+            return nth("window search verdict", k) + " names no tag or tags out of order";
+    }
+    std::vector<bool> in_row(s.tags.size());
+    for (const OpenRow* row : {&t.head, &t.tail}) {
+        if (!row->any && (row->clock || row->t || !row->tags.empty()))
+            return "the window search's open rows hold data but no row";
+        if (row->any && (!in_range(row->t) || row->tags.empty()))
+            return "the window search's open rows leave the range of instants";
+        std::fill(in_row.begin(), in_row.end(), false);
+        for (const RowTag& g : row->tags) {
+            if (g.tag >= s.tags.size() || in_row[g.tag])
+                return "the window search's open rows name no tag or a tag twice";
+            in_row[g.tag] = true;
+        }
+    }
+    if ((!t.head.any && !t.verdicts.empty()) || (t.head.any && !t.tail.any))
+        return "the window search's rows are out of order";
     return {};
 }
 
