@@ -104,7 +104,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         refusable =
             (!o.accept_multiline_fields && n.multiline_fields > 0) ||
             (!o.accept_unparsed_rows && 19 * n.unparsed_rows > parsed) ||
-            (o.baseline_search == ep::BaselineSearch::Auto && accepted.value().layout != "wide");
+            (o.baseline_search == ep::BaselineSearch::Auto &&
+             accepted.value().baseline_suggestion->why.starts_with("not looked for"));
     }
     auto profile = whole.value().finalize(o.declared);
     check(profile.ok() != refusable);

@@ -25,6 +25,7 @@ struct SplitCase {
     std::string csv;
     const char* zone;
     std::uint64_t multiline_fields = 0;  // quoted fields holding rows (stray quotes' runs)
+    ep::BaselineSearch search = ep::BaselineSearch::Off;
 };
 
 void PrintTo(const SplitCase& c, std::ostream* os) {
@@ -94,6 +95,23 @@ std::vector<SplitCase> split_cases() {
          "Tag,Time,Value\nA,2024-01-01 00:00,1\nA,2024-01-01 00:01,2\"\nA,2024-01-01 00:02,3\n"
          "B,2024-01-01 00:03,4\n",
          "UTC", 1},
+        // The window's rows of one instant cut anywhere: a repeated record (the first stands),
+        // a missing and an absent record, an SP of zero (its PV's range decides), a mode text
+        // where the PV belongs, a row of the repeated hour.
+        {"long_window_rows",
+         "Tag,Time,Value\nFIC1.PV,2024-10-27 00:00,50\nFIC1.SP,2024-10-27 00:00,50\n"
+         "TI2,2024-10-27 00:00,7\nFIC1.PV,2024-10-27 00:00,90\nFIC1.PV,2024-10-27 00:01,50.5\n"
+         "FIC1.SP,2024-10-27 00:01,50\nFIC1.PV,2024-10-27 00:02,0.3\nFIC1.SP,2024-10-27 00:02,0\n"
+         "TI2,2024-10-27 00:02,\nFIC1.PV,2024-10-27 02:30,AUTO\nFIC1.SP,2024-10-27 02:30,5\n"
+         "FIC1.PV,2024-10-27 03:00,5\nFIC1.SP,2024-10-27 03:00,5\nTI2,2024-10-27 03:00,8\n",
+         "Europe/Berlin", 0, ep::BaselineSearch::Auto},
+        {"paired_window_rows",
+         "Time,FIC1.PV,Time,FIC1.SP,Time,TI2\n"
+         "2024-01-01 00:00,50,2024-01-01 00:00,50,2024-01-01 00:00,7\n"
+         "2024-01-01 00:01,51,2024-01-01 00:01,50,,\n"
+         "2024-01-01 00:02,0.3,2024-01-01 00:02,0,2024-01-01 00:02,\n"
+         "2024-01-01 00:03,50,2024-01-01 00:04,50,2024-01-01 00:03,8\n",
+         "UTC", 0, ep::BaselineSearch::Auto},
     };
 }
 
@@ -102,6 +120,7 @@ ep::ProfileOptions options_for(const SplitCase& c) {
     o.zone_name = c.zone;
     o.accept_multiline_fields = true;
     o.accept_unparsed_rows = true;  // the garbage rows are there on purpose
+    o.baseline_search = c.search;
     return o;
 }
 

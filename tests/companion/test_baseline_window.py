@@ -1,6 +1,7 @@
-"""The normal-operation window found in a wide export: planted windows, outages, trips, gaps,
-clock changes and break spans, the near-zero set point rule, short exports, the interface and
-the window's independence from how the export is cut."""
+"""The normal-operation window found in a wide export (and the same window in its long and paired
+forms): planted windows, outages, trips, gaps, clock changes and break spans, the near-zero set
+point rule, short exports, the interface and the window's independence from how the export is
+cut."""
 import datetime as dt
 import json
 import random
@@ -148,14 +149,52 @@ def test_auto_decides_baseline_present_and_enters_the_seal(tmp_path):
     assert "normal-operation window: 2026-01-01T00:00:00Z" in str(used)
 
 
-def test_a_long_export_refuses_auto_by_name(tmp_path):
+def records(text, paired=False):
+    """The wide export `text` as a long export in time order (paired: each tag beside its own
+    time column). An empty cell becomes a record with no value on even rows and no record on odd
+    ones: both are missing, as the cell is. A long export repeats FIC101.PV every seventh row
+    with a trip's value: a tag's first record at an instant is the one judged."""
+    header, *rows = [line.split(",") for line in text.splitlines()]
+    tags = header[1:]
+    if paired:
+        lines = [",".join(c for tag in tags for c in ("Time", tag))]
+        for i, row in enumerate(rows):
+            lines.append(",".join(c for v in row[1:] for c in (
+                ("", "") if v == "" and i % 2 else (row[0], v))))
+        return "\n".join(lines) + "\n"
+    lines = ["Time,Tag,Value"]
+    for i, row in enumerate(rows):
+        lines += [f"{row[0]},{tag},{v}" for tag, v in zip(tags, row[1:]) if v or i % 2 == 0]
+        if i % 7 == 0:
+            lines.append(f"{row[0]},FIC101.PV,80.0")
+    return "\n".join(lines) + "\n"
+
+
+@pytest.mark.parametrize("paired", [False, True], ids=["long", "paired"])
+@pytest.mark.parametrize("kind, args, window, runners", CASES, ids=[c[0] for c in CASES])
+def test_long_and_paired_exports_find_the_wide_window(tmp_path, paired, kind, args, window,
+                                                      runners):
+    text, _ = export(**args)
+    wide, other = tmp_path / "w.csv", tmp_path / "r.csv"
+    wide.write_text(text)
+    other.write_text(records(text, paired))
+    found = grade_export(str(other), baseline="auto")
+    assert found.profile.layout == ("paired" if paired else "long")
+    assert found.profile.baseline_suggestion == \
+        grade_export(str(wide)).profile.baseline_suggestion
+    assert found.values["baseline_present"].value == (window is not None)
+
+
+def test_a_long_export_by_tag_refuses_auto_by_name(tmp_path):
+    text = records(export()[0])
+    by_tag = sorted(text.splitlines()[1:], key=lambda line: line.split(",")[1])
     path = tmp_path / "long.csv"
-    path.write_text("Time,Tag,Value\n" + "".join(
-        f"2026-01-01 00:{i:02d}:00,FIC1.{s},50\n" for i in range(40) for s in ("PV", "SP")))
-    with pytest.raises(ValueError, match=r"baseline auto needs a wide export.*baseline=\(start, end\)"):
+    path.write_text("Time,Tag,Value\n" + "\n".join(by_tag) + "\n")
+    with pytest.raises(ValueError, match=r"long.csv.*baseline auto.*tag by tag.*"
+                                         r"baseline=\(start, end\)"):
         grade_export(str(path), baseline="auto")
     b = grade_export(str(path)).profile.baseline_suggestion
-    assert b.window is None and b.why.startswith("not looked for: a long export")
+    assert b.window is None and b.why.startswith("not looked for: this long export lists")
     with pytest.raises(ValueError, match="baseline='soon'"):
         grade_export(str(path), baseline="soon")
 
