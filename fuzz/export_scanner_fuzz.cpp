@@ -101,11 +101,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const auto& n = accepted.value().notes;
         std::uint64_t parsed = 0;
         for (const auto& f : accepted.value().files) parsed += f.data_rows;
-        refusable =
-            (!o.accept_multiline_fields && n.multiline_fields > 0) ||
-            (!o.accept_unparsed_rows && 19 * n.unparsed_rows > parsed) ||
-            (o.baseline_search == ep::BaselineSearch::Auto &&
-             accepted.value().baseline_suggestion->why.starts_with("not looked for"));
+        refusable = (!o.accept_multiline_fields && n.multiline_fields > 0) ||
+                    (!o.accept_unparsed_rows && 19 * n.unparsed_rows > parsed) ||
+                    (o.baseline_search == ep::BaselineSearch::Auto &&
+                     accepted.value().baseline_suggestion->why.starts_with("not looked for"));
     }
     auto profile = whole.value().finalize(o.declared);
     check(profile.ok() != refusable);

@@ -272,7 +272,7 @@ def _build_parser() -> argparse.ArgumentParser:
     window = readiness.add_mutually_exclusive_group()
     window.add_argument("--baseline", metavar="START..END|auto",
                         help="a normal-operation window (ISO 8601 times); present when it "
-                        "holds at least 100 rows; 'auto': the window found in a wide export")
+                        "holds at least 100 rows; 'auto': the window found in the export")
     window.add_argument("--baseline-present", action="store_true",
                         help="declare that a baseline window exists")
     readiness.add_argument("--license-cleared", action="store_true",

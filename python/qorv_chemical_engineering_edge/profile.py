@@ -592,8 +592,8 @@ def grade_export(
 
     What an export cannot show is declared here: `baseline_present`, or a `baseline` window
     (start, end) that holds at least 100 rows, or `baseline="auto"`: the normal-operation window
-    found in a wide export decides `baseline_present` (provenance "suggested"; a long or paired
-    export raises ValueError naming the option). Without "auto" the window is found and shown
+    found in the export decides `baseline_present` (provenance "suggested"; a long export listing
+    its records tag by tag raises ValueError naming the option). Without "auto" the window is found and shown
     (`report.profile.baseline_suggestion`) but changes no value and no seal; `license_cleared` (never inferred); the context
     sources, unless read from files with `context` (see `profile_export`). `profile_options` are those of `profile_export`. The report's `court_hash` equals
     `qorv_chemical_engineering.grade_readiness(**report.profile_arguments)["court_hash"]`.

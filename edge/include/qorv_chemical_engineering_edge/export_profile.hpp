@@ -207,7 +207,7 @@ struct DeclaredFields {
     std::optional<std::int64_t> baseline_end_us;
 };
 
-// Whether the profiler looks for a normal-operation window in a wide export (see "Normal-operation
+// Whether the profiler looks for a normal-operation window in the export (see "Normal-operation
 // window" in edge/EXPORT_PROFILE.md). Off: not looked for, the scan's speed and every seal as
 // ever. Suggest: found and shown (ExportProfile::baseline_suggestion), no value or seal changed.
 // Auto: found, and it decides baseline_present (provenance Suggested) unless a window or the

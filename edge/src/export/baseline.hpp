@@ -1,4 +1,4 @@
-// The normal-operation window: what the scan keeps of each wide row, and the search over it.
+// The normal-operation window: what the scan keeps of each row, and the search over it.
 //
 // A row's verdict needs the loop tags of its file, the share of its cells missing and each loop's
 // PV against its SP; the runs it makes need the modal step and the break spans, known only once

@@ -452,9 +452,10 @@ Result<ExportProfile> PartialProfile::finalize(const DeclaredFields& fields) && 
         std::vector<std::string> names;
         names.reserve(s.tags.size());
         for (const TagStats& t : s.tags) names.push_back(t.name);
-        s.baseline = std::move(s.baseline).resolved(
-            s.tags.size(), plan_loops(names).members,
-            [&names](std::uint32_t id) { return std::string_view(names[id]); });
+        s.baseline =
+            std::move(s.baseline)
+                .resolved(s.tags.size(), plan_loops(names).members,
+                          [&names](std::uint32_t id) { return std::string_view(names[id]); });
         by_tag = layout == Layout::Long && row_sampling.distinct > 0 &&
                  s.baseline.rows() >= 2 * row_sampling.distinct;
     }

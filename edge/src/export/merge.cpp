@@ -149,8 +149,9 @@ void PartialProfile::merge(PartialProfile&& later) {
     }
 
     L.rows.append_axis(R.rows);
-    L.baseline.append(std::move(R.baseline), remap,
-                      [&tags = L.tags](std::uint32_t id) { return std::string_view(tags[id].name); });
+    L.baseline.append(std::move(R.baseline), remap, [&tags = L.tags](std::uint32_t id) {
+        return std::string_view(tags[id].name);
+    });
     join_ends(L.row_ends, R.row_ends, kRowStream);
     L.parsed_rows += R.parsed_rows;
     L.unparsed_rows += R.unparsed_rows;
