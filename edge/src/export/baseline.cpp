@@ -75,9 +75,8 @@ void BaselineTrack::add(std::int64_t t, RowVerdict verdict, std::vector<Need> ne
     verdicts.push_back({1, verdict, std::move(needs), 0, {}});
 }
 
-void BaselineTrack::add_entry(std::int64_t t, Entry e) {
+void BaselineTrack::add_entry(std::int64_t t, const Entry& e) {
     add_instant(t);
-    e.rows = 1;
     if (!verdicts.empty()) {
         Entry& b = verdicts.back();
         if (b.verdict == e.verdict && b.needs == e.needs && b.present == e.present &&
@@ -86,22 +85,25 @@ void BaselineTrack::add_entry(std::int64_t t, Entry e) {
             return;
         }
     }
-    verdicts.push_back(std::move(e));
+    verdicts.push_back(e);
+    verdicts.back().rows = 1;
 }
 
-const BaselineTrack::Role& BaselineTrack::role(std::uint32_t tag, const NameOf& name_of) {
+const BaselineTrack::Role& BaselineTrack::new_role(std::uint32_t tag, const NameOf& name_of) {
     Scratch& s = scratch_;
-    if (tag >= s.known.size()) {
-        s.known.resize(tag + std::size_t{1}, false);
-        s.roles.resize(tag + std::size_t{1});
-    }
-    if (s.known[tag]) return s.roles[tag];
-    s.known[tag] = true;
+    if (tag >= s.roles.size()) s.roles.resize(tag + std::size_t{1});
     Role& r = s.roles[tag];
+    r.kind = kNone;
     if (const auto m = loop_member(name_of(tag))) {
         r.kind = m->second == "PV" ? kPv : m->second == "SP" ? kSp : kMember;
         r.base = s.bases.emplace(lower(m->first), static_cast<std::uint32_t>(s.bases.size()))
                      .first->second;
+        if (r.base >= s.pv_row.size()) {
+            s.pv_row.resize(r.base + std::size_t{1}, 0);
+            s.sp_row.resize(r.base + std::size_t{1}, 0);
+            s.pv_at.resize(r.base + std::size_t{1}, 0);
+            s.sp_at.resize(r.base + std::size_t{1}, 0);
+        }
     }
     return r;
 }
@@ -142,50 +144,59 @@ void BaselineTrack::end_row(OpenRow&& row, const NameOf& name_of) {
 }
 
 void BaselineTrack::commit(const OpenRow& row, const NameOf& name_of) {
-    Entry e;
+    Scratch& s = scratch_;
+    Entry& e = s.entry;
     e.verdict = RowVerdict::Qualifies;
-    // Every PV's first record at the instant counts for its range, whatever the row's verdict.
-    for (const RowTag& r : row.tags)
-        if (r.number && role(r.tag, name_of).kind == kPv) note_pv(r.tag, r.value);
+    e.needs.clear();
+    e.present = 0;
+    e.loop_tags.clear();
+    const std::uint64_t judged = ++s.judged;
+    // One pass over the row: the present tags, those with a loop suffix, each base's first PV
+    // and SP (by base number, so a row costs its tags, not their pairs: the pairwise search was
+    // 20% of a long export's scan with the window looked for).
+    for (std::uint32_t i = 0; i < row.tags.size(); ++i) {
+        const RowTag& r = row.tags[i];
+        const Role& ro = role(r.tag, name_of);
+        // Every PV's first record at the instant counts for its range, whatever the verdict.
+        if (r.number && ro.kind == kPv) note_pv(r.tag, r.value);
+        if (!r.present || ro.kind == kNone) {
+            e.present += r.present;
+            continue;
+        }
+        ++e.present;
+        e.loop_tags.push_back(r.tag);
+        if (ro.kind == kPv && s.pv_row[ro.base] != judged) {
+            s.pv_row[ro.base] = judged;
+            s.pv_at[ro.base] = i;
+        } else if (ro.kind == kSp && s.sp_row[ro.base] != judged) {
+            s.sp_row[ro.base] = judged;
+            s.sp_at[ro.base] = i;
+        }
+    }
     if (row.clock) {
+        e.present = 0;
+        e.loop_tags.clear();
         e.verdict = RowVerdict::Clock;
-        add_entry(row.t, std::move(e));
+        add_entry(row.t, e);
         return;
     }
-    for (const RowTag& r : row.tags) {
-        if (!r.present) continue;
-        ++e.present;
-        if (role(r.tag, name_of).kind != kNone) e.loop_tags.push_back(r.tag);
-    }
     std::sort(e.loop_tags.begin(), e.loop_tags.end());
-    // A loop's PV and SP: its base's first present records with those suffixes. Where either is
-    // absent, the loop's members are not all present and the row fails once they are known.
-    for (std::size_t i = 0; i < row.tags.size() && e.verdict != RowVerdict::Fails; ++i) {
+    // A loop's PV and SP: its base's first present records with those suffixes, judged in the
+    // PVs' order. Where either is absent, the loop's members are not all present and the row
+    // fails once they are known.
+    for (std::uint32_t i = 0; i < row.tags.size(); ++i) {
         const RowTag& pv = row.tags[i];
+        if (!pv.present) continue;
         const Role& rp = role(pv.tag, name_of);
-        if (!pv.present || rp.kind != kPv) continue;
-        bool first = true;
-        for (std::size_t j = 0; j < i && first; ++j) {
-            const Role& o = role(row.tags[j].tag, name_of);
-            first = !(row.tags[j].present && o.kind == kPv && o.base == rp.base);
-        }
-        if (!first) continue;
-        const RowTag* sp = nullptr;
-        for (const RowTag& r : row.tags) {
-            const Role& o = role(r.tag, name_of);
-            if (r.present && o.kind == kSp && o.base == rp.base) {
-                sp = &r;
-                break;
-            }
-        }
-        if (!sp) continue;
-        if (!pv.number || !sp->number) {
+        if (rp.kind != kPv || s.pv_at[rp.base] != i || s.sp_row[rp.base] != judged) continue;
+        const RowTag& sp = row.tags[s.sp_at[rp.base]];
+        if (!pv.number || !sp.number) {
             e.verdict = RowVerdict::Fails;  // a text where a number belongs
             break;
         }
-        const double dev = std::fabs(pv.value - sp->value);
-        if (dev * 20 <= std::fabs(sp->value)) continue;
-        e.needs.push_back({pv.tag, std::max(std::fabs(sp->value) * 100, dev * 20)});
+        const double dev = std::fabs(pv.value - sp.value);
+        if (dev * 20 <= std::fabs(sp.value)) continue;
+        e.needs.push_back({pv.tag, std::max(std::fabs(sp.value) * 100, dev * 20)});
     }
     if (e.verdict == RowVerdict::Fails) {
         e.needs.clear();
@@ -194,7 +205,7 @@ void BaselineTrack::commit(const OpenRow& row, const NameOf& name_of) {
     } else if (!e.needs.empty()) {
         e.verdict = RowVerdict::Pending;
     }
-    add_entry(row.t, std::move(e));
+    add_entry(row.t, e);
 }
 
 void BaselineTrack::add_instant(std::int64_t t) {

@@ -117,23 +117,32 @@ struct BaselineTrack {
     friend bool operator==(const BaselineTrack&, const BaselineTrack&) = default;
 
   private:
-    static constexpr std::uint8_t kNone = 0, kMember = 1, kPv = 2, kSp = 3;
+    static constexpr std::uint8_t kNone = 0, kMember = 1, kPv = 2, kSp = 3, kUnknown = 0xFF;
     struct Role {
-        std::uint8_t kind = kNone;
+        std::uint8_t kind = kUnknown;
         std::uint32_t base = 0;  // the base's number (its spelling in any case)
     };
     // What scanning keeps to avoid work: roles by tag id, the open row's tags. Not state.
     struct Scratch {
         std::vector<Role> roles;
-        std::vector<bool> known;
         std::unordered_map<std::string, std::uint32_t> bases;
         std::vector<std::uint64_t> seen;  // by tag id: the serial of the last row it was in
         std::uint64_t serial = 0;
         bool stamped = false;  // the tail's tags carry `serial` (false once a merge made it)
+        // By base, while a row is judged: its first PV's and SP's place in the row.
+        std::vector<std::uint64_t> pv_row, sp_row;
+        std::vector<std::uint32_t> pv_at, sp_at;
+        std::uint64_t judged = 0;
+        Entry entry;  // the row being judged: its vectors' room kept from row to row
         friend bool operator==(const Scratch&, const Scratch&) { return true; }
     } scratch_;
-    const Role& role(std::uint32_t tag, const NameOf& name_of);
-    void add_entry(std::int64_t t, Entry e);
+    const Role& role(std::uint32_t tag, const NameOf& name_of) {
+        if (tag < scratch_.roles.size() && scratch_.roles[tag].kind != kUnknown)
+            return scratch_.roles[tag];
+        return new_role(tag, name_of);
+    }
+    const Role& new_role(std::uint32_t tag, const NameOf& name_of);
+    void add_entry(std::int64_t t, const Entry& e);
     // An ended row: the piece's head if it has none, else judged into verdicts.
     void end_row(OpenRow&& row, const NameOf& name_of);
     void commit(const OpenRow& row, const NameOf& name_of);
