@@ -180,7 +180,8 @@ void BaselineTrack::commit(const OpenRow& row, const NameOf& name_of) {
         add_entry(row.t, e);
         return;
     }
-    std::sort(e.loop_tags.begin(), e.loop_tags.end());
+    if (!std::is_sorted(e.loop_tags.begin(), e.loop_tags.end()))  // rows keep one tag order
+        std::sort(e.loop_tags.begin(), e.loop_tags.end());
     // A loop's PV and SP: its base's first present records with those suffixes, judged in the
     // PVs' order. Where either is absent, the loop's members are not all present and the row
     // fails once they are known.
