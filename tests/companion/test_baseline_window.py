@@ -266,6 +266,7 @@ def test_qce_readiness_takes_baseline_auto(tmp_path):
                                     "end": "2026-01-03T18:30:00Z", "rows": 217}
 
 
+@pytest.mark.parametrize("layout", ["wide", "long"])
 @pytest.mark.parametrize("kind, text, window, runners", [
     ("maintenance", "Work Order,Equipment,Start,Finish,Type\n"
      "WO1,FIC101,2026-01-02 06:00:00,2026-01-02 08:30:00,corrective\n", (0, 119), [(131, 249)]),
@@ -273,13 +274,13 @@ def test_qce_readiness_takes_baseline_auto(tmp_path):
      "B1,R,U1,,Start,2026-01-02 06:00:00\nB1,R,U1,,Complete,2026-01-02 08:30:00\n",
      (0, 119), [(131, 249)]),
 ])
-def test_context_files_break_the_window(tmp_path, kind, text, window, runners):
+def test_context_files_break_the_window(tmp_path, kind, text, window, runners, layout):
     # Rows are 15 min apart: 06:00 on the second day is row 120, 08:30 row 130. A work order
     # breaks the rows it spans; a batch's start and end each break the row at them, and the
     # nine rows between are too few for a window.
     csv_text, times = export(n=250, step_s=900)
     path, context = tmp_path / "w.csv", tmp_path / f"{kind}.csv"
-    path.write_text(csv_text)
+    path.write_text(csv_text if layout == "wide" else records(csv_text))
     context.write_text(text)
     plain = grade_export(str(path), baseline="auto")
     report = grade_export(str(path), baseline="auto", context={kind: str(context)})
