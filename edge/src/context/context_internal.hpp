@@ -1,15 +1,20 @@
-// What the context readers share: a context file read into rows under its header, the column
-// roles of each kind, times read as the export reads them, and the export's span and tags.
+// What the context readers share: a context file's records, header and rows, the column roles of
+// each kind, what rows add up to (per piece, merged in order), times read as the export reads
+// them, and the export's span and tags.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "export/state.hpp"
@@ -56,31 +61,105 @@ namespace batches {
 enum : std::size_t { Batch, Recipe, Unit, Phase, Event, Time };
 }
 
-// ---- The file (table.cpp) ---------------------------------------------------------------------
+// ---- Records, the header and rows (table.cpp) -----------------------------------------------
 
+// A row's cells, unquoted and decoded; one is reused for every row of a piece.
 struct Row {
-    std::uint64_t line = 0;  // 1-based physical line
     std::vector<std::string> cells;
     const std::string& cell(const std::vector<std::size_t>& columns) const;  // the first non-empty
+    bool blank() const;
 };
 
-struct Table {
-    std::string file;
-    std::string digest;
-    std::uint64_t bytes = 0;
-    std::vector<std::string> header;
-    std::uint64_t header_line = 0;
+// Splits a record (no line feed) at `delim` into `out`'s cells, texts as the encoding reads them.
+void cells_of(std::string_view record, char delim, ep::Encoding encoding, Row& out);
+
+// What the header gives the rows under it.
+struct Header {
+    char delim = ',';
     Columns columns;
-    std::vector<Row> rows;  // under the header; blank rows left out
+    std::uint64_t rows_from = 0;  // the stream offset of the first byte after the header record
 };
 
-// Reads the file and finds its header among the first 64 records: the first that is no title
-// line and fits a kind (the named one, else the kind whose columns it names most).
-ep::Result<Table> read_table(const ContextFile& file, ep::Encoding encoding);
-// The same over bytes at hand (the file's as read, inflated when .gz).
-ep::Result<Table> table_of(std::string bytes, const ContextFile& file, ep::Encoding encoding);
-// A table read as its kind against the export: the evidence without file, digest and bytes.
-ep::Result<ep::ContextEvidence> evidence_of(const Table& table, const ep::ExportProfile& profile);
+// The header among a file's first 64 records, offered one at a time (the byte-order mark left
+// out): the first that is no title line and fits a kind (the named one, else the kind whose
+// columns it names most), after a sep= line when the first record is one.
+class HeaderSearch {
+  public:
+    HeaderSearch(const ContextFile& file, ep::Encoding encoding) : file_(file), enc_(encoding) {}
+    // `end` is the stream offset just past the record's line feed. False once decided.
+    bool offer(std::string_view record, std::uint64_t end);
+    // The stream ended: decides when still undecided.
+    void at_end();
+    bool decided() const noexcept { return header_.has_value() || !error_.empty(); }
+    const std::optional<Header>& header() const noexcept { return header_; }
+    const std::string& error() const noexcept { return error_; }  // the refusal, without the file
+
+  private:
+    const ContextFile& file_;
+    ep::Encoding enc_;
+    std::size_t seen_ = 0;
+    char sep_ = 0;
+    Row row_;
+    std::vector<std::string> first_seen_;  // the first record that could have been a header
+    std::optional<Header> header_;
+    std::string error_;
+};
+
+// ---- What the rows add up to ------------------------------------------------------------------
+
+// A sample, an order or a batch: an id's rows combine (a keyed item), else one row is one item.
+// `a` is the earliest time (a sample's, an order's start, a batch's first event), `b` the latest
+// finish or end event; `result` and `invalid` are a sample's.
+struct Item {
+    std::string id;
+    std::int64_t a = 0;
+    std::optional<std::int64_t> b;
+    bool result = false, invalid = false, keyed = false;
+    void combine(const Item& later);
+};
+
+// Times written with an offset that is not the export's zone's, for the note.
+struct OffsetNote {
+    std::uint64_t differs = 0;
+    std::string first;
+    std::int32_t written = 0, zone = 0;
+};
+
+// Reasons counted, for ContextEvidence::skipped.
+struct Skips {
+    std::map<std::string, std::uint64_t> counts;
+    void add(std::string_view reason, std::uint64_t n = 1) {
+        if (n) counts[std::string(reason)] += n;
+    }
+    std::vector<ep::TextCount> list() const;
+};
+
+// What rows give under one day/month order: in file order, so that tallies of consecutive
+// pieces merge into the tally of their rows read at once. Memory grows with the items (ids) and
+// the distinct names, never with the rows.
+struct Tally {
+    std::uint64_t records = 0, censored = 0;
+    Skips skips;
+    std::optional<std::int64_t> first_us, last_us;
+    std::deque<Item> items;  // in order of first row; a deque, so by_id's views stay put
+    std::unordered_map<std::string_view, std::size_t> by_id;
+    std::set<std::string, std::less<>> names;  // sample points, equipment or units named
+    OffsetNote offsets;
+
+    Tally() = default;
+    Tally(Tally&&) = default;
+    Tally& operator=(Tally&&) = default;
+    Tally(const Tally& other);
+    Tally& operator=(const Tally&) = delete;
+
+    void widen(std::int64_t t) {
+        first_us = first_us ? std::min(*first_us, t) : t;
+        last_us = last_us ? std::max(*last_us, t) : t;
+    }
+    // The item of a keyed id (added at `t` when new), or a new unkeyed item at `t`.
+    Item& item(const std::string& id, bool keyed, std::int64_t t);
+    void merge(Tally&& later);
+};
 
 // ---- Against the export (span.cpp) ------------------------------------------------------------
 
@@ -106,35 +185,24 @@ class Against {
     std::vector<std::pair<std::string, std::size_t>> lowered_;  // sorted: lower-case name, index
 };
 
-// Times read as the export's: the syntax and zone of its options, the day/month order given, else
-// seen in the file's own slash dates, else the export's. Explicit offsets that differ from the
-// zone's are counted for a note.
+// Times read as the export's: the syntax and zone of its options, in one day/month order.
+// Explicit offsets that differ from the zone's are counted for a note.
 class TimeReader {
   public:
-    // Decides the day/month order from the cells of `columns`; an error names the file and
-    // day_first when the file holds both orders.
-    static ep::Result<TimeReader> make(const Against& against, const Table& table,
-                                       const std::vector<std::vector<std::size_t>>& time_columns);
-    std::optional<std::int64_t> instant(std::string_view cell);
-    void notes(std::vector<std::string>& out) const;  // the zone note, when due
+    TimeReader(std::shared_ptr<const ep::ScanSettings> settings, bool day_first);
+    std::optional<std::int64_t> instant(std::string_view cell, OffsetNote& note) const;
+    // What a time cell says of the day/month order: a slash date, a first or second field > 12.
+    void order_evidence(std::string_view cell, bool& slash, bool& day, bool& month) const;
 
   private:
-    TimeReader() = default;
     std::shared_ptr<const ep::ScanSettings> settings_;
     ep::TimeSyntax syntax_;
-    std::uint64_t offset_differs_ = 0;
-    std::string first_differing_;
-    std::int32_t written_offset_ = 0, zone_offset_ = 0;
 };
-
-// Reasons counted, for ContextEvidence::skipped.
-struct Skips {
-    std::map<std::string, std::uint64_t> counts;
-    void add(std::string_view reason, std::uint64_t n = 1) {
-        if (n) counts[std::string(reason)] += n;
-    }
-    std::vector<ep::TextCount> list() const;
-};
+// The zone note, when due.
+void offset_notes(const OffsetNote& note, const ep::ProfileOptions& options,
+                  std::vector<std::string>& out);
+// The day/month order the export's own dates were read in (month first when none was).
+bool export_day_first(const ep::ExportProfile& profile);
 
 // Whether a text holds one of `words` as a word (letters and digits between other bytes), any
 // case.
@@ -146,8 +214,15 @@ inline constexpr std::size_t kMaxMarks = 4096;
 
 // ---- The kinds (lab.cpp, work_orders.cpp, batch_journal.cpp) ----------------------------------
 
-ep::Result<ep::ContextEvidence> read_lab(const Table& table, const Against& against);
-ep::Result<ep::ContextEvidence> read_work_orders(const Table& table, const Against& against);
-ep::Result<ep::ContextEvidence> read_batch_journal(const Table& table, const Against& against);
+// The time columns a kind's order evidence is read from.
+std::vector<std::size_t> time_columns(const Columns& columns);
+// One row (not blank) into the tally: the rules of each kind, row by row.
+void lab_row(Tally& t, const Row& row, const Columns& c, const TimeReader& clock, char decimal);
+void order_row(Tally& t, const Row& row, const Columns& c, const TimeReader& clock);
+void batch_row(Tally& t, const Row& row, const Columns& c, const TimeReader& clock);
+// The rows' tally as evidence against the export: the rules that need every row.
+ep::ContextEvidence lab_evidence(Tally&& t, const Against& against);
+ep::ContextEvidence order_evidence(Tally&& t, const Against& against);
+ep::ContextEvidence batch_evidence(Tally&& t, const Against& against);
 
 }  // namespace qorv_chemical_engineering_edge::context

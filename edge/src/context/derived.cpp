@@ -4,6 +4,7 @@
 // has_batches, a batch whose start and end both lie inside it. A declared value stands, with a
 // note on each file of the kind when the files derive the other value.
 #include "context/context_internal.hpp"
+#include "context/pieces.hpp"
 #include "export/baseline.hpp"
 #include "export/seal.hpp"
 
@@ -20,36 +21,11 @@ bool witnesses(const ep::ContextEvidence& e, const Against& against) {
 
 }  // namespace
 
-ep::Result<ep::ContextEvidence> evidence_of(const Table& t, const ep::ExportProfile& profile) {
-    const Against against(profile);
-    ep::Result<ep::ContextEvidence> e = ep::ProfileError{t.file, ""};
-    switch (t.columns.kind) {
-        case Kind::Lab:
-            e = read_lab(t, against);
-            break;
-        case Kind::Maintenance:
-            e = read_work_orders(t, against);
-            break;
-        case Kind::Batches:
-            e = read_batch_journal(t, against);
-            break;
-    }
-    if (!e) return ep::ProfileError{t.file, e.error().reason};
-    e.value().kind = std::string(name(t.columns.kind));
-    return e;
-}
-
 ep::Result<ep::ContextEvidence> read_context(const ContextFile& file,
                                              const ep::ExportProfile& profile) {
-    auto table = read_table(file, profile.options.encoding);
-    if (!table) return table.error();
-    auto e = evidence_of(table.value(), profile);
-    if (!e) return e;
-    ep::ContextEvidence& ev = e.value();
-    ev.file = file.path;
-    ev.digest = table.value().digest;
-    ev.bytes = table.value().bytes;
-    return e;
+    auto partial = read_context_partial(file, profile.options);
+    if (!partial) return partial.error();
+    return context_evidence(std::move(partial).value(), file, profile);
 }
 
 namespace {
@@ -81,6 +57,27 @@ std::optional<ep::ProfileError> attach(ep::ExportProfile& p, std::span<const Con
         if (!e) return e.error();
         read.push_back(std::move(e).value());
     }
+    attach_evidence(p, std::move(read));
+    return std::nullopt;
+}
+
+std::optional<ep::ProfileError> attach_partials(ep::ExportProfile& p,
+                                                std::span<const ContextFile> files,
+                                                std::vector<ContextPartial> partials) {
+    if (files.empty()) return std::nullopt;
+    if (partials.size() != files.size())
+        return ep::ProfileError{"", "the context partials do not match the context files"};
+    std::vector<ep::ContextEvidence> read;
+    for (std::size_t k = 0; k < files.size(); ++k) {
+        auto e = context_evidence(std::move(partials[k]), files[k], p);
+        if (!e) return e.error();
+        read.push_back(std::move(e).value());
+    }
+    attach_evidence(p, std::move(read));
+    return std::nullopt;
+}
+
+void attach_evidence(ep::ExportProfile& p, std::vector<ep::ContextEvidence> read) {
     const Against against(p);
     const ep::DeclaredFields& d = p.options.declared;
     struct Field {
@@ -121,7 +118,6 @@ std::optional<ep::ProfileError> attach(ep::ExportProfile& p, std::span<const Con
         p, settings->zone,
         p.zone_walls ? std::optional(ep::ZoneSpan{p.zone_walls->first, p.zone_walls->second})
                      : std::nullopt);
-    return std::nullopt;
 }
 
 }  // namespace qorv_chemical_engineering_edge::context

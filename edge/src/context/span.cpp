@@ -85,40 +85,30 @@ std::string Against::span_text() const {
     return lo ? ep::format_instant(*lo) + " to " + ep::format_instant(*hi) : "none";
 }
 
-ep::Result<TimeReader> TimeReader::make(const Against& against, const Table& table,
-                                        const std::vector<std::vector<std::size_t>>& time_columns) {
-    TimeReader r;
-    const ep::ProfileOptions& o = against.profile.options;
-    r.settings_ = ep::make_settings(o);
-    if (!r.settings_->zone_error.empty()) return ep::ProfileError{"", r.settings_->zone_error};
+TimeReader::TimeReader(std::shared_ptr<const ep::ScanSettings> settings, bool day_first)
+    : settings_(std::move(settings)) {
     // A context file's times are its own: any format the reader knows, whatever the export's.
-    r.syntax_ = {ep::TimestampFormat::Auto, o.day_first.value_or(false), o.decimal};
-    if (o.day_first) return r;
-    bool day = false, month = false;
-    for (const Row& row : table.rows)
-        for (const auto& cols : time_columns)
-            for (std::size_t j : cols) {
-                if (j >= row.cells.size() || row.cells[j].empty()) continue;
-                ep::ParsedTime pt;
-                ep::parse_timestamp(row.cells[j], r.syntax_, pt);
-                day = day || pt.slash_first > 12;
-                month = month || pt.slash_second > 12;
-            }
-    if (day && month)
-        return ep::ProfileError{table.file,
-                                "its slash dates read both day first and month first; give "
-                                "day_first"};
-    if (!day && !month) {
-        // Nothing in the file decides: the order the export's own dates were read in.
-        for (const ep::FileSummary& f : against.profile.files)
-            for (const ep::ReadingFact& fact : f.reading)
-                if (fact.name == "date_order") day = fact.value == "day_first";
-    }
-    r.syntax_.day_first = day;
-    return r;
+    syntax_ = {ep::TimestampFormat::Auto, day_first, settings_->options.decimal};
 }
 
-std::optional<std::int64_t> TimeReader::instant(std::string_view cell) {
+void TimeReader::order_evidence(std::string_view cell, bool& slash, bool& day, bool& month) const {
+    if (cell.empty()) return;
+    ep::ParsedTime pt;
+    ep::parse_timestamp(cell, syntax_, pt);
+    slash = slash || pt.slash_first != 0;
+    day = day || pt.slash_first > 12;
+    month = month || pt.slash_second > 12;
+}
+
+bool export_day_first(const ep::ExportProfile& profile) {
+    bool day = false;
+    for (const ep::FileSummary& f : profile.files)
+        for (const ep::ReadingFact& fact : f.reading)
+            if (fact.name == "date_order") day = fact.value == "day_first";
+    return day;
+}
+
+std::optional<std::int64_t> TimeReader::instant(std::string_view cell, OffsetNote& note) const {
     cell = trimmed(cell);
     ep::ParsedTime pt;
     if (cell.empty() || !ep::parse_timestamp(cell, syntax_, pt)) return std::nullopt;
@@ -136,22 +126,81 @@ std::optional<std::int64_t> TimeReader::instant(std::string_view cell) {
         const auto written = static_cast<std::int32_t>(floor_div(wall.us - pt.us, kUs));
         const std::int32_t zone = settings_->zone.offset_at(floor_div(pt.us, kUs));
         if (written != zone) {
-            if (offset_differs_++ == 0) {
-                first_differing_ = std::string(cell);
-                written_offset_ = written;
-                zone_offset_ = zone;
+            if (note.differs++ == 0) {
+                note.first = std::string(cell);
+                note.written = written;
+                note.zone = zone;
             }
         }
     }
     return pt.us;
 }
 
-void TimeReader::notes(std::vector<std::string>& out) const {
-    if (!offset_differs_) return;
-    out.push_back(std::to_string(offset_differs_) + " times written at UTC" +
-                  offset_text(written_offset_) + " (first: " + first_differing_ +
-                  "), where the export's zone " + settings_->options.zone_name + " is at UTC" +
-                  offset_text(zone_offset_) + ": the file was kept in another zone");
+void offset_notes(const OffsetNote& note, const ep::ProfileOptions& options,
+                  std::vector<std::string>& out) {
+    if (!note.differs) return;
+    out.push_back(std::to_string(note.differs) + " times written at UTC" +
+                  offset_text(note.written) + " (first: " + note.first +
+                  "), where the export's zone " + options.zone_name + " is at UTC" +
+                  offset_text(note.zone) + ": the file was kept in another zone");
+}
+
+void Item::combine(const Item& later) {
+    a = std::min(a, later.a);
+    if (later.b) b = b ? std::max(*b, *later.b) : *later.b;
+    result = result || later.result;
+    invalid = invalid || later.invalid;
+}
+
+Tally::Tally(const Tally& o)
+    : records(o.records),
+      censored(o.censored),
+      skips(o.skips),
+      first_us(o.first_us),
+      last_us(o.last_us),
+      items(o.items),
+      names(o.names),
+      offsets(o.offsets) {
+    for (std::size_t k = 0; k < items.size(); ++k)
+        if (items[k].keyed) by_id.emplace(items[k].id, k);
+}
+
+Item& Tally::item(const std::string& id, bool keyed, std::int64_t t) {
+    if (keyed) {
+        if (const auto it = by_id.find(id); it != by_id.end()) return items[it->second];
+    }
+    Item& added = items.emplace_back();
+    added.a = t;
+    if (keyed) {
+        added.id = id;
+        added.keyed = true;
+        by_id.emplace(added.id, items.size() - 1);
+    }
+    return added;
+}
+
+void Tally::merge(Tally&& later) {
+    records += later.records;
+    censored += later.censored;
+    for (auto& [reason, n] : later.skips.counts) skips.counts[reason] += n;
+    if (later.first_us) widen(*later.first_us);
+    if (later.last_us) widen(*later.last_us);
+    for (Item& x : later.items) {
+        if (x.keyed) {
+            if (const auto it = by_id.find(x.id); it != by_id.end()) {
+                items[it->second].combine(x);
+                continue;
+            }
+        }
+        Item& added = items.emplace_back(std::move(x));
+        if (added.keyed) by_id.emplace(added.id, items.size() - 1);
+    }
+    names.merge(later.names);
+    if (!offsets.differs) {
+        offsets = std::move(later.offsets);
+    } else {
+        offsets.differs += later.offsets.differs;
+    }
 }
 
 std::vector<ep::TextCount> Skips::list() const {
