@@ -12,12 +12,14 @@
 #include "arrow_capsule.hpp"
 #include "export/arrow_c.h"
 #include "export/arrow_text.hpp"
+#include "context/pieces.hpp"
 #include "export/plan.hpp"
 #include "profile_options.hpp"
 
 namespace qorv_chemical_engineering_edge_py {
 
 namespace profile = qorv_chemical_engineering_edge::export_profile;
+namespace context = qorv_chemical_engineering_edge::context;
 
 namespace {
 
@@ -54,6 +56,26 @@ bool bytes_list(PyObject* list, std::vector<PyRef>& held, std::vector<std::strin
         held.emplace_back(item);
         out.push_back(bytes_view(item));
         if (out.back().data() == nullptr) return false;
+    }
+    return true;
+}
+
+// A list of bytes (`what` numbered in errors), kept referenced while the lock is released.
+bool blob_list(PyObject* list, const char* what, std::vector<PyRef>& held,
+               std::vector<std::string_view>& out) {
+    if (!PyList_Check(list)) {
+        PyErr_Format(PyExc_TypeError, "the %ss must be a list of bytes", what);
+        return false;
+    }
+    for (Py_ssize_t i = 0, n = PyList_Size(list); i < n; ++i) {
+        PyObject* item = PyList_GetItem(list, i);
+        if (!PyBytes_Check(item)) {
+            PyErr_Format(PyExc_TypeError, "%s %zd is not bytes", what, i);
+            return false;
+        }
+        Py_IncRef(item);
+        held.emplace_back(item);
+        out.push_back(bytes_view(item));
     }
     return true;
 }
@@ -416,19 +438,167 @@ PyObject* finalize_partial(PyObject*, PyObject* args) {
     return trampoline([&]() -> PyObject* {
         PyObject* blob = nullptr;
         PyObject* options_dict = nullptr;
-        if (!PyArg_ParseTuple(args, "O!O!:finalize_partial", &PyBytes_Type, &blob, &PyDict_Type,
-                              &options_dict)) {
+        PyObject* contexts = Py_None;
+        if (!PyArg_ParseTuple(args, "O!O!|O:finalize_partial", &PyBytes_Type, &blob,
+                              &PyDict_Type, &options_dict, &contexts)) {
             return nullptr;
         }
         // Only the declared fields are read: the rest travels in the partial.
         profile::ProfileOptions options;
         if (!read_profile_options(options_dict, options)) return nullptr;
+        std::optional<std::vector<context::ContextPartial>> read;
+        if (contexts != Py_None) {
+            read.emplace();
+            std::vector<PyRef> held;
+            std::vector<std::string_view> blobs;
+            if (!blob_list(contexts, "context partial", held, blobs)) return nullptr;
+            for (std::size_t i = 0; i < blobs.size(); ++i) {
+                auto loaded = context::ContextPartial::deserialize(blobs[i]);
+                if (!loaded) {
+                    PyErr_Format(PyExc_ValueError, "context partial %zu is not usable: %s", i,
+                                 loaded.error().reason.c_str());
+                    return nullptr;
+                }
+                read->push_back(std::move(loaded.value()));
+            }
+        }
         const std::string_view bytes = bytes_view(blob);
         auto partial = load(bytes, 0);
         if (!partial) return nullptr;
         auto finished = without_gil([&] { return std::move(*partial).finalize(options.declared); });
         if (!finished) return raise_profile_error(finished.error());
-        return finished_profile_to_python(options_dict, finished.value());
+        return finished_profile_to_python(options_dict, finished.value(),
+                                          read ? &*read : nullptr);
+    });
+}
+
+PyObject* plan_context(PyObject*, PyObject* args) {
+    return trampoline([&]() -> PyObject* {
+        const char* path = nullptr;
+        const char* kind = nullptr;
+        unsigned long long size = 0, piece_bytes = 0;
+        if (!PyArg_ParseTuple(args, "ssKK:plan_context", &path, &kind, &size, &piece_bytes))
+            return nullptr;
+        context::ContextFile file{path, std::nullopt};
+        if (*kind && !(file.kind = context::kind_named(kind))) {
+            PyErr_Format(PyExc_ValueError, "option context: kind %s is not recognised", kind);
+            return nullptr;
+        }
+        auto planned = context::plan_context(file, size, piece_bytes);
+        if (!planned) return raise_profile_error(planned.error());
+        PyRef list(PyList_New(0));
+        if (!list) return nullptr;
+        for (const context::ContextPiece& piece : planned.value()) {
+            PyRef item(Py_BuildValue("{s:s,s:s,s:K,s:K,s:O}", "path", path, "kind", kind, "start",
+                                     static_cast<unsigned long long>(piece.from), "end",
+                                     static_cast<unsigned long long>(piece.to), "gzip",
+                                     piece.gzip ? Py_True : Py_False));
+            if (!item || PyList_Append(list.get(), item.get()) != 0) return nullptr;
+        }
+        return list.release();
+    });
+}
+
+namespace {
+
+bool read_text(PyObject* object, std::string& out) {
+    if (!PyUnicode_Check(object)) return false;
+    PyRef utf8(PyUnicode_AsUTF8String(object));
+    if (!utf8) return false;
+    out = std::string(bytes_view(utf8.get()));
+    return true;
+}
+
+bool context_piece(PyObject* dict, context::ContextPiece& piece) {
+    if (!PyDict_Check(dict)) {
+        PyErr_SetString(PyExc_TypeError, "a context piece is the dict plan_context gives");
+        return false;
+    }
+    PyObject* path = PyDict_GetItemString(dict, "path");
+    PyObject* kind = PyDict_GetItemString(dict, "kind");
+    PyObject* gzip = PyDict_GetItemString(dict, "gzip");
+    std::string kind_text;
+    if (path == nullptr || kind == nullptr || gzip == nullptr ||
+        !read_text(path, piece.file.path) || !read_text(kind, kind_text)) {
+        if (!PyErr_Occurred())
+            PyErr_SetString(PyExc_ValueError, "the context piece has no path, kind or gzip entry");
+        return false;
+    }
+    if (!kind_text.empty() && !(piece.file.kind = context::kind_named(kind_text))) {
+        PyErr_Format(PyExc_ValueError, "option context: kind %s is not recognised",
+                     kind_text.c_str());
+        return false;
+    }
+    piece.gzip = PyObject_IsTrue(gzip) == 1;
+    if (!piece_number(dict, "start", piece.from) || !piece_number(dict, "end", piece.to))
+        return false;
+    if (piece.to < piece.from || (piece.gzip && piece.from != 0)) {
+        PyErr_Format(PyExc_ValueError,
+                     "%s: the piece's byte range is not one plan_context gives",
+                     piece.file.path.c_str());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+PyObject* scan_context_piece(PyObject*, PyObject* args) {
+    return trampoline([&]() -> PyObject* {
+        PyObject* piece_dict = nullptr;
+        PyObject* options_dict = nullptr;
+        PyObject* quotes_object = Py_None;
+        if (!PyArg_ParseTuple(args, "OO!|O:scan_context_piece", &piece_dict, &PyDict_Type,
+                              &options_dict, &quotes_object))
+            return nullptr;
+        context::ContextPiece piece;
+        profile::ProfileOptions options;
+        if (!context_piece(piece_dict, piece) || !read_profile_options(options_dict, options))
+            return nullptr;
+        std::optional<bool> inside;
+        if (quotes_object != Py_None) {
+            const int truth = PyObject_IsTrue(quotes_object);
+            if (truth < 0) return nullptr;
+            inside = truth == 1;
+        }
+        auto scanned =
+            without_gil([&] { return context::scan_context_piece(piece, options, inside); });
+        if (!scanned) return raise_profile_error(scanned.error());
+        const std::string blob = without_gil([&] { return scanned.value().partial.serialize(); });
+        return Py_BuildValue("(y#OO)", blob.data(), static_cast<Py_ssize_t>(blob.size()),
+                             scanned.value().inside_quotes ? Py_True : Py_False,
+                             scanned.value().odd_quotes ? Py_True : Py_False);
+    });
+}
+
+PyObject* merge_context(PyObject*, PyObject* args) {
+    return trampoline([&]() -> PyObject* {
+        PyObject* list = nullptr;
+        if (!PyArg_ParseTuple(args, "O:merge_context", &list)) return nullptr;
+        std::vector<PyRef> held;
+        std::vector<std::string_view> blobs;
+        if (!blob_list(list, "context partial", held, blobs)) return nullptr;
+        std::optional<std::size_t> bad;
+        std::string reason;
+        const std::string merged = without_gil([&]() -> std::string {
+            context::ContextPartial total;
+            for (std::size_t i = 0; i < blobs.size(); ++i) {
+                auto loaded = context::ContextPartial::deserialize(blobs[i]);
+                if (!loaded) {
+                    bad = i;
+                    reason = loaded.error().reason;
+                    return {};
+                }
+                total.merge(std::move(loaded.value()));
+            }
+            return total.serialize();
+        });
+        if (bad) {
+            PyErr_Format(PyExc_ValueError, "context partial %zu is not usable: %s", *bad,
+                         reason.c_str());
+            return nullptr;
+        }
+        return PyBytes_FromStringAndSize(merged.data(), static_cast<Py_ssize_t>(merged.size()));
     });
 }
 

@@ -39,8 +39,18 @@ PyObject* quotes_odd(PyObject* module, PyObject* args);
 PyObject* scan_text(PyObject* module, PyObject* args);
 // merge_partials([blob, ...]) -> blob: the blobs merged in the order given.
 PyObject* merge_partials(PyObject* module, PyObject* args);
-// finalize_partial(blob, options) -> the profile, as profile_files returns it.
+// finalize_partial(blob, options, contexts=None) -> the profile, as profile_files returns it.
+//   `contexts`: the merged partial of each of the options' context files, in their order, read
+//   where the pieces ran (no file is read here); None reads the files here.
 PyObject* finalize_partial(PyObject* module, PyObject* args);
+// plan_context(path, kind, size, piece_bytes) -> [piece, ...]: a context file's pieces from its
+//   size alone, dicts {"path", "kind", "start", "end", "gzip"}.
+PyObject* plan_context(PyObject* module, PyObject* args);
+// scan_context_piece(piece, options, inside_quotes=None) -> (blob, inside_quotes_used,
+//   quotes_odd): one piece of a context file read into its partial.
+PyObject* scan_context_piece(PyObject* module, PyObject* args);
+// merge_context([blob, ...]) -> blob: a context file's partials merged in file order.
+PyObject* merge_context(PyObject* module, PyObject* args);
 // render_table(stream_capsule, options) -> (header, body): an Arrow table as the export text
 // profile_stream scans, the header line apart from the rows.
 PyObject* render_table(PyObject* module, PyObject* args);
@@ -71,5 +81,11 @@ PyObject* render_table(PyObject* module, PyObject* args);
     {"finalize_partial", qorv_chemical_engineering_edge_py::finalize_partial, METH_VARARGS,     \
      "Finish a partial profile into the profile."},                                             \
     {"render_table", qorv_chemical_engineering_edge_py::render_table, METH_VARARGS,             \
-     "Render an Arrow table as export text."}
+     "Render an Arrow table as export text."},                                                  \
+    {"plan_context", qorv_chemical_engineering_edge_py::plan_context, METH_VARARGS,             \
+     "Plan a context file into pieces by its size."},                                           \
+    {"scan_context_piece", qorv_chemical_engineering_edge_py::scan_context_piece, METH_VARARGS, \
+     "Read one piece of a context file to its partial."},                                       \
+    {"merge_context", qorv_chemical_engineering_edge_py::merge_context, METH_VARARGS,           \
+     "Merge a context file's partials in file order."}
 // clang-format on

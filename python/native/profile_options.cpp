@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "profile_options.hpp"
+#include "context/pieces.hpp"
 #include "qorv_chemical_engineering_edge/context.hpp"
 
 namespace qorv_chemical_engineering_edge_py {
@@ -229,35 +230,46 @@ bool read_profile_options(PyObject* dict, profile::ProfileOptions& options) {
            optional_instant(dict, "baseline_end_us", d.baseline_end_us);
 }
 
-PyObject* finished_profile_to_python(PyObject* dict, profile::ExportProfile& p) {
+bool read_context_files(PyObject* dict,
+                        std::vector<qorv_chemical_engineering_edge::context::ContextFile>& files) {
     namespace context = qorv_chemical_engineering_edge::context;
     PyObject* given = PyDict_GetItemString(dict, "context");  // borrowed
-    if (given != nullptr && given != Py_None) {
-        if (!PyList_Check(given)) {
-            PyErr_SetString(PyExc_TypeError, "option context must be a list of (path, kind)");
-            return nullptr;
+    if (given == nullptr || given == Py_None) return true;
+    if (!PyList_Check(given)) {
+        PyErr_SetString(PyExc_TypeError, "option context must be a list of (path, kind)");
+        return false;
+    }
+    for (Py_ssize_t i = 0, n = PyList_Size(given); i < n; ++i) {
+        PyObject* pair = PyList_GetItem(given, i);  // borrowed
+        std::string kind;
+        context::ContextFile& f = files.emplace_back();
+        if (!PyTuple_Check(pair) || PyTuple_Size(pair) != 2 ||
+            !read_text(PyTuple_GetItem(pair, 0), f.path) ||
+            !read_text(PyTuple_GetItem(pair, 1), kind)) {
+            if (!PyErr_Occurred())
+                PyErr_SetString(PyExc_TypeError, "option context must be a list of (path, kind)");
+            return false;
         }
-        std::vector<context::ContextFile> files;
-        for (Py_ssize_t i = 0, n = PyList_Size(given); i < n; ++i) {
-            PyObject* pair = PyList_GetItem(given, i);  // borrowed
-            std::string kind;
-            context::ContextFile& f = files.emplace_back();
-            if (!PyTuple_Check(pair) || PyTuple_Size(pair) != 2 ||
-                !read_text(PyTuple_GetItem(pair, 0), f.path) ||
-                !read_text(PyTuple_GetItem(pair, 1), kind)) {
-                if (!PyErr_Occurred())
-                    PyErr_SetString(PyExc_TypeError,
-                                    "option context must be a list of (path, kind)");
-                return nullptr;
-            }
-            if (!kind.empty() && !(f.kind = context::kind_named(kind))) {
-                PyErr_Format(PyExc_ValueError, "option context: kind %s is not recognised",
-                             kind.c_str());
-                return nullptr;
-            }
+        if (!kind.empty() && !(f.kind = context::kind_named(kind))) {
+            PyErr_Format(PyExc_ValueError, "option context: kind %s is not recognised",
+                         kind.c_str());
+            return false;
         }
+    }
+    return true;
+}
+
+PyObject* finished_profile_to_python(
+    PyObject* dict, profile::ExportProfile& p,
+    std::vector<qorv_chemical_engineering_edge::context::ContextPartial>* partials) {
+    namespace context = qorv_chemical_engineering_edge::context;
+    std::vector<context::ContextFile> files;
+    if (!read_context_files(dict, files)) return nullptr;
+    if (!files.empty() || partials) {
         PyThreadState* caller = PyEval_SaveThread();
-        const std::optional<profile::ProfileError> failed = context::attach(p, files);
+        const std::optional<profile::ProfileError> failed =
+            partials ? context::attach_partials(p, files, std::move(*partials))
+                     : context::attach(p, files);
         PyEval_RestoreThread(caller);
         if (failed) return raise_profile_error(*failed);
     }

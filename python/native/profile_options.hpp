@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
+#include "context/pieces.hpp"
 #include "native.hpp"
 #include "qorv_chemical_engineering_edge/export_profile.hpp"
 
@@ -23,9 +25,14 @@ PyObject* profile_to_python(const qorv_chemical_engineering_edge::export_profile
 
 // The options' context files (key "context", absent from dicts without them: a list of
 // (path, kind) with kind "" when recognised by columns) read against the finished profile,
-// then the profile as profile_to_python gives it; ValueError naming the file on failure.
+// then the profile as profile_to_python gives it; ValueError naming the file on failure. With
+// `partials`, each file's merged partial (read elsewhere) stands in for reading it here.
 PyObject* finished_profile_to_python(
-    PyObject* options_dict, qorv_chemical_engineering_edge::export_profile::ExportProfile& p);
+    PyObject* options_dict, qorv_chemical_engineering_edge::export_profile::ExportProfile& p,
+    std::vector<qorv_chemical_engineering_edge::context::ContextPartial>* partials = nullptr);
+// The options' context files; false with an error set.
+bool read_context_files(PyObject* options_dict,
+                        std::vector<qorv_chemical_engineering_edge::context::ContextFile>& files);
 
 // {note key: words for a reader}, for the notes that have words; reports show any other by its
 // key.

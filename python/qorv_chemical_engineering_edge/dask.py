@@ -66,7 +66,7 @@ def profile_files(
     paths = expand_paths(paths_or_glob)
     options = _build_options(profile_options, None, None)
     final = _files_graph(paths, options, _piece_bytes(chunk_bytes), _split(split_every))
-    return _from_native(_finished(_compute(final, client, progress), options), tuple(paths),
+    return _from_native(_compute(final, client, progress), tuple(paths),
                         options)
 
 
@@ -78,7 +78,7 @@ def grade_files(paths_or_glob: Any, *, client: Any = None, chunk_bytes: int = DE
     paths = expand_paths(paths_or_glob)
     native = _build_options(profile_options, declared, baseline, graded=True)
     final = _files_graph(paths, native, _piece_bytes(chunk_bytes), _split(split_every))
-    profile = _from_native(_finished(_compute(final, client, progress), native), tuple(paths),
+    profile = _from_native(_compute(final, client, progress), tuple(paths),
                            native)
     return ExportReport(record=grade(**profile.profile_arguments), profile=profile)
 
@@ -96,7 +96,7 @@ def profile_dataframe(ddf: Any, *, client: Any = None, label: Optional[str] = No
     options = _build_options(profile_options, None, None, table=True)
     label = label if label is not None else _frame_label(ddf)
     return _from_native(
-        _finished(_frame_profile(ddf, label, options, client, split_every, progress), options),
+        _frame_profile(ddf, label, options, client, split_every, progress),
         (label,), options)
 
 
@@ -108,7 +108,7 @@ def grade_dataframe(ddf: Any, *, client: Any = None, label: Optional[str] = None
     native = _build_options(profile_options, declared, baseline, table=True, graded=True)
     label = label if label is not None else _frame_label(ddf)
     profile = _from_native(
-        _finished(_frame_profile(ddf, label, native, client, split_every, progress), native),
+        _frame_profile(ddf, label, native, client, split_every, progress),
         (label,), native)
     return ExportReport(record=grade(**profile.profile_arguments), profile=profile)
 
@@ -275,8 +275,50 @@ def _merge(*blobs: bytes) -> bytes:
     return _native.merge_partials(list(blobs))
 
 
-def _finalize(blob: bytes, options: Dict[str, Any]) -> Dict[str, Any]:
-    return _native.finalize_partial(blob, options)
+def _finalize(blob: bytes, options: Dict[str, Any], *contexts: bytes) -> Dict[str, Any]:
+    """The profile, with each context file's merged partial attached (read by the tasks before)."""
+    return _native.finalize_partial(blob, options,
+                                    list(contexts) if options.get("context") else None)
+
+
+def _scan_context(piece: Dict[str, Any], options: Dict[str, Any],
+                  inside: Optional[bool] = None) -> Tuple[bytes, bool, bool]:
+    return _native.scan_context_piece(piece, options, inside)  # type: ignore[no-any-return]
+
+
+def _settle_context(scanned: Tuple[bytes, bool, bool], parities: List[bool], index: int,
+                    piece: Dict[str, Any], options: Dict[str, Any]) -> bytes:
+    """As _settle, for a context file's piece."""
+    blob, assumed, _ = scanned
+    if assumed == parities[index]:
+        return blob
+    return _scan_context(piece, options, parities[index])[0]
+
+
+def _merge_context(*blobs: bytes) -> bytes:
+    return _native.merge_context(list(blobs))  # type: ignore[no-any-return]
+
+
+def _context_graph(options: Dict[str, Any], chunk: int, split_every: int) -> List[Delayed]:
+    """One merged partial per context file, in the options' order: each file planned by its size
+    alone (the client reads none of it), its pieces read by tasks and merged in order."""
+    merged: List[Delayed] = []
+    for path, kind in options.get("context") or []:
+        pieces = _native.plan_context(path, kind, os.path.getsize(path), chunk)
+        if len(pieces) == 1:
+            blobs = [delayed(_blob, pure=True)(
+                delayed(_scan_context, pure=False)(pieces[0], options, False))]
+        else:
+            scans = [delayed(_scan_context, pure=False)(piece, options) for piece in pieces]
+            parities = delayed(_parities, pure=True)(*[delayed(_quotes_odd, pure=True)(s)
+                                                       for s in scans])
+            blobs = [delayed(_settle_context, pure=True)(scanned, parities, i, piece, options)
+                     for i, (scanned, piece) in enumerate(zip(scans, pieces))]
+        while len(blobs) > 1:
+            blobs = [delayed(_merge_context, pure=True)(*blobs[i:i + split_every])
+                     for i in range(0, len(blobs), split_every)]
+        merged.append(blobs[0])
+    return merged
 
 
 # ---- files ------------------------------------------------------------------------------------
@@ -296,7 +338,7 @@ def _plan(path: str, options: Dict[str, Any], piece_bytes: int) -> List[Dict[str
 
 def _files_graph(paths: Sequence[str], options: Dict[str, Any], chunk: int,
                  split_every: int) -> Delayed:
-    return _reduce(_file_pieces(paths, options, chunk), options, split_every)
+    return _reduce(_file_pieces(paths, options, chunk), options, split_every, chunk)
 
 
 def _file_pieces(paths: Sequence[str], options: Dict[str, Any], chunk: int) -> List[Delayed]:
@@ -317,23 +359,16 @@ def _file_pieces(paths: Sequence[str], options: Dict[str, Any], chunk: int) -> L
     return partials
 
 
-def _reduce(partials: List[Delayed], options: Dict[str, Any], split_every: int) -> Delayed:
-    """An ordered tree: consecutive groups of `split_every` merged, level by level. With context
-    files the graph ends at the merged partial, finished by _finished on the client, where the
-    files are: they are read there once, not shipped to the workers."""
+def _reduce(partials: List[Delayed], options: Dict[str, Any], split_every: int,
+            chunk: int = DEFAULT_CHUNK) -> Delayed:
+    """An ordered tree: consecutive groups of `split_every` merged, level by level, then finished
+    with the context files' merged partials (see _context_graph)."""
     level = partials
     while len(level) > 1:
         level = [delayed(_merge, pure=True)(*level[i:i + split_every])
                  for i in range(0, len(level), split_every)]
-    if options.get("context"):
-        return level[0]
-    return delayed(_finalize, pure=True)(level[0], options)
-
-
-def _finished(computed: Any, options: Dict[str, Any]) -> Dict[str, Any]:
-    """The native profile: as computed, or finished here from the merged partial when the
-    options name context files (see _reduce)."""
-    return _finalize(computed, options) if options.get("context") else computed
+    contexts = _context_graph(options, chunk, split_every)
+    return delayed(_finalize, pure=True)(level[0], options, *contexts)
 
 
 # ---- data frames ------------------------------------------------------------------------------

@@ -215,9 +215,33 @@ def test_qce_and_dask_read_context_like_profile_export(tmp_path, export):
     assert shown["seal"] == local.seal
     assert [c["kind"] for c in shown["context"]] == ["lab", "maintenance"]
     pytest.importorskip("dask")  # the library itself: the sanitizer stage runs without it
-    pytest.importorskip("distributed")
+    distributed = pytest.importorskip("distributed")
+    from qorv_chemical_engineering_edge import _native
     from qorv_chemical_engineering_edge import dask as on_dask
     assert on_dask.profile_files(export, context=[lab, wo]).seal == local.seal
+    # A lab file of three 1 MiB pieces, a quoted line break over each cut, and a gzip journal:
+    # on a cluster the workers read them, piece by piece; the client's own readers refuse.
+    big = write(tmp_path, "big", lims() + "".join(
+        f'S{n % 4000:04d},TI200,{at(1 + n % 20)},"Iron\nrun {n}",1.{n % 9},ppm,ok\n'
+        for n in range(60000)))
+    journal = write(tmp_path, "journal.gz", batch_journal())
+    files = [big, wo, journal]
+    local = edge.profile_export(export, context=files)
+    assert local.context[0].records > 60000
+
+    def refuse(*args, **kwargs):
+        raise AssertionError("a context file was read on the client")
+
+    with distributed.LocalCluster(n_workers=1, threads_per_worker=2, processes=True,
+                                  dashboard_address=None) as cluster, \
+            distributed.Client(cluster, set_as_default=False) as client:
+        with pytest.MonkeyPatch.context() as patch:
+            for name in ("finalize_partial", "scan_context_piece", "merge_context"):
+                patch.setattr(_native, name, refuse, raising=False)
+            remote = on_dask.profile_files(export, context=files, client=client,
+                                           chunk_bytes=1 << 20)
+    assert remote.seal == local.seal
+    assert remote.context == local.context
 
 
 def test_report_draws_the_context_over_the_time_axis(tmp_path, export):
