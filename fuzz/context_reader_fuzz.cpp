@@ -4,6 +4,9 @@
 // evidence's span holds every mark, breaks are closed intervals), and reading the same bytes
 // named as the kind found gives the same evidence.
 //
+// The same bytes cut in three pieces (where the kind byte and the input's length say) read
+// into the same evidence and digest.
+//
 // Input: [kind byte][file bytes]: kind % 4 == 3 recognises by columns, else names the kind.
 #include <cstddef>
 #include <cstdint>
@@ -11,6 +14,7 @@
 #include <cstdlib>
 #include <source_location>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "context/pieces.hpp"
@@ -85,6 +89,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (file.kind) check(e.value().kind == cx::name(*file.kind));
     check_evidence(e.value());
+    // Cut in three anywhere, the file reads alike: every field and the digest.
+    const std::uint64_t n = bytes.size();
+    std::vector<std::uint64_t> cuts = {(n * data[0]) / 256, (n * (size % 251)) / 251};
+    if (cuts[0] > cuts[1]) std::swap(cuts[0], cuts[1]);
+    auto cut = read_cut(bytes, file, cuts);
+    check(cut.ok());
+    const ep::ContextEvidence& a = e.value();
+    const ep::ContextEvidence& b = cut.value();
+    check(a.digest == b.digest && a.bytes == b.bytes && a.records == b.records &&
+          a.inside == b.inside && a.outside == b.outside && a.censored == b.censored &&
+          a.open == b.open && a.first_us == b.first_us && a.last_us == b.last_us &&
+          a.tags == b.tags && a.notes == b.notes && a.breaks == b.breaks && a.marks == b.marks &&
+          a.skipped.size() == b.skipped.size());
+    for (std::size_t k = 0; k < a.skipped.size(); ++k)
+        check(a.skipped[k].text == b.skipped[k].text && a.skipped[k].count == b.skipped[k].count);
     if (!file.kind) {  // named as the kind its columns gave, it reads alike
         file.kind = cx::kind_named(e.value().kind);
         auto again = read_cut(bytes, file, {});
