@@ -96,7 +96,19 @@ struct SmallFile {
     const char* name;
     const char* kind;
     std::string text;
+    std::string digested =
+        {};  // the bytes the digest is over, when not the text's (UTF-16 decoded)
 };
+
+// ASCII text saved as UTF-16LE with its byte-order mark.
+std::string utf16le(const std::string& ascii) {
+    std::string out = "\xFF\xFE";
+    for (char c : ascii) {
+        out.push_back(c);
+        out.push_back('\0');
+    }
+    return out;
+}
 
 // Each with what a cut can break: a quoted line break, ids whose rows lie far apart, slash dates
 // whose order only a later row decides, a byte-order mark, a sep= line and a title block.
@@ -132,7 +144,13 @@ const std::vector<SmallFile>& small_files() {
          "B1;R-7;TI200;;BATCH_ENDED;2026-03-01T05:00:00Z\n"
          "B2;R-7;FIC101;Heat;Complete;2026-03-01T21:00:00Z\n"},
     };
-    return files;
+    static const std::vector<SmallFile> with_utf16 = [] {
+        std::vector<SmallFile> all = files;
+        const std::string& orders = files[1].text;
+        all.push_back({"orders16", "maintenance", utf16le(orders), "\xEF\xBB\xBF" + orders});
+        return all;
+    }();
+    return with_utf16;
 }
 
 TEST(ContextPieces, EverySplitReadsAsTheWholeFile) {
@@ -141,9 +159,11 @@ TEST(ContextPieces, EverySplitReadsAsTheWholeFile) {
         const cx::ContextFile file{std::string(f.name) + ".csv", std::nullopt};
         const std::string whole = read_cut(f.text, file, {});
         ASSERT_EQ(whole.rfind(f.kind, 0), 0u) << whole;  // evidence, no refusal
-        EXPECT_NE(whole.find(block_digest(f.text)), std::string::npos) << whole;
+        EXPECT_NE(whole.find(block_digest(f.digested.empty() ? f.text : f.digested)),
+                  std::string::npos)
+            << whole;
         const std::uint64_t n = f.text.size();
-        for (std::uint64_t c = 0; c <= n; ++c) {
+        for (std::uint64_t c = 1; c <= n; ++c) {
             ASSERT_EQ(read_cut(f.text, file, {c}), whole) << "cut at " << c;
         }
         for (std::uint64_t c1 = 1; c1 < n; c1 += 3)

@@ -223,7 +223,6 @@ class PieceReader {
           search_(file_, options.encoding),
           first_(from == 0),
           pos_(from),
-          from_(from),
           to_(to),
           inside_(inside),
           phase_(first_ ? Phase::Records : Phase::Seek),
@@ -286,7 +285,8 @@ class PieceReader {
         return std::move(partial_);
     }
 
-    void too_large(std::string reason) { st().too_large = std::move(reason); }
+    // Reads the opening alone, for a later piece: a UTF-16 stream ends it at once.
+    void opening_only() { opening_only_ = true; }
 
   private:
     using State = ContextPartial::State;
@@ -301,6 +301,7 @@ class PieceReader {
             // reads as.
             decoder_.emplace(enc == ep::StreamEncoding::Utf16BE);
             to_ = kToEnd;
+            if (opening_only_) return false;  // the first piece reads it all
         }
         s.digest.start(0);
         std::string raw = std::move(sniff_);
@@ -437,7 +438,7 @@ class PieceReader {
     TimeReader month_, day_;
     HeaderSearch search_;
     bool first_;
-    std::uint64_t pos_, from_, to_;
+    std::uint64_t pos_, to_;
     bool inside_;
     bool odd_ = false;
     Phase phase_;
@@ -448,6 +449,7 @@ class PieceReader {
     bool rows_ = true;
     Row row_;
     bool sniffed_ = false;
+    bool opening_only_ = false;
     std::string sniff_;
     std::string opening_;  // the stream's first bytes, for the UTF-16 sniff of a refusal
     std::optional<ep::Utf16Decoder> decoder_;
@@ -514,6 +516,7 @@ ep::Result<ContextScan> scan_context_range(const ContextPiece& piece, std::uint6
     }
     // The opening: its encoding and header, read as the first piece reads them.
     PieceReader opening(file, options, 0, 0, false, std::nullopt);
+    opening.opening_only();
     if (auto failed = pump(opening, file, 0, size, read, stop)) return *failed;
     if (opening.decoded()) return ContextScan{};  // the first piece reads it whole
     bool inside = false;
@@ -814,7 +817,8 @@ ep::Result<ContextPartial> ContextPartial::deserialize(std::string_view blob) {
     std::uint64_t n = 0;
     if (!r.u64(n)) return bad;
     // Split holds both orders, Free and Fixed one; a refused order (both seen) none.
-    const std::uint64_t want = s.conflict() ? n : s.order == Order::Split ? 2 : 1;
+    // The empty partial none.
+    const std::uint64_t want = !s.used ? 0 : s.conflict() ? n : s.order == Order::Split ? 2 : 1;
     if (n != want || n > 2 || (s.given && s.order != Order::Fixed) ||
         (s.order == Order::Split && (s.day || s.month)))
         return bad;
