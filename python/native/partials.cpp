@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "arrow_capsule.hpp"
+#include "context/pieces.hpp"
 #include "export/arrow_c.h"
 #include "export/arrow_text.hpp"
-#include "context/pieces.hpp"
 #include "export/plan.hpp"
 #include "profile_options.hpp"
 
@@ -439,8 +439,8 @@ PyObject* finalize_partial(PyObject*, PyObject* args) {
         PyObject* blob = nullptr;
         PyObject* options_dict = nullptr;
         PyObject* contexts = Py_None;
-        if (!PyArg_ParseTuple(args, "O!O!|O:finalize_partial", &PyBytes_Type, &blob,
-                              &PyDict_Type, &options_dict, &contexts)) {
+        if (!PyArg_ParseTuple(args, "O!O!|O:finalize_partial", &PyBytes_Type, &blob, &PyDict_Type,
+                              &options_dict, &contexts)) {
             return nullptr;
         }
         // Only the declared fields are read: the rest travels in the partial.
@@ -467,8 +467,7 @@ PyObject* finalize_partial(PyObject*, PyObject* args) {
         if (!partial) return nullptr;
         auto finished = without_gil([&] { return std::move(*partial).finalize(options.declared); });
         if (!finished) return raise_profile_error(finished.error());
-        return finished_profile_to_python(options_dict, finished.value(),
-                                          read ? &*read : nullptr);
+        return finished_profile_to_python(options_dict, finished.value(), read ? &*read : nullptr);
     });
 }
 
@@ -533,8 +532,7 @@ bool context_piece(PyObject* dict, context::ContextPiece& piece) {
     if (!piece_number(dict, "start", piece.from) || !piece_number(dict, "end", piece.to))
         return false;
     if (piece.to < piece.from || (piece.gzip && piece.from != 0)) {
-        PyErr_Format(PyExc_ValueError,
-                     "%s: the piece's byte range is not one plan_context gives",
+        PyErr_Format(PyExc_ValueError, "%s: the piece's byte range is not one plan_context gives",
                      piece.file.path.c_str());
         return false;
     }

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "profile_options.hpp"
 #include "context/pieces.hpp"
+#include "profile_options.hpp"
 #include "qorv_chemical_engineering_edge/context.hpp"
 
 namespace qorv_chemical_engineering_edge_py {
