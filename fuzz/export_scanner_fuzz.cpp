@@ -63,6 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                                  ep::BaselineSearch::Suggest,
                                                  ep::BaselineSearch::Auto};
     o.baseline_search = kSearches[(cut >> 8) & 3];
+    // Signal health on but for the second of those: its accumulators merge across the cut too.
+    o.health = ((cut >> 8) & 3) != 1;
     if (o.baseline_search != ep::BaselineSearch::Off)
         o.baseline_breaks = {{std::int64_t{cut} << 30, (std::int64_t{cut} << 30) + 3'600'000'000}};
 

@@ -36,6 +36,7 @@ void PrintTo(const WideCase& c, std::ostream* os) {
 ep::ProfileOptions options_of(const WideCase& c) {
     ep::ProfileOptions o;
     o.layout = ep::Layout::Wide;
+    o.health = false;  // signal health reads every cell: the classifier stands aside
     o.delimiter = c.delimiter;
     o.decimal = c.decimal;
     if (c.sentinels) o.missing_sentinels = {-999, 0};

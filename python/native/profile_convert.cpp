@@ -2,7 +2,12 @@
 //   {"values": {field: (value, provenance)}, "layout": str,
 //    "tags": [(name, unit, unit_recognised, dimension, numeric, samples, present, missing_empty,
 //              missing_bad_state, missing_text, missing_sentinel, missing_quality, first_us,
-//              last_us, modal_step_us, regular, uncertain, censored)],
+//              last_us, modal_step_us, regular, uncertain, censored, health)], health None
+//              (health off) or (numeric_samples, min, max, mean, std, first_value, last_value,
+//              modal_step_seconds, constant, state_tag, frozen_longest_seconds,
+//              frozen_longest_samples, frozen_share, interpolated_share, interpolated_judged,
+//              compressed, value_limits, impossible_values, suspicious_values,
+//              [first_impossible_us], [first_suspicious_us]) with NaN where no value,
 //    "notes": {...}, "files": [(path, bytes, layout, delimiter, data_rows, [(fact, value, how)])],
 //    "input_digest": str, "unit_vocabulary": str, "seal": str,
 //    "context": [(kind, file, digest, bytes, records, inside, outside, censored, open,
@@ -108,10 +113,26 @@ PyObject* values(const profile::ExportProfile& p) {
     return ok ? d.release() : nullptr;
 }
 
-PyObject* tag(const profile::TagEvidence& t) {
+// Signal health's fields (see TagEvidence), or None with health off.
+PyObject* health(const profile::TagEvidence& t, bool on) {
+    if (!on) return none();
+    auto us = [](std::int64_t v) { return PyLong_FromLongLong(v); };
+    return Py_BuildValue("(KdddddddNNdKddKNNKKNN)",
+                         static_cast<unsigned long long>(t.numeric_samples), t.min, t.max, t.mean,
+                         t.std, t.first_value, t.last_value, t.modal_step_seconds, flag(t.constant),
+                         flag(t.state_tag), t.frozen_longest_seconds,
+                         static_cast<unsigned long long>(t.frozen_longest_samples), t.frozen_share,
+                         t.interpolated_share,
+                         static_cast<unsigned long long>(t.interpolated_judged), flag(t.compressed),
+                         str(t.value_limits), static_cast<unsigned long long>(t.impossible_values),
+                         static_cast<unsigned long long>(t.suspicious_values),
+                         list_of(t.first_impossible_us, us), list_of(t.first_suspicious_us, us));
+}
+
+PyObject* tag(const profile::TagEvidence& t, bool on) {
     return Py_BuildValue(
-        "(NNNNNKKKKKKKNNNNKK)", str(t.name), str(t.unit), flag(t.unit_recognised), str(t.dimension),
-        flag(t.numeric), static_cast<unsigned long long>(t.samples),
+        "(NNNNNKKKKKKKNNNNKKN)", str(t.name), str(t.unit), flag(t.unit_recognised),
+        str(t.dimension), flag(t.numeric), static_cast<unsigned long long>(t.samples),
         static_cast<unsigned long long>(t.present),
         static_cast<unsigned long long>(t.missing_empty),
         static_cast<unsigned long long>(t.missing_bad_state),
@@ -119,7 +140,7 @@ PyObject* tag(const profile::TagEvidence& t) {
         static_cast<unsigned long long>(t.missing_sentinel),
         static_cast<unsigned long long>(t.missing_quality), instant(t.first_us), instant(t.last_us),
         instant(t.modal_step_us), flag(t.regular), static_cast<unsigned long long>(t.uncertain),
-        static_cast<unsigned long long>(t.censored));
+        static_cast<unsigned long long>(t.censored), health(t, on));
 }
 
 PyObject* notes(const profile::ProfileNotes& n) {
@@ -171,9 +192,14 @@ PyObject* notes(const profile::ProfileNotes& n) {
                                 static_cast<unsigned long long>(n.first_multiline_field->line),
                                 static_cast<unsigned long long>(n.first_multiline_field_lines))
                 : Py_BuildValue("")) &&
-        put(d.get(), "loops", list_of(n.loops, [](const profile::ControlLoop& loop) {
-                return Py_BuildValue("(NN)", str(loop.base), list_of(loop.suffixes, str));
-            }));
+        put(d.get(), "loops",
+            list_of(n.loops,
+                    [](const profile::ControlLoop& loop) {
+                        return Py_BuildValue("(NN)", str(loop.base), list_of(loop.suffixes, str));
+                    })) &&
+        put(d.get(), "frozen_tags", list_of(n.frozen_tags, str)) &&
+        put(d.get(), "interpolated_tags", list_of(n.interpolated_tags, str)) &&
+        put(d.get(), "impossible_value_tags", list_of(n.impossible_value_tags, str));
     return ok ? d.release() : nullptr;
 }
 
@@ -308,8 +334,10 @@ PyObject* profile_to_python(const profile::ExportProfile& p) {
     if (!d) return nullptr;
     const bool ok =
         put(d.get(), "values", values(p)) && put(d.get(), "layout", str(p.layout)) &&
-        put(d.get(), "tags", list_of(p.tags, tag)) && put(d.get(), "notes", notes(p.notes)) &&
-        put(d.get(), "files", list_of(p.files, file)) &&
+        put(d.get(), "tags",
+            list_of(p.tags,
+                    [&p](const profile::TagEvidence& t) { return tag(t, p.options.health); })) &&
+        put(d.get(), "notes", notes(p.notes)) && put(d.get(), "files", list_of(p.files, file)) &&
         put(d.get(), "input_digest", str(p.input_digest)) &&
         put(d.get(), "unit_vocabulary", str(p.unit_vocabulary)) &&
         put(d.get(), "seal", str(p.seal)) && put(d.get(), "availability", availability(p)) &&

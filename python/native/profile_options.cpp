@@ -3,7 +3,7 @@
 // day_first (None: decided from the data), timestamp_format, zone_name, zone_tzif,
 // missing_sentinels, good_quality, tag_list (None, (file, bytes) or a {tag: unit} dict), the
 // declared fields (None or bool), baseline_start_us, baseline_end_us, threads,
-// accept_multiline_fields, accept_unparsed_rows, quality_convention,
+// accept_multiline_fields, accept_unparsed_rows, health (absent: off), quality_convention,
 // header_line (0: found), encoding; optional: baseline_search ("off", "suggest", "auto"; absent:
 // off) and baseline_breaks (a list of (start_us, end_us) pairs).
 #include <cstdint>
@@ -137,6 +137,9 @@ bool read_profile_options(PyObject* dict, profile::ProfileOptions& options) {
     if (day_first != Py_None) options.day_first = PyObject_IsTrue(day_first) == 1;
     options.accept_multiline_fields = PyObject_IsTrue(multiline) == 1;
     options.accept_unparsed_rows = PyObject_IsTrue(unparsed) == 1;
+    // Absent: off, so that a dict made before it existed reads as it always did.
+    PyObject* health = PyDict_GetItemString(dict, "health");
+    options.health = health && PyObject_IsTrue(health) == 1;
     if (PyObject* header_line = PyDict_GetItemString(dict, "header_line")) {
         const unsigned long line = PyLong_AsUnsignedLong(header_line);
         if (PyErr_Occurred()) return false;

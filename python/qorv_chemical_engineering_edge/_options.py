@@ -47,6 +47,7 @@ def build(
     baseline_search: str = "off",
     baseline_breaks: Sequence[Tuple[int, int]] = (),
     context: Any = None,
+    health: bool = True,
 ) -> Dict[str, Any]:
     """The native options dict; see python/native/profile_options.cpp for its keys."""
     zone_tzif = _zones.tzif_bytes(tz)
@@ -73,6 +74,7 @@ def build(
         "header_line": 0 if header_line is None else _header_line(header_line),
         "encoding": _encoding(encoding),
         "timestamp_columns": _timestamp_columns(timestamp_columns),
+        "health": _args.flag(health, "health"),
     }
     if options["delimiter"] and options["delimiter"] == options["decimal"]:
         raise ValueError("options delimiter and decimal must differ")
@@ -113,7 +115,8 @@ def public(options: Mapping[str, Any]) -> Dict[str, Any]:
     """The options as a report shows them (the zone's bytes and the tag list's content left
     out, the tag list named)."""
     shown = {k: v for k, v in options.items() if k not in ("zone_tzif", "tag_list")}
-    for name in ("accept_multiline_fields", "accept_unparsed_rows", "timestamp_columns"):
+    for name in ("accept_multiline_fields", "accept_unparsed_rows", "timestamp_columns",
+                 "health"):
         if not shown.get(name):  # shown when given, as the seal holds it
             shown.pop(name, None)
     if shown.get("quality_convention") == QUALITY_CONVENTIONS[0]:  # likewise: sealed when given

@@ -214,6 +214,7 @@ def _profile_options(args: argparse.Namespace) -> Dict[str, Any]:
         "encoding": args.encoding,
         "timestamp_columns": args.timestamp_columns,
         "context": _context_files(args.context),
+        "health": not args.no_health,
         "progress": True,  # a bar only when standard error is a terminal
     }
 
@@ -418,6 +419,10 @@ def _reading_arguments(parser: Any) -> None:
     parser.add_argument("--accept-unparsed-rows", action="store_true",
                         help="profile an export although more than 5%% of its data rows have no "
                              "timestamp that parses; by default such an export is refused")
+    parser.add_argument("--no-health", action="store_true",
+                        help="leave out each tag's signal health (statistics, frozen runs, "
+                             "interpolated samples, impossible values): the scan is faster and "
+                             "the seal is as without it")
     parser.add_argument("--header-line", type=int, default=None, metavar="N",
                         help="the header's line (1-based); by default found under any title "
                              "block, and named here when two lines could each be it")

@@ -3,6 +3,7 @@ from __future__ import annotations
 
 import dataclasses
 import functools
+import math
 import operator
 from dataclasses import dataclass, field
 from typing import Any, Callable, Dict, List, Mapping, Optional, Sequence, Tuple, Union
@@ -53,6 +54,28 @@ class TagEvidence:
     regular: bool
     uncertain: int = 0  # present samples of uncertain quality
     censored: int = 0  # present samples written as censored values (<0.5, >100, ND)
+    # Signal health (profile_export(health=True); rules in edge/EXPORT_PROFILE.md), over the
+    # finite numbers counted present and not censored; NaN where there is none (None in
+    # to_dict), 0, False or empty with health off. modal_step_seconds above is then set for
+    # every layout.
+    numeric_samples: int = 0
+    min: float = math.nan
+    max: float = math.nan
+    mean: float = math.nan
+    std: float = math.nan  # sample standard deviation (n - 1); NaN below 2 samples
+    first_value: float = math.nan  # in the export's order
+    last_value: float = math.nan
+    constant: bool = False  # at least 2 samples, all equal
+    state_tag: bool = False  # a loop's SP or MODE, or at most 8 distinct whole values
+    frozen_longest_seconds: float = math.nan
+    frozen_longest_samples: int = 0
+    frozen_share: float = math.nan  # of the tag's span, in runs of >= 2 h and >= 50 samples
+    interpolated_share: float = math.nan  # of the samples judged against their neighbours
+    interpolated_judged: int = 0
+    compressed: bool = False  # long and paired: irregular steps spread like a deadband
+    value_limits: str = ""  # the kind of limit the unit sets
+    impossible_values: int = 0
+    suspicious_values: int = 0
 
     @property
     def missing(self) -> int:
@@ -61,12 +84,15 @@ class TagEvidence:
 
     def to_dict(self) -> Dict[str, Any]:
         data = dict(zip(_TAG_FIELDS, _tag_values(self)))
-        data["modal_step_seconds"] = _render.number(self.modal_step_seconds)
+        for name in _FLOAT_FIELDS:
+            data[name] = _render.number(data[name])
         return data
 
 
 _TAG_FIELDS = tuple(f.name for f in dataclasses.fields(TagEvidence))
 _tag_values = operator.attrgetter(*_TAG_FIELDS)
+_FLOAT_FIELDS = ("modal_step_seconds", "min", "max", "mean", "std", "first_value", "last_value",
+                 "frozen_longest_seconds", "frozen_share", "interpolated_share")
 
 
 @dataclass(frozen=True)
@@ -129,6 +155,11 @@ class ProfileNotes:
     # in decoding UTF-16 (unpaired surrogates, a lone last byte).
     windows_1252_texts: int = 0
     utf16_replacements: int = 0
+    # Signal health (health=True), tag names sorted: frozen (never a constant or state tag),
+    # interpolated or compressed, and holding values their unit rules out.
+    frozen_tags: Tuple[str, ...] = ()
+    interpolated_tags: Tuple[str, ...] = ()
+    impossible_value_tags: Tuple[str, ...] = ()
 
     def to_dict(self) -> Dict[str, Any]:
         def counts(items: Tuple[Tuple[str, int], ...]) -> List[Dict[str, Any]]:
@@ -166,6 +197,8 @@ class ProfileNotes:
                      "utf16_replacements"):  # likewise
             if getattr(self, name):
                 shown[name] = getattr(self, name)
+        for name in ("frozen_tags", "interpolated_tags", "impossible_value_tags"):
+            shown[name] = list(getattr(self, name))
         return shown
 
 
@@ -319,11 +352,35 @@ class ExportProfile:
             ),
             self.tag_table(columns=columns),
             self.notes_text(columns),
+            self.health_text(columns),
             self.baseline_text(columns),
             self.context_text(columns),
             _render.hashes((("input_digest", self.input_digest), ("profile seal", self.seal)),
                            columns),
         )
+
+    def health_text(self, columns: Optional[int] = None) -> str:
+        """Signal health in a few lines: the tags counted and those listed; empty when it
+        was off or no tag holds a number."""
+        numeric = [t for t in self.tags if t.numeric_samples]
+        if not numeric:
+            return ""
+        n = self.notes
+        counts = (f"signal health: {len(numeric)} tag(s) with numbers; "
+                  f"{sum(t.constant for t in numeric)} constant, {len(n.frozen_tags)} frozen, "
+                  f"{len(n.interpolated_tags)} interpolated or compressed, "
+                  f"{len(n.impossible_value_tags)} with impossible values, "
+                  f"{sum(t.suspicious_values > 0 for t in numeric)} with suspicious values")
+        lines = _render.wrap(counts, columns or _render.width())
+        for label, tags in (("frozen", n.frozen_tags), ("interpolated", n.interpolated_tags),
+                            ("impossible values", n.impossible_value_tags)):
+            if tags:
+                shown = ", ".join(tags[:_render.NOTE_ITEMS])
+                more = len(tags) - _render.NOTE_ITEMS
+                lines += _render.wrap(f"  {label}: {shown}" + (f" … and {more} more"
+                                                               if more > 0 else ""),
+                                      columns or _render.width())
+        return "\n".join(lines)
 
     def context_text(self, columns: Optional[int] = None) -> str:
         """Each context file's evidence, as text; empty without context."""
@@ -478,6 +535,7 @@ class ExportReport:
                 ((p.name, p.value, p.provenance) for p in profile.values.values()), columns,
             ),
             profile.notes_text(columns),
+            profile.health_text(columns),
             profile.baseline_text(columns),
             profile.context_text(columns),
             _render.hashes((("court_hash", self.court_hash), ("profile seal", profile.seal)),
@@ -532,6 +590,7 @@ def profile_export(
     encoding: Optional[str] = None,
     timestamp_columns: Optional[Sequence[str]] = None,
     context: Any = None,
+    health: bool = True,
 ) -> ExportProfile:
     """Profile one historian export.
 
@@ -561,6 +620,10 @@ def profile_export(
     (a file given without its kind is recognised by its columns). They derive has_lab_samples,
     has_maintenance and has_batches, their evidence is `profile.context`, and the seal covers
     them; a file of no recognisable kind raises ValueError naming it.
+    `health` (on by default) adds each tag's signal health to its evidence (statistics, frozen
+    runs, interpolated samples, values its unit rules out; see edge/EXPORT_PROFILE.md) and the
+    notes' frozen_tags, interpolated_tags and impossible_value_tags, all sealed; off, none of
+    them, and the scan and seal are as they were before it existed.
     """
     return _profile(source, dict(layout=layout, tag_list=tag_list, delimiter=delimiter,
                                  decimal=decimal, day_first=day_first,
@@ -573,7 +636,7 @@ def profile_export(
                                  header_line=header_line,
                                  encoding=encoding,
                                  timestamp_columns=timestamp_columns,
-                                 context=context),
+                                 context=context, health=health),
                     progress, None, None)
 
 
@@ -623,6 +686,7 @@ _PROFILE_OPTIONS: Dict[str, Any] = dict(
     encoding=None,
     timestamp_columns=None,
     context=None,
+    health=True,
 )
 
 
@@ -687,6 +751,9 @@ def _from_native(raw: Dict[str, Any], source: Tuple[str, ...],
             censored_samples=notes["censored_samples"],
             windows_1252_texts=notes["windows_1252_texts"],
             utf16_replacements=notes["utf16_replacements"],
+            frozen_tags=tuple(notes.get("frozen_tags", ())),
+            interpolated_tags=tuple(notes.get("interpolated_tags", ())),
+            impossible_value_tags=tuple(notes.get("impossible_value_tags", ())),
         ),
         files=tuple(FileSummary(*f[:5], tuple(ReadingFact(*r) for r in f[5]))
                     for f in raw["files"]),
@@ -727,11 +794,26 @@ def _tags(raw: List[Tuple[Any, ...]]) -> Tuple[TagEvidence, ...]:
     pop, append = raw.pop, out.append
     while raw:
         (name, unit, recognised, dimension, numeric, samples, present, empty, bad_state, text_,
-         sentinel, quality, first_us, last_us, step_us, regular, uncertain, censored) = pop()
+         sentinel, quality, first_us, last_us, step_us, regular, uncertain, censored,
+         health) = pop()
+        step = None if step_us is None else step_us / 1e6
+        if health is None:
+            append(TagEvidence(name, unit, recognised, dimension, numeric, samples, present,
+                               empty, bad_state, text_, sentinel, quality, text(first_us),
+                               text(last_us), step, regular, uncertain, censored))
+            continue
+        (count, low, high, mean, std, first_value, last_value, health_step, constant, state,
+         longest, longest_samples, frozen, interpolated, judged, compressed, limits, impossible,
+         suspicious, _first_impossible, _first_suspicious) = health
+        # The long layout's step stays its records' own; the samples' step fills the rest.
+        if step is None and health_step == health_step:
+            step = health_step
         append(TagEvidence(name, unit, recognised, dimension, numeric, samples, present, empty,
                            bad_state, text_, sentinel, quality, text(first_us), text(last_us),
-                           None if step_us is None else step_us / 1e6, regular, uncertain,
-                           censored))
+                           step, regular, uncertain, censored, count, low, high, mean, std,
+                           first_value, last_value, constant, state, longest, longest_samples,
+                           frozen, interpolated, judged, compressed, limits, impossible,
+                           suspicious))
     return tuple(out)
 
 

@@ -119,6 +119,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <span>
@@ -254,6 +255,10 @@ struct ProfileOptions {
     // Spans (UTC microseconds, both ends inclusive) that break a normal-operation run: work
     // orders, batch starts and ends. Read only when baseline_search is not Off.
     std::vector<std::pair<std::int64_t, std::int64_t>> baseline_breaks;
+    // Signal health per tag (see "Signal health" in edge/EXPORT_PROFILE.md): statistics, frozen
+    // runs, interpolated samples and values the unit rules out, sealed. Off: none of them, the
+    // scan's speed and every seal as before they existed.
+    bool health = true;
 };
 
 // The bad-state texts, compared in any case after trimming.
@@ -297,6 +302,28 @@ struct TagEvidence {
     bool regular = true;
     std::uint64_t uncertain = 0;  // present samples whose quality is uncertain
     std::uint64_t censored = 0;   // present samples written as censored (<0.5, >100, ND ...)
+    // Signal health (ProfileOptions::health; rules in "Signal health", edge/EXPORT_PROFILE.md),
+    // over the finite numbers counted present and not censored. NaN, 0, false or empty with
+    // health off or without such a number.
+    std::uint64_t numeric_samples = 0;
+    double min = kNoValue, max = kNoValue, mean = kNoValue;
+    double std = kNoValue;  // sample standard deviation (n - 1); NaN below 2 samples
+    double first_value = kNoValue, last_value = kNoValue;  // in the export's order
+    double modal_step_seconds = kNoValue;      // between the tag's samples, every layout
+    bool constant = false;                     // at least 2 samples, min == max
+    bool state_tag = false;  // a loop's SP or MODE, or at most 8 distinct whole values
+    double frozen_longest_seconds = kNoValue;  // the longest run of identical values
+    std::uint64_t frozen_longest_samples = 0;
+    double frozen_share = kNoValue;        // of the tag's span, in runs of >= 2 h and >= 50 samples
+    double interpolated_share = kNoValue;  // of the samples judged against their neighbours
+    std::uint64_t interpolated_judged = 0;
+    bool compressed = false;   // long and paired: irregular steps spread like a deadband
+    std::string value_limits;  // the unit's limit kind ("" when it sets none)
+    std::uint64_t impossible_values = 0;
+    std::uint64_t suspicious_values = 0;
+    std::vector<std::int64_t> first_impossible_us;  // at most five, in the export's order
+    std::vector<std::int64_t> first_suspicious_us;
+    static constexpr double kNoValue = std::numeric_limits<double>::quiet_NaN();
 };
 
 struct TextCount {
@@ -361,6 +388,11 @@ struct ProfileNotes {
     std::uint64_t windows_1252_texts = 0;
     // U+FFFD put in while decoding UTF-16: unpaired surrogates and a lone last byte.
     std::uint64_t utf16_replacements = 0;
+    // Signal health, tag names sorted: frozen (never a constant or state tag), interpolated or
+    // compressed, and holding values their unit rules out.
+    std::vector<std::string> frozen_tags;
+    std::vector<std::string> interpolated_tags;
+    std::vector<std::string> impossible_value_tags;
 };
 
 // How a convention of the reading was settled: seen in the file, set by an option, or the

@@ -319,8 +319,9 @@ class DirectRows {
         ends_.resize(n);
         stand_in_.assign(n, 0);
         // A finite number in a value cell is read for being a number alone (its value only
-        // against the sentinels); every other role reads the cell's text.
-        if (state.settings->options.missing_sentinels.empty()) {
+        // against the sentinels); every other role reads the cell's text. Signal health
+        // reads every value: no stand-in then.
+        if (state.settings->options.missing_sentinels.empty() && !state.settings->health) {
             auto mark = [&](std::int64_t col, char on) {
                 if (col >= 0 && static_cast<std::size_t>(col) < n)
                     stand_in_[static_cast<std::size_t>(col)] = on;

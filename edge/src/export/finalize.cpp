@@ -590,6 +590,17 @@ Result<ExportProfile> PartialProfile::finalize(const DeclaredFields& fields) && 
     }
     p.notes.loops = find_loops(s.tags, out);
     p.has_controllers = {!p.notes.loops.empty(), Provenance::Inferred};
+    if (options.health) {
+        // A loop's set point and mode are states: held values are their nature, not a fault.
+        std::vector<char> loop_state(s.tags.size(), 0);
+        for (std::size_t i = 0; i < s.tags.size(); ++i) {
+            const auto m = loop_member(s.tags[i].name);
+            if (!m || (m->second != "SP" && m->second != "MODE")) continue;
+            const std::string base = lower_ascii(m->first);
+            for (const ControlLoop& l : p.notes.loops) loop_state[i] |= lower_ascii(l.base) == base;
+        }
+        fill_health(p, s.health, loop_state, is_long);
+    }
 
     const DeclaredFields& d = options.declared;
     auto declared = [](const std::optional<bool>& v) {

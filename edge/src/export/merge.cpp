@@ -119,6 +119,10 @@ void PartialProfile::merge(PartialProfile&& later) {
         for (const std::string& u : b.other_units) L.note_unit(a, u);
         a.axis.append_axis(b.axis);
         join_ends(a.ends, b.ends, id);
+        if (L.settings->health && r < R.health.size()) {
+            L.health.resize(L.tags.size());
+            L.health[id].merge(R.health[r]);
+        }
     }
     auto stream_of = [&](std::uint32_t s) { return s == kRowStream ? s : remap[s]; };
     L.bins.merge(std::move(R.bins), remap, L.tags.size());
@@ -213,6 +217,18 @@ void PartialProfile::merge(PartialProfile&& later) {
     later = PartialProfile();
 }
 
+namespace {
+// Per tag, an entry not yet made reads as one that was never fed.
+bool same_health(const PartialProfile::State& a, const PartialProfile::State& b) {
+    static const TagHealth kNone;
+    for (std::size_t i = 0; i < std::max(a.health.size(), b.health.size()); ++i)
+        if (!((i < a.health.size() ? a.health[i] : kNone) ==
+              (i < b.health.size() ? b.health[i] : kNone)))
+            return false;
+    return true;
+}
+}  // namespace
+
 bool operator==(const PartialProfile& x, const PartialProfile& y) {
     const auto& a = x.state();
     const auto& b = y.state();
@@ -229,7 +245,7 @@ bool operator==(const PartialProfile& x, const PartialProfile& y) {
            a.first_multiline == b.first_multiline &&
            a.first_multiline_lines == b.first_multiline_lines && a.bins == b.bins &&
            a.zone_walls == b.zone_walls && a.clock_rises == b.clock_rises && a.dates == b.dates &&
-           a.baseline == b.baseline;
+           a.baseline == b.baseline && same_health(a, b);
 }
 
 }  // namespace qorv_chemical_engineering_edge::export_profile

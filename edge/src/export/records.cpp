@@ -194,6 +194,49 @@ RecordProcessor::RecordProcessor(PartialProfile::State& state, std::uint32_t par
         pv_values_.resize(loops_.pv_sp.size());
         loop_cells_.resize(2 * loops_.pv_sp.size());
     }
+    if (set_.health && layout_.layout != Layout::Long) {
+        layout_limits_.resize(layout_.tag_column.size());
+        for (std::size_t i = 0; i < layout_limits_.size(); ++i) {
+            std::string_view unit;
+            const auto listed = i < layout_.tag_names.size()
+                                    ? set_.listed_units.find(trim(layout_.tag_names[i]))
+                                    : set_.listed_units.end();
+            if (listed != set_.listed_units.end()) {
+                unit = listed->second;
+            } else {
+                if (i < layout_.unit_row.size()) unit = trim(layout_.unit_row[i]);
+                if (unit.empty() && i < layout_.header_units.size())
+                    unit = trim(layout_.header_units[i]);
+            }
+            layout_limits_[i] = value_limits(unit);
+        }
+    }
+}
+
+void RecordProcessor::feed_health(std::string_view s, std::optional<double> v) {
+    if (!v) v = to_double(s, decimal_);
+    if (v) health_->add(health_t_, *v, decimals_of(s, decimal_), *health_limits_);
+}
+
+const ValueLimits& RecordProcessor::long_limits(std::uint32_t id, std::string_view unit) {
+    if (tag_limits_.size() <= id) tag_limits_.resize(st_.tags.size());
+    TagLimits& l = tag_limits_[id];
+    if (!l.looked) {
+        l.looked = true;
+        if (const auto it = set_.listed_units.find(trim(st_.tags[id].name));
+            it != set_.listed_units.end()) {
+            l.listed = true;
+            l.limits = value_limits(it->second);
+        }
+    }
+    if (l.listed) return l.limits;
+    unit = trim(unit);
+    if (!l.valid || l.unit != unit) {
+        l.unit.assign(unit);
+        l.limits = value_limits(unit);
+        l.valid = true;
+    }
+    return l.limits;
 }
 
 RecordProcessor::Instant RecordProcessor::instant(const ParsedTime& pt, std::int64_t& out,
@@ -285,10 +328,11 @@ inline QualityVerdict RecordProcessor::verdict(const CellRef* quality) {
 inline void RecordProcessor::count_number(TagStats& tag, std::string_view s, const CellRef* quality,
                                           TimeBins::Counts& bin, bool censored) {
     ++tag.numbers;
+    std::optional<double> v;
     if (censored) {
         ++tag.censored;
     } else if (!sentinels_.empty()) {
-        const auto v = to_double(s, decimal_);
+        v = to_double(s, decimal_);
         if (v && std::find(sentinels_.begin(), sentinels_.end(), *v) != sentinels_.end()) {
             ++tag.sentinel;
             ++bin[TimeBins::OtherMissing];
@@ -299,6 +343,7 @@ inline void RecordProcessor::count_number(TagStats& tag, std::string_view s, con
     if (q != QualityVerdict::Bad) {
         tag.uncertain += q == QualityVerdict::Uncertain;
         ++bin[TimeBins::GoodNumber];
+        if (health_ && !censored) feed_health(s, v);  // a censored value has no value
     } else {
         ++tag.number_bad_quality;
         ++bin[TimeBins::OtherMissing];
@@ -328,6 +373,7 @@ inline void RecordProcessor::classify(TagStats& tag, const CellRef& cell, const 
         if (!quality && sentinels_.empty()) {  // most cells of most exports
             ++tag.numbers;
             ++bin[TimeBins::GoodNumber];
+            if (health_) feed_health(s, std::nullopt);
             return;
         }
         count_number(tag, s, quality, bin, false);
@@ -462,6 +508,7 @@ void RecordProcessor::process_paired(const CellRef* cells, std::size_t n, std::s
         ++part.data_rows;
         note_instant(kind, t, pt, rep, line, id, part, &tag.axis, tag.ends);
         const std::int32_t q = layout_.quality_column[i];
+        if (set_.health) aim_health(id, binned_at, layout_limits_[i]);
         TimeBins::Counts& bin = bin_of_row(binned_at, 1)[id];
         const std::uint64_t before = bin[TimeBins::OtherMissing] + bin[TimeBins::BadState];
         classify(tag, value, q >= 0 && static_cast<std::size_t>(q) < n ? &cells[q] : nullptr, bin);
@@ -526,6 +573,16 @@ void RecordProcessor::process(CellRef* cells, std::size_t n, std::size_t n_total
             return;
         }
         const std::size_t n_tags = layout_.tag_column.size();
+        if (set_.health) {
+            for (std::size_t i = 0; i < n_tags; ++i) {
+                const std::int32_t q = layout_.quality_column[i];
+                const std::uint32_t id = part.tag_ids[i];
+                aim_health(id, binned_at, layout_limits_[i]);
+                classify(st_.tags[id], cell_at(layout_.tag_column[i]),
+                         q >= 0 && static_cast<std::size_t>(q) < n ? &cells[q] : nullptr, bin[id]);
+            }
+            return;
+        }
         for (std::size_t i = 0; i < n_tags; ++i) {
             const std::int32_t q = layout_.quality_column[i];
             const std::uint32_t id = part.tag_ids[i];
@@ -557,6 +614,11 @@ void RecordProcessor::process(CellRef* cells, std::size_t n, std::size_t n_total
     for (std::size_t k = 0; k < layout_.more_value_cols.size() && text_of(*value, scratch_).empty();
          ++k)
         value = &cell_at(layout_.more_value_cols[k]);
+    if (set_.health)
+        aim_health(id, binned_at,
+                   long_limits(id, layout_.unit_col >= 0
+                                       ? text_of(cell_at(layout_.unit_col), health_scratch_)
+                                       : std::string_view()));
     TimeBins::Counts& bin = bin_of_row(binned_at, 1)[id];
     const std::uint64_t before = bin[TimeBins::OtherMissing] + bin[TimeBins::BadState];
     classify(tag, *value, q >= 0 && static_cast<std::size_t>(q) < n ? &cells[q] : nullptr, bin);
@@ -596,6 +658,11 @@ inline bool RecordProcessor::long_row(const CellRef* cells, std::uint64_t line) 
     ++part.data_rows;
     note_instant(kind, t, pt, last_time_.repeated, line, id, part, &tag.axis, tag.ends);
     const std::int32_t q = layout_.quality_col;
+    if (set_.health)
+        aim_health(id, binned_at,
+                   long_limits(id, layout_.unit_col >= 0
+                                       ? text_of(cells[layout_.unit_col], health_scratch_)
+                                       : std::string_view()));
     TimeBins::Counts& bin = bin_of_row(binned_at, 1)[id];
     const std::uint64_t before = bin[TimeBins::OtherMissing] + bin[TimeBins::BadState];
     classify(tag, cells[layout_.value_col], q >= 0 ? &cells[q] : nullptr, bin);
@@ -614,7 +681,8 @@ bool RecordProcessor::plain_rows_allowed(bool row_bytes) {
     const FilePart& part = st_.files[part_index_];
     const char delim = layout_.delimiter;
     const std::size_t n_tags = layout_.tag_column.size();
-    if (set_.exact_cells || layout_.layout != Layout::Wide || !sentinels_.empty() ||
+    // Signal health needs every value: the per-cell path reads them.
+    if (set_.exact_cells || set_.health || layout_.layout != Layout::Wide || !sentinels_.empty() ||
         (decimal_ != '.' && decimal_ != ',') || delim == decimal_ || delim == '"' ||
         delim == '\n' || delim == '\r' || delim == '+' || delim == '-' ||
         static_cast<unsigned char>(delim - '0') < 10 || layout_.n_columns < 2 ||
@@ -886,6 +954,8 @@ void RecordProcessor::baseline_row(Instant kind, std::int64_t t, const tz::WallR
         // Missing as the bins count it (empty, bad state, sentinel, bad quality): the rules
         // stay classify's.
         const std::uint64_t before = bin[id][TimeBins::OtherMissing] + bin[id][TimeBins::BadState];
+        if (set_.health)
+            aim_health(id, kind == Instant::Repeated ? rep.first_s : t, layout_limits_[i]);
         classify(st_.tags[id], cell_at(layout_.tag_column[i]),
                  q >= 0 && static_cast<std::size_t>(q) < n ? &cells[q] : nullptr, bin[id]);
         missing_[i] = bin[id][TimeBins::OtherMissing] + bin[id][TimeBins::BadState] != before;

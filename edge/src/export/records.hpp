@@ -174,6 +174,30 @@ class RecordProcessor {
     TimeBins::Counts* plain_bin_ = nullptr;
     std::uint64_t plain_bin_rows_ = 0;
     void flush_plain_bin();
+
+    // Signal health (set_.health): classify feeds a good number to health_, at health_t_ under
+    // health_limits_, which each caller aims before it classifies a tag's cell.
+    TagHealth* health_ = nullptr;
+    std::int64_t health_t_ = 0;
+    const ValueLimits* health_limits_ = nullptr;
+    void aim_health(std::uint32_t id, std::int64_t t, const ValueLimits& limits) {
+        health_ = &st_.health[id];
+        health_t_ = t;
+        health_limits_ = &limits;
+    }
+    [[gnu::noinline]] void feed_health(std::string_view s, std::optional<double> v);
+    // Wide and paired: per layout tag, the limits of the tag list's unit, else the file's.
+    std::vector<ValueLimits> layout_limits_;
+    // Long: per tag, the limits of the tag list's unit, else of the unit the record gives (the
+    // last one looked up kept).
+    struct TagLimits {
+        bool looked = false, listed = false, valid = false;
+        std::string unit;
+        ValueLimits limits;
+    };
+    std::vector<TagLimits> tag_limits_;
+    std::string health_scratch_;
+    const ValueLimits& long_limits(std::uint32_t id, std::string_view unit);
 };
 
 }  // namespace qorv_chemical_engineering_edge::export_profile

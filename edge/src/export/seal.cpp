@@ -244,6 +244,42 @@ std::string seal_of(const ExportProfile& p, const tz::Zone& zone, std::optional<
             for (const std::string& t : c.notes) h.field("note", t);
         }
     }
+    // Signal health: sealed only with it on, so that a profile without it keeps its seal.
+    if (o.health) {
+        h.field("health", std::string_view("on"));
+        for (const TagEvidence& t : p.tags) {
+            h.field("numeric_samples", t.numeric_samples);
+            for (const auto& [label, v] : {std::pair{"min", t.min},
+                                           {"max", t.max},
+                                           {"mean", t.mean},
+                                           {"std", t.std},
+                                           {"first_value", t.first_value},
+                                           {"last_value", t.last_value},
+                                           {"modal_step_seconds", t.modal_step_seconds},
+                                           {"frozen_longest_seconds", t.frozen_longest_seconds},
+                                           {"frozen_share", t.frozen_share},
+                                           {"interpolated_share", t.interpolated_share}})
+                h.field(label, double_bits(v));
+            h.field("constant", static_cast<std::uint64_t>(t.constant));
+            h.field("state_tag", static_cast<std::uint64_t>(t.state_tag));
+            h.field("compressed", static_cast<std::uint64_t>(t.compressed));
+            h.field("frozen_longest_samples", t.frozen_longest_samples);
+            h.field("interpolated_judged", t.interpolated_judged);
+            h.field("value_limits", t.value_limits);
+            h.field("impossible_values", t.impossible_values);
+            for (std::int64_t at : t.first_impossible_us)
+                h.field("at_us", static_cast<std::uint64_t>(at));
+            h.field("suspicious_values", t.suspicious_values);
+            for (std::int64_t at : t.first_suspicious_us)
+                h.field("at_us", static_cast<std::uint64_t>(at));
+        }
+        for (const auto& [label, list] : {std::pair{"frozen_tags", &n.frozen_tags},
+                                          {"interpolated_tags", &n.interpolated_tags},
+                                          {"impossible_value_tags", &n.impossible_value_tags}}) {
+            h.field(label, static_cast<std::uint64_t>(list->size()));
+            for (const std::string& t : *list) h.field("tag", t);
+        }
+    }
     return std::move(h).finalize_hex();
 }
 

@@ -233,6 +233,125 @@ std::vector<std::string> get_strings(Reader& r) {
     return v;
 }
 
+// Signal health: a section of its own after the window search's, marked, present only with
+// health on (so every other partial reads as version 8 always did).
+constexpr std::uint64_t kHealthMark = 0x6874'6c61'6568ULL;  // "health"
+
+void put_sum(Writer& w, const ExactSum& x) {
+    const std::uint64_t fill = x.negative() ? ~std::uint64_t{0} : 0;
+    std::size_t n = ExactSum::kLimbs;
+    while (n > 0 && x.limbs[n - 1] == fill) --n;
+    w.b(x.negative());
+    w.u64(n);
+    for (std::size_t i = 0; i < n; ++i) w.u64(x.limbs[i]);
+}
+void get_sum(Reader& r, ExactSum& x) {
+    const bool negative = r.b();
+    const std::uint64_t n = r.count(8);
+    if (n > ExactSum::kLimbs) r.ok = false;
+    x.limbs.fill(negative ? ~std::uint64_t{0} : 0);
+    for (std::size_t i = 0; r.ok && i < n; ++i) x.limbs[i] = r.u64();
+    if (x.negative() != negative) r.ok = false;
+}
+void put_sample(Writer& w, const HealthSample& x) {
+    w.i64(x.t);
+    w.f64(x.v);
+    w.u64(x.decimals);
+}
+void get_sample(Reader& r, HealthSample& x) {
+    x.t = r.i64();
+    x.v = r.f64();
+    const std::uint64_t d = r.u64();
+    if (d > 0xFF) r.ok = false;
+    x.decimals = static_cast<std::uint8_t>(d);
+}
+void put_run(Writer& w, const FrozenRun& x) {
+    w.f64(x.value);
+    w.i64(x.first);
+    w.i64(x.last);
+    w.u64(x.samples);
+}
+void get_run(Reader& r, FrozenRun& x) {
+    x.value = r.f64();
+    x.first = r.i64();
+    x.last = r.i64();
+    x.samples = r.u64();
+}
+void put_health(Writer& w, const TagHealth& h) {
+    w.u64(h.count);
+    w.f64(h.min);
+    w.f64(h.max);
+    w.i64(h.t_min);
+    w.i64(h.t_max);
+    for (const HealthSample& x : h.head) put_sample(w, x);
+    for (const HealthSample& x : h.tail) put_sample(w, x);
+    put_sum(w, h.sum);
+    put_sum(w, h.squares);
+    w.b(h.squares_overflow);
+    w.u64(h.steps.size());
+    for (const auto& [step, n] : h.steps) {
+        w.i64(step);
+        w.u64(n);
+    }
+    w.b(h.steps_overflow);
+    w.i64(h.min_step);
+    w.i64(h.max_step);
+    put_run(w, h.first_run);
+    put_run(w, h.open_run);
+    w.b(h.first_closed);
+    w.u64(h.frozen_us);
+    w.i64(h.longest_us);
+    w.u64(h.longest_samples);
+    w.u64(h.judged);
+    w.u64(h.interpolated);
+    w.u64(h.states.size());
+    for (double v : h.states) w.f64(v);
+    w.b(h.not_states);
+    w.u64(h.impossible);
+    w.u64(h.suspicious);
+    for (const auto* list : {&h.first_impossible, &h.first_suspicious}) {
+        w.u64(list->size());
+        for (std::int64_t t : *list) w.i64(t);
+    }
+}
+void get_health(Reader& r, TagHealth& h) {
+    h.count = r.u64();
+    h.min = r.f64();
+    h.max = r.f64();
+    h.t_min = r.i64();
+    h.t_max = r.i64();
+    for (HealthSample& x : h.head) get_sample(r, x);
+    for (HealthSample& x : h.tail) get_sample(r, x);
+    get_sum(r, h.sum);
+    get_sum(r, h.squares);
+    h.squares_overflow = r.b();
+    h.steps.resize(r.count(16));
+    for (auto& [step, n] : h.steps) {
+        step = r.i64();
+        n = r.u64();
+    }
+    h.steps_overflow = r.b();
+    h.min_step = r.i64();
+    h.max_step = r.i64();
+    get_run(r, h.first_run);
+    get_run(r, h.open_run);
+    h.first_closed = r.b();
+    h.frozen_us = r.u64();
+    h.longest_us = r.i64();
+    h.longest_samples = r.u64();
+    h.judged = r.u64();
+    h.interpolated = r.u64();
+    h.states.resize(r.count(8));
+    for (double& v : h.states) v = r.f64();
+    h.not_states = r.b();
+    h.impossible = r.u64();
+    h.suspicious = r.u64();
+    for (auto* list : {&h.first_impossible, &h.first_suspicious}) {
+        list->resize(r.count(8));
+        for (std::int64_t& t : *list) t = r.i64();
+    }
+}
+
 void put_options(Writer& w, const ProfileOptions& o) {
     w.u64(static_cast<std::uint64_t>(o.layout));
     w.u64(static_cast<unsigned char>(o.delimiter));
@@ -539,6 +658,11 @@ std::string PartialProfile::serialize() const {
             }
         }
     }
+    if (s.settings && s.settings->health) {
+        w.u64(kHealthMark);
+        w.u64(s.health.size());
+        for (const TagHealth& h : s.health) put_health(w, h);
+    }
     Writer head;
     head.out.append(kMagic);
     head.u64(kVersion);
@@ -663,7 +787,11 @@ Result<PartialProfile> PartialProfile::deserialize(std::string_view bytes) {
     std::uint64_t binned = 0;
     for (auto n : s.bins.rows) binned += std::min<std::uint64_t>(n, 1ULL << 50);
     if (binned != s.parsed_rows) r.ok = false;
-    if (r.ok && !r.in.empty()) {
+    const auto next = [&r] {
+        Reader peek = r;
+        return peek.u64();
+    };
+    if (r.ok && !r.in.empty() && next() != kHealthMark) {
         const std::uint64_t search = r.u64();
         if (search < 1 || search > 2) r.ok = false;
         options.baseline_search = static_cast<BaselineSearch>(search);
@@ -713,6 +841,12 @@ Result<PartialProfile> PartialProfile::deserialize(std::string_view bytes) {
                 }
             }
         }
+    }
+    options.health = r.ok && !r.in.empty() && next() == kHealthMark;
+    if (options.health) {
+        r.u64();
+        s.health.resize(r.count(64));
+        for (TagHealth& h : s.health) get_health(r, h);
     }
     if (!r.ok || !r.in.empty()) return corrupt;
     s.settings = make_settings(options);
@@ -920,6 +1054,8 @@ std::string check_tags(const State& s) {
     // Names are unique by construction in a scan, and checked as a blob is read (its index is
     // built there); an in-process piece builds its index only when it needs one.
     if (!s.tag_index.empty() && s.tag_index.size() != s.tags.size()) return "two tags share a name";
+    if (s.settings && s.settings->health ? s.health.size() != s.tags.size() : !s.health.empty())
+        return "signal health is not one per tag";
     for (std::size_t i = 0; i < s.tags.size(); ++i) {
         const TagStats& t = s.tags[i];
         const std::string tag = nth("tag", i);
@@ -945,6 +1081,10 @@ std::string check_tags(const State& s) {
         if (std::string why = check_axis(t.axis, tag, instants); !why.empty()) return why;
         if (instants.wrapped) return tag + " has more instants than can be counted";
         if (std::string why = check_ends(s, t.ends, tag); !why.empty()) return why;
+        if (i < s.health.size()) {
+            if (const char* why = s.health[i].check()) return tag + ": " + why;
+            if (s.health[i].count > t.numbers) return tag + " has more health samples than numbers";
+        }
         if (t.ends.any != !t.axis.runs.empty() ||
             (t.ends.any &&
              (t.ends.first_us != t.axis.runs.front().start || t.ends.last_us != t.axis.last())))

@@ -33,6 +33,11 @@ std::shared_ptr<const ScanSettings> make_settings(const ProfileOptions& options)
         s->zone = std::move(*zone);
     const auto& periods = s->zone.periods();
     s->zone_is_utc = periods.size() == 1 && periods[0].offset == 0;
+    s->health = options.health;
+    if (s->health)
+        for (const TagUnit& t : options.tag_units)
+            if (const std::string_view unit = trim(t.unit); !unit.empty())
+                s->listed_units.emplace(std::string(trim(t.tag)), std::string(unit));
     return s;
 }
 
@@ -47,6 +52,7 @@ std::uint32_t PartialProfile::State::tag_id(std::string_view name) {
     if (it != tag_index.end()) return it->second;
     const auto id = static_cast<std::uint32_t>(tags.size());
     tags.emplace_back().name = std::string(name);
+    if (settings && settings->health) health.resize(tags.size());
     tag_index.emplace(std::string(name), id);
     return id;
 }
@@ -73,6 +79,7 @@ std::vector<std::uint32_t> PartialProfile::State::tag_ids(const std::vector<std:
         }
         ids.push_back(table[at] - 1);
     }
+    if (settings && settings->health) health.resize(tags.size());
     return ids;
 }
 

@@ -20,6 +20,7 @@
 #include "export/baseline.hpp"
 #include "export/bins.hpp"
 #include "export/cells.hpp"
+#include "export/health.hpp"
 #include "export/timestamps.hpp"
 #include "export/tzif.hpp"
 #include "qorv_chemical_engineering_edge/export_profile.hpp"
@@ -307,6 +308,9 @@ struct ScanSettings {
     // Every wide cell by the per-cell rules, none by the block classifier: what the classifier
     // is checked against. Set only by ExactCells.
     bool exact_cells = false;
+    // options.health, and the tag list's units by trimmed tag name (they take precedence).
+    bool health = false;
+    std::unordered_map<std::string, std::string, StringHash, std::equal_to<>> listed_units;
 };
 std::shared_ptr<const ScanSettings> make_settings(const ProfileOptions& options);
 
@@ -367,6 +371,8 @@ struct PartialProfile::State {
     std::uint64_t first_multiline_lines = 0;
     TimeBins bins;           // availability; a repeated wall time counts at its first occurrence
     BaselineTrack baseline;  // wide rows' verdicts, kept only when a window is looked for
+    // Per tag (settings->health): one per tag as tags are added; empty with health off.
+    std::vector<TagHealth> health;
 
     std::uint32_t tag_id(std::string_view name);
     // The ids of a header's tag names, adding the new ones in order.
