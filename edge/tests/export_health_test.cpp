@@ -24,7 +24,7 @@ struct Sample {
 ep::TagHealth fed(const std::vector<Sample>& s, std::size_t from, std::size_t to,
                   const ep::ValueLimits& limits = {}) {
     ep::TagHealth h;
-    for (std::size_t i = from; i < to; ++i) h.add(s[i].t, s[i].v, 2, limits);
+    for (std::size_t i = from; i < to; ++i) h.add(s[i].t, s[i].v, limits);
     return h;
 }
 

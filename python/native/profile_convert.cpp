@@ -7,7 +7,7 @@
 //              modal_step_seconds, constant, state_tag, frozen_longest_seconds,
 //              frozen_longest_samples, frozen_share, interpolated_share, interpolated_judged,
 //              compressed, value_limits, impossible_values, suspicious_values,
-//              [first_impossible_us], [first_suspicious_us]) with NaN where no value,
+//              [first_impossible_us], [first_suspicious_us]) with None where no value,
 //    "notes": {...}, "files": [(path, bytes, layout, delimiter, data_rows, [(fact, value, how)])],
 //    "input_digest": str, "unit_vocabulary": str, "seal": str,
 //    "context": [(kind, file, digest, bytes, records, inside, outside, censored, open,
@@ -22,6 +22,7 @@
 //                           "qualifying_rows", "short_export", "min_duration_us"}}
 // Instants are microseconds since the epoch (UTC), None when absent. Byte arrays are in the
 // machine's order, for memoryview.cast.
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <optional>
@@ -117,16 +118,17 @@ PyObject* values(const profile::ExportProfile& p) {
 PyObject* health(const profile::TagEvidence& t, bool on) {
     if (!on) return none();
     auto us = [](std::int64_t v) { return PyLong_FromLongLong(v); };
-    return Py_BuildValue("(KdddddddNNdKddKNNKKNN)",
-                         static_cast<unsigned long long>(t.numeric_samples), t.min, t.max, t.mean,
-                         t.std, t.first_value, t.last_value, t.modal_step_seconds, flag(t.constant),
-                         flag(t.state_tag), t.frozen_longest_seconds,
-                         static_cast<unsigned long long>(t.frozen_longest_samples), t.frozen_share,
-                         t.interpolated_share,
-                         static_cast<unsigned long long>(t.interpolated_judged), flag(t.compressed),
-                         str(t.value_limits), static_cast<unsigned long long>(t.impossible_values),
-                         static_cast<unsigned long long>(t.suspicious_values),
-                         list_of(t.first_impossible_us, us), list_of(t.first_suspicious_us, us));
+    auto real = [](double v) { return std::isnan(v) ? none() : PyFloat_FromDouble(v); };
+    return Py_BuildValue(
+        "(KNNNNNNNNNNKNNKNNKKNN)", static_cast<unsigned long long>(t.numeric_samples), real(t.min),
+        real(t.max), real(t.mean), real(t.std), real(t.first_value), real(t.last_value),
+        real(t.modal_step_seconds), flag(t.constant), flag(t.state_tag),
+        real(t.frozen_longest_seconds), static_cast<unsigned long long>(t.frozen_longest_samples),
+        real(t.frozen_share), real(t.interpolated_share),
+        static_cast<unsigned long long>(t.interpolated_judged), flag(t.compressed),
+        str(t.value_limits), static_cast<unsigned long long>(t.impossible_values),
+        static_cast<unsigned long long>(t.suspicious_values), list_of(t.first_impossible_us, us),
+        list_of(t.first_suspicious_us, us));
 }
 
 PyObject* tag(const profile::TagEvidence& t, bool on) {

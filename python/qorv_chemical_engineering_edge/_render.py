@@ -14,7 +14,7 @@ from typing import Any, Callable, Dict, Iterable, List, Mapping, Optional, Seque
 
 JSON = Dict[str, Any]
 
-SCHEMA_VERSION = 2
+SCHEMA_VERSION = 3
 
 
 def schema_id(kind: str) -> str:

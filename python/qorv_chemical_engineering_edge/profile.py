@@ -3,7 +3,6 @@ from __future__ import annotations
 
 import dataclasses
 import functools
-import math
 import operator
 from dataclasses import dataclass, field
 from typing import Any, Callable, Dict, List, Mapping, Optional, Sequence, Tuple, Union
@@ -55,22 +54,22 @@ class TagEvidence:
     uncertain: int = 0  # present samples of uncertain quality
     censored: int = 0  # present samples written as censored values (<0.5, >100, ND)
     # Signal health (profile_export(health=True); rules in edge/EXPORT_PROFILE.md), over the
-    # finite numbers counted present and not censored; NaN where there is none (None in
-    # to_dict), 0, False or empty with health off. modal_step_seconds above is then set for
+    # finite numbers counted present and not censored; None where there is none, and None, 0,
+    # False or empty with health off. modal_step_seconds above is then set for
     # every layout.
     numeric_samples: int = 0
-    min: float = math.nan
-    max: float = math.nan
-    mean: float = math.nan
-    std: float = math.nan  # sample standard deviation (n - 1); NaN below 2 samples
-    first_value: float = math.nan  # in the export's order
-    last_value: float = math.nan
+    min: Optional[float] = None
+    max: Optional[float] = None
+    mean: Optional[float] = None
+    std: Optional[float] = None  # sample standard deviation (n - 1); None below 2 samples
+    first_value: Optional[float] = None  # in the export's order
+    last_value: Optional[float] = None
     constant: bool = False  # at least 2 samples, all equal
     state_tag: bool = False  # a loop's SP or MODE, or at most 8 distinct whole values
-    frozen_longest_seconds: float = math.nan
+    frozen_longest_seconds: Optional[float] = None
     frozen_longest_samples: int = 0
-    frozen_share: float = math.nan  # of the tag's span, in runs of >= 2 h and >= 50 samples
-    interpolated_share: float = math.nan  # of the samples judged against their neighbours
+    frozen_share: Optional[float] = None  # of its span, in runs of >= 2 h and >= 50 samples
+    interpolated_share: Optional[float] = None  # of the samples judged on their neighbours
     interpolated_judged: int = 0
     compressed: bool = False  # long and paired: irregular steps spread like a deadband
     value_limits: str = ""  # the kind of limit the unit sets
@@ -360,8 +359,8 @@ class ExportProfile:
         )
 
     def health_text(self, columns: Optional[int] = None) -> str:
-        """Signal health in a few lines: the tags counted and those listed; empty when it
-        was off or no tag holds a number."""
+        """Signal health in a line: the tags counted under each rule (the notes list them);
+        empty when it was off or no tag holds a number."""
         numeric = [t for t in self.tags if t.numeric_samples]
         if not numeric:
             return ""
@@ -371,15 +370,8 @@ class ExportProfile:
                   f"{len(n.interpolated_tags)} interpolated or compressed, "
                   f"{len(n.impossible_value_tags)} with impossible values, "
                   f"{sum(t.suspicious_values > 0 for t in numeric)} with suspicious values")
+        # The tags themselves are listed with the notes.
         lines = _render.wrap(counts, columns or _render.width())
-        for label, tags in (("frozen", n.frozen_tags), ("interpolated", n.interpolated_tags),
-                            ("impossible values", n.impossible_value_tags)):
-            if tags:
-                shown = ", ".join(tags[:_render.NOTE_ITEMS])
-                more = len(tags) - _render.NOTE_ITEMS
-                lines += _render.wrap(f"  {label}: {shown}" + (f" … and {more} more"
-                                                               if more > 0 else ""),
-                                      columns or _render.width())
         return "\n".join(lines)
 
     def context_text(self, columns: Optional[int] = None) -> str:
@@ -806,7 +798,7 @@ def _tags(raw: List[Tuple[Any, ...]]) -> Tuple[TagEvidence, ...]:
          longest, longest_samples, frozen, interpolated, judged, compressed, limits, impossible,
          suspicious, _first_impossible, _first_suspicious) = health
         # The long layout's step stays its records' own; the samples' step fills the rest.
-        if step is None and health_step == health_step:
+        if step is None:
             step = health_step
         append(TagEvidence(name, unit, recognised, dimension, numeric, samples, present, empty,
                            bad_state, text_, sentinel, quality, text(first_us), text(last_us),

@@ -43,7 +43,7 @@ def test_readiness_json_to_stdout_is_the_report(export):
     run = qce("readiness", export, "--license-cleared", "--baseline-present", "--json", "-")
     assert run.returncode == 0
     report = json.loads(run.stdout)
-    assert report["schema"] == "qce.export_report/2"
+    assert report["schema"] == "qce.export_report/3"
     assert len(report["findings"]) == 13
 
 

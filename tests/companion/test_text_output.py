@@ -47,7 +47,9 @@ NOTE_CASES = [
      "notes\n"
      "rows with an unparsed timestamp  1\n"
      "first unparsed rows              plant.csv:33\n"
-     "likely clock changes             plant.csv:34 at 2026-03-02T00:20:00Z"),
+     "likely clock changes             plant.csv:34 at 2026-03-02T00:20:00Z\n"
+     # FIC101.PV climbs one unit a minute: every inner sample lies on its neighbours' line.
+     "interpolated tags                FIC101.PV"),
     # A descriptor row above the units row; blank lines between rows; one row short of a cell.
     ("blocks.csv",
      "Time,A.PV,B.PV\nDescriptor,feed,return\nUnits,kPa,kPa\n2026-01-01 00:00,1,2\n\n"

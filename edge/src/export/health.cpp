@@ -172,17 +172,12 @@ double ExactSum::value() const {
     return negative() ? -v : v;
 }
 
-std::uint8_t decimals_of(std::string_view text, char decimal) noexcept {
-    std::size_t at = std::string_view::npos;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == 'e' || c == 'E') return HealthSample::kNoDecimals;
-        if (c == decimal) at = i;
-    }
-    if (at == std::string_view::npos) return 0;
-    std::size_t d = 0;
-    for (std::size_t i = at + 1; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) ++d;
-    return d > 22 ? HealthSample::kNoDecimals : static_cast<std::uint8_t>(d);
+std::uint8_t decimals_of(double v) noexcept {
+    static constexpr double kPow10[] = {1e0, 1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,
+                                        1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17};
+    for (std::uint8_t k = 0; k < std::size(kPow10); ++k)
+        if (std::nearbyint(v * kPow10[k]) / kPow10[k] == v) return k;
+    return HealthSample::kNoDecimals;
 }
 
 void TagHealth::note_step(std::int64_t step, std::uint64_t n) {
@@ -298,10 +293,10 @@ void TagHealth::note_state(double v) {
     states.insert(it, v);
 }
 
-void TagHealth::add(std::int64_t t, double v, std::uint8_t decimals, const ValueLimits& limits) {
+void TagHealth::add(std::int64_t t, double v, const ValueLimits& limits) {
     if (!std::isfinite(v)) return;
     if (v == 0) v = 0;  // -0 and 0 are one value: runs, states and sums agree
-    const HealthSample s{t, v, decimals};
+    const HealthSample s{t, v, decimals_of(v)};
     if (count == 0) {
         min = max = v;
         t_min = t_max = t;

@@ -35,8 +35,10 @@ struct ExactSum {
 struct HealthSample {
     std::int64_t t = 0;
     double v = 0;
-    std::uint8_t decimals = kNoDecimals;               // digits after the separator the cell showed
-    static constexpr std::uint8_t kNoDecimals = 0xFF;  // not known (typed value, exponent)
+    // The fewest decimals of a decimal that reads back as v: the resolution the value shows,
+    // the same whether it came as text (1.0, 1.00) or as a typed number.
+    std::uint8_t decimals = kNoDecimals;
+    static constexpr std::uint8_t kNoDecimals = 0xFF;  // more than 17
     friend bool operator==(const HealthSample&, const HealthSample&) = default;
 };
 
@@ -84,7 +86,7 @@ struct TagHealth {
     std::uint64_t impossible = 0, suspicious = 0;
     std::vector<std::int64_t> first_impossible, first_suspicious;  // first kFirstInstants
 
-    void add(std::int64_t t, double v, std::uint8_t decimals, const ValueLimits& limits);
+    void add(std::int64_t t, double v, const ValueLimits& limits);
     void merge(const TagHealth& later);
     std::optional<std::int64_t> modal_step() const;  // ties: the smaller
     // The runs as one scan ends them: the longest (duration, samples) and the time in runs of
@@ -117,7 +119,7 @@ struct TagHealth {
 void fill_health(ExportProfile& p, const std::vector<TagHealth>& health,
                  const std::vector<char>& loop_state, bool is_long);
 
-// Digits after `decimal` in a number's text; kNoDecimals with an exponent or past 22.
-std::uint8_t decimals_of(std::string_view text, char decimal) noexcept;
+// The fewest decimals k (0 to 17) with round(v 10^k) / 10^k == v; kNoDecimals past 17.
+std::uint8_t decimals_of(double v) noexcept;
 
 }  // namespace qorv_chemical_engineering_edge::export_profile

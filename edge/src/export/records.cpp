@@ -215,7 +215,7 @@ RecordProcessor::RecordProcessor(PartialProfile::State& state, std::uint32_t par
 
 void RecordProcessor::feed_health(std::string_view s, std::optional<double> v) {
     if (!v) v = to_double(s, decimal_);
-    if (v) health_->add(health_t_, *v, decimals_of(s, decimal_), *health_limits_);
+    if (v) health_->add(health_t_, *v, *health_limits_);
 }
 
 const ValueLimits& RecordProcessor::long_limits(std::uint32_t id, std::string_view unit) {
