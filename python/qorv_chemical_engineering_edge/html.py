@@ -27,6 +27,8 @@ if TYPE_CHECKING:
 # Green, amber, red: by the core's verdicts and levels, in their order (best first).
 VERDICT_COLOURS = dict(zip(_names.VERDICTS, ("#1a7f37", "#b76e00", "#c62828")))
 LEVEL_COLOURS = dict(zip(_names.LEVELS, ("#dff3e4", "#fff1d6", "#fde0e0")))
+# Signal health's levels: a value its unit rules out is an error, the rest warnings.
+HEALTH_COLOURS = {"error": "#fde0e0", "warning": "#fff1d6"}
 NO_ROWS = "#3b3f46"  # a bucket without a single row: an outage or the export's edge
 NO_SAMPLES = "#afb8c1"  # rows, but none of them holds the tag (a file without its column)
 WINDOW_COLOUR = "#0969da"  # the normal-operation window's outline
@@ -52,7 +54,7 @@ table{border-collapse:collapse;width:100%}
 th,td{text-align:left;padding:5px 10px;border-bottom:1px solid #eaeef2;vertical-align:top}
 th{font-weight:600;background:#f6f8fa}
 td.num{text-align:right;font-variant-numeric:tabular-nums}
-.level{font-weight:600;border-radius:4px;padding:1px 8px;white-space:nowrap}
+.level,.health{font-weight:600;border-radius:4px;padding:1px 8px;white-space:nowrap}
 .prov{color:#57606a;font-size:12px}
 code{font:12px ui-monospace,SFMono-Regular,Menlo,Consolas,monospace;word-break:break-all}
 .legend{display:flex;gap:18px;align-items:center;margin:8px 0 0;color:#57606a;font-size:12px}
@@ -108,6 +110,7 @@ def profile_page(profile: "ExportProfile") -> str:
         _reading(profile),
         _values(profile),
         _chart(profile),
+        _health(profile),
         _context(profile),
         _tags(profile),
         _notes(profile),
@@ -123,6 +126,7 @@ def report_page(report: "ExportReport") -> str:
         _findings(report.record),
         _values(report.profile),
         _chart(report.profile),
+        _health(report.profile),
         _context(report.profile),
         _tags(report.profile),
         _notes(report.profile),
@@ -371,20 +375,78 @@ def _tags(profile: "ExportProfile") -> str:
         summary = (f'<p class="muted" id="tags-summary">The {len(shown):,} tags with the largest '
                    f"share missing of {len(tags):,}, worst first; the other "
                    f"{len(tags) - len(shown):,} are in the JSON (<code>to_json()</code>).</p>")
+    health = any(t.numeric_samples for t in tags)
+    notes = profile.notes
+    flagged = {name: flag for flag, names in (("interpolated", notes.interpolated_tags),
+                                              ("frozen", notes.frozen_tags),
+                                              ("impossible", notes.impossible_value_tags))
+               for name in names}
     rows = []
     for t in shown:
         share = f"{t.missing / t.samples:.1%}" if t.samples else "–"
+        stats = ""
+        if health:
+            flags = [f for f, on in (("constant", t.constant), ("state", t.state_tag),
+                                     (flagged.get(t.name, ""), t.name in flagged)) if on]
+            stats = "".join(f'<td class="num">{_stat(v)}</td>' for v in (
+                t.min, t.max, t.mean, t.std, t.modal_step_seconds))
+            stats += f"<td>{_e(' '.join(flags))}</td>"
         rows.append(
             f"<tr><td>{_e(t.name)}</td><td>{_e(t.unit or '–')}</td>"
             f"<td>{'yes' if t.unit_recognised else 'no'}</td><td>{_e(t.dimension or '–')}</td>"
             f'<td class="num">{t.samples:,}</td><td class="num">{t.present:,}</td>'
             f'<td class="num">{share}</td><td class="num">{t.missing_empty:,}</td>'
             f'<td class="num">{t.missing_bad_state:,}</td><td class="num">{t.missing_text:,}</td>'
-            f'<td class="num">{t.missing_sentinel + t.missing_quality:,}</td></tr>'
+            f'<td class="num">{t.missing_sentinel + t.missing_quality:,}</td>{stats}</tr>'
         )
-    head = ("tag", "unit", "known", "dimension", "samples", "present", "missing", "empty",
-            "bad-state", "text", "sentinel/quality")
-    return _section("Tags", summary + _table(head, rows))
+    head: Tuple[str, ...] = ("tag", "unit", "known", "dimension", "samples", "present",
+                             "missing", "empty", "bad-state", "text", "sentinel/quality")
+    if health:
+        head += ("min", "max", "mean", "std", "step s", "health")
+    # Wide with the health columns: it scrolls within its section.
+    return _section("Tags", summary + '<div style="overflow-x:auto">' + _table(head, rows)
+                    + "</div>")
+
+
+def _health(profile: "ExportProfile") -> str:
+    """Signal health: the tags holding values their unit rules out (error), then suspicious
+    values, frozen, interpolated and compressed tags (warning); empty when it was off."""
+    tags = profile.tags
+    if not any(t.numeric_samples for t in tags):
+        return ""
+    n = profile.notes
+    by_name = {t.name: t for t in tags}
+    found: List[Tuple[str, str, str]] = []
+    for name in n.impossible_value_tags:
+        t = by_name[name]
+        found.append(("error", name, f"{t.impossible_values:,} value(s) its unit ({t.unit}, "
+                                     f"{t.value_limits}) rules out"))
+    for t in tags:
+        if t.suspicious_values:
+            found.append(("warning", t.name, f"{t.suspicious_values:,} suspicious value(s) "
+                                             f"({t.value_limits})"))
+    for name in n.frozen_tags:
+        t = by_name[name]
+        found.append(("warning", name,
+                      f"frozen: {t.frozen_share or 0:.1%} of its span in runs of 2 h and 50 "
+                      f"samples or more; longest {_value(t.frozen_longest_seconds)} s, "
+                      f"{t.frozen_longest_samples:,} samples"))
+    for name in n.interpolated_tags:
+        t = by_name[name]
+        found.append(("warning", name, "compressed: stored by exception, its gaps are no "
+                      "missing data" if t.compressed else
+                      f"interpolated: {t.interpolated_share or 0:.0%} of "
+                      f"{t.interpolated_judged:,} samples on their neighbours' line"))
+    if not found:
+        return _section("Signal health", '<p class="muted">No tag holds values its unit rules '
+                        "out, none is frozen, interpolated or compressed.</p>")
+    shown = found[:TABLE_TAGS]
+    rows = [f'<tr><td><span class="health" style="background:{HEALTH_COLOURS[level]}">'
+            f"{level}</span></td><td>{_e(name)}</td><td>{_e(text)}</td></tr>"
+            for level, name, text in shown]
+    more = (f'<p class="muted">{len(found) - len(shown):,} more in the JSON.</p>'
+            if len(found) > len(shown) else "")
+    return _section("Signal health", _table(("level", "tag", "finding"), rows) + more)
 
 
 def _reading(profile: "ExportProfile") -> str:
@@ -523,6 +585,10 @@ def _duration(us: int) -> str:
 def _mean(values: Sequence[Optional[float]]) -> float:
     known = [v for v in values if v is not None]
     return sum(known) / len(known) if known else 0.0
+
+
+def _stat(value: Optional[float]) -> str:
+    return "–" if value is None else f"{value:.6g}"
 
 
 def _value(value: object) -> str:
