@@ -80,6 +80,13 @@ std::vector<SplitCase> split_cases() {
          "\"Time\",\"A\",\"B\"\n\"2024-01-01 00:00\",\"1\",\"\"\"\"\n"
          "\"2024-01-01 00:01\",\"\",\"a\"\"b,c\"\n\"2024-01-01 00:02\",\"-1.5\",\"N/A\"\n",
          "UTC"},
+        // Signal health across every cut: sums that only exact arithmetic gets right (1e16, 1,
+        // -1e16), a frozen run and a straight line crossing the cuts, a value below 0 K.
+        {"wide_health_sums_runs_and_lines",
+         "Time,A,B\nunits,K,%\n2026-01-01 00:00,1e16,10\n2026-01-01 00:01,1,20\n"
+         "2026-01-01 00:02,-1e16,30\n2026-01-01 00:03,5,40\n2026-01-01 00:04,5,50\n"
+         "2026-01-01 00:06,5,45\n2026-01-01 00:07,-3,40\n2026-01-01 00:08,5,35.5\n",
+         "UTC"},
         // Stray quotes: a run over two rows, closed by a second stray quote; one that opens in
         // the header; one that runs to the end of the file.
         {"wide_stray_quotes",
