@@ -309,8 +309,8 @@ struct TagEvidence {
     double min = kNoValue, max = kNoValue, mean = kNoValue;
     double std = kNoValue;  // sample standard deviation (n - 1); NaN below 2 samples
     double first_value = kNoValue, last_value = kNoValue;  // in the export's order
-    double modal_step_seconds = kNoValue;      // between the tag's samples, every layout
-    bool constant = false;                     // at least 2 samples, min == max
+    double modal_step_seconds = kNoValue;  // between the tag's samples, every layout
+    bool constant = false;                 // at least 2 samples, min == max
     bool state_tag = false;  // a loop's SP or MODE, or at most 8 distinct whole values
     double frozen_longest_seconds = kNoValue;  // the longest run of identical values
     std::uint64_t frozen_longest_samples = 0;
