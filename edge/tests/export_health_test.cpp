@@ -139,7 +139,8 @@ std::string minute(int i) {
 // 240 rows a minute apart: F frozen for 130 minutes, L on straight lines, K and C below
 // absolute zero, P above 100%, Z constant, a loop whose SP holds long, a mode tag.
 std::string wide_export() {
-    std::string csv = "Time,F,L,K,C,P,Z,FIC1.PV,FIC1.SP,MODE_A\nunits,m,m,K,degC,%,m,kg/h,kg/h,\n";
+    std::string csv =
+        "Time,F,L,K,C,P,Z,FIC1.PV,FIC1.SP,MODE_A\nunits,m,m,K,degC,wt%,m,kg/h,kg/h,\n";
     const double noise[] = {3.25, 1.5, 4.75, 2.0, 9.5, 0.25, 7.0};
     for (int i = 0; i < 240; ++i) {
         char row[256];
@@ -164,7 +165,7 @@ std::string long_export() {
     for (int i : a_at) csv += "A," + minute(i) + "," + std::to_string(i % 5 + 0.5) + ",bar\n";
     for (int i = 0; i < 30; ++i) {
         const double v = i == 4 ? -3 : i == 9 ? 101 : 40 + (i * 7) % 11 + 0.5;
-        csv += "B," + minute(i) + "," + std::to_string(v) + ",%\n";
+        csv += "B," + minute(i) + "," + std::to_string(v) + ",wt%\n";
         csv += "C," + minute(i) + ",3.5,m\n";
     }
     return csv;

@@ -15,7 +15,7 @@ def _minute(i):
 
 # 180 rows a minute apart: F held at 12.5 for 150 minutes, R a straight ramp, K below absolute
 # zero twice, Z constant, T a text tag.
-WIDE = "Time,F,R,K,Z,T\nunits,m,m,K,%,\n" + "".join(
+WIDE = "Time,F,R,K,Z,T\nunits,m,m,K,wt%,\n" + "".join(
     f"{_minute(i)},{12.5 if 10 <= i < 161 else i * i % 7 + 0.25},{0.5 * i},"
     f"{-2 if i in (4, 9) else 300 + i % 3},5,{'on' if i % 2 else 'off'}\n" for i in range(180))
 
@@ -24,7 +24,7 @@ WIDE = "Time,F,R,K,Z,T\nunits,m,m,K,%,\n" + "".join(
 LONG = "Tag,Time,Value,Unit\n" + "".join(
     f"A,{_minute(i)},{v},bar\n" for i, v in zip((0, 1, 2, 40, 41, 100, 170, 171),
                                                  (0.5, 3.5, 1.5, 2.25, 0.75, 3.25, 1.0, 2.75))) + "".join(
-    f"B,{_minute(i)},{101 if i == 3 else 40 + (7 * i) % 11},%\n" for i in range(30))
+    f"B,{_minute(i)},{101 if i == 3 else 40 + (7 * i) % 11},wt%\n" for i in range(30))
 
 CASES = [
     ("wide", WIDE,

@@ -236,6 +236,9 @@ std::vector<std::string> get_strings(Reader& r) {
 // Signal health: a section of its own after the window search's, marked, present only with
 // health on (so every other partial reads as version 8 always did).
 constexpr std::uint64_t kHealthMark = 0x6874'6c61'6568ULL;  // "health"
+// A long or paired export's window rows: marked too, so that the health section after them is
+// never read as rows.
+constexpr std::uint64_t kRecordsMark = 0x7364'726f'6365'72ULL;  // "records"
 
 void put_sum(Writer& w, const ExactSum& x) {
     const std::uint64_t fill = x.negative() ? ~std::uint64_t{0} : 0;
@@ -639,6 +642,7 @@ std::string PartialProfile::serialize() const {
         }
         // A long or paired export's rows: what each entry and the two rows left open hold.
         if (t.records) {
+            w.u64(kRecordsMark);
             for (const BaselineTrack::Entry& e : t.verdicts) {
                 w.u64(e.present);
                 w.u64(e.loop_tags.size());
@@ -821,8 +825,9 @@ Result<PartialProfile> PartialProfile::deserialize(std::string_view bytes) {
             g.lo = r.f64();
             g.hi = r.f64();
         }
-        t.records = r.ok && !r.in.empty();
+        t.records = r.ok && !r.in.empty() && next() == kRecordsMark;
         if (t.records) {
+            r.u64();
             for (BaselineTrack::Entry& e : t.verdicts) {
                 e.present = r.u64();
                 e.loop_tags.resize(r.count(8));
