@@ -4,6 +4,7 @@
 // the partial profiles must be equal, whole and fed in two pieces. With the normal-operation
 // window looked for, tags are named as loop members and their cells drawn so that PVs lie near
 // and far from their SPs, SPs near zero: the rows' verdicts and PV ranges must be equal too.
+// With signal health on, every tag's statistics, runs and steps must be equal as well.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -209,7 +210,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Bytes in{data + 2, size - 2};
     ep::ProfileOptions o;
     o.layout = ep::Layout::Wide;
-    o.health = false;  // signal health reads every cell: the classifier would stand aside
+    o.health = data[0] & 0x10;  // with it, every plain cell's value is read from the row too
     if (data[0] & 1) o.zone_name = "Europe/Berlin";
     if (data[0] & 2) o.baseline_search = ep::BaselineSearch::Suggest;
     const std::string csv = make_export(in, o, data[0]);

@@ -175,8 +175,15 @@ double ExactSum::value() const {
 std::uint8_t decimals_of(double v) noexcept {
     static constexpr double kPow10[] = {1e0, 1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,
                                         1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17};
+    // nearbyint without the library call: below 2^52, adding and taking away 2^52 rounds to
+    // the nearest integer, ties to even, as nearbyint does in the default rounding mode; from
+    // 2^52 on every double is an integer already.
+    auto nearest = [](double x) {
+        const double a = std::fabs(x);
+        return a < 0x1p52 ? std::copysign((a + 0x1p52) - 0x1p52, x) : x;
+    };
     for (std::uint8_t k = 0; k < std::size(kPow10); ++k)
-        if (std::nearbyint(v * kPow10[k]) / kPow10[k] == v) return k;
+        if (nearest(v * kPow10[k]) / kPow10[k] == v) return k;
     return HealthSample::kNoDecimals;
 }
 
@@ -293,10 +300,10 @@ void TagHealth::note_state(double v) {
     states.insert(it, v);
 }
 
-void TagHealth::add(std::int64_t t, double v, const ValueLimits& limits) {
+void TagHealth::add(std::int64_t t, double v, std::uint8_t decimals, const ValueLimits& limits) {
     if (!std::isfinite(v)) return;
     if (v == 0) v = 0;  // -0 and 0 are one value: runs, states and sums agree
-    const HealthSample s{t, v, decimals_of(v)};
+    const HealthSample s{t, v, decimals};
     if (count == 0) {
         min = max = v;
         t_min = t_max = t;

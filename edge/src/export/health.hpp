@@ -58,6 +58,15 @@ inline constexpr std::uint64_t kFrozenSamples = 50;       // ... and holds at le
 inline constexpr std::size_t kFirstInstants = 5;
 inline constexpr std::uint64_t kInterpolatedJudged = 20;  // samples judged before a tag is listed
 
+// The fewest decimals k (0 to 17) with round(v 10^k) / 10^k == v; kNoDecimals past 17.
+std::uint8_t decimals_of(double v) noexcept;
+// The same, for a plain decimal cell of at most 15 digits whose last `zeros` digits after the
+// separator, of `decimals`, are zeros: a decimal of 15 significant digits is the only one of
+// so few that reads as its double, so the fewest is decimals - zeros (0 for a zero value).
+inline std::uint8_t decimals_of_plain(double v, unsigned decimals, unsigned zeros) noexcept {
+    return v == 0 ? 0 : static_cast<std::uint8_t>(decimals - zeros);
+}
+
 struct TagHealth {
     std::uint64_t count = 0;  // finite numeric samples fed
     double min = 0, max = 0;
@@ -86,7 +95,11 @@ struct TagHealth {
     std::uint64_t impossible = 0, suspicious = 0;
     std::vector<std::int64_t> first_impossible, first_suspicious;  // first kFirstInstants
 
-    void add(std::int64_t t, double v, const ValueLimits& limits);
+    void add(std::int64_t t, double v, const ValueLimits& limits) {
+        add(t, v, decimals_of(v), limits);
+    }
+    // `decimals` is decimals_of(v), known to the caller without computing it (plain_decimals).
+    void add(std::int64_t t, double v, std::uint8_t decimals, const ValueLimits& limits);
     void merge(const TagHealth& later);
     std::optional<std::int64_t> modal_step() const;  // ties: the smaller
     // The runs as one scan ends them: the longest (duration, samples) and the time in runs of
@@ -118,8 +131,5 @@ struct TagHealth {
 // paired records, where a tag's own timestamps may show compression.
 void fill_health(ExportProfile& p, const std::vector<TagHealth>& health,
                  const std::vector<char>& loop_state, bool is_long);
-
-// The fewest decimals k (0 to 17) with round(v 10^k) / 10^k == v; kNoDecimals past 17.
-std::uint8_t decimals_of(double v) noexcept;
 
 }  // namespace qorv_chemical_engineering_edge::export_profile

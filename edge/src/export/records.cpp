@@ -681,8 +681,10 @@ bool RecordProcessor::plain_rows_allowed(bool row_bytes) {
     const FilePart& part = st_.files[part_index_];
     const char delim = layout_.delimiter;
     const std::size_t n_tags = layout_.tag_column.size();
-    // Signal health needs every value: the per-cell path reads them.
-    if (set_.exact_cells || set_.health || layout_.layout != Layout::Wide || !sentinels_.empty() ||
+    // Signal health reads every value: plain_health reads the plain cells from the row's bytes,
+    // which only the text scanner hands over, and feeds each tag once a row (one column each).
+    if (set_.health && (!row_bytes || part.repeats != 1)) return false;
+    if (set_.exact_cells || layout_.layout != Layout::Wide || !sentinels_.empty() ||
         (decimal_ != '.' && decimal_ != ',') || delim == decimal_ || delim == '"' ||
         delim == '\n' || delim == '\r' || delim == '+' || delim == '-' ||
         static_cast<unsigned char>(delim - '0') < 10 || layout_.n_columns < 2 ||
@@ -759,8 +761,10 @@ void RecordProcessor::plain_row(const CellRef& time, const CellRef& time2, const
             --tag.cells;  // unsigned: restored by flush_plain
             --tag.numbers;
             --bin[id][TimeBins::GoodNumber];
+            if (set_.health) aim_health(id, binned_at, layout_limits_[static_cast<std::size_t>(i)]);
             classify(tag, CellRef{cells[k].b, cells[k].e, false}, nullptr, bin[id]);
         }
+        if (set_.health) plain_health(binned_at, row, cells, n);
         return;
     }
     // As above, noting which listed cells are missing: a plain decimal never is.
@@ -775,6 +779,7 @@ void RecordProcessor::plain_row(const CellRef& time, const CellRef& time2, const
         --tag.numbers;
         --bin[id][TimeBins::GoodNumber];
         const std::uint64_t before = bin[id][TimeBins::OtherMissing] + bin[id][TimeBins::BadState];
+        if (set_.health) aim_health(id, binned_at, layout_limits_[static_cast<std::size_t>(i)]);
         classify(tag, CellRef{cells[k].b, cells[k].e, false}, nullptr, bin[id]);
         // Set for every listed cell, so plain_baseline reads none of an earlier row.
         const bool missing =
@@ -783,6 +788,7 @@ void RecordProcessor::plain_row(const CellRef& time, const CellRef& time2, const
         n_missing += missing;
         member_missing = member_missing || (missing && member_[static_cast<std::size_t>(i)]);
     }
+    if (set_.health) plain_health(binned_at, row, cells, n);
     plain_baseline(kind, t, rep, row, cells, n, n_missing, member_missing);
 }
 
@@ -794,7 +800,8 @@ namespace {
 // gets the byte after it; bytes before `limit` may be read past it.
 [[gnu::always_inline]] inline std::optional<double> plain_decimal(const char* p, char decimal,
                                                                   const char* limit,
-                                                                  const char*& end) {
+                                                                  const char*& end,
+                                                                  unsigned& decimals_out) {
     static constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                         1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                         1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
@@ -837,6 +844,7 @@ namespace {
                      (((v >> 16) & 0x000000FF000000FFull) * (1 + (10000ull << 32)))) >>
                     32;
                 end = p + len;
+                decimals_out = decimals;
                 const double d = static_cast<double>(v) / kPow10[decimals];
                 return negative ? -d : d;
             }
@@ -850,6 +858,7 @@ namespace {
         for (++p; static_cast<unsigned char>(*p - '0') < 10; ++p, ++digits, ++decimals)
             if (digits < 19) m = m * 10 + static_cast<unsigned>(*p - '0');
     end = p;
+    decimals_out = decimals;
     if (digits > 19 || m > (std::uint64_t{1} << 53) || decimals > 22) return std::nullopt;
     const double v = static_cast<double>(m) / kPow10[decimals];
     return negative ? -v : v;
@@ -917,8 +926,45 @@ void RecordProcessor::plain_baseline(Instant kind, std::int64_t t, const tz::Wal
 std::optional<double> RecordProcessor::loop_cell_value(const LoopCell& c) {
     if (c.e) return c.missing ? std::nullopt : loop_value(CellRef{c.b, c.e, false});
     const char* end = c.b;
-    if (auto v = plain_decimal(c.b, decimal_, limit_, end)) return v;
+    unsigned decimals = 0;
+    if (auto v = plain_decimal(c.b, decimal_, limit_, end, decimals)) return v;
     return loop_value(CellRef{c.b, end, false});
+}
+
+void RecordProcessor::plain_health(std::int64_t t, const char* row, const WideCell* cells,
+                                   std::size_t n) {
+    // Column by column: a listed cell was classified (and fed) already; a plain one is read
+    // here, as classify would read it, without its text being looked at again.
+    const std::uint32_t* ids = st_.files[part_index_].tag_ids.data();
+    const char delim = layout_.delimiter;
+    const auto columns = static_cast<std::uint32_t>(layout_.n_columns);
+    const char* p = row;
+    std::size_t next = 0;
+    for (std::uint32_t col = 0; col < columns; ++col) {
+        const char* end = p;
+        const std::int32_t i = column_tag_[col];
+        if (next < n && cells[next].col == col) {
+            end = cells[next++].e;
+        } else if (i < 0) {
+            while (*end != delim && *end != '\n' && *end != '\r') ++end;
+        } else {
+            unsigned decimals = 0;
+            TagHealth& health = st_.health[ids[i]];
+            const ValueLimits& limits = layout_limits_[static_cast<std::size_t>(i)];
+            if (auto v = plain_decimal(p, decimal_, limit_, end, decimals); v && end - p <= 15) {
+                unsigned zeros = 0;
+                while (zeros < decimals && end[-1 - static_cast<std::ptrdiff_t>(zeros)] == '0')
+                    ++zeros;
+                health.add(t, *v, decimals_of_plain(*v, decimals, zeros), limits);
+            } else if (v) {
+                health.add(t, *v, limits);
+            } else {  // over 19 digits or 22 decimals: the general parser
+                v = to_double(std::string_view(p, static_cast<std::size_t>(end - p)), decimal_);
+                if (v) health.add(t, *v, limits);
+            }
+        }
+        p = end + 1;
+    }
 }
 
 void RecordProcessor::flush_plain_bin() {

@@ -175,6 +175,8 @@ class RecordProcessor {
     std::uint64_t plain_bin_rows_ = 0;
     void flush_plain_bin();
 
+    // A plain row's plain cells to their tags' health, at t (the listed ones are classify's).
+    void plain_health(std::int64_t t, const char* row, const WideCell* cells, std::size_t n);
     // Signal health (set_.health): classify feeds a good number to health_, at health_t_ under
     // health_limits_, which each caller aims before it classifies a tag's cell.
     TagHealth* health_ = nullptr;
