@@ -429,7 +429,8 @@ def _health(profile: "ExportProfile") -> str:
         t = by_name[name]
         found.append(("warning", name,
                       f"frozen: {t.frozen_share or 0:.1%} of its span in runs of 2 h and 50 "
-                      f"samples or more; longest {_value(t.frozen_longest_seconds)} s, "
+                      "samples or more; longest "
+                      f"{_duration(round((t.frozen_longest_seconds or 0) * 1e6))}, "
                       f"{t.frozen_longest_samples:,} samples"))
     for name in n.interpolated_tags:
         t = by_name[name]
