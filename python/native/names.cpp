@@ -6,6 +6,7 @@
 #include <string>
 
 #include "argument_binding.hpp"
+#include "export/health.hpp"
 #include "native.hpp"
 #include "profile_options.hpp"
 #include "qorv_chemical_engineering_edge/names.hpp"
@@ -121,7 +122,13 @@ PyObject* names_table(PyObject*, PyObject*) {
                         put(d.get(), "readiness_court", text(names::kReadinessCourt)) &&
                         put(d.get(), "profile_schema", text(names::kProfileSchema)) &&
                         put(d.get(), "unit_courts", courts.release());
-        return ok ? d.release() : nullptr;
+        // From this long and this many samples on, a run of one value counts as frozen.
+        if (!ok || !put(d.get(), "frozen_run",
+                        Py_BuildValue(
+                            "(dK)", static_cast<double>(core::export_profile::kFrozenUs) / 1e6,
+                            static_cast<unsigned long long>(core::export_profile::kFrozenSamples))))
+            return nullptr;
+        return d.release();
     });
 }
 

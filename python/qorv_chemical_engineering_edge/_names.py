@@ -24,6 +24,8 @@ READINESS_COURT: str = _TABLE["readiness_court"]
 PROFILE_SCHEMA: str = _TABLE["profile_schema"]
 UNIT_COURTS: Dict[str, str] = dict(_TABLE["unit_courts"])
 NOTE_LABELS: Dict[str, str] = dict(_TABLE["note_labels"])  # words for the notes' keys
+# Signal health: a run of one value counts as frozen from this many seconds and samples on.
+FROZEN_RUN: Tuple[float, int] = _TABLE["frozen_run"]
 # A profile as the core starts one (raw, as the native module hands profiles out): its notes are
 # those of an export read without remark.
 QUIET_PROFILE: Dict[str, Any] = _TABLE["quiet_profile"]

@@ -428,8 +428,9 @@ def _health(profile: "ExportProfile") -> str:
     for name in n.frozen_tags:
         t = by_name[name]
         found.append(("warning", name,
-                      f"frozen: {t.frozen_share or 0:.1%} of its span in runs of 2 h and 50 "
-                      "samples or more; longest "
+                      f"frozen: {t.frozen_share or 0:.1%} of its span in runs of "
+                      f"{_duration(round(_names.FROZEN_RUN[0] * 1e6))} and "
+                      f"{_names.FROZEN_RUN[1]} samples or more; longest "
                       f"{_duration(round((t.frozen_longest_seconds or 0) * 1e6))}, "
                       f"{t.frozen_longest_samples:,} samples"))
     for name in n.interpolated_tags:
