@@ -2,6 +2,7 @@
 // with planted frozen runs, interpolated stretches, impossible values, constant and state tags.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <functional>
@@ -269,6 +270,24 @@ TEST_P(HealthExports, FieldsAndNotesMatchTheRules) {
     EXPECT_EQ(p.notes.interpolated_tags, c.interpolated);
     EXPECT_EQ(p.notes.impossible_value_tags, c.impossible);
     c.more(p.tags);
+    // The envelope: a value in a bin exactly where a present sample is counted, and the bins'
+    // least and greatest values are the tag's.
+    const ep::AvailabilityBins& a = p.availability;
+    ASSERT_EQ(a.low.size(), p.tags.size() * a.bins);
+    for (std::size_t i = 0; i < p.tags.size(); ++i) {
+        double lo = HUGE_VAL, hi = -HUGE_VAL;
+        for (std::size_t b = 0; b < a.bins; ++b) {
+            const double l = a.low[i * a.bins + b], h = a.high[i * a.bins + b];
+            EXPECT_EQ(std::isnan(l), a.counts[(i * a.bins + b) * 3] == 0) << p.tags[i].name << b;
+            if (std::isnan(l)) continue;
+            EXPECT_LE(l, h);
+            lo = std::min(lo, l);
+            hi = std::max(hi, h);
+        }
+        if (p.tags[i].numeric_samples == 0) continue;
+        EXPECT_EQ(lo, p.tags[i].min) << p.tags[i].name;
+        EXPECT_EQ(hi, p.tags[i].max) << p.tags[i].name;
+    }
     // With health off: none of it, and the seal of a scan that never heard of it.
     o.health = false;
     ep::ExportScanner off(o, "h.csv");
@@ -277,6 +296,8 @@ TEST_P(HealthExports, FieldsAndNotesMatchTheRules) {
     EXPECT_NE(q.seal, p.seal);
     EXPECT_TRUE(q.notes.frozen_tags.empty() && q.notes.impossible_value_tags.empty());
     for (const auto& t : q.tags) EXPECT_TRUE(std::isnan(t.mean) && t.impossible_values == 0);
+    EXPECT_TRUE(q.availability.low.empty() && q.availability.high.empty());
+    EXPECT_EQ(q.availability.counts, a.counts);
 }
 
 INSTANTIATE_TEST_SUITE_P(Health, HealthExports, ::testing::ValuesIn(health_cases()),

@@ -67,11 +67,14 @@ PyObject* availability_grid(PyObject*, PyObject* args) {
         unsigned long long bins = 0, buckets = 0;
         long long start_us = 0, bin_us = 0, max_tags = -1;
         PyObject *rows, *counts, *first, *last, *step, *samples, *present;
+        PyObject *low = nullptr, *high = nullptr, *chosen = nullptr;
         int wide = 1;
-        if (!PyArg_ParseTuple(args, "LLKO!O!O!O!O!O!O!pKL:availability_grid", &start_us, &bin_us,
-                              &bins, &PyBytes_Type, &rows, &PyBytes_Type, &counts, &PyBytes_Type,
-                              &first, &PyBytes_Type, &last, &PyBytes_Type, &step, &PyList_Type,
-                              &samples, &PyList_Type, &present, &wide, &buckets, &max_tags)) {
+        if (!PyArg_ParseTuple(args, "LLKO!O!O!O!O!O!O!pKL|O!O!O!:availability_grid", &start_us,
+                              &bin_us, &bins, &PyBytes_Type, &rows, &PyBytes_Type, &counts,
+                              &PyBytes_Type, &first, &PyBytes_Type, &last, &PyBytes_Type, &step,
+                              &PyList_Type, &samples, &PyList_Type, &present, &wide, &buckets,
+                              &max_tags, &PyBytes_Type, &low, &PyBytes_Type, &high, &PyList_Type,
+                              &chosen)) {
             return nullptr;
         }
         if (bin_us <= 0 || buckets == 0) {
@@ -95,10 +98,29 @@ PyObject* availability_grid(PyObject*, PyObject* args) {
             !items_of(step, tags, "step", in.step)) {
             return nullptr;
         }
+        // The envelope, when the profile kept one (empty bytes: none).
+        if (low != nullptr && high != nullptr && PyBytes_Size(low) > 0 &&
+            (!items_of(low, tags * bins, "low", in.low) ||
+             !items_of(high, tags * bins, "high", in.high))) {
+            return nullptr;
+        }
         in.samples = tag_samples;
         in.present = tag_present;
+        // The tags to draw, when named; else those with the least data.
+        std::vector<std::uint64_t> named;
+        if (chosen != nullptr && !counts_of(chosen, named)) return nullptr;
+        for (const std::uint64_t i : named) {
+            if (i >= tags) {
+                PyErr_Format(PyExc_ValueError, "availability: no tag %llu of %zu",
+                             static_cast<unsigned long long>(i), tags);
+                return nullptr;
+            }
+        }
 
         const profile::AvailabilityGrid grid = without_gil([&] {
+            if (chosen != nullptr)
+                return profile::availability_grid(
+                    in, buckets, std::vector<std::size_t>(named.begin(), named.end()));
             return profile::availability_grid(
                 in, buckets,
                 max_tags < 0 ? std::nullopt
@@ -122,13 +144,20 @@ PyObject* availability_grid(PyObject*, PyObject* args) {
         PyRef expected_t(table(n, w, [&](std::size_t k) { return count(grid.expected[k]); }));
         PyRef bad_t(table(n, w, [&](std::size_t k) { return count(grid.bad_state[k]); }));
         PyRef rows_t(table(1, w, [&](std::size_t k) { return count(grid.rows[k]); }));
-        if (!shares || !present_t || !expected_t || !bad_t || !rows_t) return nullptr;
+        // NaN (no value in the bucket) as None.
+        auto value = [](double v) { return v == v ? PyFloat_FromDouble(v) : none(); };
+        const bool envelope = !grid.low.empty();
+        PyRef low_t(table(envelope ? n : 0, w, [&](std::size_t k) { return value(grid.low[k]); }));
+        PyRef high_t(
+            table(envelope ? n : 0, w, [&](std::size_t k) { return value(grid.high[k]); }));
+        if (!shares || !present_t || !expected_t || !bad_t || !rows_t || !low_t || !high_t)
+            return nullptr;
         PyRef bucket_rows(PySequence_GetItem(rows_t.get(), 0));
         if (!bucket_rows) return nullptr;
-        return Py_BuildValue("(NLLNNNNN)", drawn.release(), static_cast<long long>(grid.start_us),
+        return Py_BuildValue("(NLLNNNNNNN)", drawn.release(), static_cast<long long>(grid.start_us),
                              static_cast<long long>(grid.bucket_us), shares.release(),
                              present_t.release(), expected_t.release(), bad_t.release(),
-                             bucket_rows.release());
+                             bucket_rows.release(), low_t.release(), high_t.release());
     });
 }
 

@@ -154,8 +154,11 @@ PyObject* profile_stream(PyObject* module, PyObject* args);
 
 // availability_grid(start_us, bin_us, bins, rows, counts, first, last, step (bytes, as the
 //   profile's "availability" holds them), samples, present ([int] per tag), wide, buckets,
-//   max_tags (-1: all)) -> (drawn tag indexes, start_us, bucket_us, shares (float or None),
-//   present, expected, bad_state ([drawn tag][bucket]), rows per bucket)
+//   max_tags (-1: all)[, low, high (bytes, as the profile's, empty: none)[, tags ([int]: draw
+//   these, in this order, instead of those with the least data)]]) -> (drawn tag
+//   indexes, start_us, bucket_us, shares (float or None), present, expected, bad_state
+//   ([drawn tag][bucket]), rows per bucket, low, high ([drawn tag][bucket], float or None; empty
+//   without an envelope))
 PyObject* availability_grid(PyObject* module, PyObject* args);
 // names() -> the core's table of names: {"readiness_fields": (...), "declared_fields": (...),
 //   "layouts", "timestamp_formats", "provenances", "delimiters", "decimals", "relations",

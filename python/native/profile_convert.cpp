@@ -16,7 +16,9 @@
 //    "availability": {"start_us", "bin_us", "bins", "complete", "rows": bytes (uint64 per bin),
 //                     "counts": bytes (uint32 [tag][bin][present, missing, bad-state]),
 //                     "first": bytes, "last": bytes, "step": bytes (int64 per tag; INT64_MIN
-//                     when absent; the step is the tag's (long) or the rows' (wide) modal step)},
+//                     when absent; the step is the tag's (long) or the rows' (wide) modal step),
+//                     "low": bytes, "high": bytes (double [tag][bin], NaN where no value;
+//                     empty without signal health)},
 //    "baseline_suggestion": None, or {"window": (start_us, end_us, rows) or None, "why": str,
 //                           "runners_up": [(start_us, end_us, rows)], "qualifying_runs",
 //                           "qualifying_rows", "short_export", "min_duration_us"}}
@@ -242,7 +244,8 @@ PyObject* availability(const profile::ExportProfile& p) {
         put(d.get(), "bins", count(a.bins)) && put(d.get(), "complete", flag(a.complete)) &&
         put(d.get(), "rows", raw_bytes(a.rows)) && put(d.get(), "counts", raw_bytes(a.counts)) &&
         put(d.get(), "first", raw_bytes(first)) && put(d.get(), "last", raw_bytes(last)) &&
-        put(d.get(), "step", raw_bytes(step));
+        put(d.get(), "step", raw_bytes(step)) && put(d.get(), "low", raw_bytes(a.low)) &&
+        put(d.get(), "high", raw_bytes(a.high));
     return ok ? d.release() : nullptr;
 }
 

@@ -35,6 +35,8 @@ class Bins:
     first: bytes  # int64 per tag
     last: bytes
     step: bytes
+    low: bytes = b""  # float64 [tag][bin], NaN where no value; empty without signal health
+    high: bytes = b""
 
 
 def bins_of(raw: Dict[str, Any]) -> Bins:
@@ -52,14 +54,20 @@ class Availability:
     expected: Tuple[Tuple[int, ...], ...] = ()  # [tag][bucket]: the share's denominator
     bad_state: Tuple[Tuple[int, ...], ...] = ()  # [tag][bucket]
     rows: Tuple[int, ...] = ()  # [bucket]: timestamped rows (long: records) of any tag
+    # [tag][bucket]: the least and greatest value there (None: no value); empty without signal
+    # health.
+    low: Tuple[Tuple[Optional[float], ...], ...] = ()
+    high: Tuple[Tuple[Optional[float], ...], ...] = ()
 
     @property
     def buckets(self) -> int:
         return len(self.shares[0]) if self.shares else 0
 
 
-def compute(profile: "ExportProfile", buckets: int = 96,
-            max_tags: Optional[int] = None) -> Availability:
+def compute(profile: "ExportProfile", buckets: int = 96, max_tags: Optional[int] = None,
+            tags: Optional[List[int]] = None) -> Availability:
+    """The grid of the tags with the least data (all of them without `max_tags`), or of the
+    profile's tags at the indexes `tags`, in that order."""
     bins = profile._bins
     if bins is None:
         return Availability((), 0, 0, (), "the profile carries no availability counts")
@@ -71,14 +79,16 @@ def compute(profile: "ExportProfile", buckets: int = 96,
         raise ValueError(f"buckets must be at least 1, not {buckets}")
     if max_tags is not None and max_tags < 0:
         raise ValueError(f"max_tags must be at least 0, not {max_tags}")
-    tags = profile.tags
-    drawn, start, bucket_us, shares, present, expected, bad_state, rows = (
+    evidence = profile.tags
+    chosen = () if tags is None else (list(tags),)
+    drawn, start, bucket_us, shares, present, expected, bad_state, rows, low, high = (
         _native.availability_grid(
             bins.start_us, bins.bin_us, bins.bins, bins.rows, bins.counts, bins.first, bins.last,
-            bins.step, [t.samples for t in tags], [t.present for t in tags],
-            profile.layout == _names.LAYOUTS[1], buckets, -1 if max_tags is None else max_tags))
-    return Availability(tuple(tags[i].name for i in drawn), start, bucket_us, shares, "",
-                        present, expected, bad_state, rows)
+            bins.step, [t.samples for t in evidence], [t.present for t in evidence],
+            profile.layout == _names.LAYOUTS[1], buckets, -1 if max_tags is None else max_tags,
+            bins.low, bins.high, *chosen))
+    return Availability(tuple(evidence[i].name for i in drawn), start, bucket_us, shares, "",
+                        present, expected, bad_state, rows, low, high)
 
 
 def span_of(grid: Availability, start_us: int, end_us: int) -> Optional[Tuple[float, float]]:

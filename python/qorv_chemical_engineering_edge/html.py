@@ -368,21 +368,24 @@ def worst_tags(tags: Sequence["TagEvidence"], limit: int) -> List[int]:
 
 def _tags(profile: "ExportProfile") -> str:
     tags = profile.tags
-    shown: Sequence["TagEvidence"] = tags
+    indexes: Sequence[int] = range(len(tags))
     summary = ""
     if len(tags) > TABLE_TAGS:
-        shown = [tags[i] for i in worst_tags(tags, TABLE_TAGS)]
+        indexes = worst_tags(tags, TABLE_TAGS)
+    shown = [tags[i] for i in indexes]
+    if len(shown) < len(tags):
         summary = (f'<p class="muted" id="tags-summary">The {len(shown):,} tags with the largest '
                    f"share missing of {len(tags):,}, worst first; the other "
                    f"{len(tags) - len(shown):,} are in the JSON (<code>to_json()</code>).</p>")
     health = any(t.numeric_samples for t in tags)
+    envelopes = _envelopes(profile, list(indexes)) if health else []
     notes = profile.notes
     flagged = {name: flag for flag, names in (("interpolated", notes.interpolated_tags),
                                               ("frozen", notes.frozen_tags),
                                               ("impossible", notes.impossible_value_tags))
                for name in names}
     rows = []
-    for t in shown:
+    for k, t in enumerate(shown):
         share = f"{t.missing / t.samples:.1%}" if t.samples else "–"
         stats = ""
         if health:
@@ -391,21 +394,58 @@ def _tags(profile: "ExportProfile") -> str:
             stats = "".join(f'<td class="num">{_stat(v)}</td>' for v in (
                 t.min, t.max, t.mean, t.std, t.modal_step_seconds))
             stats += f"<td>{_e(' '.join(flags))}</td>"
+        # Beside the name, where the eye starts: what the tag did over the export's span.
+        envelope = f"<td>{envelopes[k]}</td>" if health else ""
         rows.append(
-            f"<tr><td>{_e(t.name)}</td><td>{_e(t.unit or '–')}</td>"
+            f"<tr><td>{_e(t.name)}</td><td>{_e(t.unit or '–')}</td>{envelope}"
             f"<td>{'yes' if t.unit_recognised else 'no'}</td><td>{_e(t.dimension or '–')}</td>"
             f'<td class="num">{t.samples:,}</td><td class="num">{t.present:,}</td>'
             f'<td class="num">{share}</td><td class="num">{t.missing_empty:,}</td>'
             f'<td class="num">{t.missing_bad_state:,}</td><td class="num">{t.missing_text:,}</td>'
             f'<td class="num">{t.missing_sentinel + t.missing_quality:,}</td>{stats}</tr>'
         )
-    head: Tuple[str, ...] = ("tag", "unit", "known", "dimension", "samples", "present",
-                             "missing", "empty", "bad-state", "text", "sentinel/quality")
+    head: Tuple[str, ...] = ("tag", "unit", *(("min/max over time",) if health else ()), "known",
+                             "dimension", "samples", "present", "missing", "empty", "bad-state",
+                             "text", "sentinel/quality")
     if health:
         head += ("min", "max", "mean", "std", "step s", "health")
     # Wide with the health columns: it scrolls within its section.
     return _section("Tags", summary + '<div style="overflow-x:auto">' + _table(head, rows)
                     + "</div>")
+
+
+def _envelopes(profile: "ExportProfile", indexes: List[int], buckets: int = 32) -> List[str]:
+    """Per tag at `indexes`, its min/max envelope over time as a small SVG: a bar per bucket
+    from the least to the greatest value there, on the tag's own range; empty strings when the
+    profile kept no envelope."""
+    from ._availability import compute
+
+    grid = compute(profile, buckets, tags=indexes)
+    if not grid.low:
+        return ["" for _ in indexes]
+    width, height = 96, 18
+    step = width / grid.buckets
+    out = []
+    for row, i in enumerate(indexes):
+        t = profile.tags[i]
+        if t.min is None or t.max is None or not (math.isfinite(t.min) and math.isfinite(t.max)):
+            out.append("")
+            continue
+        span = t.max - t.min
+        bars = []
+        for b, (lo, hi) in enumerate(zip(grid.low[row], grid.high[row])):
+            if lo is None or hi is None:
+                continue
+            # On the tag's own range, top the greatest; a flat tag is drawn mid-height.
+            y0 = height / 2 if span <= 0 else 1 + (t.max - hi) / span * (height - 2)
+            y1 = height / 2 if span <= 0 else 1 + (t.max - lo) / span * (height - 2)
+            bars.append(f'<rect x="{b * step:.1f}" y="{y0:.1f}" width="{max(step - 0.6, 0.8):.1f}"'
+                        f' height="{max(y1 - y0, 1.2):.1f}"/>')
+        out.append(f'<svg class="envelope" width="{width}" height="{height}" '
+                   f'viewBox="0 0 {width} {height}" role="img" fill="#0969da">'
+                   f"<title>{_e(t.name)}: {_stat(t.min)} to {_stat(t.max)}, per "
+                   f"{_duration(grid.bucket_us)}</title>{''.join(bars)}</svg>")
+    return out
 
 
 def _health(profile: "ExportProfile") -> str:

@@ -58,6 +58,22 @@ def is_present(tag, value):
         return False
 
 
+def hand_envelope(rows, start_us, bucket_us, buckets):
+    """Per tag and bucket, the least and greatest number there (None: none)."""
+    low = [[None] * buckets for _ in TAGS]
+    high = [[None] * buckets for _ in TAGS]
+    for t, values in rows:
+        b = (t - start_us) // bucket_us
+        for i, v in enumerate(values):
+            try:
+                x = float(v)
+            except ValueError:
+                continue
+            low[i][b] = x if low[i][b] is None else min(low[i][b], x)
+            high[i][b] = x if high[i][b] is None else max(high[i][b], x)
+    return tuple(map(tuple, low)), tuple(map(tuple, high))
+
+
 def hand_grid(layout, rows, bucket_us):
     """(start_us, present, samples, bad-state, expected, shares) per tag and bucket."""
     first, last = rows[0][0], rows[-1][0]
@@ -109,6 +125,8 @@ def test_shares_are_the_counted_bins(tmp_path, layout, buckets):
     assert grid.present == present
     assert grid.expected == expected
     assert grid.shares == shares
+    # The min/max envelope of signal health, over the same buckets.
+    assert (grid.low, grid.high) == hand_envelope(rows, start, grid.bucket_us, grid.buckets)
     # What the chart means: an outage's inner buckets have no rows; its edges miss samples.
     gap_lo, gap_hi = T0_US + OUTAGE[0] * STEP_US, T0_US + OUTAGE[-1] * STEP_US
     inside = [b for b in range(grid.buckets) if gap_lo <= start + b * grid.bucket_us
@@ -158,6 +176,7 @@ def test_every_source_gives_the_same_grid(tmp_path, source):
     got = profile.availability(buckets=40)
     assert (got.start_us, got.bucket_us) == (want.start_us, want.bucket_us)
     assert (got.present, got.expected, got.shares) == (want.present, want.expected, want.shares)
+    assert (got.low, got.high) == (want.low, want.high) and want.low
     assert got.tags == TAGS
 
 

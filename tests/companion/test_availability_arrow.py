@@ -36,5 +36,6 @@ def test_tables_get_the_csv_grid(tmp_path, source):
     assert got.tags == TAGS and not got.note
     assert (got.start_us, got.bucket_us) == (want.start_us, want.bucket_us)
     assert (got.present, got.expected, got.shares) == (want.present, want.expected, want.shares)
+    assert (got.low, got.high) == (want.low, want.high)
     page = profile.to_html()
     assert 'id="availability"' in page and "Not drawn" not in page

@@ -35,6 +35,13 @@ def test_self_contained(report):
     grid = report.profile.availability()
     assert any(s is None for row in grid.shares for s in row), "the outage has no rows"
     assert any(s is not None and s < 1 for row in grid.shares for s in row)
+    # Each numeric tag's min/max envelope: a bar per bucket holding a value, none in the
+    # outage's.
+    envelopes = re.findall(r'<svg class="envelope".*?</svg>', page)
+    assert len(envelopes) == sum(1 for t in report.profile.tags if t.numeric_samples) == 8
+    drawn = report.profile.availability(buckets=32)
+    for svg, low in zip(envelopes, drawn.low):
+        assert svg.count("<rect") == sum(v is not None for v in low) < len(low)
 
 
 def test_profile_record_and_unit_pages(report):

@@ -433,6 +433,9 @@ struct AvailabilityBins {
     // [tag][bin][present, missing other than bad-state, bad-state], counted as TagEvidence counts
     // them; empty when `complete` is false.
     std::vector<std::uint32_t> counts;
+    // [tag][bin]: the least and greatest numeric value there (NaN where none); empty unless
+    // signal health was on and `complete` is true.
+    std::vector<double> low, high;
     std::optional<std::int64_t> row_step_us;  // modal step between distinct row instants
     bool complete = true;  // false: a tag could pass 2^32-1 samples in a bin; counts dropped
 };
@@ -454,6 +457,7 @@ struct AvailabilityGridInput {
     // tag's own when long); INT64_MIN where there is none.
     std::span<const std::int64_t> first, last, step;
     std::span<const std::uint64_t> samples, present;  // per tag, as TagEvidence counts them
+    std::span<const double> low, high;  // [tag][bin], as AvailabilityBins; empty: no envelope
     bool wide = true;
 };
 
@@ -464,11 +468,17 @@ struct AvailabilityGrid {
     std::size_t buckets = 0;
     std::vector<std::uint64_t> present, expected, bad_state;  // [drawn tag][bucket]
     std::vector<std::uint64_t> rows;                          // [bucket]
+    // [drawn tag][bucket]: the least and greatest value in the bucket's bins (NaN where none);
+    // empty when the input has no envelope.
+    std::vector<double> low, high;
 };
 
 // `buckets` >= 1 and `in` consistent (spans sized by bins and tags), as the caller checks.
 AvailabilityGrid availability_grid(const AvailabilityGridInput& in, std::size_t buckets,
                                    std::optional<std::size_t> max_tags);
+// The same grid for the tags named, in the order given (each below the input's tag count).
+AvailabilityGrid availability_grid(const AvailabilityGridInput& in, std::size_t buckets,
+                                   std::vector<std::size_t> tags);
 
 // A run of consecutive qualifying rows: its first and last instant and its rows.
 struct BaselineWindow {

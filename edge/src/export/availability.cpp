@@ -53,6 +53,11 @@ std::vector<std::size_t> least_data(const AvailabilityGridInput& in,
 
 AvailabilityGrid availability_grid(const AvailabilityGridInput& in, std::size_t buckets,
                                    std::optional<std::size_t> max_tags) {
+    return availability_grid(in, buckets, least_data(in, max_tags));
+}
+
+AvailabilityGrid availability_grid(const AvailabilityGridInput& in, std::size_t buckets,
+                                   std::vector<std::size_t> tags) {
     AvailabilityGrid grid;
     const std::int64_t n = static_cast<std::int64_t>(in.bins);
     if (n == 0 || buckets == 0) return grid;
@@ -72,11 +77,16 @@ AvailabilityGrid availability_grid(const AvailabilityGridInput& in, std::size_t 
         grid.rows[group[i]] += in.rows[i];
     }
 
-    grid.tags = least_data(in, max_tags);
+    grid.tags = std::move(tags);
     grid.present.assign(grid.tags.size() * groups, 0);
     grid.expected.assign(grid.tags.size() * groups, 0);
     grid.bad_state.assign(grid.tags.size() * groups, 0);
     std::vector<std::uint64_t> missing(groups);
+    const bool envelope = !in.low.empty();
+    if (envelope) {
+        grid.low.assign(grid.tags.size() * groups, std::numeric_limits<double>::quiet_NaN());
+        grid.high = grid.low;
+    }
     for (std::size_t row = 0; row < grid.tags.size(); ++row) {
         const std::size_t t = grid.tags[row];
         std::uint64_t* present = grid.present.data() + row * groups;
@@ -88,6 +98,13 @@ AvailabilityGrid availability_grid(const AvailabilityGridInput& in, std::size_t 
             present[group[b]] += counts[3 * b];
             missing[group[b]] += counts[3 * b + 1];
             bad[group[b]] += counts[3 * b + 2];
+        }
+        for (std::size_t b = 0; envelope && b < in.bins; ++b) {
+            const double lo = in.low[t * in.bins + b], hi = in.high[t * in.bins + b];
+            double& into_lo = grid.low[row * groups + group[b]];
+            double& into_hi = grid.high[row * groups + group[b]];
+            if (lo == lo && !(into_lo <= lo)) into_lo = lo;  // NaN: none yet
+            if (hi == hi && !(into_hi >= hi)) into_hi = hi;
         }
         for (std::size_t g = 0; g < groups; ++g) {
             const std::uint64_t samples = present[g] + missing[g] + bad[g];

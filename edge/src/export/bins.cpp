@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <string_view>
 
 namespace qorv_chemical_engineering_edge::export_profile {
@@ -16,6 +17,11 @@ void add_counts(std::vector<TimeBins::Counts>& into, const std::vector<TimeBins:
     if (into.size() < from.size()) into.resize(from.size());
     for (std::size_t t = 0; t < from.size(); ++t)
         for (std::size_t k = 0; k < 4; ++k) into[t][k] += from[t][k];
+}
+
+void add_extents(std::vector<TimeBins::Extent>& into, const std::vector<TimeBins::Extent>& from) {
+    if (into.size() < from.size()) into.resize(from.size());
+    for (std::size_t t = 0; t < from.size(); ++t) into[t].add(from[t]);
 }
 
 }  // namespace
@@ -33,6 +39,7 @@ void TimeBins::coarsen() {
         ((first + static_cast<std::int64_t>(rows.size()) - 1) >> 1) - new_first + 1);
     std::vector<std::uint64_t> new_rows(n, 0), new_reach(n, 0);
     std::vector<std::vector<Counts>> new_tags(n);
+    std::vector<std::vector<Extent>> new_extents(values ? n : 0);
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const auto j =
             static_cast<std::size_t>(((first + static_cast<std::int64_t>(i)) >> 1) - new_first);
@@ -42,13 +49,25 @@ void TimeBins::coarsen() {
             new_tags[j] = std::move(tags[i]);
         else
             add_counts(new_tags[j], tags[i]);
+        if (!values) {
+        } else if (new_extents[j].empty()) {
+            new_extents[j] = std::move(extents[i]);
+        } else {
+            add_extents(new_extents[j], extents[i]);
+        }
         overflow = overflow || new_reach[j] > kMaxCount;
     }
     first = new_first;
     rows = std::move(new_rows);
     reach = std::move(new_reach);
     tags = std::move(new_tags);
-    if (overflow) tags.assign(rows.size(), {});
+    extents = std::move(new_extents);
+    if (overflow) drop_counts();
+}
+
+void TimeBins::drop_counts() {
+    tags.assign(rows.size(), {});
+    if (values) extents.assign(rows.size(), {});
 }
 
 void TimeBins::fit(std::int64_t lo, std::int64_t hi, std::size_t n_tags) {
@@ -67,6 +86,7 @@ void TimeBins::extend(std::int64_t lo, std::int64_t hi) {
         rows.assign(static_cast<std::size_t>(hi - lo + 1), 0);
         reach.assign(rows.size(), 0);
         tags.assign(rows.size(), {});
+        if (values) extents.assign(rows.size(), {});
         return;
     }
     const std::int64_t last = first + static_cast<std::int64_t>(rows.size()) - 1;
@@ -75,12 +95,14 @@ void TimeBins::extend(std::int64_t lo, std::int64_t hi) {
         rows.insert(rows.begin(), more, 0);
         reach.insert(reach.begin(), more, 0);
         tags.insert(tags.begin(), more, {});
+        if (values) extents.insert(extents.begin(), more, {});
         first = lo;
     }
     if (hi > last) {
         rows.resize(rows.size() + static_cast<std::size_t>(hi - last), 0);
         reach.resize(rows.size(), 0);
         tags.resize(rows.size());
+        if (values) extents.resize(rows.size());
     }
 }
 
@@ -101,7 +123,7 @@ TimeBins::Counts* TimeBins::add_row_slow(std::int64_t t_us, std::size_t n_tags,
     ++rows[b];
     if ((reach[b] += samples) > kMaxCount && !overflow) {
         overflow = true;
-        tags.assign(rows.size(), {});
+        drop_counts();
     }
     if (overflow) return nullptr;
     if (tags[b].size() < n_tags) tags[b].resize(n_tags);
@@ -111,6 +133,10 @@ TimeBins::Counts* TimeBins::add_row_slow(std::int64_t t_us, std::size_t n_tags,
 void TimeBins::merge(TimeBins&& later, const std::vector<std::uint32_t>& remap,
                      std::size_t n_tags) {
     fitted_tags_ = 0;
+    if (later.values && !values) {
+        values = true;
+        extents.assign(rows.size(), {});
+    }
     if (!later.any) return;
     // Both to one level, then up until the union fits. Nothing kept yet: level 0.
     if (!any) level = later.level;
@@ -145,8 +171,17 @@ void TimeBins::merge(TimeBins&& later, const std::vector<std::uint32_t>& remap,
             if (into.size() <= id) into.resize(std::max<std::size_t>(id + 1, n_tags));
             for (std::size_t k = 0; k < 4; ++k) into[id][k] += from[r][k];
         }
+        if (!later.values) continue;
+        const auto& low_high = later.extents[i];
+        auto& kept = extents[b];
+        for (std::size_t r = 0; r < low_high.size(); ++r) {
+            if (low_high[r].empty()) continue;
+            const std::uint32_t id = remap[r];
+            if (kept.size() <= id) kept.resize(std::max<std::size_t>(id + 1, n_tags));
+            kept[id].add(low_high[r]);
+        }
     }
-    if (overflow) tags.assign(rows.size(), {});
+    if (overflow) drop_counts();
     later = TimeBins();
 }
 
@@ -165,12 +200,19 @@ bool TimeBins::same_counts(const TimeBins& o) const {
         for (std::size_t t = 0; t < n; ++t)
             if (at(b, t) != o.at(b, t)) return false;
     }
+    if (values != o.values) return false;
+    for (std::size_t b = 0; values && b < rows.size(); ++b) {
+        const std::size_t n = std::max(extents[b].size(), o.extents[b].size());
+        for (std::size_t t = 0; t < n; ++t)
+            if (!(extent(b, t) == o.extent(b, t))) return false;
+    }
     return true;
 }
 
 // The section: its byte length, then any, level, first, overflow, the bins' row counts and
-// reaches, and per bin its tag entries (count, then four 32-bit counts each); little-endian
-// throughout.
+// reaches, and per bin its tag entries (count, then four 32-bit counts each); with envelopes
+// kept, a mark and per bin its tag extents (count, then the low and high doubles' bits each);
+// little-endian throughout.
 namespace {
 
 void put64(std::string& out, std::uint64_t v) {
@@ -206,6 +248,18 @@ void TimeBins::serialize(std::string& out) const {
         put64(s, n);
         for (std::size_t t = 0; t < n; ++t)
             for (auto c : bin[t]) put32(s, c);
+    }
+    if (values) {
+        put64(s, kValuesMark);
+        for (const auto& bin : extents) {
+            std::size_t n = bin.size();
+            while (n > 0 && bin[n - 1].empty()) --n;
+            put64(s, n);
+            for (std::size_t t = 0; t < n; ++t) {
+                put64(s, std::bit_cast<std::uint64_t>(bin[t].lo));
+                put64(s, std::bit_cast<std::uint64_t>(bin[t].hi));
+            }
+        }
     }
     put64(out, s.size());
     out += s;
@@ -259,6 +313,31 @@ bool TimeBins::deserialize(std::string_view& bytes, std::size_t n_tags) {
         }
         // Written without its trailing untouched tags: one blob per state.
         if (n > 0 && tags[b].back() == Counts{}) return false;
+    }
+    if (in.empty()) return true;
+    std::uint64_t mark = 0;
+    if (!get(in, mark, 8) || mark != kValuesMark) return false;
+    values = true;
+    extents.resize(n_bins);
+    for (std::size_t b = 0; b < n_bins; ++b) {
+        std::uint64_t n = 0;
+        if (!get(in, n, 8) || n > n_tags || n > in.size() / 16 || (overflow && n != 0))
+            return false;
+        extents[b].resize(n);
+        for (auto& e : extents[b]) {
+            std::uint64_t lo = 0, hi = 0;
+            get(in, lo, 8);
+            get(in, hi, 8);
+            e.lo = std::bit_cast<double>(lo);
+            e.hi = std::bit_cast<double>(hi);
+            // Empty, or finite with lo <= hi and no -0: as adding values leaves it.
+            const bool empty = e == TimeBins::Extent{};
+            if (!empty &&
+                !(std::isfinite(e.lo) && std::isfinite(e.hi) && e.lo <= e.hi &&
+                  !(e.lo == 0 && std::signbit(e.lo)) && !(e.hi == 0 && std::signbit(e.hi))))
+                return false;
+        }
+        if (n > 0 && extents[b].back().empty()) return false;
     }
     return in.empty();
 }

@@ -7,9 +7,14 @@
 // the run of instants and the tag count only grow, so the level is always the smallest that
 // fits both, whatever the split: pieces merge by rising to the larger level and summing, and
 // any split of a scan (threads, byte ranges, files, Dask) ends with exactly one scan's bins.
+//
+// With signal health on, each tag-bin also keeps the least and greatest numeric value that
+// landed in it (its envelope): minimum and maximum are indifferent to order, and -0 is kept as
+// 0, so the envelopes too are the same for every split.
 #pragma once
 
 #include <array>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -41,6 +46,38 @@ struct TimeBins {
     // A bin's reach passed 2^32-1: tag counts are dropped (rows and bins are kept, so the
     // outcome is the same for every split).
     bool overflow = false;
+
+    // A tag's least and greatest value in a bin; empty (lo > hi) when none landed there.
+    struct Extent {
+        double lo = HUGE_VAL, hi = -HUGE_VAL;
+        bool empty() const noexcept { return lo > hi; }
+        void add(double v) noexcept {  // v finite
+            v += 0.0;                  // -0 as 0
+            lo = v < lo ? v : lo;
+            hi = v > hi ? v : hi;
+        }
+        void add(const Extent& o) noexcept {
+            lo = o.lo < lo ? o.lo : lo;
+            hi = o.hi > hi ? o.hi : hi;
+        }
+        friend bool operator==(const Extent&, const Extent&) = default;
+    };
+    // Envelopes kept (signal health on): set before the first row, dropped with the counts.
+    bool values = false;
+    std::vector<std::vector<Extent>> extents;  // [bin][tag], grown when a value lands
+
+    // The extents of the bin holding t, with room for n_tags tags; null when none are kept
+    // (values off, counts dropped, or t outside the kept bins).
+    Extent* extents_at(std::int64_t t_us, std::size_t n_tags) {
+        const auto b = static_cast<std::size_t>(bin_of(t_us) - first);
+        if (!values || overflow || !any || b >= extents.size()) return nullptr;
+        if (extents[b].size() < n_tags) extents[b].resize(n_tags);
+        return extents[b].data();
+    }
+    // Extent of one tag in bin b (empty when none).
+    Extent extent(std::size_t b, std::size_t tag) const noexcept {
+        return b < extents.size() && tag < extents[b].size() ? extents[b][tag] : Extent{};
+    }
 
     static std::size_t max_bins(std::size_t n_tags) noexcept;
     std::int64_t bin_of(std::int64_t t_us) const noexcept {
@@ -82,6 +119,8 @@ struct TimeBins {
 
   private:
     static constexpr std::uint64_t kMaxCount = 0xFFFFFFFFu;
+    static constexpr std::uint64_t kValuesMark = 0x7365'756c'6176ULL;  // "values"
+    void drop_counts();
     Counts* add_row_slow(std::int64_t t_us, std::size_t n_tags, std::uint32_t samples);
     void fit(std::int64_t lo, std::int64_t hi, std::size_t n_tags);
     void coarsen();

@@ -143,6 +143,17 @@ void fill_availability(AvailabilityBins& a, const PartialProfile::State& s,
             out[2] = c[TimeBins::BadState];
         }
     }
+    if (!tb.values) return;
+    a.low.assign(s.tags.size() * a.bins, std::numeric_limits<double>::quiet_NaN());
+    a.high = a.low;
+    for (std::size_t i = 0; i < s.tags.size(); ++i) {
+        for (std::size_t b = 0; b < a.bins; ++b) {
+            const TimeBins::Extent e = tb.extent(b, i);
+            if (e.empty()) continue;
+            a.low[i * a.bins + b] = e.lo;
+            a.high[i * a.bins + b] = e.hi;
+        }
+    }
 }
 
 // How distinct dates (packed, read in one order) step: by a steady number of days (the sampling

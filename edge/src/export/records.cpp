@@ -179,6 +179,7 @@ RecordProcessor::RecordProcessor(PartialProfile::State& state, std::uint32_t par
     const auto column = [&](std::int32_t c) {
         return c >= 0 && static_cast<std::uint64_t>(c) < layout_.n_columns;
     };
+    if (set_.health && !st_.bins.values && !st_.bins.any) st_.bins.values = true;
     long_lean_ = !set_.exact_cells && layout_.layout == Layout::Long &&
                  layout_.time_join == TimeJoin::None && layout_.more_value_cols.empty() &&
                  column(layout_.tag_col) && column(layout_.time_col) && column(layout_.value_col) &&
@@ -215,7 +216,10 @@ RecordProcessor::RecordProcessor(PartialProfile::State& state, std::uint32_t par
 
 void RecordProcessor::feed_health(std::string_view s, std::optional<double> v) {
     if (!v) v = to_double(s, decimal_);
-    if (v) health_->add(health_t_, *v, *health_limits_);
+    if (!v || !std::isfinite(*v)) return;
+    health_->add(health_t_, *v, *health_limits_);
+    if (TimeBins::Extent* row = st_.bins.extents_at(health_t_, st_.tags.size()))
+        row[health_id_].add(*v);
 }
 
 const ValueLimits& RecordProcessor::long_limits(std::uint32_t id, std::string_view unit) {
@@ -938,6 +942,7 @@ void RecordProcessor::plain_health(std::int64_t t, const char* row, const WideCe
     const std::uint32_t* ids = st_.files[part_index_].tag_ids.data();
     const char delim = layout_.delimiter;
     const auto columns = static_cast<std::uint32_t>(layout_.n_columns);
+    TimeBins::Extent* extents = st_.bins.extents_at(t, st_.tags.size());
     const char* p = row;
     std::size_t next = 0;
     for (std::uint32_t col = 0; col < columns; ++col) {
@@ -951,7 +956,8 @@ void RecordProcessor::plain_health(std::int64_t t, const char* row, const WideCe
             unsigned decimals = 0;
             TagHealth& health = st_.health[ids[i]];
             const ValueLimits& limits = layout_limits_[static_cast<std::size_t>(i)];
-            if (auto v = plain_decimal(p, decimal_, limit_, end, decimals); v && end - p <= 15) {
+            std::optional<double> v = plain_decimal(p, decimal_, limit_, end, decimals);
+            if (v && end - p <= 15) {
                 unsigned zeros = 0;
                 while (zeros < decimals && end[-1 - static_cast<std::ptrdiff_t>(zeros)] == '0')
                     ++zeros;
@@ -962,6 +968,7 @@ void RecordProcessor::plain_health(std::int64_t t, const char* row, const WideCe
                 v = to_double(std::string_view(p, static_cast<std::size_t>(end - p)), decimal_);
                 if (v) health.add(t, *v, limits);
             }
+            if (v && extents && std::isfinite(*v)) extents[ids[i]].add(*v);
         }
         p = end + 1;
     }

@@ -178,12 +178,15 @@ class RecordProcessor {
     // A plain row's plain cells to their tags' health, at t (the listed ones are classify's).
     void plain_health(std::int64_t t, const char* row, const WideCell* cells, std::size_t n);
     // Signal health (set_.health): classify feeds a good number to health_, at health_t_ under
-    // health_limits_, which each caller aims before it classifies a tag's cell.
+    // health_limits_, which each caller aims before it classifies a tag's cell; the value
+    // also widens the tag's envelope in the bin of health_t_.
     TagHealth* health_ = nullptr;
+    std::uint32_t health_id_ = 0;
     std::int64_t health_t_ = 0;
     const ValueLimits* health_limits_ = nullptr;
     void aim_health(std::uint32_t id, std::int64_t t, const ValueLimits& limits) {
         health_ = &st_.health[id];
+        health_id_ = id;
         health_t_ = t;
         health_limits_ = &limits;
     }
