@@ -5,7 +5,8 @@
 // by the block classifier's road where the layout allows) and, as the same data as CSV text
 // (the table's rows rendered by render_rows), by the scanner. The two partial profiles must be
 // equal in everything but what is defined over the bytes read: the input digest's blocks and
-// the byte count, and the reading fact naming the digest.
+// the byte count, and the reading fact naming the digest. Signal health on or off, its
+// envelopes included.
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -170,6 +171,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     o.decimal = (shape & 4) != 0 && o.delimiter == ';' ? ',' : '.';
     if ((shape & 8) != 0) o.missing_sentinels = {-9999.0, 0.0};
     if ((shape & 16) != 0) o.zone_name = "Europe/Berlin";
+    o.health = (shape & 32) == 0;  // signal health reads every value, on either road
     o.accept_unparsed_rows = true;
     o.accept_multiline_fields = true;
     const std::size_t rows = 1 + static_cast<std::size_t>(in.byte()) * 2;  // up to 511

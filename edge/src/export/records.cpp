@@ -686,8 +686,8 @@ bool RecordProcessor::plain_rows_allowed(bool row_bytes) {
     const char delim = layout_.delimiter;
     const std::size_t n_tags = layout_.tag_column.size();
     // Signal health reads every value: plain_health reads the plain cells from the row's bytes,
-    // which only the text scanner hands over, and feeds each tag once a row (one column each).
-    if (set_.health && (!row_bytes || part.repeats != 1)) return false;
+    // or the caller hands them over (values_by_caller), each tag once a row (one column each).
+    if (set_.health && (!(row_bytes || values_by_caller_) || part.repeats != 1)) return false;
     if (set_.exact_cells || layout_.layout != Layout::Wide || !sentinels_.empty() ||
         (decimal_ != '.' && decimal_ != ',') || delim == decimal_ || delim == '"' ||
         delim == '\n' || delim == '\r' || delim == '+' || delim == '-' ||
@@ -723,6 +723,7 @@ void RecordProcessor::plain_row(const CellRef& time, const CellRef& time2, const
                                 const WideCell* cells, std::size_t n, std::uint64_t line,
                                 const char* row) {
     // The wide branch of process, for a row whose cells the caller has judged.
+    plain_taken_ = false;
     FilePart& part = st_.files[part_index_];
     const LineRef at{part_index_, line};
     ParsedTime pt;
@@ -935,8 +936,26 @@ std::optional<double> RecordProcessor::loop_cell_value(const LoopCell& c) {
     return loop_value(CellRef{c.b, end, false});
 }
 
+void RecordProcessor::plain_value(std::uint32_t col, double v) {
+    const std::int32_t i = column_tag_[col];
+    if (i < 0 || !std::isfinite(v)) return;
+    const std::uint32_t id = st_.files[part_index_].tag_ids[static_cast<std::size_t>(i)];
+    st_.health[id].add(plain_t_, v, layout_limits_[static_cast<std::size_t>(i)]);
+    if (plain_extents_) plain_extents_[id].add(v);
+}
+
+void RecordProcessor::plain_value(std::uint32_t col, std::string_view text) {
+    if (const auto v = to_double(text, decimal_)) plain_value(col, *v);
+}
+
 void RecordProcessor::plain_health(std::int64_t t, const char* row, const WideCell* cells,
                                    std::size_t n) {
+    if (row == nullptr) {  // the caller hands the plain cells' values over
+        plain_taken_ = true;
+        plain_t_ = t;
+        plain_extents_ = st_.bins.extents_at(t, st_.tags.size());
+        return;
+    }
     // Column by column: a listed cell was classified (and fed) already; a plain one is read
     // here, as classify would read it, without its text being looked at again.
     const std::uint32_t* ids = st_.files[part_index_].tag_ids.data();

@@ -50,6 +50,16 @@ class RecordProcessor {
     // Adds the plain cells of the rows so far to their tags' totals.
     void flush_plain();
 
+    // Signal health for a caller without row bytes (typed columns): plain_row leaves a plain
+    // cell's value to the caller, who hands it to plain_value after the row, in column order,
+    // when plain_row_taken() says the row was counted. Call before plain_rows_allowed.
+    void values_by_caller() noexcept { values_by_caller_ = true; }
+    bool plain_row_taken() const noexcept { return plain_taken_; }
+    // A plain cell's value (finite) in column `col` of the row plain_row last took.
+    void plain_value(std::uint32_t col, double v);
+    // The same from its text, read as a plain cell of a text file would be.
+    void plain_value(std::uint32_t col, std::string_view text);
+
     // Bytes up to here may be read past a cell's end (the scanned buffer's end).
     void set_read_limit(const char* limit) noexcept { limit_ = limit; }
 
@@ -140,11 +150,15 @@ class RecordProcessor {
     std::vector<TimeBins::Counts> dropped_;
     std::vector<std::int32_t> column_tag_;  // a wide column's tag index, -1 for none
     std::uint64_t plain_rows_ = 0;          // rows by plain_row not yet in the tag totals
-    bool baseline_ = false;                 // a window is looked for: each row leaves a verdict
-    bool baseline_records_ = false;         // and this file's records make its rows
-    BaselineTrack::NameOf name_of_;         // a tag's name, for baseline_record
-    LoopPlan loops_;                        // this file's loops, when baseline_
-    std::vector<unsigned char> missing_;    // baseline_row's scratch: per layout tag
+    // values_by_caller: the last plain_row's instant and envelope bin, for plain_value.
+    bool values_by_caller_ = false, plain_taken_ = false;
+    std::int64_t plain_t_ = 0;
+    TimeBins::Extent* plain_extents_ = nullptr;
+    bool baseline_ = false;               // a window is looked for: each row leaves a verdict
+    bool baseline_records_ = false;       // and this file's records make its rows
+    BaselineTrack::NameOf name_of_;       // a tag's name, for baseline_record
+    LoopPlan loops_;                      // this file's loops, when baseline_
+    std::vector<unsigned char> missing_;  // baseline_row's scratch: per layout tag
     std::vector<std::optional<double>> pv_values_;  // and per loop
     // A plain row's PV and SP cells by slot (2 k, 2 k + 1): e null for a plain decimal.
     struct LoopCell {
