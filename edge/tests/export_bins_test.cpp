@@ -2,6 +2,7 @@
 // finished counts add up to each tag's evidence; the binary section refuses what no scan makes.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -61,12 +62,16 @@ std::vector<InstantCase> instant_cases() {
     };
 }
 
+// With envelopes: a good number's value, -0 among them (kept as 0).
 TimeBins bins_of(const std::vector<Sample>& s, std::size_t from, std::size_t to,
                  std::size_t n_tags) {
     TimeBins b;
+    b.values = true;
     for (std::size_t i = from; i < to; ++i) {
         TimeBins::Counts* row = b.add_row(s[i].t_us, n_tags);
         ++row[s[i].tag][s[i].kind];
+        if (s[i].kind == TimeBins::GoodNumber)
+            b.extents_at(s[i].t_us, n_tags)[s[i].tag].add(i % 5 == 0 ? -0.0 : double(i % 11) - 5);
     }
     return b;
 }
@@ -232,6 +237,19 @@ TEST(BinSection, RefusesCountsNoScanMakes) {
              b.tags.back()[2][3] = 1;
          }},
         {"a level no instant reaches", [](TimeBins& b) { b.level = 60; }},
+        {"an envelope whose least passes its greatest",
+         [](TimeBins& b) {
+             b.extents.front()[0] = {2.0, 1.0};
+         }},
+        {"an envelope at -0",
+         [](TimeBins& b) {
+             b.extents.front()[0] = {-0.0, 1.0};
+         }},
+        {"an envelope of NaN",
+         [](TimeBins& b) {
+             b.extents.front()[0] = {NAN, NAN};
+         }},
+        {"an envelope of an infinity", [](TimeBins& b) { b.extents.front()[1].hi = INFINITY; }},
     };
     for (const Damage& d : damages) {
         ep::PartialProfile bad = p;
