@@ -370,6 +370,15 @@ def _numeric(cell: str) -> bool:
     return True
 
 
+def duration(us: int) -> str:
+    """A span in the largest unit it fills (d, h, min, s), to three figures."""
+    seconds = us / 1e6
+    for unit, size in (("d", 86400), ("h", 3600), ("min", 60)):
+        if seconds >= size:
+            return f"{seconds / size:.3g} {unit}"
+    return f"{seconds:.3g} s"
+
+
 def short_hash(court_hash: str) -> str:
     return court_hash[:12] + "…" if len(court_hash) > 12 else court_hash
 

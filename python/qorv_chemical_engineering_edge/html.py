@@ -288,7 +288,7 @@ def _svg(grid: "Availability", max_tags: int = 120,
         parts.append(f'<text x="{x:.1f}" y="{axis_y + 4}" text-anchor="middle">'
                      f"{_e(label)}</text>")
     parts.append(f'<text x="{label_w}" y="{axis_y + 20}" fill="#57606a">time (UTC), '
-                 f"{grid.buckets} buckets of {_duration(grid.bucket_us)}</text>")
+                 f"{grid.buckets} buckets of {_render.duration(grid.bucket_us)}</text>")
     parts.append("</svg>")
     return "".join(parts)
 
@@ -444,7 +444,7 @@ def _envelopes(profile: "ExportProfile", indexes: List[int], buckets: int = 32) 
         out.append(f'<svg class="envelope" width="{width}" height="{height}" '
                    f'viewBox="0 0 {width} {height}" role="img" fill="#0969da">'
                    f"<title>{_e(t.name)}: {_stat(t.min)} to {_stat(t.max)}, per "
-                   f"{_duration(grid.bucket_us)}</title>{''.join(bars)}</svg>")
+                   f"{_render.duration(grid.bucket_us)}</title>{''.join(bars)}</svg>")
     return out
 
 
@@ -454,31 +454,7 @@ def _health(profile: "ExportProfile") -> str:
     tags = profile.tags
     if not any(t.numeric_samples for t in tags):
         return ""
-    n = profile.notes
-    by_name = {t.name: t for t in tags}
-    found: List[Tuple[str, str, str]] = []
-    for name in n.impossible_value_tags:
-        t = by_name[name]
-        found.append(("error", name, f"{t.impossible_values:,} value(s) its unit ({t.unit}, "
-                                     f"{t.value_limits}) rules out"))
-    for t in tags:
-        if t.suspicious_values:
-            found.append(("warning", t.name, f"{t.suspicious_values:,} suspicious value(s) "
-                                             f"({t.value_limits})"))
-    for name in n.frozen_tags:
-        t = by_name[name]
-        found.append(("warning", name,
-                      f"frozen: {t.frozen_share or 0:.1%} of its span in runs of "
-                      f"{_duration(round(_names.FROZEN_RUN[0] * 1e6))} and "
-                      f"{_names.FROZEN_RUN[1]} samples or more; longest "
-                      f"{_duration(round((t.frozen_longest_seconds or 0) * 1e6))}, "
-                      f"{t.frozen_longest_samples:,} samples"))
-    for name in n.interpolated_tags:
-        t = by_name[name]
-        found.append(("warning", name, "compressed: stored by exception, its gaps are no "
-                      "missing data" if t.compressed else
-                      f"interpolated: {t.interpolated_share or 0:.0%} of "
-                      f"{t.interpolated_judged:,} samples on their neighbours' line"))
+    found = profile.health_findings()
     if not found:
         return _section("Signal health", '<p class="muted">No tag holds values its unit rules '
                         "out, none is frozen, interpolated or compressed.</p>")
@@ -614,14 +590,6 @@ def _ticks(start_us: int, span_us: int, most: int = 9) -> List[Tuple[int, str]]:
         moment = _dt.datetime(1970, 1, 1) + _dt.timedelta(microseconds=at)
         out.append((at, moment.strftime(fmt)))
     return out
-
-
-def _duration(us: int) -> str:
-    seconds = us / 1e6
-    for unit, size in (("d", 86400), ("h", 3600), ("min", 60)):
-        if seconds >= size:
-            return f"{seconds / size:.3g} {unit}"
-    return f"{seconds:.3g} s"
 
 
 def _mean(values: Sequence[Optional[float]]) -> float:

@@ -11,6 +11,9 @@ from . import _names, _native, _options, _render
 from ._availability import Availability, Bins, bins_of
 from .readiness import PROFILE_FIELDS, Finding, ReadinessRecord, grade
 
+# Signal health's findings printed under its line; the rest are in health_findings().
+HEALTH_LINES = 20
+
 Progress = Callable[[int, int], None]
 
 
@@ -370,9 +373,53 @@ class ExportProfile:
                   f"{len(n.interpolated_tags)} interpolated or compressed, "
                   f"{len(n.impossible_value_tags)} with impossible values, "
                   f"{sum(t.suspicious_values > 0 for t in numeric)} with suspicious values")
-        # The tags themselves are listed with the notes.
-        lines = _render.wrap(counts, columns or _render.width())
+        columns = columns or _render.width()
+        lines = _render.wrap(counts, columns)
+        found = self.health_findings()
+        if found:
+            shown = found[:HEALTH_LINES]
+            lines.append(_render.table(("level", "tag", "finding"), shown, columns))
+            if len(found) > len(shown):
+                lines.append(f"{len(found) - len(shown):,} more: profile.health_findings()")
         return "\n".join(lines)
+
+    def health_findings(self) -> List[Tuple[str, str, str]]:
+        """Per finding of signal health, (level, tag, what it means): values the tag's unit
+        rules out ("error"), then suspicious values, frozen, interpolated and compressed tags
+        ("warning"); empty when it was off or found nothing."""
+        n = self.notes
+        by_name = {t.name: t for t in self.tags}
+        found: List[Tuple[str, str, str]] = []
+        for name in n.impossible_value_tags:
+            t = by_name[name]
+            found.append(("error", name, f"{t.impossible_values:,} value(s) its unit ({t.unit}, "
+                                         f"{t.value_limits}) rules out"))
+        for t in self.tags:
+            if t.suspicious_values:
+                # What such a value suggests, as the core says it for the tag's unit kind.
+                limits = _native.value_limits(t.unit or "")
+                why = limits["suspicious_why"] if limits and limits["kind"] == t.value_limits \
+                    else None
+                found.append(("warning", t.name, f"{t.suspicious_values:,} suspicious value(s) "
+                                                 f"({t.value_limits}){': ' + why if why else ''}"))
+        seconds, samples = _names.FROZEN_RUN
+        for name in n.frozen_tags:
+            t = by_name[name]
+            longest = _render.duration(round((t.frozen_longest_seconds or 0) * 1e6))
+            found.append(("warning", name,
+                          f"frozen: {t.frozen_share or 0:.1%} of its span in runs of "
+                          f"{_render.duration(round(seconds * 1e6))} and {samples} samples or "
+                          f"more; longest {longest}, {t.frozen_longest_samples:,} samples: "
+                          "present, but no measurement"))
+        for name in n.interpolated_tags:
+            t = by_name[name]
+            found.append(("warning", name, "compressed: stored by exception, so its gaps are no "
+                          "missing data and its step is no sampling rate" if t.compressed else
+                          f"interpolated: {t.interpolated_share or 0:.0%} of "
+                          f"{t.interpolated_judged:,} samples on their neighbours' line, the "
+                          "historian's line between stored points: present, but not measured, "
+                          "and its regular step is not how often it was measured"))
+        return found
 
     def context_text(self, columns: Optional[int] = None) -> str:
         """Each context file's evidence, as text; empty without context."""

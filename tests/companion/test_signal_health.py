@@ -43,6 +43,16 @@ CASES = [
 ]
 
 
+# Each case's findings: level, tag and the words that open what it means.
+FINDINGS = {
+    "wide": [("error", "K", "2 value(s) its unit (K, absolute temperature) rules out"),
+             ("warning", "F", "frozen: 83.8% of its span in runs of 2 h and 50 samples"),
+             ("warning", "R", "interpolated: 100% of 178 samples on their neighbours' line")],
+    "long": [("error", "B", "1 value(s) its unit (wt%, fraction) rules out"),
+             ("warning", "A", "compressed: stored by exception, so its gaps are no missing")],
+}
+
+
 @pytest.mark.parametrize("name, text, notes, fields", CASES, ids=[c[0] for c in CASES])
 def test_health_fields_and_notes_by_their_names(tmp_path, name, text, notes, fields):
     path = tmp_path / f"{name}.csv"
@@ -53,6 +63,10 @@ def test_health_fields_and_notes_by_their_names(tmp_path, name, text, notes, fie
     tags = {t["name"]: t for t in data["tags"]}
     for tag, expected in fields.items():
         assert {k: tags[tag][k] for k in expected} == expected, tag
+    found = profile.health_findings()
+    assert [(level, tag) for level, tag, _ in found] == [f[:2] for f in FINDINGS[name]]
+    assert all(words.startswith(f[2]) for (_, _, words), f in zip(found, FINDINGS[name]))
+    assert edge.profile_export(str(path), health=False).health_findings() == []
     # Off: no value, no note, and a seal of its own; on again, the same seal.
     off = edge.profile_export(str(path), health=False)
     assert off.seal != profile.seal
@@ -73,3 +87,7 @@ def test_qce_prints_the_health_summary_unless_turned_off(tmp_path):
     assert ("signal health: 4 tag(s) with numbers; 1 constant, 1 frozen, 1 interpolated or "
             "compressed, 1 with impossible values") in " ".join(runs[()].stdout.split())
     assert "signal health" not in runs[("--no-health",)].stdout
+    # Each finding under the line, saying what it means.
+    said = " ".join(runs[()].stdout.split())
+    assert "error K 2 value(s) its unit (K, absolute temperature) rules out" in said
+    assert "present, but not measured" in said
