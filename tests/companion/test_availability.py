@@ -198,6 +198,16 @@ def test_max_tags_keeps_those_with_the_least_data(tmp_path):
     names = [t.name for t in profile.tags]
     assert grid.tags == (names[2], names[4])
     assert len(grid.shares) == 2
+    # Tags named by index, in the order given: each row is that tag's row of the whole grid.
+    from qorv_chemical_engineering_edge._availability import compute
+    whole = profile.availability()
+    named = compute(profile, tags=[5, 0, 2])
+    assert named.tags == (names[5], names[0], names[2])
+    for row, i in enumerate((5, 0, 2)):
+        assert (named.shares[row], named.low[row], named.high[row]) == (
+            whole.shares[i], whole.low[i], whole.high[i])
+    with pytest.raises(ValueError, match="^availability: no tag 6 of 6$"):
+        compute(profile, tags=[1, 6])
 
 
 def test_to_html_reads_nothing_and_holds_no_more_for_a_bigger_export(tmp_path):
