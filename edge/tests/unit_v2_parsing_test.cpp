@@ -909,4 +909,18 @@ TEST(UnitV2Conversion, RoundTripsOverTheVocabulary) {
     EXPECT_GT(conversions, 500);
 }
 
+// A scale in range is read in range whatever the order of its factors, and its canonical
+// spelling (numerators first) reads back: the running product never overflows on the way.
+TEST(UnitV2Parse, FactorOrderNeverPutsAScaleOutOfRange) {
+    for (const char* text : {"h^86", "h^32*h^66/h^12", "h^66*h^32/(h^6*h^6)"}) {
+        const v2::ParseOutcome o = v2::parse_unit(text);
+        ASSERT_TRUE(o.unit) << text << ": " << o.why;
+        EXPECT_DOUBLE_EQ(o.unit->scale, std::pow(3600.0, 86)) << text;
+        const v2::ParseOutcome again = v2::parse_unit(o.unit->canonical);
+        ASSERT_TRUE(again.unit) << o.unit->canonical;
+        EXPECT_DOUBLE_EQ(again.unit->scale, o.unit->scale) << text;
+    }
+    EXPECT_FALSE(v2::parse_unit("h^98").unit);  // out of range however it is written
+}
+
 }  // namespace

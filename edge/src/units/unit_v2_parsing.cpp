@@ -564,7 +564,12 @@ bool refuse(std::string* why, std::string_view reason) {
 bool assemble(std::span<const Atom> atoms, UnitV2& out, std::string* why) {
     const auto all = vocabulary::units();
     std::array<int, 6> dim{};
+    // The scale as scale * 2^scale_exp, the power of two split off after each factor: the
+    // product then never overflows on the way, in whatever order its factors are written (a
+    // canonical spelling puts every numerator before the denominator), and where the plain
+    // product stays in range the two are the same bits.
     double scale = 1.0;
+    int scale_exp = 0;
     PressureReference mark = PressureReference::None;
     FractionBasis basis = FractionBasis::None;
     bool mass = false, amount = false, volume = false, other = false;
@@ -592,6 +597,9 @@ bool assemble(std::span<const Atom> atoms, UnitV2& out, std::string* why) {
             if (def.volume != VolumeReference::None) volume_power = a.exponent;
             if (def.dim == kLengthDim && a.exponent % 3 == 0) volume_power = a.exponent / 3;
         }
+        int split = 0;
+        scale = std::frexp(scale, &split);
+        scale_exp += split;
         dim[0] += def.dim.mass * a.exponent;
         dim[1] += def.dim.length * a.exponent;
         dim[2] += def.dim.time * a.exponent;
@@ -642,6 +650,7 @@ bool assemble(std::span<const Atom> atoms, UnitV2& out, std::string* why) {
     for (int value : dim) {
         if (value < -127 || value > 127) return refuse(why, "exponents out of range");
     }
+    scale = std::ldexp(scale, scale_exp);
     if (!std::isfinite(scale) || scale == 0.0) return refuse(why, "scale out of range");
 
     // Written in place (failure leaves `out` unspecified): a parse makes no second UnitV2.
