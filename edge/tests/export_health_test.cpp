@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -65,6 +67,43 @@ TEST(ExactSum, OrderAndSplitNeverChangeTheSum) {
     tiny.add(5e-324);
     tiny.add(-1e-300);
     EXPECT_EQ(tiny.value(), -1e-300 + 1e-323);
+}
+
+TEST(ExactSum, TermsHeldByExponentCarryAsEachTermAlone) {
+    // Runs of one exponent (held as an integer until it changes), alternating exponents,
+    // subnormals, the extremes, and two million squares of one value (carried before the held
+    // integer could overflow): each sum against the same terms added one sum at a time.
+    std::mt19937_64 rng(20261208);
+    auto uniform = [&](double lo, double hi) {
+        return std::uniform_real_distribution<double>(lo, hi)(rng);
+    };
+    std::vector<std::vector<double>> cases(5);
+    for (int i = 0; i < 5000; ++i) cases[0].push_back(uniform(64, 128));
+    for (int i = 0; i < 5000; ++i) cases[1].push_back(uniform(-200, 200));
+    for (int i = 0; i < 2000; ++i)
+        cases[2].push_back(std::ldexp(uniform(-1, 1), static_cast<int>(rng() % 2098) - 1074));
+    cases[3] = {5e-324, 1e-310, -5e-324, 1.7e308, 1.7e308, -1.7e308, 0.0, -0.0, 1e-300, 3.0};
+    cases[4].assign(2'200'000, 9007199254740991.0);  // 2^53 - 1: squares near 2^106
+    for (std::size_t c = 0; c < cases.size(); ++c) {
+        ep::ExactSum sum, squares, sum_ref, squares_ref;
+        for (double v : cases[c]) {
+            sum.add(v);
+            ep::ExactSum one;
+            one.add(v);
+            sum_ref.add(one);
+            const auto e = static_cast<unsigned>((std::bit_cast<std::uint64_t>(v) >> 52) & 0x7FF);
+            if (e < ep::ExactSum::kSquareLow || e > ep::ExactSum::kSquareHigh) continue;
+            squares.add_square(v);
+            const double hi = v * v;
+            ep::ExactSum split;
+            split.add(hi);
+            split.add(std::fma(v, v, -hi));
+            squares_ref.add(split);
+        }
+        EXPECT_TRUE(sum == sum_ref) << c;
+        EXPECT_TRUE(squares == squares_ref) << c;
+        EXPECT_EQ(sum.value(), sum_ref.value()) << c;
+    }
 }
 
 TEST(TagHealthStats, MeanAndStdAreTheExactSumsRoundedOnce) {

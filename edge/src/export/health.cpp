@@ -21,7 +21,7 @@ void trim(Big& a) {
 }
 
 Big magnitude(const ExactSum& s) {
-    Big a(s.limbs.begin(), s.limbs.end());
+    Big a(s.limbs().begin(), s.limbs().end());
     if (s.negative()) {  // two's complement: invert and add one
         bool carry = true;
         for (std::uint64_t& l : a) {
@@ -120,49 +120,58 @@ double round_big(const Big& m, std::int64_t e, bool sticky) {
     return std::ldexp(static_cast<double>(mant), static_cast<int>(exp));
 }
 
-constexpr double kHalfUnit[] = {0.5,   0.05,  5e-3,  5e-4,  5e-5,  5e-6,  5e-7,  5e-8,
-                                5e-9,  5e-10, 5e-11, 5e-12, 5e-13, 5e-14, 5e-15, 5e-16,
-                                5e-17, 5e-18, 5e-19, 5e-20, 5e-21, 5e-22, 5e-23};
-
 }  // namespace
 
-void ExactSum::add(double x) noexcept {
+void ExactSum::add_new_exponent(double x) noexcept {
     const auto bits = std::bit_cast<std::uint64_t>(x);
     const auto e = static_cast<unsigned>((bits >> 52) & 0x7FF);
-    std::uint64_t m = bits & ((std::uint64_t{1} << 52) - 1);
-    unsigned shift = 0;
-    if (e != 0) {
-        m |= std::uint64_t{1} << 52;
-        shift = e - 1;  // m * 2^(e - 1075) is m at bit e - 1 in units of 2^-1074
-    }
-    if (m == 0 || e == 0x7FF) return;
-    const unsigned at = shift / 64, off = shift % 64;
-    const std::uint64_t lo = m << off;
-    const std::uint64_t hi = off ? m >> (64 - off) : 0;
-    if (!(bits >> 63)) {
-        bool c = __builtin_add_overflow(limbs[at], lo, &limbs[at]);
-        std::uint64_t s = 0;
-        bool c2 = __builtin_add_overflow(limbs[at + 1], hi, &s);
-        c2 |= __builtin_add_overflow(s, static_cast<std::uint64_t>(c), &s);
-        limbs[at + 1] = s;
-        for (std::size_t i = at + 2; c2 && i < kLimbs; ++i) c2 = ++limbs[i] == 0;
-    } else {
-        bool b = __builtin_sub_overflow(limbs[at], lo, &limbs[at]);
-        std::uint64_t s = 0;
-        bool b2 = __builtin_sub_overflow(limbs[at + 1], hi, &s);
-        b2 |= __builtin_sub_overflow(s, static_cast<std::uint64_t>(b), &s);
-        limbs[at + 1] = s;
-        for (std::size_t i = at + 2; b2 && i < kLimbs; ++i) b2 = limbs[i]-- == 0;
+    if (e == 0x7FF || (bits << 1) == 0) return;
+    carry_pending();
+    const auto m = static_cast<std::int64_t>(e ? (bits & kFraction) | kHidden : bits & kFraction);
+    pending_shift_ = e ? e - 1 : 0;  // a subnormal's m is at bit 0
+    pending_ = (bits >> 63) ? -m : m;
+}
+
+void ExactSum::carry_pending() const noexcept {
+    if (pending_shift_ == kNone) return;
+    const bool minus = pending_ < 0;
+    const auto magnitude = static_cast<u128>(minus ? -pending_ : pending_);
+    pending_ = 0;
+    const unsigned at = pending_shift_ / 64, off = pending_shift_ % 64;
+    pending_shift_ = kNone;
+    // The magnitude shifted to its place: three limbs from `at` (the callers' bounds keep the
+    // third inside the limbs).
+    const u128 low = magnitude << off;
+    const std::uint64_t words[3] = {static_cast<std::uint64_t>(low),
+                                    static_cast<std::uint64_t>(low >> 64),
+                                    off ? static_cast<std::uint64_t>(magnitude >> (128 - off)) : 0};
+    bool c = false;
+    for (std::size_t i = at; i < kLimbs; ++i) {
+        const std::uint64_t w = i - at < 3 ? words[i - at] : 0;
+        if (i - at >= 3 && !c) break;
+        std::uint64_t r = 0;
+        bool c1 = false;
+        if (!minus) {
+            c1 = __builtin_add_overflow(limbs_[i], w, &r);
+            c1 |= __builtin_add_overflow(r, static_cast<std::uint64_t>(c), &r);
+        } else {
+            c1 = __builtin_sub_overflow(limbs_[i], w, &r);
+            c1 |= __builtin_sub_overflow(r, static_cast<std::uint64_t>(c), &r);
+        }
+        limbs_[i] = r;
+        c = c1;
     }
 }
 
 void ExactSum::add(const ExactSum& other) noexcept {
+    carry_pending();
+    const Limbs& o = other.limbs();
     bool c = false;
     for (std::size_t i = 0; i < kLimbs; ++i) {
         std::uint64_t s = 0;
-        bool c1 = __builtin_add_overflow(limbs[i], other.limbs[i], &s);
+        bool c1 = __builtin_add_overflow(limbs_[i], o[i], &s);
         c1 |= __builtin_add_overflow(s, static_cast<std::uint64_t>(c), &s);
-        limbs[i] = s;
+        limbs_[i] = s;
         c = c1;
     }
 }
@@ -187,16 +196,11 @@ std::uint8_t decimals_of(double v) noexcept {
     return HealthSample::kNoDecimals;
 }
 
-void TagHealth::note_step(std::int64_t step, std::uint64_t n) {
+void TagHealth::note_new_step(std::int64_t step, std::uint64_t n) {
     if (step == 0) return;
     min_step = min_step == 0 ? step : std::min(min_step, step);
     max_step = std::max(max_step, step);
     if (steps_overflow) return;
-    // A tag's steps are mostly one step: the last one counted is looked at first.
-    if (hint_.i < steps.size() && steps[hint_.i].first == step) {
-        steps[hint_.i].second += n;
-        return;
-    }
     auto it = std::lower_bound(steps.begin(), steps.end(), step,
                                [](const auto& p, std::int64_t s) { return p.first < s; });
     if (it != steps.end() && it->first == step) {
@@ -210,15 +214,6 @@ void TagHealth::note_step(std::int64_t step, std::uint64_t n) {
         it = steps.insert(it, {step, n});
     }
     hint_.i = static_cast<std::size_t>(it - steps.begin());
-}
-
-void TagHealth::close_run(const FrozenRun& run) {
-    const std::int64_t d = run.duration();
-    if (d >= kFrozenUs && run.samples >= kFrozenSamples) frozen_us += static_cast<std::uint64_t>(d);
-    if (d > longest_us || (d == longest_us && run.samples > longest_samples)) {
-        longest_us = d;
-        longest_samples = run.samples;
-    }
 }
 
 // `run` follows the open run (its value differs unless it was joined); `closed`: a later value
@@ -264,27 +259,7 @@ void TagHealth::join_run(const FrozenRun& run, bool closed) {
     }
 }
 
-void TagHealth::judge(const HealthSample& a, const HealthSample& b, const HealthSample& c) {
-    if (!((a.t < b.t && b.t < c.t) || (a.t > b.t && b.t > c.t))) return;
-    if (a.v == b.v && b.v == c.v) return;  // frozen, not interpolated
-    // The resolution the cells show: a change within a few units of it is quantisation.
-    const std::uint8_t d = std::max({a.decimals == HealthSample::kNoDecimals ? 0 : a.decimals,
-                                     b.decimals == HealthSample::kNoDecimals ? 0 : b.decimals,
-                                     c.decimals == HealthSample::kNoDecimals ? 0 : c.decimals});
-    const bool known = a.decimals != HealthSample::kNoDecimals &&
-                       b.decimals != HealthSample::kNoDecimals &&
-                       c.decimals != HealthSample::kNoDecimals;
-    const double half = known ? kHalfUnit[d] : 0.0;
-    if (std::fabs(c.v - a.v) < 8 * half) return;
-    ++judged;
-    const double f = static_cast<double>(b.t - a.t) / static_cast<double>(c.t - a.t);
-    const double line = a.v + (c.v - a.v) * f;
-    const double scale = std::max({std::fabs(a.v), std::fabs(b.v), std::fabs(c.v)});
-    if (std::fabs(b.v - line) <= 1e-9 * scale + half) ++interpolated;
-}
-
-void TagHealth::note_state(double v) {
-    if (not_states) return;
+void TagHealth::note_new_state(double v) {
     if (v != std::floor(v)) {
         not_states = true;
         states.clear();
@@ -300,52 +275,13 @@ void TagHealth::note_state(double v) {
     states.insert(it, v);
 }
 
-void TagHealth::add(std::int64_t t, double v, std::uint8_t decimals, const ValueLimits& limits) {
-    if (!std::isfinite(v)) return;
-    if (v == 0) v = 0;  // -0 and 0 are one value: runs, states and sums agree
-    const HealthSample s{t, v, decimals};
-    if (count == 0) {
-        min = max = v;
-        t_min = t_max = t;
-        head[0] = tail[1] = s;
-    } else {
-        min = std::min(min, v);
-        max = std::max(max, v);
-        t_min = std::min(t_min, t);
-        t_max = std::max(t_max, t);
-        const HealthSample& prev = tail[1];
-        note_step(t > prev.t ? t - prev.t : prev.t - t, 1);
-        if (count >= 2) judge(tail[0], prev, s);
-        if (count == 1) head[1] = s;
-        tail[0] = tail[1];
-        tail[1] = s;
-    }
-    ++count;
-    sum.add(v);
+void TagHealth::add_square_outside(double v) {
     const double hi = v * v;
-    if (std::isfinite(hi)) {
+    if (std::isfinite(hi)) {  // x*x split exactly into hi + lo
         squares.add(hi);
         squares.add(std::fma(v, v, -hi));
     } else {
         squares_overflow = true;
-    }
-    // The open run grows, or closes and a new one opens.
-    FrozenRun& open = first_closed ? open_run : first_run;
-    if (open.samples && open.value == v) {
-        open.last = t;
-        ++open.samples;
-    } else if (open.samples == 0) {
-        open = {v, t, t, 1};
-    } else {
-        if (first_closed) close_run(open);
-        first_closed = true;
-        open_run = {v, t, t, 1};
-    }
-    note_state(v);
-    if (v < limits.impossible_below || v > limits.impossible_above) {
-        if (impossible++ < kFirstInstants) first_impossible.push_back(t);
-    } else if (v < limits.suspicious_below) {
-        if (suspicious++ < kFirstInstants) first_suspicious.push_back(t);
     }
 }
 

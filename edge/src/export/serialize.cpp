@@ -243,17 +243,20 @@ constexpr std::uint64_t kRecordsMark = 0x7364'726f'6365'72ULL;  // "records"
 void put_sum(Writer& w, const ExactSum& x) {
     const std::uint64_t fill = x.negative() ? ~std::uint64_t{0} : 0;
     std::size_t n = ExactSum::kLimbs;
-    while (n > 0 && x.limbs[n - 1] == fill) --n;
+    const ExactSum::Limbs& limbs = x.limbs();
+    while (n > 0 && limbs[n - 1] == fill) --n;
     w.b(x.negative());
     w.u64(n);
-    for (std::size_t i = 0; i < n; ++i) w.u64(x.limbs[i]);
+    for (std::size_t i = 0; i < n; ++i) w.u64(limbs[i]);
 }
 void get_sum(Reader& r, ExactSum& x) {
     const bool negative = r.b();
     const std::uint64_t n = r.count(8);
     if (n > ExactSum::kLimbs) r.ok = false;
-    x.limbs.fill(negative ? ~std::uint64_t{0} : 0);
-    for (std::size_t i = 0; r.ok && i < n; ++i) x.limbs[i] = r.u64();
+    ExactSum::Limbs limbs;
+    limbs.fill(negative ? ~std::uint64_t{0} : 0);
+    for (std::size_t i = 0; r.ok && i < n; ++i) limbs[i] = r.u64();
+    x = ExactSum::of_limbs(limbs);
     if (x.negative() != negative) r.ok = false;
 }
 void put_sample(Writer& w, const HealthSample& x) {
