@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "export/cells.hpp"
 #include "export/health.hpp"
 #include "export/state.hpp"
 #include "qorv_chemical_engineering_edge/export_profile.hpp"
@@ -104,6 +105,38 @@ TEST(ExactSum, TermsHeldByExponentCarryAsEachTermAlone) {
         EXPECT_TRUE(squares == squares_ref) << c;
         EXPECT_EQ(sum.value(), sum_ref.value()) << c;
     }
+}
+
+TEST(PlainValue, ReadsAsTheExactParserAndTheDecimalsOfItsValue) {
+    // Fixed cases, then random plain decimals of up to 15 bytes with either separator: each
+    // read must give the exact parser's value and decimals_of of it; other texts are left.
+    std::vector<std::pair<std::string, char>> texts = {
+        {"98.282", '.'}, {"110.70", '.'}, {"-0.000", '.'}, {"+5", '.'},
+        {"007.50", '.'}, {"0", '.'},      {"12,5", ','},   {"999999999999999", '.'}};
+    const std::vector<std::string> refused = {
+        "", ".", "-", "1e5", "1.2.3", " 1", "1 ", "1234567890123456", "nan", "--1"};
+    std::mt19937_64 rng(7);
+    for (int i = 0; i < 20000; ++i) {
+        const char sep = i % 2 ? '.' : ',';
+        std::string t = rng() % 4 == 0 ? "-" : "";
+        const std::size_t digits = 1 + rng() % 13, point = rng() % (digits + 1);
+        for (std::size_t k = 0; k < digits; ++k) {
+            if (k == point && k > 0) t += sep;
+            t += static_cast<char>('0' + (rng() % 3 == 0 ? 0 : rng() % 10));
+        }
+        texts.emplace_back(t, sep);
+    }
+    for (const auto& [text, sep] : texts) {
+        const auto plain = ep::plain_value_of(text, sep);
+        ASSERT_TRUE(plain) << text;
+        const auto exact = ep::to_double(text, sep);
+        ASSERT_TRUE(exact) << text;
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(plain->v), std::bit_cast<std::uint64_t>(*exact))
+            << text;
+        EXPECT_EQ(plain->decimals, ep::decimals_of(*exact)) << text;
+    }
+    for (const auto& text : refused) EXPECT_FALSE(ep::plain_value_of(text, '.')) << text;
+    EXPECT_FALSE(ep::plain_value_of("1.5", ','));
 }
 
 TEST(TagHealthStats, MeanAndStdAreTheExactSumsRoundedOnce) {

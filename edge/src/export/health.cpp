@@ -196,6 +196,32 @@ std::uint8_t decimals_of(double v) noexcept {
     return HealthSample::kNoDecimals;
 }
 
+std::optional<PlainValue> plain_value_of(std::string_view text, char decimal) noexcept {
+    static constexpr double kPow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                        1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    if (text.empty() || text.size() > 15) return std::nullopt;
+    std::size_t i = text[0] == '-' || text[0] == '+';
+    std::uint64_t m = 0;
+    unsigned digits = 0, decimals = 0, zeros = 0;
+    bool separator = false;
+    for (; i < text.size(); ++i) {
+        const char c = text[i];
+        if (static_cast<unsigned char>(c - '0') < 10) {
+            m = m * 10 + static_cast<unsigned>(c - '0');
+            ++digits;
+            decimals += separator;
+            zeros = separator && c == '0' ? zeros + 1 : 0;
+        } else if (c == decimal && !separator) {
+            separator = true;
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (digits == 0) return std::nullopt;  // 15 digits at most: m < 2^53
+    const double v = static_cast<double>(m) / kPow10[decimals];
+    return PlainValue{text[0] == '-' ? -v : v, decimals_of_plain(v, decimals, zeros)};
+}
+
 void TagHealth::note_new_step(std::int64_t step, std::uint64_t n) {
     if (step == 0) return;
     min_step = min_step == 0 ? step : std::min(min_step, step);

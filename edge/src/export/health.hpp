@@ -131,6 +131,16 @@ inline std::uint8_t decimals_of_plain(double v, unsigned decimals, unsigned zero
     return v == 0 ? 0 : static_cast<std::uint8_t>(decimals - zeros);
 }
 
+// A cell's value and its decimals_of, read from its text when it is a plain decimal (an
+// optional sign, digits and at most one `decimal` separator, at most 15 bytes): the value as
+// the exact parser gives it (a mantissa below 2^53 over a power of ten, one rounding) and the
+// decimals by decimals_of_plain, with no loop over powers of ten. Nullopt for any other text.
+struct PlainValue {
+    double v;
+    std::uint8_t decimals;
+};
+std::optional<PlainValue> plain_value_of(std::string_view text, char decimal) noexcept;
+
 struct TagHealth {
     std::uint64_t count = 0;  // finite numeric samples fed
     double min = 0, max = 0;
