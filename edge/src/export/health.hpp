@@ -222,22 +222,25 @@ struct TagHealth {
     friend bool operator==(const TagHealth&, const TagHealth&) = default;
 };
 
-// The half unit of the last decimal shown, by decimals.
-inline constexpr double kHalfUnit[] = {0.5,   0.05,  5e-3,  5e-4,  5e-5,  5e-6,  5e-7,  5e-8,
-                                       5e-9,  5e-10, 5e-11, 5e-12, 5e-13, 5e-14, 5e-15, 5e-16,
-                                       5e-17, 5e-18, 5e-19, 5e-20, 5e-21, 5e-22, 5e-23};
+// The half unit of the last decimal shown, by a sample's decimals; 0 where they are unknown
+// (kNoDecimals). Decreasing in the decimals, so the least of three samples' is the half unit
+// of the finest of them, and 0 when any is unknown.
+inline constexpr std::array<double, 256> kHalfUnit = [] {
+    std::array<double, 256> half{};
+    constexpr double kShown[] = {0.5,   0.05,  5e-3,  5e-4,  5e-5,  5e-6,  5e-7,  5e-8,
+                                 5e-9,  5e-10, 5e-11, 5e-12, 5e-13, 5e-14, 5e-15, 5e-16,
+                                 5e-17, 5e-18, 5e-19, 5e-20, 5e-21, 5e-22, 5e-23};
+    for (std::size_t d = 0; d < std::size(kShown); ++d) half[d] = kShown[d];
+    return half;
+}();
+static_assert(HealthSample::kNoDecimals >= 23);
 
 inline void TagHealth::judge(const HealthSample& a, const HealthSample& b, const HealthSample& c) {
     if (!((a.t < b.t && b.t < c.t) || (a.t > b.t && b.t > c.t))) return;
     if (a.v == b.v && b.v == c.v) return;  // frozen, not interpolated
     // The resolution the cells show: a change within a few units of it is quantisation.
-    const std::uint8_t d = std::max({a.decimals == HealthSample::kNoDecimals ? 0 : a.decimals,
-                                     b.decimals == HealthSample::kNoDecimals ? 0 : b.decimals,
-                                     c.decimals == HealthSample::kNoDecimals ? 0 : c.decimals});
-    const bool known = a.decimals != HealthSample::kNoDecimals &&
-                       b.decimals != HealthSample::kNoDecimals &&
-                       c.decimals != HealthSample::kNoDecimals;
-    const double half = known ? kHalfUnit[d] : 0.0;
+    const double half =
+        std::min({kHalfUnit[a.decimals], kHalfUnit[b.decimals], kHalfUnit[c.decimals]});
     if (std::fabs(c.v - a.v) < 8 * half) return;
     ++judged;
     // Equal steps give 0.5 exactly (x / 2x, even once both are rounded): no division.
