@@ -80,6 +80,32 @@ bool blob_list(PyObject* list, const char* what, std::vector<PyRef>& held,
     return true;
 }
 
+// Partials merged in their order, without the GIL: the merged partial's bytes, or ValueError
+// naming the first that does not load.
+template <class Partial>
+PyObject* merged_bytes(const std::vector<std::string_view>& blobs, const char* what) {
+    std::optional<std::size_t> bad;
+    std::string reason;
+    const std::string merged = without_gil([&]() -> std::string {
+        Partial total;
+        for (std::size_t i = 0; i < blobs.size(); ++i) {
+            auto loaded = Partial::deserialize(blobs[i]);
+            if (!loaded) {
+                bad = i;
+                reason = loaded.error().reason;
+                return {};
+            }
+            total.merge(std::move(loaded.value()));
+        }
+        return total.serialize();
+    });
+    if (bad) {
+        PyErr_Format(PyExc_ValueError, "%s %zu is not usable: %s", what, *bad, reason.c_str());
+        return nullptr;
+    }
+    return PyBytes_FromStringAndSize(merged.data(), static_cast<Py_ssize_t>(merged.size()));
+}
+
 std::optional<profile::PartialProfile> load(std::string_view blob, Py_ssize_t index) {
     auto loaded = profile::PartialProfile::deserialize(blob);
     if (!loaded) {
@@ -400,37 +426,8 @@ PyObject* merge_partials(PyObject*, PyObject* args) {
         if (!PyArg_ParseTuple(args, "O!:merge_partials", &PyList_Type, &list)) return nullptr;
         std::vector<PyRef> held;
         std::vector<std::string_view> blobs;
-        for (Py_ssize_t i = 0, n = PyList_Size(list); i < n; ++i) {
-            PyObject* item = PyList_GetItem(list, i);
-            if (!PyBytes_Check(item)) {
-                PyErr_Format(PyExc_TypeError, "partial profile %zd is not bytes", i);
-                return nullptr;
-            }
-            Py_IncRef(item);
-            held.emplace_back(item);
-            blobs.push_back(bytes_view(item));
-        }
-        std::optional<Py_ssize_t> bad;
-        std::string reason;
-        std::string merged = without_gil([&]() -> std::string {
-            profile::PartialProfile total;
-            for (std::size_t i = 0; i < blobs.size(); ++i) {
-                auto loaded = profile::PartialProfile::deserialize(blobs[i]);
-                if (!loaded) {
-                    bad = static_cast<Py_ssize_t>(i);
-                    reason = loaded.error().reason;
-                    return {};
-                }
-                total.merge(std::move(loaded.value()));
-            }
-            return total.serialize();
-        });
-        if (bad) {
-            PyErr_Format(PyExc_ValueError, "partial profile %zd is not usable: %s", *bad,
-                         reason.c_str());
-            return nullptr;
-        }
-        return PyBytes_FromStringAndSize(merged.data(), static_cast<Py_ssize_t>(merged.size()));
+        if (!blob_list(list, "partial profile", held, blobs)) return nullptr;
+        return merged_bytes<profile::PartialProfile>(blobs, "partial profile");
     });
 }
 
@@ -576,27 +573,7 @@ PyObject* merge_context(PyObject*, PyObject* args) {
         std::vector<PyRef> held;
         std::vector<std::string_view> blobs;
         if (!blob_list(list, "context partial", held, blobs)) return nullptr;
-        std::optional<std::size_t> bad;
-        std::string reason;
-        const std::string merged = without_gil([&]() -> std::string {
-            context::ContextPartial total;
-            for (std::size_t i = 0; i < blobs.size(); ++i) {
-                auto loaded = context::ContextPartial::deserialize(blobs[i]);
-                if (!loaded) {
-                    bad = i;
-                    reason = loaded.error().reason;
-                    return {};
-                }
-                total.merge(std::move(loaded.value()));
-            }
-            return total.serialize();
-        });
-        if (bad) {
-            PyErr_Format(PyExc_ValueError, "context partial %zu is not usable: %s", *bad,
-                         reason.c_str());
-            return nullptr;
-        }
-        return PyBytes_FromStringAndSize(merged.data(), static_cast<Py_ssize_t>(merged.size()));
+        return merged_bytes<context::ContextPartial>(blobs, "context partial");
     });
 }
 
