@@ -29,7 +29,8 @@ namespace qorv_chemical_engineering_edge::export_profile {
 // Terms of one binary exponent are summed as integers first and carried into the limbs when
 // the exponent changes or the sum is read: a tag's values mostly keep their exponent, so most
 // adds are one integer addition (the wide benchmark export with signal health: the sums took a
-// third of the time with a limb update per term).
+// third of the time with a limb update per term). Reading carries the held part, so one sum is
+// read by one thread at a time, as it is fed.
 struct ExactSum {
   private:
     __extension__ typedef __int128 Wide;  // GCC and Clang on 64-bit targets
